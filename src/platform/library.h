@@ -1,0 +1,22 @@
+// Loading components by logical name ("Tolvar.dll" is libTolvar.so beside the executable).
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// Windows error codes the loaders report: module not found, procedure not found.
+constexpr int kErrorModNotFound = 126;
+constexpr int kErrorProcNotFound = 127;
+
+// dlopen of LogicalFileName(name) through the normal search order (the executable's
+// RUNPATH is $ORIGIN). Null with `*errorCode` = kErrorModNotFound on failure; the
+// loader's own text is in LastLibraryError(). A directory or an unusable name fails cleanly.
+void* LoadLibrary(const std::string& name, int* errorCode = nullptr);
+// Null with `*errorCode` = kErrorProcNotFound when the symbol is not exported.
+void* GetProcAddress(void* library, const char* symbol, int* errorCode = nullptr);
+void FreeLibrary(void* library);
+// The dynamic loader's last error text of this thread.
+std::string LastLibraryError();
+
+}  // namespace platform

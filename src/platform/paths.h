@@ -1,0 +1,39 @@
+// Paths and file names of the runnable tree.
+//
+// The manager and its programs keep the Windows names of the files they load
+// and start ("Brenox.dll", "VemoMapServer.exe", "_Selvane.pyd"); this is the one
+// place that maps such a logical name to the file that exists on Linux.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// Directory of the running executable (/proc/self/exe), ending in "/".
+std::string ExeDir();
+// Tests and tools may pretend the executable lives elsewhere; "" restores the real one.
+void SetExeDirForTesting(const std::string& dir);
+
+// "Name.dll" -> "libName.so", "Name.pyd" -> "Name.so", "Name.exe" -> "Name";
+// any directory part is kept, "\" becomes "/". Other names are returned with "\" mapped only.
+std::string LogicalFileName(const std::string& name);
+
+// A relative or absolute path written with "\" separators, as a Linux path.
+std::string NativePath(const std::string& path);
+
+// The log directory "D:\ServerLog\": $VEMO_LOG_DIR, else ExeDir() + "ServerLog/"; ends in "/".
+std::string LogDir();
+// The system drive root where Boot.ini lies: $VEMO_SYSTEM_ROOT, else ExeDir(); ends in "/".
+std::string SystemRoot();
+
+bool FileExists(const std::string& path);       // a regular file (or anything not a directory)
+bool DirectoryExists(const std::string& path);
+bool ForceDirectories(const std::string& path);  // mkdir -p; true when the directory exists after
+
+// A file's creation time as a Windows FILETIME count (100-ns units since 1601-01-01).
+// Linux keeps no settable birth time, and a log still being written is not old, so
+// the creation time is taken from the last modification time. 0 when the file is missing.
+uint64_t FileCreationTime(const std::string& path);
+
+}  // namespace platform

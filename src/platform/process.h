@@ -1,0 +1,79 @@
+// Processes: start, liveness, kill, wait, CPU times and memory counters.
+//
+// A started process runs in a session of its own, so that a map server outlives the
+// manager and its terminal. Its handle is a pidfd: signals go through it, so a recycled
+// process id is never signalled. Exited children are reaped and never reported alive.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// What a start returns; the caller owns the handles (CloseProcessHandles).
+struct ProcessInformation {
+  int ProcessHandle = 0;   // pidfd + 1 (0 means none, as a null Windows handle)
+  int ThreadHandle = 0;    // no separate thread handle on Linux: 0
+  uint32_t ProcessId = 0;
+  uint32_t ThreadId = 0;   // the first thread's id, equal to the process id
+};
+
+// Splits a command line at blanks (a part in double quotes keeps its blanks; the quotes go).
+std::vector<std::string> SplitCommandLine(const std::string& commandLine);
+
+// Starts the command line (the first word is a logical file name, mapped by LogicalFileName)
+// in `workDir` ("" = the current one). Returns false with `*errorCode` (an errno value) when
+// the program could not be executed. `wait` blocks until the process has ended.
+bool StartProcess(const std::string& commandLine, const std::string& workDir, bool wait,
+                  ProcessInformation* info, int* errorCode);
+
+// True when the id is not 0 and a process with that id exists (not a zombie; a zombie
+// child of ours is reaped here).
+bool IsProcessAlive(uint32_t pid);
+
+// A handle (pidfd + 1) for an existing process, or 0.
+int OpenProcessHandle(uint32_t pid);
+void CloseProcessHandle(int handle);
+void CloseProcessHandles(ProcessInformation& info);
+
+// Kills through the handle (exit code -1 is SIGKILL, other codes SIGTERM). False when the
+// process is gone or the kill is refused.
+bool TerminateProcess(int handle, int exitCode);
+// Waits up to `timeoutMs` (-1: forever) for the end. True with the exit code when it ended
+// (a death by signal n gives 128 + n).
+bool WaitForProcess(int handle, int timeoutMs, int* exitCode);
+// The pid behind a handle, 0 when none.
+uint32_t ProcessIdOfHandle(int handle);
+
+// Kernel and user times in 100-ns units.
+struct CpuTimes {
+  uint64_t Kernel = 0;
+  uint64_t User = 0;
+};
+bool GetProcessTimes(uint32_t pid, CpuTimes* times);
+bool GetProcessTimesByHandle(int handle, CpuTimes* times);
+bool GetThreadTimes(uint32_t pid, uint32_t tid, CpuTimes* times);
+uint32_t CurrentProcessId();
+uint32_t CurrentThreadId();
+
+// Process memory counters in bytes, named as on Windows.
+// WorkingSetSize is VmRSS; PagefileUsage is the private committed memory (RssAnon + VmSwap).
+struct MemoryCounters {
+  uint32_t PageFaultCount = 0;
+  uint64_t PeakWorkingSetSize = 0;
+  uint64_t WorkingSetSize = 0;
+  uint64_t PagefileUsage = 0;
+  uint64_t PeakPagefileUsage = 0;
+};
+bool GetMemoryCounters(uint32_t pid, MemoryCounters* counters);
+bool GetMemoryCountersByHandle(int handle, MemoryCounters* counters);
+
+// Parsers of /proc texts, kept apart so that tests can feed saved samples.
+bool ParseProcStatTimes(const std::string& statText, CpuTimes* times);
+bool ParseProcStatus(const std::string& statusText, MemoryCounters* counters);
+
+int ProcessorCount();
+void SleepMs(uint32_t ms);
+
+}  // namespace platform
