@@ -1,0 +1,67 @@
+// The manager's access to the logging component "Tolvar.dll": loaded on first use, from
+// any thread, and kept until the process ends.
+#include "components/LogComponent.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+
+#include "platform/dialogs.h"
+#include "platform/library.h"
+
+namespace {
+
+std::atomic<ILog*> g_TestLog{nullptr};
+std::atomic<ILog*> g_Log{nullptr};
+std::mutex g_LoadMutex;
+void* g_Library = nullptr;
+GetLogFunc g_GetLog = nullptr;
+LogFreeFunc g_LogFree = nullptr;
+
+// A start-up failure without which nothing can be logged: the topmost box, then the
+// process ends at once.
+[[noreturn]] void FailToStart(const std::string& text) {
+  platform::CurrentDialogs().ErrorBox(text, "Error report");
+  std::fflush(nullptr);
+  std::_Exit(1);
+}
+
+// Loads the component and resolves its exports; called under g_LoadMutex.
+void LoadComponent() {
+  if (g_Library != nullptr) return;
+  void* library = platform::LoadLibrary("Tolvar.dll");
+  if (library == nullptr) FailToStart("Can't find tolvar.dll!!!Fail to start server!!!");
+  auto getLog = reinterpret_cast<GetLogFunc>(platform::GetProcAddress(library, "GetLog"));
+  if (getLog == nullptr) FailToStart("Can't find GetLog function in tolvar module!!!Fail to start server!!!");
+  auto logFree = reinterpret_cast<LogFreeFunc>(platform::GetProcAddress(library, "Log_Free"));
+  if (logFree == nullptr) FailToStart("Can't find Log_Free function in tolvar module!!!Fail to start server!!!");
+  g_Library = library;
+  g_GetLog = getLog;
+  g_LogFree = logFree;
+}
+
+}  // namespace
+
+ILog* LogObject() {
+  if (ILog* test = g_TestLog.load(std::memory_order_acquire)) return test;
+  if (ILog* log = g_Log.load(std::memory_order_acquire)) return log;
+  std::lock_guard<std::mutex> lock(g_LoadMutex);
+  if (ILog* log = g_Log.load(std::memory_order_acquire)) return log;
+  LoadComponent();
+  ILog* log = g_GetLog();
+  g_Log.store(log, std::memory_order_release);
+  return log;
+}
+
+void ReleaseLogObject() {
+  std::lock_guard<std::mutex> lock(g_LoadMutex);
+  if (g_Log.load(std::memory_order_acquire) == nullptr || g_LogFree == nullptr) return;
+  // Forget the object first so that no caller is handed a released one; a later
+  // LogObject() asks the component again.
+  g_Log.store(nullptr, std::memory_order_release);
+  g_LogFree();
+}
+
+void SetLogObjectForTesting(ILog* log) { g_TestLog.store(log, std::memory_order_release); }
