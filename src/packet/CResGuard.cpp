@@ -1,0 +1,11 @@
+#include "packet/CResGuard.h"
+
+namespace SingletonEx {
+
+namespace {
+CResGuard g_ProcessGuard;
+}  // namespace
+
+CResGuard& ProcessGuard() { return g_ProcessGuard; }
+
+}  // namespace SingletonEx
