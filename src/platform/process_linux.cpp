@@ -1,0 +1,523 @@
+// Processes on Linux: fork/exec in a session of their own, pidfds as handles, reaping of
+// our exited children, and CPU and memory figures from /proc.
+#include "platform/process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
+
+#include "platform/debug_output.h"
+#include "platform/paths.h"
+
+#ifndef P_PIDFD
+#define P_PIDFD 3
+#endif
+
+extern char** environ;
+
+namespace platform {
+namespace {
+
+// What we know about each open handle: the process it was opened for and, once that
+// process has been reaped by us, how it ended. Reaping frees the pid for reuse, so the
+// exit code must be kept here or it is lost.
+struct HandleRecord {
+  uint32_t pid = 0;
+  bool ended = false;
+  int exitCode = 0;
+};
+
+std::mutex g_mutex;
+std::map<int, HandleRecord> g_handles;  // pidfd -> record
+
+int PidfdOpen(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
+
+int ExitCodeOf(int siCode, int siStatus) {
+  if (siCode == CLD_EXITED) return siStatus;
+  return 128 + siStatus;  // killed or dumped: 128 + the signal, as a shell reports it
+}
+
+int ExitCodeOfStatus(int status) {
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return 0;
+}
+
+// Called with the exit code of a child we have just reaped: the live handle opened for
+// it keeps the code (an older handle with the same pid has ended already).
+void RecordReaped(uint32_t pid, int exitCode) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  for (auto& [fd, record] : g_handles) {
+    if (record.pid == pid && !record.ended) {
+      record.ended = true;
+      record.exitCode = exitCode;
+    }
+  }
+}
+
+bool ReadFile(const std::string& path, std::string* text) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream out;
+  out << in.rdbuf();
+  *text = out.str();
+  return !text->empty();
+}
+
+// The fields of a /proc stat line after the command name (which may hold blanks and
+// parentheses; it ends at the last ')'). Element 0 is the state (field 3).
+bool StatFieldsAfterName(const std::string& statText, std::vector<std::string>* fields) {
+  std::size_t close = statText.rfind(')');
+  if (close == std::string::npos) return false;
+  std::istringstream in(statText.substr(close + 1));
+  std::string field;
+  while (in >> field) fields->push_back(field);
+  return !fields->empty();
+}
+
+bool ParseUnsigned(const std::string& text, uint64_t* value) {
+  if (text.empty() || text[0] == '-') return false;
+  char* end = nullptr;
+  errno = 0;
+  unsigned long long v = std::strtoull(text.c_str(), &end, 10);
+  if (errno != 0 || end == text.c_str() || *end != '\0') return false;
+  *value = v;
+  return true;
+}
+
+uint64_t TicksTo100ns(uint64_t ticks) {
+  static const long ticksPerSecond = sysconf(_SC_CLK_TCK) > 0 ? sysconf(_SC_CLK_TCK) : 100;
+  return ticks * (10000000ULL / static_cast<uint64_t>(ticksPerSecond));
+}
+
+bool ProcStatState(uint32_t pid, char* state) {
+  std::string text;
+  if (!ReadFile("/proc/" + std::to_string(pid) + "/stat", &text)) return false;
+  std::vector<std::string> fields;
+  if (!StatFieldsAfterName(text, &fields) || fields[0].empty()) return false;
+  *state = fields[0][0];
+  return true;
+}
+
+bool IsExecutableFile(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
+}
+
+// The file a program name stands for, found as Windows would: a name with a directory
+// part relative to our current directory; a bare name beside our executable, in our
+// current directory, then along PATH. "" when not found.
+std::string ResolveProgram(const std::string& program) {
+  if (program.find('/') != std::string::npos) {
+    if (program[0] == '/') return program;
+    char cwd[PATH_MAX];
+    if (getcwd(cwd, sizeof cwd) == nullptr) return program;
+    return std::string(cwd) + "/" + program;
+  }
+  std::string candidate = ExeDir() + program;
+  if (IsExecutableFile(candidate)) return candidate;
+  char cwd[PATH_MAX];
+  if (getcwd(cwd, sizeof cwd) != nullptr) {
+    candidate = std::string(cwd) + "/" + program;
+    if (IsExecutableFile(candidate)) return candidate;
+  }
+  const char* path = std::getenv("PATH");
+  std::string dirs = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
+  std::size_t start = 0;
+  while (start <= dirs.size()) {
+    std::size_t colon = dirs.find(':', start);
+    std::string dir = dirs.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
+    if (!dir.empty()) {
+      candidate = dir + "/" + program;
+      if (IsExecutableFile(candidate)) return candidate;
+    }
+    if (colon == std::string::npos) break;
+    start = colon + 1;
+  }
+  return std::string();
+}
+
+int HandleFd(int handle) { return handle > 0 ? handle - 1 : -1; }
+
+bool KnownHandle(int handle, HandleRecord* record) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  auto it = g_handles.find(HandleFd(handle));
+  if (it == g_handles.end()) return false;
+  if (record != nullptr) *record = it->second;
+  return true;
+}
+
+// True while the handle's process has not ended (its pidfd turns readable when it does).
+bool HandleProcessRunning(int handle) {
+  pollfd p{HandleFd(handle), POLLIN, 0};
+  return poll(&p, 1, 0) == 0;
+}
+
+int RegisterHandle(int pidfd, uint32_t pid) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_handles[pidfd] = HandleRecord{pid, false, 0};
+  return pidfd + 1;
+}
+
+}  // namespace
+
+std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
+  std::vector<std::string> parts;
+  std::string current;
+  bool inQuotes = false;
+  bool inPart = false;  // a part has begun (a "" part is an empty argument)
+  for (char c : commandLine) {
+    if (c == '"') {
+      inQuotes = !inQuotes;
+      inPart = true;
+    } else if ((c == ' ' || c == '\t') && !inQuotes) {
+      if (inPart) parts.push_back(current);
+      current.clear();
+      inPart = false;
+    } else {
+      current += c;
+      inPart = true;
+    }
+  }
+  if (inPart) parts.push_back(current);
+  return parts;
+}
+
+bool StartProcess(const std::string& commandLine, const std::string& workDir, bool wait,
+                  ProcessInformation* info, int* errorCode) {
+  int dummyCode = 0;
+  if (errorCode == nullptr) errorCode = &dummyCode;
+  *errorCode = 0;
+  if (info != nullptr) *info = ProcessInformation{};
+
+  if (commandLine.find('\0') != std::string::npos || workDir.find('\0') != std::string::npos) {
+    *errorCode = EINVAL;
+    OutputDebugString("StartProcess: the command line or working directory holds a NUL character");
+    return false;
+  }
+  std::vector<std::string> args = SplitCommandLine(commandLine);
+  if (args.empty() || args[0].empty()) {
+    *errorCode = ENOENT;
+    OutputDebugString("StartProcess: empty command line");
+    return false;
+  }
+  args[0] = LogicalFileName(args[0]);
+  std::string program = ResolveProgram(args[0]);
+  if (program.empty()) {
+    *errorCode = ENOENT;
+    OutputDebugString("StartProcess: program not found: " + args[0]);
+    return false;
+  }
+  std::string dir = NativePath(workDir);
+
+  // Everything the child needs is prepared before the fork: after it, in a program with
+  // threads, the child may only make async-signal-safe calls.
+  std::vector<char*> argv;
+  for (auto& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+
+  int errorPipe[2];
+  if (pipe2(errorPipe, O_CLOEXEC) != 0) {
+    *errorCode = errno;
+    return false;
+  }
+  pid_t pid = fork();
+  if (pid < 0) {
+    *errorCode = errno;
+    close(errorPipe[0]);
+    close(errorPipe[1]);
+    return false;
+  }
+  if (pid == 0) {
+    close(errorPipe[0]);
+    // A session of its own: the program outlives our terminal and our process group.
+    setsid();
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    signal(SIGPIPE, SIG_DFL);
+    // Nothing of ours leaks into the program (a held shared memory descriptor would keep
+    // a segment alive), whoever forgot the close-on-exec flag.
+    syscall(SYS_close_range, 3U, ~0U, 4U /* CLOSE_RANGE_CLOEXEC */);
+    int err = 0;
+    if (!dir.empty() && chdir(dir.c_str()) != 0) {
+      err = errno;
+    } else {
+      execve(program.c_str(), argv.data(), environ);
+      err = errno;
+    }
+    ssize_t ignored = write(errorPipe[1], &err, sizeof err);
+    (void)ignored;
+    _exit(127);
+  }
+  close(errorPipe[1]);
+  // Opened at once: the child cannot be reaped by anyone but us, so the pid is still its.
+  int pidfd = PidfdOpen(pid);
+
+  int childError = 0;
+  ssize_t n;
+  do {
+    n = read(errorPipe[0], &childError, sizeof childError);
+  } while (n < 0 && errno == EINTR);
+  close(errorPipe[0]);
+  if (n == static_cast<ssize_t>(sizeof childError)) {
+    // The program could not be executed: the child is gone, reap it.
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (pidfd >= 0) close(pidfd);
+    *errorCode = childError != 0 ? childError : ENOEXEC;
+    return false;
+  }
+
+  int handle = 0;
+  if (pidfd >= 0) {
+    handle = RegisterHandle(pidfd, static_cast<uint32_t>(pid));
+  } else {
+    OutputDebugString("StartProcess: pidfd_open failed, errno=" + std::to_string(errno));
+  }
+  if (wait) {
+    if (handle != 0) {
+      int exitCode = 0;
+      WaitForProcess(handle, -1, &exitCode);
+    } else {
+      int status = 0;
+      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+    }
+  }
+  if (info != nullptr) {
+    info->ProcessHandle = handle;
+    info->ThreadHandle = 0;
+    info->ProcessId = static_cast<uint32_t>(pid);
+    info->ThreadId = static_cast<uint32_t>(pid);
+  } else if (handle != 0) {
+    CloseProcessHandle(handle);
+  }
+  return true;
+}
+
+bool IsProcessAlive(uint32_t pid) {
+  if (pid == 0 || pid > static_cast<uint32_t>(INT_MAX)) return false;
+  // Our own child: reap it if it has ended, so that it never lingers as a zombie.
+  int status = 0;
+  pid_t r = waitpid(static_cast<pid_t>(pid), &status, WNOHANG);
+  if (r == static_cast<pid_t>(pid)) {
+    RecordReaped(pid, ExitCodeOfStatus(status));
+    return false;
+  }
+  if (r == 0) return true;
+  // Not our child (or reaped by another thread just now): ask /proc.
+  char state = 0;
+  if (!ProcStatState(pid, &state)) return false;
+  return state != 'Z' && state != 'X' && state != 'x';
+}
+
+int OpenProcessHandle(uint32_t pid) {
+  if (pid == 0 || pid > static_cast<uint32_t>(INT_MAX)) return 0;
+  int pidfd = PidfdOpen(static_cast<pid_t>(pid));
+  if (pidfd < 0) return 0;
+  return RegisterHandle(pidfd, pid);
+}
+
+void CloseProcessHandle(int handle) {
+  int fd = HandleFd(handle);
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    auto it = g_handles.find(fd);
+    if (it == g_handles.end()) return;  // not a handle of ours: never close a stranger's descriptor
+    g_handles.erase(it);
+  }
+  close(fd);
+}
+
+void CloseProcessHandles(ProcessInformation& info) {
+  CloseProcessHandle(info.ProcessHandle);
+  info.ProcessHandle = 0;
+  info.ThreadHandle = 0;
+}
+
+bool TerminateProcess(int handle, int exitCode) {
+  HandleRecord record;
+  if (!KnownHandle(handle, &record) || record.ended) return false;
+  int fd = HandleFd(handle);
+  // A process that has ended (a zombie not yet reaped) is gone: nothing to kill.
+  pollfd p{fd, POLLIN, 0};
+  if (poll(&p, 1, 0) > 0) return false;
+  int sig = exitCode == -1 ? SIGKILL : SIGTERM;
+  if (syscall(SYS_pidfd_send_signal, fd, sig, nullptr, 0) != 0) return false;
+  return true;
+}
+
+bool WaitForProcess(int handle, int timeoutMs, int* exitCode) {
+  int dummy = 0;
+  if (exitCode == nullptr) exitCode = &dummy;
+  HandleRecord record;
+  if (!KnownHandle(handle, &record)) return false;
+  if (record.ended) {
+    *exitCode = record.exitCode;
+    return true;
+  }
+  int fd = HandleFd(handle);
+  pollfd p{fd, POLLIN, 0};
+  int rc;
+  do {
+    rc = poll(&p, 1, timeoutMs < 0 ? -1 : timeoutMs);
+  } while (rc < 0 && errno == EINTR);
+  if (rc <= 0) return false;  // still running (or poll failed)
+
+  siginfo_t si{};
+  if (waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(fd), &si, WEXITED | WNOHANG) == 0 && si.si_pid != 0) {
+    *exitCode = ExitCodeOf(si.si_code, si.si_status);
+    RecordReaped(record.pid, *exitCode);
+    return true;
+  }
+  // Reaped elsewhere (IsProcessAlive on another thread) or not our child at all.
+  if (KnownHandle(handle, &record) && record.ended) {
+    *exitCode = record.exitCode;
+    return true;
+  }
+  // Only a parent learns the exit code; of another process we only know that it ended.
+  *exitCode = 0;
+  return true;
+}
+
+uint32_t ProcessIdOfHandle(int handle) {
+  HandleRecord record;
+  if (!KnownHandle(handle, &record)) return 0;
+  return record.pid;
+}
+
+bool ParseProcStatTimes(const std::string& statText, CpuTimes* times) {
+  std::vector<std::string> fields;
+  if (!StatFieldsAfterName(statText, &fields) || fields.size() < 13) return false;
+  uint64_t utime = 0, stime = 0;
+  // utime and stime are fields 14 and 15 of the line, 11 and 12 after the name.
+  if (!ParseUnsigned(fields[11], &utime) || !ParseUnsigned(fields[12], &stime)) return false;
+  if (times != nullptr) {
+    times->User = TicksTo100ns(utime);
+    times->Kernel = TicksTo100ns(stime);
+  }
+  return true;
+}
+
+bool ParseProcStatus(const std::string& statusText, MemoryCounters* counters) {
+  std::istringstream in(statusText);
+  std::string line;
+  uint64_t rss = 0, hwm = 0, anon = 0, swap = 0;
+  bool haveRss = false;
+  while (std::getline(in, line)) {
+    std::size_t colon = line.find(':');
+    if (colon == std::string::npos) continue;
+    std::string key = line.substr(0, colon);
+    uint64_t* target = nullptr;
+    if (key == "VmRSS") target = &rss;
+    else if (key == "VmHWM") target = &hwm;
+    else if (key == "RssAnon") target = &anon;
+    else if (key == "VmSwap") target = &swap;
+    if (target == nullptr) continue;
+    std::istringstream value(line.substr(colon + 1));
+    std::string number, unit;
+    value >> number >> unit;
+    uint64_t kb = 0;
+    if (!ParseUnsigned(number, &kb) || (unit != "kB" && !unit.empty())) return false;
+    if (kb > UINT64_MAX / 1024) return false;
+    *target = kb * 1024;
+    if (target == &rss) haveRss = true;
+  }
+  // A kernel thread or a zombie has no memory lines: that is no figure at all.
+  if (!haveRss) return false;
+  if (counters != nullptr) {
+    counters->WorkingSetSize = rss;
+    counters->PeakWorkingSetSize = hwm > rss ? hwm : rss;
+    counters->PagefileUsage = anon + swap;
+    // The kernel keeps no high-water mark of private memory; the current figure is the
+    // peak as far as one reading can tell.
+    counters->PeakPagefileUsage = counters->PagefileUsage;
+  }
+  return true;
+}
+
+bool GetProcessTimes(uint32_t pid, CpuTimes* times) {
+  if (pid == 0) return false;
+  std::string text;
+  if (!ReadFile("/proc/" + std::to_string(pid) + "/stat", &text)) return false;
+  return ParseProcStatTimes(text, times);
+}
+
+bool GetProcessTimesByHandle(int handle, CpuTimes* times) {
+  HandleRecord record;
+  if (!KnownHandle(handle, &record) || record.ended) return false;
+  // The pid may name another process once ours has ended; a reading taken while ours
+  // was still running before and after is certainly ours.
+  if (!HandleProcessRunning(handle)) return false;
+  CpuTimes read;
+  if (!GetProcessTimes(record.pid, &read) || !HandleProcessRunning(handle)) return false;
+  if (times != nullptr) *times = read;
+  return true;
+}
+
+bool GetThreadTimes(uint32_t pid, uint32_t tid, CpuTimes* times) {
+  if (pid == 0 || tid == 0) return false;
+  std::string text;
+  if (!ReadFile("/proc/" + std::to_string(pid) + "/task/" + std::to_string(tid) + "/stat", &text)) return false;
+  return ParseProcStatTimes(text, times);
+}
+
+uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }
+uint32_t CurrentThreadId() { return static_cast<uint32_t>(gettid()); }
+
+bool GetMemoryCounters(uint32_t pid, MemoryCounters* counters) {
+  if (pid == 0) return false;
+  std::string text;
+  if (!ReadFile("/proc/" + std::to_string(pid) + "/status", &text)) return false;
+  MemoryCounters parsed;
+  if (!ParseProcStatus(text, &parsed)) return false;
+  // Page faults (minor + major) live in the stat line, fields 10 and 12.
+  std::string stat;
+  std::vector<std::string> fields;
+  uint64_t minor = 0, major = 0;
+  if (ReadFile("/proc/" + std::to_string(pid) + "/stat", &stat) && StatFieldsAfterName(stat, &fields) &&
+      fields.size() > 9 && ParseUnsigned(fields[7], &minor) && ParseUnsigned(fields[9], &major))
+    parsed.PageFaultCount = static_cast<uint32_t>(minor + major);
+  if (counters != nullptr) *counters = parsed;
+  return true;
+}
+
+bool GetMemoryCountersByHandle(int handle, MemoryCounters* counters) {
+  HandleRecord record;
+  if (!KnownHandle(handle, &record) || record.ended || !HandleProcessRunning(handle)) return false;
+  MemoryCounters read;
+  if (!GetMemoryCounters(record.pid, &read) || !HandleProcessRunning(handle)) return false;
+  if (counters != nullptr) *counters = read;
+  return true;
+}
+
+int ProcessorCount() {
+  long n = sysconf(_SC_NPROCESSORS_ONLN);
+  return n > 0 ? static_cast<int>(n) : 1;
+}
+
+void SleepMs(uint32_t ms) {
+  timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace platform
