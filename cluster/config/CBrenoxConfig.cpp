@@ -1,0 +1,287 @@
+// The configuration of the configuration component (see CBrenoxConfig.h).
+#include "CBrenoxConfig.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "IniText.h"
+
+namespace {
+
+enum class ReadResult { Ok, Missing, Failed };
+
+ReadResult ReadWholeFile(const std::string& path, std::string& text, int& error) {
+  text.clear();
+  error = 0;
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = errno;
+    return error == ENOENT ? ReadResult::Missing : ReadResult::Failed;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    ::close(fd);
+    return ReadResult::Failed;
+  }
+  char buffer[8192];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error = errno;
+      ::close(fd);
+      return ReadResult::Failed;
+    }
+    if (n == 0) break;
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return ReadResult::Ok;
+}
+
+// Replaces the file's contents through a temporary file beside it and a rename, keeping
+// the file's permissions; a symbolic link is followed so the link itself stays.
+bool WriteWholeFile(const std::string& path, const std::string& text, std::string& error) {
+  std::string target = path;
+  if (char* real = ::realpath(path.c_str(), nullptr)) {
+    target = real;
+    std::free(real);
+  }
+  mode_t mode = 0644;
+  struct stat st {};
+  if (::stat(target.c_str(), &st) == 0) mode = st.st_mode & 07777;
+  std::string temporary = target + ".tmp" + std::to_string(::getpid());
+  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  if (fd < 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  std::size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error = std::strerror(errno);
+      ::close(fd);
+      ::unlink(temporary.c_str());
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (::fsync(fd) != 0 || ::close(fd) != 0) {
+    error = std::strerror(errno);
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  if (::rename(temporary.c_str(), target.c_str()) != 0) {
+    error = std::strerror(errno);
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+std::string Trimmed(const std::string& s) {
+  std::size_t b = s.find_first_not_of(" \t");
+  if (b == std::string::npos) return std::string();
+  std::size_t e = s.find_last_not_of(" \t");
+  return s.substr(b, e - b + 1);
+}
+
+std::string Lowered(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+bool ParseInt(const std::string& text, int& value) {
+  std::string t = Trimmed(text);
+  if (!t.empty() && t[0] == '+') t.erase(0, 1);
+  if (t.empty()) return false;
+  auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), value);
+  return ec == std::errc() && end == t.data() + t.size();
+}
+
+bool ParseBool(const std::string& text, bool& value) {
+  std::string t = Lowered(Trimmed(text));
+  if (t == "true" || t == "yes" || t == "on") {
+    value = true;
+    return true;
+  }
+  if (t == "false" || t == "no" || t == "off") {
+    value = false;
+    return true;
+  }
+  int number = 0;
+  if (!ParseInt(t, number)) return false;
+  value = number != 0;
+  return true;
+}
+
+bool ParseFloat(const std::string& text, double& value) {
+  std::string t = Trimmed(text);
+  if (t.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtod(t.c_str(), &end);
+  return errno == 0 && end == t.c_str() + t.size();
+}
+
+const char kBom[] = "\xEF\xBB\xBF";
+
+}  // namespace
+
+CBrenoxConfig::CBrenoxConfig() : m_Ini(false, false, false) {}
+
+void CBrenoxConfig::Open(const char* path, const char* section) {
+  m_Path = path != nullptr ? path : "";
+  m_Section = section != nullptr ? section : "";
+  m_Ini.Reset();
+}
+
+void CBrenoxConfig::Apply() {
+  m_Ini.Reset();
+  if (m_Path.empty()) return;
+  std::string text;
+  int error = 0;
+  ReadResult result = ReadWholeFile(m_Path, text, error);
+  if (result == ReadResult::Missing) return;  // a fresh installation: the defaults
+  if (result == ReadResult::Failed) {
+    std::fprintf(stderr, "Brenox: cannot read \"%s\": %s; the defaults are in force\n", m_Path.c_str(),
+                 std::strerror(error));
+    return;
+  }
+  int badLine = 0;
+  if (!ini_text::IsWellFormed(text, &badLine)) {
+    std::fprintf(stderr,
+                 "Brenox: \"%s\" line %d is neither a section, a key=value nor a comment; the defaults are "
+                 "in force and the file will not be written until it is corrected\n",
+                 m_Path.c_str(), badLine);
+    return;
+  }
+  if (text.compare(0, 3, kBom) == 0) text.erase(0, 3);
+  if (m_Ini.LoadData(text.data(), text.size()) < 0) {
+    m_Ini.Reset();
+    std::fprintf(stderr, "Brenox: cannot parse \"%s\"; the defaults are in force\n", m_Path.c_str());
+  }
+}
+
+bool CBrenoxConfig::RegisteredDefault(const std::string& key, std::string& value) const {
+  auto it = m_Defaults.find(Lowered(key));
+  if (it == m_Defaults.end()) return false;
+  value = it->second;
+  return true;
+}
+
+bool CBrenoxConfig::Lookup(const std::string& key, std::string& value) const {
+  if (const char* v = m_Ini.GetValue(m_Section.c_str(), key.c_str(), nullptr)) {
+    value = v;
+    return true;
+  }
+  return RegisteredDefault(key, value);
+}
+
+bool CBrenoxConfig::GetBool(const char* key, bool defaultValue) {
+  if (key == nullptr) return defaultValue;
+  std::string text;
+  bool value = defaultValue;
+  if (Lookup(key, text) && ParseBool(text, value)) return value;
+  if (RegisteredDefault(key, text) && ParseBool(text, value)) return value;
+  return defaultValue;
+}
+
+int CBrenoxConfig::GetInt(const char* key, int defaultValue) {
+  if (key == nullptr) return defaultValue;
+  std::string text;
+  int value = defaultValue;
+  if (Lookup(key, text) && ParseInt(text, value)) return value;
+  if (RegisteredDefault(key, text) && ParseInt(text, value)) return value;
+  return defaultValue;
+}
+
+double CBrenoxConfig::GetFloat(const char* key, double defaultValue) {
+  if (key == nullptr) return defaultValue;
+  std::string text;
+  double value = defaultValue;
+  if (Lookup(key, text) && ParseFloat(text, value)) return value;
+  if (RegisteredDefault(key, text) && ParseFloat(text, value)) return value;
+  return defaultValue;
+}
+
+const char* CBrenoxConfig::GetString(const char* key, const char* defaultValue) {
+  std::string text;
+  if (key != nullptr && Lookup(key, text))
+    m_StringResult = text;
+  else
+    m_StringResult = defaultValue != nullptr ? defaultValue : "";
+  return m_StringResult.c_str();
+}
+
+void CBrenoxConfig::Store(const char* key, const std::string& value) {
+  if (key == nullptr || Trimmed(key).empty() || std::strpbrk(key, "=[]\r\n") != nullptr) {
+    std::fprintf(stderr, "Brenox: \"%s\" cannot be a key; nothing stored\n", key != nullptr ? key : "");
+    return;
+  }
+  if (value.find_first_of("\r\n") != std::string::npos || value.find('\0') != std::string::npos) {
+    std::fprintf(stderr, "Brenox: the value of \"%s\" spans lines and cannot be stored in \"%s\"\n", key,
+                 m_Path.c_str());
+    return;
+  }
+  m_Ini.SetValue(m_Section.c_str(), key, value.c_str());
+  if (m_Path.empty()) return;
+
+  // Read the file afresh so that hand edits made since Apply are kept.
+  std::string text;
+  int error = 0;
+  ReadResult result = ReadWholeFile(m_Path, text, error);
+  if (result == ReadResult::Failed) {
+    std::fprintf(stderr, "Brenox: cannot read \"%s\": %s; \"%s\" is kept for this run only, the file is left alone\n",
+                 m_Path.c_str(), std::strerror(error), key);
+    return;
+  }
+  int badLine = 0;
+  if (result == ReadResult::Ok && !ini_text::IsWellFormed(text, &badLine)) {
+    std::fprintf(stderr,
+                 "Brenox: \"%s\" line %d is neither a section, a key=value nor a comment; \"%s\" is kept for "
+                 "this run only, the file is left alone\n",
+                 m_Path.c_str(), badLine, key);
+    return;
+  }
+  std::string writeError;
+  if (!WriteWholeFile(m_Path, ini_text::SetValue(text, m_Section, key, value), writeError))
+    std::fprintf(stderr, "Brenox: cannot write \"%s\": %s; \"%s\" is kept for this run only\n", m_Path.c_str(),
+                 writeError.c_str(), key);
+}
+
+void CBrenoxConfig::SetBool(const char* key, bool value) { Store(key, value ? "1" : "0"); }
+
+void CBrenoxConfig::SetInt(const char* key, int value) { Store(key, std::to_string(value)); }
+
+void CBrenoxConfig::SetString(const char* key, const char* value) { Store(key, value != nullptr ? value : ""); }
+
+void CBrenoxConfig::SetFloat(const char* key, double value) {
+  char buffer[64];
+  auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+  Store(key, ec == std::errc() ? std::string(buffer, end) : std::string("0"));
+}
+
+void CBrenoxConfig::DefaultBool(const char* key, bool value) {
+  if (key != nullptr) m_Defaults[Lowered(key)] = value ? "1" : "0";
+}
+
+void CBrenoxConfig::DefaultInt(const char* key, int value) {
+  if (key != nullptr) m_Defaults[Lowered(key)] = std::to_string(value);
+}
+
+void CBrenoxConfig::DefaultString(const char* key, const char* value) {
+  if (key != nullptr) m_Defaults[Lowered(key)] = value != nullptr ? value : "";
+}

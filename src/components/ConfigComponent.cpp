@@ -1,0 +1,46 @@
+// The manager's access to the configuration component: loaded the first time the
+// configuration is needed and kept until the process ends.
+#include "components/ConfigComponent.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+
+#include "platform/dialogs.h"
+#include "platform/library.h"
+
+namespace {
+
+std::mutex g_Mutex;
+CreateConfigFunc g_CreateConfig = nullptr;
+FreeConfigFunc g_FreeConfig = nullptr;  // resolved so a broken component is caught early; never called
+IConfig* g_Config = nullptr;
+
+[[noreturn]] void FailToStart(const std::string& text) {
+  platform::CurrentDialogs().ErrorBox(text, "Error report");
+  std::fflush(nullptr);
+  std::_Exit(1);
+}
+
+void LoadComponent() {
+  if (g_CreateConfig != nullptr) return;
+  void* library = platform::LoadLibrary("Brenox.dll");
+  if (library == nullptr) FailToStart("Can't find Brenox.dll!!!Fail to start server!!!");
+  auto create = reinterpret_cast<CreateConfigFunc>(platform::GetProcAddress(library, "CreateConfig"));
+  if (create == nullptr) FailToStart("Can't find CreateConfig function in Brenox module!!!Fail to start server!!!");
+  auto free = reinterpret_cast<FreeConfigFunc>(platform::GetProcAddress(library, "FreeConfig"));
+  if (free == nullptr) FailToStart("Can't find FreeConfig function in Brenox module!!!Fail to start server!!!");
+  g_CreateConfig = create;
+  g_FreeConfig = free;
+}
+
+}  // namespace
+
+IConfig* CreateConfigInterface() {
+  std::lock_guard<std::mutex> lock(g_Mutex);
+  if (g_Config != nullptr) return g_Config;
+  LoadComponent();
+  g_Config = g_CreateConfig();
+  return g_Config;
+}
