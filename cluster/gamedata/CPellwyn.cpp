@@ -1,0 +1,196 @@
+#include "CPellwyn.h"
+
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+#include "ShareData.h"
+#include "SysTables.h"
+#include "common/Utils.h"
+#include "components/LogComponent.h"
+#include "platform/message_bus.h"
+#include "platform/shared_memory.h"
+
+namespace gamedata {
+
+CPellwyn::CPellwyn(std::string shareName, std::string sysTableDir)
+    : m_ShareName(std::move(shareName)), m_SysTableDir(std::move(sysTableDir)) {}
+
+CPellwyn::~CPellwyn() { CloseSegment(); }
+
+bool CPellwyn::OpenSegment() {
+  bool existed = false;
+  int errorCode = 0;
+  m_Handle = platform::CreateSharedSegment(m_ShareName, kShareDataSize, &existed, &errorCode);
+  if (m_Handle < 0) {
+    LogObject()->LogError("CPellwyn::Initialize can't create share memory %s, errorno=%d %s", m_ShareName.c_str(),
+                          errorCode, platform::SystemErrorText(errorCode).c_str());
+    m_InitState = kFailed;
+    return false;
+  }
+  m_View = platform::MapSharedSegment(m_Handle, kShareDataSize, &errorCode);
+  if (m_View == nullptr) {
+    LogObject()->LogError("CPellwyn::Initialize can't map share memory %s, errorno=%d %s", m_ShareName.c_str(),
+                          errorCode, platform::SystemErrorText(errorCode).c_str());
+    platform::CloseSharedSegment(m_Handle);
+    m_Handle = -1;
+    m_InitState = kFailed;
+    return false;
+  }
+  auto* head = static_cast<tagShareHead*>(m_View);
+  if (!existed) std::memset(m_View, 0, kShareDataSize);
+  // The layout words are the same for every holder; writing them again is harmless and
+  // repairs a head that a broken holder damaged.
+  std::memset(head->Name, 0, sizeof head->Name);
+  std::strncpy(head->Name, m_ShareName.c_str(), sizeof head->Name - 1);
+  head->Size = kShareDataSize;
+  head->Reserved[srPlayerTableOffset] = kPlayerTableOffset;
+  head->Reserved[srPlayerCapacity] = kPlayerCapacity;
+  head->Reserved[srItemTableOffset] = kItemTableOffset;
+  head->Reserved[srItemCapacity] = kItemCapacity;
+  m_InitState = kReady;
+  return true;
+}
+
+void CPellwyn::CloseSegment() {
+  if (m_View != nullptr) platform::UnmapSharedSegment(m_View, kShareDataSize);
+  if (m_Handle >= 0) platform::CloseSharedSegment(m_Handle);
+  m_View = nullptr;
+  m_Handle = -1;
+}
+
+void CPellwyn::NotifyReady() {
+  if (m_NotifyWindow == 0 || m_View == nullptr) return;
+  if (!platform::PostMessage(m_NotifyWindow, WM_MAPMANAGER_LOAD_SHAREDATA, 0, 0))
+    LogObject()->LogWarn("CPellwyn::NotifyReady can't post WM_MAPMANAGER_LOAD_SHAREDATA to window %u",
+                         m_NotifyWindow);
+}
+
+bool CPellwyn::Initialize() {
+  if (m_View != nullptr) return true;
+  if (!OpenSegment()) return false;
+  NotifyReady();
+  return true;
+}
+
+tagShareHead* CPellwyn::GetShareHead() {
+  return m_View != nullptr ? static_cast<tagShareHead*>(m_View) : &m_LocalHead;
+}
+
+void CPellwyn::SetNotifyWindow(uint32_t window) {
+  m_NotifyWindow = window;
+  NotifyReady();
+}
+
+int CPellwyn::GetShareDataSize() { return m_View != nullptr ? static_cast<int>(kShareDataSize) : 0; }
+
+void CPellwyn::UnloadShareData() {
+  if (m_View == nullptr) return;
+  ShareLock();
+  auto* bytes = static_cast<char*>(m_View);
+  auto* head = static_cast<tagShareHead*>(m_View);
+  std::memset(bytes + kHeadBytes, 0, kShareDataSize - kHeadBytes);
+  head->PlayerTotal = 0;
+  head->ItemTotal = 0;
+  head->Reserved[srLoaded] = 0;
+  m_InitState = kReady;
+  ReleaseShareLock();
+}
+
+bool CPellwyn::LoadShareData() {
+  if (m_View == nullptr) {
+    LogObject()->LogError("CPellwyn::LoadShareData share memory %s is not initialised", m_ShareName.c_str());
+    return false;
+  }
+  SysTables tables;
+  std::vector<std::string> errors;
+  std::string sources;
+  LoadSysTables(m_SysTableDir, tables, errors, sources);
+  for (const auto& error : errors) LogObject()->LogWarn("CPellwyn::LoadShareData %s", error.c_str());
+  if (tables.Players.size() > kPlayerCapacity) {
+    LogObject()->LogWarn("CPellwyn::LoadShareData player table has %d rows, only %d kept",
+                         static_cast<int>(tables.Players.size()), static_cast<int>(kPlayerCapacity));
+    tables.Players.resize(kPlayerCapacity);
+  }
+  if (tables.Items.size() > kItemCapacity) {
+    LogObject()->LogWarn("CPellwyn::LoadShareData item table has %d rows, only %d kept",
+                         static_cast<int>(tables.Items.size()), static_cast<int>(kItemCapacity));
+    tables.Items.resize(kItemCapacity);
+  }
+
+  ShareLock();
+  auto* bytes = static_cast<char*>(m_View);
+  auto* head = static_cast<tagShareHead*>(m_View);
+  std::memset(bytes + kHeadBytes, 0, kShareDataSize - kHeadBytes);
+  if (!tables.Players.empty())
+    std::memcpy(bytes + kPlayerTableOffset, tables.Players.data(), tables.Players.size() * sizeof(tagSharePlayerRow));
+  if (!tables.Items.empty())
+    std::memcpy(bytes + kItemTableOffset, tables.Items.data(), tables.Items.size() * sizeof(tagShareItemRow));
+  head->PlayerTotal = static_cast<uint32_t>(tables.Players.size());
+  head->ItemTotal = static_cast<uint32_t>(tables.Items.size());
+  head->Reserved[srLoaded] = 1;
+  m_InitState = kLoaded;
+  ReleaseShareLock();
+
+  LogObject()->LogInfo("CPellwyn::LoadShareData %d player rows, %d item rows (%s)",
+                       static_cast<int>(tables.Players.size()), static_cast<int>(tables.Items.size()),
+                       sources.c_str());
+  return true;
+}
+
+bool CPellwyn::RecreateFileMapping(int version) {
+  ShareLock();
+  CloseSegment();
+  bool ok = OpenSegment();
+  if (ok) {
+    auto* head = static_cast<tagShareHead*>(m_View);
+    head->VemoSysVersion = static_cast<uint32_t>(version);
+    head->Recreated = 0;
+    head->PlayerTotal = 0;
+    head->ItemTotal = 0;
+    head->Reserved[srLoaded] = 0;
+  }
+  ReleaseShareLock();
+  if (ok) NotifyReady();
+  return ok;
+}
+
+int CPellwyn::GetSharePlayerTotal() { return static_cast<int>(GetShareHead()->PlayerTotal); }
+
+int CPellwyn::GetShareItemTotal() { return static_cast<int>(GetShareHead()->ItemTotal); }
+
+bool CPellwyn::ShareLock() {
+  std::unique_lock<std::mutex> lock(m_LockMutex);
+  auto self = std::this_thread::get_id();
+  m_LockFree.wait(lock, [&] { return m_LockDepth == 0 || m_LockOwner == self; });
+  m_LockOwner = self;
+  ++m_LockDepth;
+  return true;
+}
+
+bool CPellwyn::WaitForShareLock(uint32_t timeoutMs) {
+  std::unique_lock<std::mutex> lock(m_LockMutex);
+  auto self = std::this_thread::get_id();
+  if (!m_LockFree.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                           [&] { return m_LockDepth == 0 || m_LockOwner == self; }))
+    return false;
+  m_LockOwner = self;
+  ++m_LockDepth;
+  return true;
+}
+
+void CPellwyn::ReleaseShareLock() {
+  std::unique_lock<std::mutex> lock(m_LockMutex);
+  if (m_LockDepth == 0 || m_LockOwner != std::this_thread::get_id()) {
+    lock.unlock();
+    LogObject()->LogWarn("CPellwyn::ReleaseShareLock called by a thread that does not hold the share lock");
+    return;
+  }
+  if (--m_LockDepth == 0) {
+    m_LockOwner = std::thread::id();
+    lock.unlock();
+    m_LockFree.notify_all();
+  }
+}
+
+}  // namespace gamedata

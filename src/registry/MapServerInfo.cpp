@@ -1,0 +1,60 @@
+#include "registry/MapServerInfo.h"
+
+MapServerInfo::MapServerInfo(const std::string& serverName, int mapId, const std::string& displayName,
+                             const tagMapItem* item)
+    : m_MapData(serverName, mapId), m_MapItem(item), m_DisplayName(displayName) {
+  if (item != nullptr) {
+    m_SortKey = item->SortKey;
+    m_FBLimit = item->FBLimit;
+    m_MapManagerNum = item->MapManagerNum;
+  }
+}
+
+MapServerInfo::~MapServerInfo() {
+  if (m_ProcessInfo.ProcessHandle != 0) platform::CloseProcessHandle(m_ProcessInfo.ProcessHandle);
+}
+
+uint32_t MapServerInfo::GetMapWindow() const {
+  const tagMapServerData* record = GetShareData();
+  return record != nullptr ? record->Hwnd : 0;
+}
+
+void MapServerInfo::SetProcessInfo(const platform::ProcessInformation& info) {
+  if (m_ProcessInfo.ProcessHandle != 0 && m_ProcessInfo.ProcessHandle != info.ProcessHandle)
+    platform::CloseProcessHandle(m_ProcessInfo.ProcessHandle);
+  m_ProcessInfo = info;
+  m_HasPrevTimes = false;
+  m_PrevKernelTime = 0;
+  m_PrevUserTime = 0;
+  m_KernelTimeDiff = 0;
+  m_UserTimeDiff = 0;
+}
+
+platform::MemoryCounters MapServerInfo::GetMemoryCounters() const {
+  platform::MemoryCounters counters;
+  if (m_ProcessInfo.ProcessHandle == 0) return counters;
+  if (!platform::GetMemoryCountersByHandle(m_ProcessInfo.ProcessHandle, &counters))
+    return platform::MemoryCounters();
+  return counters;
+}
+
+void MapServerInfo::SampleCpu(uint32_t elapsedMs) {
+  if (m_ProcessInfo.ProcessHandle == 0) return;
+  platform::CpuTimes now;
+  if (!platform::GetProcessTimesByHandle(m_ProcessInfo.ProcessHandle, &now)) return;
+
+  // The first sample of a process only notes its times. Times that went backwards cannot
+  // come from the same process; they start a new series instead of a wrapped difference.
+  if (!m_HasPrevTimes || now.Kernel < m_PrevKernelTime || now.User < m_PrevUserTime) {
+    m_HasPrevTimes = true;
+    m_PrevKernelTime = now.Kernel;
+    m_PrevUserTime = now.User;
+    return;
+  }
+  m_KernelTimeDiff = now.Kernel - m_PrevKernelTime;
+  m_UserTimeDiff = now.User - m_PrevUserTime;
+  m_PrevKernelTime = now.Kernel;
+  m_PrevUserTime = now.User;
+  uint64_t cpuMs = (m_KernelTimeDiff + m_UserTimeDiff) / 10 / 1000;
+  m_CpuUsage = elapsedMs == 0 ? 0 : static_cast<int>(static_cast<double>(cpuMs) / elapsedMs * 100);
+}

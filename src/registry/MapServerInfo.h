@@ -1,0 +1,75 @@
+// One loaded map: its identity and shared record, the process this manager launched
+// for it, and its CPU figures.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "components/IGameData.h"
+#include "platform/process.h"
+#include "registry/MapServerData.h"
+
+class MapServerInfo {
+ public:
+  // Builds the map's MapServerData (and so opens its record) from the item's server name
+  // and map id. The display name, sort key, FB limit and map manager number are copied
+  // from the item, so they stay readable even after the component reloads its map file;
+  // the item itself is kept for callers that want the component's view of the map.
+  MapServerInfo(const std::string& serverName, int mapId, const std::string& displayName,
+                const tagMapItem* item);
+  // Closes the process handle of the last launch (the handles belong to this object).
+  ~MapServerInfo();
+
+  MapServerInfo(const MapServerInfo&) = delete;
+  MapServerInfo& operator=(const MapServerInfo&) = delete;
+
+  MapServerData& GetMapData() { return m_MapData; }
+  const MapServerData& GetMapData() const { return m_MapData; }
+  // The map's shared record, or null when its segment is not mapped.
+  tagMapServerData* GetShareData() const { return m_MapData.GetShareData(); }
+  // The record's Hwnd: the map server's window handle; 0 without a record.
+  uint32_t GetMapWindow() const;
+
+  const std::string& GetDisplayName() const { return m_DisplayName; }
+  const tagMapItem* GetMapItem() const { return m_MapItem; }
+  int GetSortKey() const { return m_SortKey; }
+  int GetFBLimit() const { return m_FBLimit; }
+  int GetMapManagerNum() const { return m_MapManagerNum; }
+
+  // Only active maps are started by "StartAll" and "Mini Open All"; 1 at construction.
+  int GetActive() const { return m_Active; }
+  void SetActive(int active) { m_Active = active; }
+
+  // Stores the four values of a launch and takes over its handles: the handle of an
+  // earlier launch is closed, and the CPU figures start again from no sample, so the
+  // first sample of the new process never compares against the old one.
+  void SetProcessInfo(const platform::ProcessInformation& info);
+  const platform::ProcessInformation& GetProcessInfo() const { return m_ProcessInfo; }
+
+  // CPU usage in percent of one processor, from the last two samples.
+  int GetProcessCpu() const { return m_CpuUsage; }
+  // Memory counters of the launched process; all zero when there is no process handle
+  // or the query fails.
+  platform::MemoryCounters GetMemoryCounters() const;
+
+  // One CPU sample (the manager's SampleCpu calls it for every map): `elapsedMs` is the
+  // time since the manager's previous sample.
+  void SampleCpu(uint32_t elapsedMs);
+
+ private:
+  int m_Active = 1;
+  MapServerData m_MapData;
+  const tagMapItem* m_MapItem;
+  std::string m_DisplayName;
+  int m_SortKey = 0;
+  int m_FBLimit = 0;
+  int m_MapManagerNum = 0;
+  platform::ProcessInformation m_ProcessInfo;
+  // Last CPU sample of the process (100-ns units) and whether there is one.
+  bool m_HasPrevTimes = false;
+  uint64_t m_PrevKernelTime = 0;
+  uint64_t m_PrevUserTime = 0;
+  uint64_t m_KernelTimeDiff = 0;
+  uint64_t m_UserTimeDiff = 0;
+  int m_CpuUsage = 0;
+};

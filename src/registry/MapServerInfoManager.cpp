@@ -1,0 +1,75 @@
+#include "registry/MapServerInfoManager.h"
+
+#include "components/GameDataComponent.h"
+#include "components/LogComponent.h"
+#include "platform/clock.h"
+
+MapServerInfoManager::MapServerInfoManager() : MapServerInfoManager(platform::ProcessorCount()) {}
+
+MapServerInfoManager::MapServerInfoManager(int processorCount) : m_ProcessorCount(processorCount) {}
+
+MapServerInfoManager::~MapServerInfoManager() { Clear(); }
+
+void MapServerInfoManager::Clear() {
+  m_List.Clear();   // not owning: only forgets the pointers
+  m_Index.Clear();  // owning: destroys the maps
+}
+
+bool MapServerInfoManager::LoadMapList(int mapManagerNum, const std::string& path, bool debug) {
+  return LoadMapList(GetMapFileLoader(), mapManagerNum, path, debug);
+}
+
+bool MapServerInfoManager::LoadMapList(IMapFileLoader* loader, int mapManagerNum, const std::string& path,
+                                       bool debug) {
+  Clear();
+  if (loader == nullptr) {
+    LogObject()->LogError("MapServerInfoManager::LoadMapList no map file loader, %s not loaded", path.c_str());
+    return false;
+  }
+  bool loaded = loader->LoadMapFile(path.c_str(), debug ? 1 : 0);
+
+  int count = loader->GetMapCount();
+  for (int i = 0; i < count; ++i) {
+    const tagMapItem* item = loader->GetMapItem(i);
+    if (item == nullptr) continue;
+    if (mapManagerNum != 0 && item->MapManagerNum != mapManagerNum) continue;
+    if (item->ServerName == nullptr || item->ServerName[0] == 0) {
+      LogObject()->LogError("MapServerInfoManager::LoadMapList MapID = %d in %s has no server name, skipped",
+                            item->MapID, path.c_str());
+      continue;
+    }
+    // A map id seen before keeps its first map; the duplicate opens no record.
+    if (m_Index.Find(static_cast<uint32_t>(item->MapID)) != nullptr) {
+      LogObject()->LogDesign("Duplicate MapID = %d in %s", item->MapID, path.c_str());
+      continue;
+    }
+    auto* info = new MapServerInfo(item->ServerName, item->MapID, item->MapName ? item->MapName : "", item);
+    m_Index.Add(static_cast<uint32_t>(item->MapID), info);
+    m_List.Add(info);
+  }
+
+  m_List.Sort([](const MapServerInfo* a, const MapServerInfo* b) {
+    if (a->GetSortKey() != b->GetSortKey()) return a->GetSortKey() < b->GetSortKey();
+    return a->GetMapData().GetMapID() < b->GetMapData().GetMapID();
+  });
+  return loaded;
+}
+
+void MapServerInfoManager::SampleCpu() {
+  if (m_ProcessorCount == 0) return;
+  uint32_t now = platform::TimeGetTime();
+  if (!m_HasSampleTime) {
+    m_HasSampleTime = true;
+    m_LastSampleTime = now;
+    return;
+  }
+  uint32_t elapsed = now - m_LastSampleTime;
+  if (elapsed < 1000) return;
+  m_LastSampleTime = now;
+  for (int i = 0; i < m_List.Count(); ++i) m_List.Get(i)->SampleCpu(elapsed);
+}
+
+MapServerInfoManager& GetMapServerInfoManager() {
+  static MapServerInfoManager manager;
+  return manager;
+}
