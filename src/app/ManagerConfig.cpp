@@ -1,0 +1,34 @@
+#include "app/ManagerConfig.h"
+
+#include "components/IConfig.h"
+
+namespace app {
+namespace {
+
+std::string g_MapDataDir;
+
+}  // namespace
+
+const std::string& MapDataDir() { return g_MapDataDir; }
+void SetMapDataDir(const std::string& dir) { g_MapDataDir = dir; }
+
+std::string ConfigFilePath(const std::string& exeDir) {
+  return exeDir + "VemoMapServerManager.ini";
+}
+
+void RegisterConfigDefaults(IConfig& config, const std::string& exeDir) {
+  const std::string scriptPath = exeDir + "MapServerData/Script/";
+  config.DefaultBool("cbOpenInCMDLine", true);
+  config.DefaultBool("cbDebugModule", false);
+  config.DefaultBool("cbSingleServerMode", false);
+  config.DefaultString("edt_ip", "127.0.0.1");
+  config.DefaultInt("edt_port", 19001);
+  config.DefaultInt("edtMapManagerNum", 0);
+  config.DefaultBool("cbForbiddenAutoRestart", false);
+  config.DefaultString("edtScriptPath", scriptPath.c_str());
+  config.DefaultString("edtSSIP", "127.0.0.1");
+  config.DefaultInt("edtSSPort", 21888);
+  config.DefaultString("edtMutexSign", "MapServerManager");
+}
+
+}  // namespace app

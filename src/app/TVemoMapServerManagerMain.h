@@ -1,0 +1,198 @@
+// The manager's main window. A thin view over the manager's logic: FormCreate runs the
+// start-up sequence, closing asks and shuts down, WndMethod receives the window messages
+// of the message bus, and the timers and controls call operations that tests can call too.
+#pragma once
+
+#include <QMainWindow>
+#include <QStringList>
+#include <memory>
+#include <string>
+
+#include "app/InstanceSegment.h"
+#include "app/ManagerServices.h"
+#include "platform/message_bus.h"
+
+class IConfig;
+class QAction;
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QScrollArea;
+class QSocketNotifier;
+class QSplitter;
+class QStatusBar;
+class QTabWidget;
+class QTableView;
+class QTimer;
+
+namespace views {
+class OwnerDataListModel;
+class StateGrid;
+class StateLegend;
+}  // namespace views
+
+class TVemoMapServerManagerMain : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // What start-up asks of the program's entry.
+  struct StartupOutcome {
+    enum class Kind {
+      Running,         // show the window and run the message loop
+      EndApplication,  // tear the window down normally and leave with exitCode
+      EndProcess,      // end at once with exitCode, nothing torn down
+    };
+    Kind kind = Kind::Running;
+    int exitCode = 0;
+  };
+
+  explicit TVemoMapServerManagerMain(QWidget* parent = nullptr);
+  ~TVemoMapServerManagerMain() override;
+
+  // True when the arguments are exactly "-CheckEurekaActive", in any letter case.
+  static bool IsCheckEurekaActiveSwitch(const QStringList& arguments);
+
+  // The start-up sequence. `arguments` are the command-line arguments without the
+  // program name.
+  StartupOutcome FormCreate(const QStringList& arguments);
+  // Asks "CloseProc?"; true when the window may close.
+  bool FormCloseQuery();
+  // The shutdown steps when the window closes.
+  void FormClose();
+  // The destruction steps (also run by the destructor, once).
+  void FormDestroy();
+
+  // The window messages of the bus.
+  void WndMethod(const platform::BusMessage& message);
+  // The refresh timer.
+  void ttTimerTimer();
+  // "SaveApply".
+  void btApplyClick();
+
+  // The window's bus handle (0 when the bus could not be opened).
+  platform::WindowHandle Handle() const;
+  IConfig* Config() const { return m_Config; }
+  const std::string& MapDataDir() const { return m_MapDataDir; }
+  int ServerVersion() const { return m_ServerVersion; }
+  int SelectedCell() const { return m_SelectedCell; }
+  bool StartAllRequested() const { return m_StartAllRequested; }
+
+  // Controls, named as in the window's outline.
+  QWidget* pnlBottom = nullptr;
+  QLabel* lblRunGateServer = nullptr;
+  QPushButton* btnStart = nullptr;
+  QPushButton* btOpenAll = nullptr;
+  QPushButton* btForceCloseAll = nullptr;
+  QPushButton* btKillAll = nullptr;
+  QPushButton* btnStartStatusServer = nullptr;
+  QPushButton* btnStopStatusServer = nullptr;
+  QStatusBar* sbStatus = nullptr;
+
+  QTabWidget* pcMain = nullptr;
+  QWidget* tsSetting = nullptr;
+  QWidget* tsMsg = nullptr;
+  QWidget* tsData = nullptr;
+  QSplitter* splSetting = nullptr;
+
+  QTabWidget* pcView = nullptr;
+  QWidget* tsTable = nullptr;
+  QGroupBox* gbTotalPlayer = nullptr;
+  QTableView* lvMaps = nullptr;
+  views::OwnerDataListModel* lvMapsModel = nullptr;
+  QWidget* tsState = nullptr;
+  QScrollArea* sbMapGrid = nullptr;
+  views::StateGrid* sgMap = nullptr;
+  QTabWidget* pcStateSide = nullptr;
+  QWidget* tsStateMsg = nullptr;
+  QPlainTextEdit* mmMapMsg = nullptr;
+  QWidget* pnlMapLogLights = nullptr;
+  QWidget* tsStateInfo = nullptr;
+  views::StateLegend* lgMapState = nullptr;
+
+  QTabWidget* pcSetting = nullptr;
+  QWidget* tsSettingPage = nullptr;
+  QLabel* lblStartTime = nullptr;
+  QLabel* lblServerVersion = nullptr;
+  QLabel* lblScriptPath = nullptr;
+  QLineEdit* edtScriptPath = nullptr;
+  QPushButton* btnBrowseScriptPath = nullptr;
+  QLabel* lblStatusServer = nullptr;
+  QLineEdit* edtStatusServer = nullptr;
+  QPushButton* btApply = nullptr;
+  QCheckBox* cbOpenInCMDLine = nullptr;
+  QCheckBox* cbDebugModule = nullptr;
+  QCheckBox* cbForbiddenAutoRestart = nullptr;
+  QWidget* tsPlayer = nullptr;
+  QWidget* tsItem = nullptr;
+  QWidget* tsFunc = nullptr;
+  QLabel* lblFatalError = nullptr;
+  QWidget* tsScriptRunner = nullptr;
+  QGroupBox* gbScript = nullptr;
+  QPlainTextEdit* mmScriptSample = nullptr;
+  QPlainTextEdit* mmScript = nullptr;
+  QPushButton* btRunScript = nullptr;
+  QLabel* lblScriptResult = nullptr;
+  QWidget* tsDebug = nullptr;
+  QPushButton* btMiniOpenAll = nullptr;
+  QPushButton* btMiniCloseAll = nullptr;
+  QPushButton* btOutPutMsg = nullptr;
+  QPushButton* btnTestEurekaLog = nullptr;
+
+  QTableView* lvMapServerList = nullptr;
+  views::OwnerDataListModel* lvMapServerListModel = nullptr;
+  QTableView* lvMsgLeft = nullptr;
+  QTableView* lvMsgRight = nullptr;
+
+  QLabel* lblShareMemoryInitState = nullptr;
+  QLabel* lblShareMemoryPlayerTotal = nullptr;
+  QLabel* lblShareMemoryItemTotal = nullptr;
+
+  QMenu* pmMaps = nullptr;
+  QAction* niStartSelect = nullptr;
+  QAction* niCloseMapServer = nullptr;
+  QAction* niSpace = nullptr;
+  QAction* niResetLogCount = nullptr;
+  QAction* miBrindTopWnd = nullptr;
+  QAction* niHideAll = nullptr;
+  QAction* miStartRestartMap = nullptr;
+
+  QTimer* ttTimer = nullptr;           // refresh, 1000 ms, enabled at the end of start-up
+  QTimer* tmReconnectCheck = nullptr;  // reconnect check, 10000 ms, always enabled
+  QTimer* tmProcessLauncher = nullptr;  // process launcher, 500 ms, off until launch control runs
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
+
+ private:
+  void CreateControls();
+  void CreateBottomPanel();
+  void CreateSettingPage();
+  void CreateViewPages();
+  void CreateLowerPages();
+  void CreateMsgPage();
+  void CreateDataPage();
+  void CreatePopupMenu();
+  void CreateTimers();
+  void OpenBus();
+  void OnBusMessage(const platform::BusMessage& message);
+
+  IConfig* m_Config = nullptr;
+  std::string m_ConfigFilePath;
+  std::string m_MapDataDir;
+  std::unique_ptr<app::services::SystemDataBridge> m_SysGameData;
+  bool m_StartAllRequested = false;
+  int m_ServerVersion = 0;
+  app::InstanceSegment m_InstanceSegment;
+  int m_SelectedCell = -1;
+  bool m_GameDataLoaded = false;
+  bool m_Destroyed = false;
+  bool m_Closed = false;
+
+  std::unique_ptr<platform::BusEndpoint> m_Bus;
+  QSocketNotifier* m_BusNotifier = nullptr;
+};

@@ -1,0 +1,58 @@
+// The manager's entry: installs crash reporting, creates the main window, runs its
+// start-up sequence and then the message loop until the window closes.
+#include <QApplication>
+#include <QStringList>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/QtDialogs.h"
+#include "app/TVemoMapServerManagerMain.h"
+#include "components/LogComponent.h"
+#include "platform/crash_report.h"
+#include "platform/dialogs.h"
+#include "platform/paths.h"
+
+namespace {
+
+[[noreturn]] void EndProcess(int exitCode) {
+  ReleaseLogObject();
+  std::fflush(nullptr);
+  std::_Exit(exitCode);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  platform::InstallCrashReporting(platform::LogDir());
+
+  // The crash-reporting query needs no window system: answer it before Qt starts.
+  QStringList arguments;
+  for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  if (TVemoMapServerManagerMain::IsCheckEurekaActiveSwitch(arguments))
+    EndProcess(platform::IsCrashReportingActive() ? 0 : 1);
+
+  QApplication application(argc, argv);
+  QApplication::setApplicationName("VemoMapServerManager");
+  app::QtDialogs dialogs;
+  platform::SetDialogs(&dialogs);
+
+  int exitCode = 0;
+  {
+    TVemoMapServerManagerMain window;
+    dialogs.SetOwner(&window);
+    arguments = QApplication::arguments();
+    arguments.removeFirst();
+    const auto outcome = window.FormCreate(arguments);
+    using Kind = TVemoMapServerManagerMain::StartupOutcome::Kind;
+    if (outcome.kind == Kind::EndProcess) EndProcess(outcome.exitCode);
+    if (outcome.kind == Kind::Running) {
+      window.show();
+      exitCode = QApplication::exec();
+    } else {
+      exitCode = outcome.exitCode;
+    }
+    dialogs.SetOwner(nullptr);
+  }
+  platform::SetDialogs(nullptr);
+  return exitCode;
+}
