@@ -1,0 +1,9 @@
+// The thread framework's info writer: a line on standard output when an operator watches
+// a terminal, and always a line in the log at the info level.
+#pragma once
+
+#include "components/ILog.h"
+
+// Formats the message; at a terminal prints "<date and time>\t<message>\n" to standard
+// output; then writes the message with LogInfo.
+void WriteInfo(const char* format, ...) __attribute__((format(printf, 1, 2)));

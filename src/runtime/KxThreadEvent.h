@@ -1,0 +1,26 @@
+// The event of the thread framework: a manual-reset event that can be disabled, so that
+// at shutdown a worker blocked on it is released and never blocks on it again.
+#pragma once
+
+#include "runtime/ManualResetEvent.h"
+
+class KxThreadEvent : public ManualResetEvent {
+ public:
+  explicit KxThreadEvent(const std::string& name = "");
+
+  // A disabled event answers every wait at once with Abandoned.
+  bool IsEnabled() const;
+  void SetEnabled(bool enabled);
+
+  // Thread-owned events belong to one worker's stop handshake; the registry leaves them
+  // alone when it stops all workers.
+  bool IsThreadOwned() const;
+  void SetThreadOwned(bool owned);
+
+ protected:
+  bool IsAbandonedLocked() const override { return !m_Enabled; }
+
+ private:
+  bool m_Enabled = true;      // guarded by m_Mutex
+  bool m_ThreadOwned = false;  // guarded by m_Mutex
+};
