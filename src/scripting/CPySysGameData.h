@@ -1,0 +1,30 @@
+// The bridge to the system data component: loaded at start-up by file name, initialised
+// whenever the game data component has loaded its share data, released when the main
+// window closes. A missing component only switches the bridge off.
+#pragma once
+
+#include <string>
+
+#include "scripting/PyDataExports.h"
+
+class CPySysGameData {
+ public:
+  // Loads the component at `path` (a logical name, "..._Selvane.pyd"). A file that exists
+  // but cannot be loaded ends the process with exit code -1 after a fatal log line.
+  explicit CPySysGameData(const std::string& path);
+  // Calls PyData_Release when the component exports it. The library stays loaded.
+  ~CPySysGameData();
+  CPySysGameData(const CPySysGameData&) = delete;
+  CPySysGameData& operator=(const CPySysGameData&) = delete;
+
+  // Calls PyData_Init when the component exports it.
+  void InitPyData();
+
+  bool IsLoaded() const { return m_Library != nullptr; }
+
+ private:
+  void* m_Library = nullptr;
+  PyDataInitFunc m_Init = nullptr;
+  PyDataAddFromPackFunc m_AddFromPack = nullptr;
+  PyDataReleaseFunc m_Release = nullptr;
+};

@@ -1,0 +1,492 @@
+// The embedded Python interpreter host and its module cache.
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+#include <frameobject.h>
+
+#include "scripting/CPythonScript.h"
+
+#include <ctime>
+#include <exception>
+#include <filesystem>
+#include <list>
+#include <system_error>
+
+#include "common/Utils.h"
+#include "components/LogComponent.h"
+#include "platform/paths.h"
+#include "scripting/CPythonLock.h"
+#include "scripting/CPythonScriptEx.h"
+
+// A method table of the interpreter: its entries and the texts they point into. Once
+// registered the interpreter keeps pointers to the entries, the texts and the definition,
+// so a table registered in an interpreter that outlives its host is left to the
+// interpreter (KeepForInterpreter) rather than freed.
+struct tagMethodTable {
+  struct Contents {
+    std::vector<PyMethodDef> Methods;
+    std::list<std::string> Texts;  // a list, so that no text moves when another is added
+    std::string ModuleName;
+    PyModuleDef Definition{};
+  };
+  Contents* Data = new Contents;
+  bool Registered = false;
+  bool KeepForInterpreter = false;
+
+  tagMethodTable() = default;
+  tagMethodTable(const tagMethodTable&) = delete;
+  tagMethodTable& operator=(const tagMethodTable&) = delete;
+  ~tagMethodTable() {
+    if (!KeepForInterpreter) delete Data;
+  }
+};
+
+namespace {
+
+// Lower-cases the ASCII letters only, so that the bytes of a double-byte character stay.
+std::string LowerCase(const std::string& text) {
+  std::string lower = text;
+  for (char& ch : lower)
+    if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+  return lower;
+}
+
+std::size_t LastSeparator(const std::string& path) { return path.find_last_of("/\\"); }
+
+// The file name up to its first "."; empty when the name has no ".".
+std::string ScriptStem(const std::string& path) {
+  std::size_t separator = LastSeparator(path);
+  std::string file = separator == std::string::npos ? path : path.substr(separator + 1);
+  std::size_t dot = file.find('.');
+  return dot == std::string::npos ? std::string() : file.substr(0, dot);
+}
+
+// False when the script's name equals the name of a directory on its own path: such a
+// module is usually shadowed by the package of that directory and cannot be imported.
+bool ScriptNameDiffersFromDirectories(const std::string& path) {
+  std::string stem = ScriptStem(path);
+  if (stem.empty()) return true;
+  std::string normal = path;
+  for (char& ch : normal)
+    if (ch == '\\') ch = '/';
+  std::size_t separator = normal.rfind('/');
+  std::string directory = separator == std::string::npos ? std::string() : normal.substr(0, separator + 1);
+  return (directory + "/").find("/" + stem + "/") == std::string::npos;
+}
+
+// The executable's full path, handed to the interpreter as its program name.
+std::wstring ExecutablePath() {
+  std::error_code error;
+  std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) return std::wstring();
+  wchar_t* wide = Py_DecodeLocale(exe.c_str(), nullptr);
+  if (wide == nullptr) return std::wstring();
+  std::wstring text(wide);
+  PyMem_RawFree(wide);
+  return text;
+}
+
+// Refreshes the importers' cached directory listings, so that a file created since the
+// last import is found, as it is by a fresh search of the path.
+void InvalidateImportCaches() {
+  PyObject* importlib = PyImport_ImportModule("importlib");
+  PyObject* result = importlib != nullptr ? PyObject_CallMethod(importlib, "invalidate_caches", nullptr) : nullptr;
+  Py_XDECREF(result);
+  Py_XDECREF(importlib);
+  PyErr_Clear();
+}
+
+// `Msg` of module LogUI: writes one text (str or bytes) to the log through the
+// process-wide host and gives the text back.
+PyObject* LogUIMsg(PyObject*, PyObject* args) {
+  PyObject* argument = nullptr;
+  if (!PyArg_ParseTuple(args, "O:Msg", &argument)) return nullptr;
+  std::string text;
+  if (PyBytes_Check(argument)) {
+    text.assign(PyBytes_AS_STRING(argument), static_cast<std::size_t>(PyBytes_GET_SIZE(argument)));
+  } else if (PyUnicode_Check(argument)) {
+    PyObject* encoded = PyUnicode_AsEncodedString(argument, "utf-8", "surrogateescape");
+    if (encoded == nullptr) {
+      PyErr_Clear();
+      encoded = PyUnicode_AsEncodedString(argument, "utf-8", "backslashreplace");
+      if (encoded == nullptr) return nullptr;
+    }
+    text.assign(PyBytes_AS_STRING(encoded), static_cast<std::size_t>(PyBytes_GET_SIZE(encoded)));
+    Py_DECREF(encoded);
+  } else {
+    PyErr_Format(PyExc_TypeError, "Msg() argument must be str or bytes, not %.200s", Py_TYPE(argument)->tp_name);
+    return nullptr;
+  }
+  if (text.find('\0') != std::string::npos) {
+    PyErr_SetString(PyExc_ValueError, "Msg() argument contains an embedded null character");
+    return nullptr;
+  }
+  CPythonScriptEx::GetInstance()->AddMessage("Alert", text, false);
+  if (PyBytes_Check(argument)) return PyBytes_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+  return PyUnicode_FromObject(argument);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Construction and destruction
+
+CPythonScript::CPythonScript() {
+  m_MethodTables.Add(new tagMethodTable);
+  if (!StartInterpreter()) {
+    AddMessage("Sys", "python init fail!", true);
+    return;
+  }
+  m_Ready = true;
+  AddModuleFunction("Msg", LogUIMsg, "Message Handle");
+  RegisterModule("LogUI");
+}
+
+bool CPythonScript::StartInterpreter() {
+  m_ProgramName = ExecutablePath();
+  if (Py_IsInitialized()) {
+    m_OwnsInterpreter = false;
+    return true;
+  }
+  m_OwnsInterpreter = true;
+  PyConfig config;
+  PyConfig_InitPythonConfig(&config);
+  // The manager keeps its own signal handling; the interpreter installs none.
+  config.install_signal_handlers = 0;
+  config.parse_argv = 0;
+  if (!m_ProgramName.empty()) {
+    PyStatus status = PyConfig_SetString(&config, &config.program_name, m_ProgramName.c_str());
+    if (PyStatus_Exception(status)) {
+      PyConfig_Clear(&config);
+      return false;
+    }
+  }
+  PyStatus status = Py_InitializeFromConfig(&config);
+  PyConfig_Clear(&config);
+  if (PyStatus_Exception(status) || !Py_IsInitialized()) return false;
+  // Give the lock up: every operation takes it again, on whichever thread it runs.
+  m_MainThreadState = PyEval_SaveThread();
+  return true;
+}
+
+CPythonScript::~CPythonScript() {
+  m_Messages.clear();
+  m_TraceLines.clear();
+  bool running = m_Ready && Py_IsInitialized();
+  if (running) {
+    // Taken and never given back when the interpreter ends here: its states end with it.
+    PyGILState_STATE state = PyGILState_Ensure();
+    for (int i = 0; i < m_ModuleList.Count(); ++i) {
+      tagModuleDict* entry = m_ModuleList.Get(i);
+      Py_CLEAR(entry->module);
+      entry->dict = nullptr;
+    }
+    m_ModuleList.Clear();
+    if (m_OwnsInterpreter) {
+      Py_FinalizeEx();
+    } else {
+      PyGILState_Release(state);
+    }
+  } else {
+    m_ModuleList.Clear();
+  }
+  // A module that this host registered in an interpreter that lives on keeps pointing
+  // into its method table; such tables are left to the interpreter.
+  if (running && !m_OwnsInterpreter)
+    for (int i = 0; i < m_MethodTables.Count(); ++i)
+      if (m_MethodTables.Get(i)->Registered) m_MethodTables.Get(i)->KeepForInterpreter = true;
+  m_MethodTables.Clear();
+}
+
+// ---------------------------------------------------------------------------------------
+// Host modules
+
+void CPythonScript::AddModuleFunction(const std::string& name, ScriptHandler handler, const std::string& doc) {
+  tagMethodTable::Contents* table = m_MethodTables.Get(m_MethodTables.Count() - 1)->Data;
+  const char* nameText = table->Texts.emplace_back(name).c_str();
+  const char* docText = table->Texts.emplace_back(doc).c_str();
+  table->Methods.push_back({nameText, reinterpret_cast<PyCFunction>(handler), METH_VARARGS, docText});
+}
+
+void CPythonScript::RegisterModule(const std::string& name) {
+  tagMethodTable* current = m_MethodTables.Get(m_MethodTables.Count() - 1);
+  tagMethodTable::Contents* table = current->Data;
+  table->Methods.push_back({nullptr, nullptr, 0, nullptr});
+  table->ModuleName = name;
+  table->Definition = {PyModuleDef_HEAD_INIT, table->ModuleName.c_str(), nullptr, -1, table->Methods.data(),
+                       nullptr, nullptr, nullptr, nullptr};
+  bool registered = false;
+  if (m_Ready) {
+    CPythonLock lock;
+    PyObject* module = PyModule_Create(&table->Definition);
+    if (module != nullptr) {
+      registered = PyDict_SetItemString(PyImport_GetModuleDict(), table->ModuleName.c_str(), module) == 0;
+      Py_DECREF(module);
+    }
+    // The interpreter may point into the table even when a later step failed.
+    current->Registered = true;
+    PyErr_Clear();
+  }
+  m_MethodTables.Add(new tagMethodTable);
+  if (!registered) AddMessage("SysNameSpace", "python init can't find module!", true);
+}
+
+// ---------------------------------------------------------------------------------------
+// Messages and error reports
+
+void CPythonScript::AddMessage(const std::string& kind, const std::string& text, bool isError) {
+  if (m_Messages.size() > kMaxHistoryLines) m_Messages.clear();
+  ILog* log = LogObject();
+  if (isError)
+    log->ScriptError(0, text.c_str());
+  else
+    log->ScriptOutput(0, text.c_str());
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char timeText[16];
+  std::strftime(timeText, sizeof timeText, "%H:%M:%S", &local);
+  m_Messages.push_back(FormatText("[%s][#%d %s] : %s", kind.c_str(), m_MessageNo, timeText, text.c_str()));
+  ++m_MessageNo;
+}
+
+std::string CPythonScript::ObjectText(PyObject* object) {
+  if (object == nullptr) return std::string();
+  if (PyBytes_Check(object))
+    return std::string(PyBytes_AS_STRING(object), static_cast<std::size_t>(PyBytes_GET_SIZE(object)));
+  PyObject* text = PyObject_Str(object);
+  if (text == nullptr) {
+    PyErr_Clear();
+    return FormatText("<unprintable %s object>", Py_TYPE(object)->tp_name);
+  }
+  // Undecodable bytes that came in through "surrogateescape" go back out as they came;
+  // anything else that UTF-8 cannot carry is written as an escape.
+  PyObject* encoded = PyUnicode_AsEncodedString(text, "utf-8", "surrogateescape");
+  if (encoded == nullptr) {
+    PyErr_Clear();
+    encoded = PyUnicode_AsEncodedString(text, "utf-8", "backslashreplace");
+  }
+  Py_DECREF(text);
+  if (encoded == nullptr) {
+    PyErr_Clear();
+    return FormatText("<unprintable %s object>", Py_TYPE(object)->tp_name);
+  }
+  std::string result(PyBytes_AS_STRING(encoded), static_cast<std::size_t>(PyBytes_GET_SIZE(encoded)));
+  Py_DECREF(encoded);
+  return result;
+}
+
+std::string CPythonScript::FormatPythonError() {
+  if (!m_Ready || !Py_IsInitialized()) return "NoError Or Unknown";
+  CPythonLock lock;
+  PyObject* type = nullptr;
+  PyObject* value = nullptr;
+  PyObject* traceback = nullptr;
+  PyErr_Fetch(&type, &value, &traceback);
+  if (type == nullptr && value == nullptr) {
+    Py_XDECREF(traceback);
+    return "NoError Or Unknown";
+  }
+  // An error raised from C code with a type alone gets its value made here, so that the
+  // report names the type rather than claiming there was no error.
+  PyErr_NormalizeException(&type, &value, &traceback);
+  std::string typeName = type != nullptr && PyType_Check(type) ? reinterpret_cast<PyTypeObject*>(type)->tp_name : "";
+  std::string result = FormatText("Error Message:\r\n%s:%s", typeName.c_str(), ObjectText(value).c_str());
+  if (traceback != nullptr && PyTraceBack_Check(traceback)) {
+    result += "\r\nTraceback:\r\n";
+    // The chain runs from the outermost call to the frame that raised.
+    PyObject* record = traceback;
+    Py_INCREF(record);
+    while (record != nullptr && PyTraceBack_Check(record)) {
+      std::string function;
+      std::string file;
+      long line = 0;
+      PyObject* lineNumber = PyObject_GetAttrString(record, "tb_lineno");
+      if (lineNumber != nullptr) line = PyLong_AsLong(lineNumber);
+      Py_XDECREF(lineNumber);
+      PyObject* frame = PyObject_GetAttrString(record, "tb_frame");
+      if (frame != nullptr && PyFrame_Check(frame)) {
+        PyCodeObject* code = PyFrame_GetCode(reinterpret_cast<PyFrameObject*>(frame));
+        PyObject* name = PyObject_GetAttrString(reinterpret_cast<PyObject*>(code), "co_name");
+        PyObject* fileName = PyObject_GetAttrString(reinterpret_cast<PyObject*>(code), "co_filename");
+        function = ObjectText(name);
+        file = ObjectText(fileName);
+        Py_XDECREF(name);
+        Py_XDECREF(fileName);
+        Py_DECREF(code);
+      }
+      Py_XDECREF(frame);
+      PyErr_Clear();
+      result += FormatText("%s: %s(# %d)\r\n", function.c_str(), file.c_str(), static_cast<int>(line));
+      PyObject* next = PyObject_GetAttrString(record, "tb_next");
+      Py_DECREF(record);
+      record = next;
+    }
+    Py_XDECREF(record);
+  }
+  Py_XDECREF(type);
+  Py_XDECREF(value);
+  Py_XDECREF(traceback);
+  PyErr_Clear();
+  return result;
+}
+
+// ---------------------------------------------------------------------------------------
+// Loading and reloading
+
+tagModuleDict* CPythonScript::FindModule(const std::string& path) const { return m_ModuleList.Find(LowerCase(path)); }
+
+bool CPythonScript::LoadFromFile(const std::string& path) {
+  m_MessageNo = 0;
+  CPythonLock lock;
+  try {
+    return LoadModule(path);
+  } catch (const std::exception& e) {
+    AddMessage(path, FormatText("%s(%s) failed:Exception %s", "CPythonScript::LoadFromFile", path.c_str(), e.what()),
+               true);
+    return false;
+  }
+}
+
+bool CPythonScript::LoadModule(const std::string& path) {
+  std::string scriptPath = path;
+  if (!ScriptNameDiffersFromDirectories(scriptPath))
+    AddMessage(scriptPath,
+               FormatText("文件 %s 读取有可能失败, 请检查python脚本名称是否和目录名相同(如果相同, 则执行不了)!",
+                          scriptPath.c_str()),
+               true);
+  std::string stem = ScriptStem(scriptPath);
+  std::string moduleName = stem.empty() ? scriptPath : stem;
+  std::string key = LowerCase(scriptPath);
+  tagModuleDict* entry = m_ModuleList.Find(key);
+  if (entry == nullptr) {
+    entry = new tagModuleDict;
+    entry->name = key;
+    m_ModuleList.Add(key, entry);
+    scriptPath = key;
+  } else if (entry->module != nullptr) {
+    return ReloadModule(entry, scriptPath);
+  }
+  if (!m_Ready) {
+    AddMessage(scriptPath, "python init fail!", true);
+    return false;
+  }
+  // The module is found along the interpreter's own search path. A name in bytes that are
+  // not UTF-8 is taken as the file system's bytes.
+  InvalidateImportCaches();
+  PyObject* name = PyUnicode_DecodeFSDefault(moduleName.c_str());
+  PyObject* module = name != nullptr ? PyImport_Import(name) : nullptr;
+  Py_XDECREF(name);
+  if (module == nullptr) {
+    AddMessage(scriptPath, FormatPythonError(), true);
+    return false;
+  }
+  entry->module = module;
+  entry->dict = PyModule_Check(module) ? PyModule_GetDict(module) : nullptr;
+  return true;
+}
+
+bool CPythonScript::ReloadModule(tagModuleDict* entry, const std::string& path) {
+  if (entry == nullptr || entry->module == nullptr) return LoadFromFile(path);
+  if (path.find("Wistel.py") != std::string::npos) {
+    LogObject()->LogInfo("%s no reload !!!", path.c_str());
+    return true;
+  }
+  CPythonLock lock;
+  InvalidateImportCaches();
+  PyObject* reloaded = PyImport_ReloadModule(entry->module);
+  if (reloaded == nullptr) {
+    std::string error = FormatPythonError();
+    AddMessage(path, FormatText("Reload file : %s fail. %s", path.c_str(), error.c_str()), true);
+    return false;
+  }
+  Py_DECREF(entry->module);
+  entry->module = reloaded;
+  entry->dict = PyModule_Check(reloaded) ? PyModule_GetDict(reloaded) : nullptr;
+  m_MessageNo = 0;
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Calls
+
+std::string CPythonScript::FindScriptExt(const std::string& path) {
+  std::size_t separator = LastSeparator(path);
+  std::size_t dot = path.rfind('.');
+  bool hasExtension = dot != std::string::npos && (separator == std::string::npos || dot > separator);
+  std::string base = hasExtension ? path.substr(0, dot) : path;
+  for (const char* ext : {".py", ".pyo", ".pyc"})
+    if (platform::FileExists(base + ext)) return ext;
+  return std::string();
+}
+
+PyObject* CPythonScript::CallFunction(const std::string& path, const std::string& funcName, PyObject* args) {
+  std::string scriptPath = path;
+  std::string ext = FindScriptExt(path);
+  if (!ext.empty()) {
+    std::size_t separator = LastSeparator(path);
+    std::size_t dot = path.rfind('.');
+    bool hasExtension = dot != std::string::npos && (separator == std::string::npos || dot > separator);
+    scriptPath = (hasExtension ? path.substr(0, dot) : path) + ext;
+  }
+  CPythonLock lock;
+  std::string key = LowerCase(scriptPath);
+  tagModuleDict* entry = m_ModuleList.Find(key);
+  if (entry == nullptr) {
+    LoadFromFile(scriptPath);
+    entry = m_ModuleList.Find(key);
+  }
+  if (entry == nullptr) {
+    AddMessage(scriptPath, "dict is NULL!", true);
+    return nullptr;
+  }
+  if (entry->module == nullptr) {
+    AddMessage(scriptPath, "Can Not Find File!", true);
+    return nullptr;
+  }
+  PyObject* dict = entry->dict != nullptr ? entry->dict : PyModule_GetDict(entry->module);
+  if (dict == nullptr) {
+    std::string error = FormatPythonError();
+    AddMessage(scriptPath, FormatText("Function : %s Run Fail,can't Find pDict : %s", funcName.c_str(), error.c_str()),
+               true);
+    return nullptr;
+  }
+  PyObject* function = PyDict_GetItemString(dict, funcName.c_str());
+  if (function == nullptr || !PyCallable_Check(function)) {
+    std::string error = FormatPythonError();
+    AddMessage(scriptPath, FormatText("Function : %s Run Fail : %s", funcName.c_str(), error.c_str()), true);
+    PyObject* keys = PyDict_Keys(dict);
+    Py_ssize_t count = keys != nullptr ? PyList_Size(keys) : 0;
+    for (Py_ssize_t i = 0; i < count; ++i) AddMessage(scriptPath, ObjectText(PyList_GetItem(keys, i)), true);
+    Py_XDECREF(keys);
+    PyErr_Clear();
+    return nullptr;
+  }
+  // Held for the call: the script may rebind the name while its function runs.
+  Py_INCREF(function);
+  PyObject* result = PyObject_CallObject(function, args);
+  Py_DECREF(function);
+  if (result == nullptr) {
+    AddMessage(scriptPath, FormatPythonError(), true);
+    return nullptr;
+  }
+  return result;
+}
+
+PyObject* CallAndReleaseArgs(CPythonScript* host, const char* path, const char* funcName, PyObject* args) {
+  PyObject* result = nullptr;
+  if (host != nullptr && path != nullptr && funcName != nullptr) result = host->CallFunction(path, funcName, args);
+  if (args != nullptr && Py_IsInitialized()) {
+    CPythonLock lock;
+    Py_DECREF(args);
+  }
+  return result;
+}
+
+// ---------------------------------------------------------------------------------------
+// Trace lines
+
+void CPythonScript::AddTraceLine(const std::string& text) {
+  if (m_TraceOutput) m_TraceOutput(*this, text);
+  if (m_TraceLines.size() > kMaxHistoryLines) m_TraceLines.clear();
+  m_TraceLines.push_back(text);
+}
