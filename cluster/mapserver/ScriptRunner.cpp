@@ -1,0 +1,200 @@
+#include "ScriptRunner.h"
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/clock.h"
+#include "platform/process.h"
+
+namespace mapserver {
+namespace {
+
+constexpr const char* kHostFileName = "ms_script_host.py";
+
+// The host: arguments are the job directory and the time limit in seconds.
+constexpr const char* kHostSource = R"PY(# The map server's script host: runs one ScriptCmd text with the server's own modules.
+import os
+import signal
+import sys
+import traceback
+import types
+
+
+def main():
+    job = sys.argv[1]
+    limit = int(sys.argv[2])
+    # Ends the script even when the map server that started it is gone.
+    signal.alarm(limit + 5)
+    out = open(os.path.join(job, "out.txt"), "w", encoding="utf-8", errors="replace", buffering=1)
+    sys.stdout = out
+    sys.stderr = out
+    requests = open(os.path.join(job, "requests.txt"), "w", encoding="utf-8", buffering=1)
+
+    def request(*words):
+        requests.write(" ".join(str(w).replace("\n", " ").replace("\r", " ") for w in words) + "\n")
+
+    tessmark = types.ModuleType("Tessmark")
+    tessmark.RunCMD = lambda name: request("RunCMD", name)
+
+    class Orlamb:
+        def Save(self):
+            request("Save")
+
+    the_orlamb = Orlamb()
+    orlamb = types.ModuleType("Orlamb")
+    orlamb.GetOrlamb = lambda: the_orlamb
+
+    class IPY_Script:
+        def RefreshScript(self):
+            request("RefreshScript")
+
+        def ApplySetting(self):
+            request("ApplySetting")
+
+    ipy_orlamb = types.ModuleType("IPY_Orlamb")
+    ipy_orlamb.IPY_Script = IPY_Script
+    sys.modules.update({"Tessmark": tessmark, "Orlamb": orlamb, "IPY_Orlamb": ipy_orlamb})
+
+    with open(os.path.join(job, "path.txt"), encoding="utf-8", errors="replace") as f:
+        script_path = f.read()
+    if script_path:
+        sys.path.insert(0, script_path)
+
+    with open(os.path.join(job, "script.py"), "rb") as f:
+        raw = f.read()
+    for encoding in ("utf-8", "gbk", "latin-1"):
+        try:
+            source = raw.decode(encoding)
+            break
+        except UnicodeDecodeError:
+            continue
+    try:
+        code = compile(source, "<ScriptCmd>", "exec")
+        exec(code, {"__name__": "__main__", "__builtins__": __builtins__})
+    except SystemExit as e:
+        if e.code in (None, 0):
+            return 0
+        print("SystemExit:", e.code)
+        return 1
+    except BaseException:
+        # Leave out this host's own frame: the operator wants the script's lines only.
+        kind, value, tb = sys.exc_info()
+        traceback.print_exception(kind, value, tb.tb_next if tb is not None else None)
+        return 1
+    return 0
+
+
+sys.exit(main())
+)PY";
+
+std::atomic<unsigned> g_jobNumber{0};
+
+bool WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file << text;
+  return static_cast<bool>(file);
+}
+
+std::vector<std::string> ReadLines(const std::string& path) {
+  std::vector<std::string> lines;
+  std::ifstream file(path, std::ios::binary);
+  std::string line;
+  while (std::getline(file, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+}  // namespace
+
+ScriptRunner::ScriptRunner(std::string workDir, std::string scriptPath, int timeoutSeconds)
+    : workDir_(std::move(workDir)), scriptPath_(std::move(scriptPath)), timeoutSeconds_(timeoutSeconds) {}
+
+ScriptRunner::~ScriptRunner() { Kill(); }
+
+const char* ScriptRunner::Interpreter() { return "/usr/bin/python3"; }
+
+bool ScriptRunner::WriteHost(const std::string& workDir) {
+  std::error_code ec;
+  std::filesystem::create_directories(workDir, ec);
+  return WriteFile(workDir + kHostFileName, kHostSource);
+}
+
+bool ScriptRunner::Start(const std::string& text, std::string& error) {
+  if (Busy()) {
+    error = "a script is still running";
+    return false;
+  }
+  jobDir_ = workDir_ + "job_" + std::to_string(platform::CurrentProcessId()) + "_" +
+            std::to_string(++g_jobNumber) + "/";
+  std::error_code ec;
+  std::filesystem::create_directories(jobDir_, ec);
+  if (ec || !WriteFile(jobDir_ + "script.py", text) || !WriteFile(jobDir_ + "path.txt", scriptPath_)) {
+    error = "cannot write the script job in " + jobDir_;
+    std::filesystem::remove_all(jobDir_, ec);
+    return false;
+  }
+  // Quotes keep blanks inside the paths; a path with a quote of its own cannot be passed.
+  if (jobDir_.find('"') != std::string::npos || workDir_.find('"') != std::string::npos) {
+    error = "the script work directory contains a double quote: " + workDir_;
+    std::filesystem::remove_all(jobDir_, ec);
+    return false;
+  }
+  std::string commandLine = std::string(Interpreter()) + " -B \"" + workDir_ + kHostFileName + "\" \"" +
+                            jobDir_ + "\" " + std::to_string(timeoutSeconds_);
+  platform::ProcessInformation info;
+  int errorCode = 0;
+  if (!platform::StartProcess(commandLine, workDir_, false, &info, &errorCode)) {
+    error = std::string("cannot start ") + Interpreter() + ": " + std::to_string(errorCode);
+    std::filesystem::remove_all(jobDir_, ec);
+    return false;
+  }
+  handle_ = info.ProcessHandle;
+  startTick_ = platform::GetTickCount();
+  return true;
+}
+
+bool ScriptRunner::Poll(ScriptResult& result) {
+  if (!Busy()) return false;
+  int exitCode = 0;
+  if (platform::WaitForProcess(handle_, 0, &exitCode)) {
+    result = ScriptResult();
+    result.ExitCode = exitCode;
+    Finish(result);
+    return true;
+  }
+  uint32_t elapsed = platform::GetTickCount() - startTick_;
+  if (elapsed < static_cast<uint32_t>(timeoutSeconds_) * 1000u) return false;
+  platform::TerminateProcess(handle_, -1);
+  platform::WaitForProcess(handle_, 2000, &exitCode);
+  result = ScriptResult();
+  result.TimedOut = true;
+  result.ExitCode = exitCode;
+  Finish(result);
+  return true;
+}
+
+void ScriptRunner::Finish(ScriptResult& result) {
+  platform::CloseProcessHandle(handle_);
+  handle_ = 0;
+  result.Output = ReadLines(jobDir_ + "out.txt");
+  result.Requests = ReadLines(jobDir_ + "requests.txt");
+  std::error_code ec;
+  std::filesystem::remove_all(jobDir_, ec);
+}
+
+void ScriptRunner::Kill() {
+  if (!Busy()) return;
+  int exitCode = 0;
+  platform::TerminateProcess(handle_, -1);
+  platform::WaitForProcess(handle_, 2000, &exitCode);
+  platform::CloseProcessHandle(handle_);
+  handle_ = 0;
+  std::error_code ec;
+  std::filesystem::remove_all(jobDir_, ec);
+}
+
+}  // namespace mapserver
