@@ -1,0 +1,34 @@
+#include "platform/library.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace platform;
+
+TEST(LibraryTest, LoadsResolvesAndReportsFailures) {
+  int error = -1;
+  // A name that is not a logical name is passed to the loader as it stands.
+  void* libm = LoadLibrary("libm.so.6", &error);
+  ASSERT_NE(libm, nullptr) << LastLibraryError();
+  EXPECT_EQ(error, 0);
+  auto cosine = reinterpret_cast<double (*)(double)>(GetProcAddress(libm, "cos", &error));
+  ASSERT_NE(cosine, nullptr);
+  EXPECT_DOUBLE_EQ(cosine(0.0), 1.0);
+  EXPECT_EQ(GetProcAddress(libm, "NoSuchExport", &error), nullptr);
+  EXPECT_EQ(error, kErrorProcNotFound);
+  EXPECT_FALSE(LastLibraryError().empty());
+  EXPECT_EQ(GetProcAddress(nullptr, "cos", &error), nullptr);
+  EXPECT_EQ(error, kErrorProcNotFound);
+  FreeLibrary(libm);
+  FreeLibrary(nullptr);
+
+  EXPECT_EQ(LoadLibrary("NoSuchComponent.dll", &error), nullptr);
+  EXPECT_EQ(error, kErrorModNotFound);
+  EXPECT_NE(LastLibraryError().find("libNoSuchComponent.so"), std::string::npos) << LastLibraryError();
+  for (const std::string& bad : {std::string("/tmp"), std::string("/tmp/"), std::string(), std::string("a\0b", 3)}) {
+    error = 0;
+    EXPECT_EQ(LoadLibrary(bad, &error), nullptr) << bad;
+    EXPECT_EQ(error, kErrorModNotFound) << bad;
+  }
+}
