@@ -1,0 +1,254 @@
+// The common routines: checksum, hex text, percentages, byte cursor, text search and
+// splitting, and the process, dialog and crash-text routines on the platform layer.
+#include "common/Utils.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <climits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/crash_report.h"
+#include "platform/debug_output.h"
+#include "platform/dialogs.h"
+
+namespace {
+
+TEST(Crc32Test, KnownValues) {
+  EXPECT_EQ(Crc32(0, "", 0), 0u);
+  EXPECT_EQ(Crc32(0, "123456789", 9), 0xCBF43926u);
+  // Absent bytes give 0 whatever the previous value, as zlib's crc32 does.
+  EXPECT_EQ(Crc32(0x12345678, nullptr, 10), 0u);
+}
+
+// Every length around the 16-byte step, at every alignment, in one piece and in two
+// chained pieces, must equal zlib.
+TEST(Crc32Test, EqualsZlibForAllLengthsAndAlignments) {
+  std::mt19937 random(42);
+  std::vector<unsigned char> data(300);
+  for (auto& b : data) b = static_cast<unsigned char>(random());
+  for (std::size_t offset = 0; offset < 8; ++offset) {
+    for (std::size_t length = 0; length + offset <= 200; ++length) {
+      const unsigned char* p = data.data() + offset;
+      uint32_t expected = static_cast<uint32_t>(crc32(0, p, static_cast<uInt>(length)));
+      ASSERT_EQ(Crc32(0, p, length), expected) << "offset " << offset << " length " << length;
+      std::size_t half = length / 3;
+      ASSERT_EQ(Crc32(Crc32(0, p, half), p + half, length - half), expected);
+    }
+  }
+  // Long blocks, with a tail that is not a multiple of 16.
+  std::vector<unsigned char> big(100003);
+  for (auto& b : big) b = static_cast<unsigned char>(random());
+  for (std::size_t length : {4096u, 4109u, 65536u, 100003u})
+    EXPECT_EQ(Crc32(0, big.data(), length), static_cast<uint32_t>(crc32(0, big.data(), static_cast<uInt>(length))));
+  EXPECT_EQ(Crc32(0xFFFFFFFF, big.data(), 1000), static_cast<uint32_t>(crc32(0xFFFFFFFF, big.data(), 1000)));
+}
+
+TEST(HexTextTest, BlankAfterEveryByte) {
+  const unsigned char bytes[] = {0x0A, 0xFF};
+  EXPECT_EQ(HexText(bytes, 2), "0A FF ");
+  EXPECT_EQ(HexText(bytes, 0), "");
+}
+
+TEST(HexTextTest, RawFormWithAndWithoutSeparator) {
+  const unsigned char bytes[] = {0x00, 0x9C, 0xE5};
+  char out[16];
+  std::fill(std::begin(out), std::end(out), 'x');
+  HexText(bytes, 3, out, 0);
+  EXPECT_STREQ(out, "009CE5");
+  EXPECT_EQ(out[7], 'x');  // nothing written past the closing NUL
+  HexText(bytes, 3, out, '-');
+  EXPECT_STREQ(out, "00-9C-E5-");
+  HexText(bytes, 0, out, ' ');
+  EXPECT_STREQ(out, "");
+}
+
+TEST(PercentTest, TruncatesAndGuardsTheWhole) {
+  EXPECT_EQ(Percent(1, 3), 33);
+  EXPECT_EQ(Percent(2, 3), 66);
+  EXPECT_EQ(Percent(5, 0), 0);
+  EXPECT_EQ(Percent(5, -2), 0);
+  EXPECT_EQ(Percent(-2, 3), -66);  // toward zero, not down
+  EXPECT_EQ(Percent(INT_MAX, 1), INT_MAX);  // clamped, never an undefined conversion
+  EXPECT_EQ(PercentU(2, 3), 66u);
+  EXPECT_EQ(PercentU(7, 0), 0u);
+  EXPECT_EQ(PercentU(4000000000u, 1), UINT_MAX);
+  EXPECT_EQ(PercentF(2.0, 3.0), 66);
+  EXPECT_EQ(PercentF(1.0, 0.0), 0);
+  EXPECT_EQ(PercentF(1.0, -1.0), 0);
+  EXPECT_EQ(PercentF(0.0 / 0.0 + 1, 1.0), 0);  // NaN part
+}
+
+TEST(ByteCursorTest, LittleEndianRoundTripAdvancesTheCursor) {
+  unsigned char buffer[16] = {};
+  int cursor = 0;
+  WriteByte(buffer, cursor, 0xAB);
+  WriteWord(buffer, cursor, 0x1234);
+  WriteDword(buffer, cursor, 0xDEADBEEF);
+  WriteBytes(buffer, cursor, "xyz", 3);
+  EXPECT_EQ(cursor, 10);
+  const unsigned char expected[] = {0xAB, 0x34, 0x12, 0xEF, 0xBE, 0xAD, 0xDE, 'x', 'y', 'z'};
+  EXPECT_EQ(0, memcmp(buffer, expected, sizeof expected));
+
+  cursor = 0;
+  EXPECT_EQ(ReadByte(buffer, cursor), 0xAB);
+  EXPECT_EQ(ReadWord(buffer, cursor), 0x1234);
+  EXPECT_EQ(ReadDword(buffer, cursor), 0xDEADBEEFu);
+  char text[4] = {};
+  ReadBytes(buffer, cursor, text, 3);
+  EXPECT_STREQ(text, "xyz");
+  EXPECT_EQ(cursor, 10);
+  // A word read at an odd offset (no alignment is assumed).
+  cursor = 3;
+  EXPECT_EQ(ReadWord(buffer, cursor), 0xBEEF);
+}
+
+TEST(CharPosTest, FirstLineOnly) {
+  EXPECT_EQ(CharPos("ab\nc", 'c'), 0);
+  EXPECT_EQ(CharPos("ab\nc", 'b'), 2);
+  EXPECT_EQ(CharPos("ab\nc", '\n'), 3);
+  EXPECT_EQ(CharPos("", 'a'), 0);
+  EXPECT_EQ(CharPos("abc", 'z'), 0);
+}
+
+TEST(CharPosTest, GbkDoubleByteCharactersAreUnits) {
+  // 0x81 0x7C is one character whose trail byte equals '|'; the real '|' is at 3.
+  EXPECT_EQ(CharPos("\x81|a|", '|'), 4);
+  EXPECT_EQ(CharPos("\xD6\xD0|", '|'), 3);
+  // A trail byte that equals the sought byte never matches, nor does a lead byte.
+  EXPECT_EQ(CharPos("\xB0\x41", 'A'), 0);
+  EXPECT_EQ(CharPos("\xB0\x41", '\xB0'), 0);
+  // A lead byte with nothing after it is a single byte.
+  EXPECT_EQ(CharPos("a\x81", '\x81'), 2);
+  // A line feed as a trail byte does not end the line.
+  EXPECT_EQ(CharPos("\x81\nx", 'x'), 3);
+}
+
+TEST(SplitTextTest, Pieces) {
+  std::vector<std::string> list = {"old"};
+  SplitText("a,b,", ",", list);
+  EXPECT_EQ(list, (std::vector<std::string>{"a", "b", ""}));
+  SplitText("", ",", list);
+  EXPECT_EQ(list, (std::vector<std::string>{""}));
+  SplitText("1|MapA|ok", "|", list);
+  EXPECT_EQ(list, (std::vector<std::string>{"1", "MapA", "ok"}));
+  SplitText(",x", ",", list);
+  EXPECT_EQ(list, (std::vector<std::string>{"", "x"}));
+}
+
+TEST(SplitTextTest, StopsAtTheFirstLineAndKeepsGbk) {
+  std::vector<std::string> list;
+  SplitText("a|b\nc|d", "|", list);
+  EXPECT_EQ(list, (std::vector<std::string>{"a", "b\nc|d"}));
+  SplitText("\x81|x|y", "|", list);
+  EXPECT_EQ(list, (std::vector<std::string>{"\x81|x", "y"}));
+}
+
+TEST(SplitTextTest, LongSeparatorMustMatchWhole) {
+  std::vector<std::string> list;
+  SplitText("a:b::c", "::", list);
+  EXPECT_EQ(list, (std::vector<std::string>{"a:b", "c"}));
+  SplitText("abc", "", list);
+  EXPECT_EQ(list, (std::vector<std::string>{"abc"}));
+}
+
+TEST(TextBeforeTest, Cases) {
+  EXPECT_EQ(TextBefore("key=value=x", "="), "key");
+  EXPECT_EQ(TextBefore("keyvalue", "="), "");
+  EXPECT_EQ(TextBefore("=x", "="), "");
+}
+
+TEST(FormatTextTest, FormatsAndToleratesNullAndLongText) {
+  EXPECT_EQ(FormatText("%s_%d", "Map", 7), "Map_7");
+  EXPECT_EQ(FormatText(nullptr), "");
+  std::string longText(5000, 'q');
+  EXPECT_EQ(FormatText("<%s>", longText.c_str()), "<" + longText + ">");
+}
+
+TEST(ExceptionCodeNameTest, Names) {
+  EXPECT_STREQ(ExceptionCodeName(0xC0000005), "ACCESS_VIOLATION");
+  EXPECT_STREQ(ExceptionCodeName(0x80000001), "GUARD_PAGE_VIOLATION");
+  EXPECT_STREQ(ExceptionCodeName(0xC00000FD), "STACK_OVERFLOW");
+  EXPECT_STREQ(ExceptionCodeName(0xC0000094), "INTEGER_DIVIDE_BY_ZERO");
+  EXPECT_STREQ(ExceptionCodeName(0xE06D7363), "UNKNOWN_EXCEPTION");
+  EXPECT_STREQ(ExceptionCodeName(0), "UNKNOWN_EXCEPTION");
+}
+
+TEST(SystemRoutinesTest, FileTimeAndLiveness) {
+  EXPECT_EQ(FileTimeToInt64(0x89ABCDEF, 0x01234567), 0x0123456789ABCDEFull);
+  EXPECT_FALSE(IsProcessAlive(0));
+  EXPECT_TRUE(IsProcessAlive(static_cast<uint32_t>(getpid())));
+}
+
+std::vector<std::string> g_debugLines;
+void CollectDebugLine(const std::string& line) { g_debugLines.push_back(line); }
+
+TEST(SystemRoutinesTest, DebugOutSendsTextOrEmpty) {
+  platform::SetDebugSinkForTesting(&CollectDebugLine);
+  DebugOut("hello");
+  DebugOut(nullptr);
+  platform::SetDebugSinkForTesting(nullptr);
+  EXPECT_EQ(g_debugLines, (std::vector<std::string>{"hello", ""}));
+}
+
+class UtilsDialogsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    unsetenv("VEMO_UNATTENDED");
+    platform::SetDialogs(&dialogs);
+  }
+  void TearDown() override { platform::SetDialogs(nullptr); }
+  platform::ScriptedDialogs dialogs;
+};
+
+TEST_F(UtilsDialogsTest, RunProcessFailureShowsTheSystemTextAndReturnsZeros) {
+  platform::ProcessInformation info = RunProcess("/nonexistent/vemo-no-such-program", "", 1, false);
+  EXPECT_EQ(info.ProcessHandle, 0);
+  EXPECT_EQ(info.ProcessId, 0u);
+  ASSERT_EQ(dialogs.records.size(), 1u);
+  EXPECT_EQ(dialogs.records[0].kind, "Message");
+  EXPECT_EQ(dialogs.records[0].text, "No such file or directory");
+}
+
+TEST_F(UtilsDialogsTest, RunProcessWaitsForTheEnd) {
+  platform::ProcessInformation info = RunProcess("/bin/sh -c true", "/", 1, true);
+  EXPECT_NE(info.ProcessId, 0u);
+  EXPECT_NE(info.ProcessHandle, 0);
+  EXPECT_FALSE(IsProcessAlive(info.ProcessId));
+  EXPECT_TRUE(dialogs.records.empty());
+  platform::CloseProcessHandles(info);
+}
+
+TEST_F(UtilsDialogsTest, BrowseForFolder) {
+  std::string path = "/keep/me";
+  EXPECT_FALSE(BrowseForFolder(nullptr, "", path));  // cancel
+  EXPECT_EQ(path, "/keep/me");
+  ASSERT_EQ(dialogs.records.size(), 1u);
+  EXPECT_EQ(dialogs.records[0].text, "Open");
+
+  dialogs.values.push_back("/chosen/dir");
+  EXPECT_TRUE(BrowseForFolder(nullptr, "Select script path:", path));
+  EXPECT_EQ(path, "/chosen/dir");
+  EXPECT_EQ(dialogs.records[1].text, "Select script path:");
+}
+
+TEST(CrashTextTest, FailureAndRecordedStack) {
+  // Nothing recorded yet in this process: the failure text carries the reason.
+  std::string none = GetLastExceptionCallStackAsText();
+  EXPECT_EQ(none.rfind("GetLastExceptionCallStackAsText Exception:", 0), 0u) << none;
+  EXPECT_EQ(none.back(), '!');
+
+  try {
+    throw std::runtime_error("boom");
+  } catch (const std::exception&) {
+    platform::RecordExceptionCallStack();
+  }
+  std::string text = GetLastExceptionCallStackAsText();
+  ASSERT_EQ(text.rfind("Exception Call Stack:\r\n", 0), 0u) << text;
+  EXPECT_GT(text.size(), std::string("Exception Call Stack:\r\n").size());
+}
+
+}  // namespace
