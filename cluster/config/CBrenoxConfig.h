@@ -22,8 +22,10 @@
 // manager's log and does not call back into it.
 #pragma once
 
-// Texts are single-byte or GBK: SimpleIni keeps the bytes as they are.
+// Texts are single-byte or GBK: SimpleIni keeps the bytes as they are. Debian's header
+// holds the template bodies only where SI_IMPLEMENTATION is defined.
 #define SI_NO_CONVERSION
+#define SI_IMPLEMENTATION
 #include <SimpleIni.h>
 
 #include <map>

@@ -1,0 +1,73 @@
+// The loaders' fatal failures: a probe program loads a component from a directory that
+// the test lays out, and must end with exit code 1 after the "Error report" box (which the
+// unattended dialogs write to standard error).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+#include "ComponentTestSupport.h"
+
+namespace {
+
+using component_test::ChildResult;
+using component_test::RunChild;
+using component_test::ScratchDir;
+
+// Runs the probe with `files` (name in the directory -> file to copy there) as the only
+// libraries it can find.
+ChildResult RunProbe(const std::string& mode, const std::map<std::string, std::string>& files) {
+  ScratchDir dir;
+  for (const auto& [name, source] : files)
+    std::filesystem::copy_file(source, dir / name, std::filesystem::copy_options::overwrite_existing);
+  return RunChild(VEMO_TESTS_DIR "component_loader_probe", {mode},
+                  {"LD_LIBRARY_PATH=" + dir.Path(), "VEMO_UNATTENDED=ok", "VEMO_LOG_DIR=" + dir.Path()},
+                  dir / "stderr.txt");
+}
+
+const std::string kTolvar = VEMO_BIN_DIR "libTolvar.so";
+const std::string kBrenox = VEMO_BIN_DIR "libBrenox.so";
+const std::string kPartial = VEMO_TESTS_DIR "partial/";
+
+std::string Box(const std::string& text) { return "[ErrorBox] Error report: " + text + "\n"; }
+
+TEST(LoaderFailureTest, LogComponent) {
+  ChildResult loaded = RunProbe("log", {{"libTolvar.so", kTolvar}});
+  EXPECT_EQ(loaded.exitCode, 0) << loaded.errorText;
+
+  ChildResult missing = RunProbe("log", {});
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_EQ(missing.errorText, Box("Can't find tolvar.dll!!!Fail to start server!!!"));
+
+  ChildResult noGetLog = RunProbe("log", {{"libTolvar.so", kBrenox}});
+  EXPECT_EQ(noGetLog.exitCode, 1);
+  EXPECT_EQ(noGetLog.errorText, Box("Can't find GetLog function in tolvar module!!!Fail to start server!!!"));
+
+  ChildResult noFree = RunProbe("log", {{"libTolvar.so", kPartial + "libpartial_getlog.so"}});
+  EXPECT_EQ(noFree.exitCode, 1);
+  EXPECT_EQ(noFree.errorText, Box("Can't find Log_Free function in tolvar module!!!Fail to start server!!!"));
+}
+
+TEST(LoaderFailureTest, ConfigComponent) {
+  ChildResult loaded = RunProbe("config", {{"libBrenox.so", kBrenox}});
+  EXPECT_EQ(loaded.exitCode, 0) << loaded.errorText;
+
+  ChildResult missing = RunProbe("config", {});
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_EQ(missing.errorText, Box("Can't find Brenox.dll!!!Fail to start server!!!"));
+
+  ChildResult noCreate = RunProbe("config", {{"libBrenox.so", kTolvar}});
+  EXPECT_EQ(noCreate.exitCode, 1);
+  EXPECT_EQ(noCreate.errorText, Box("Can't find CreateConfig function in Brenox module!!!Fail to start server!!!"));
+
+  ChildResult noFree = RunProbe("config", {{"libBrenox.so", kPartial + "libpartial_createconfig.so"}});
+  EXPECT_EQ(noFree.exitCode, 1);
+  EXPECT_EQ(noFree.errorText, Box("Can't find FreeConfig function in Brenox module!!!Fail to start server!!!"));
+
+  // CreateConfig gives nothing: the process ends with 1 and no message.
+  ChildResult none = RunProbe("config", {{"libBrenox.so", kPartial + "libpartial_createconfig_freeconfig.so"}});
+  EXPECT_EQ(none.exitCode, 1);
+  EXPECT_EQ(none.errorText, "");
+}
+
+}  // namespace
