@@ -95,6 +95,45 @@ void InvalidateImportCaches() {
   PyErr_Clear();
 }
 
+// The bytes of a str: UTF-8, except that bytes which came in undecodable (through
+// "surrogateescape") go back out as they came and any other lone surrogate is written as
+// an escape (\udXXX). Never fails.
+std::string TextBytes(PyObject* unicode) {
+  PyObject* encoded = PyUnicode_AsEncodedString(unicode, "utf-8", "surrogateescape");
+  if (encoded != nullptr) {
+    std::string text(PyBytes_AS_STRING(encoded), static_cast<std::size_t>(PyBytes_GET_SIZE(encoded)));
+    Py_DECREF(encoded);
+    return text;
+  }
+  PyErr_Clear();
+  std::string text;
+  Py_ssize_t length = PyUnicode_GetLength(unicode);
+  for (Py_ssize_t i = 0; i < length; ++i) {
+    Py_UCS4 ch = PyUnicode_ReadChar(unicode, i);
+    if (ch >= 0xDC80 && ch <= 0xDCFF) {
+      text += static_cast<char>(ch - 0xDC00);
+    } else if (ch >= 0xD800 && ch <= 0xDFFF) {
+      text += FormatText("\\u%04x", static_cast<unsigned>(ch));
+    } else if (ch < 0x80) {
+      text += static_cast<char>(ch);
+    } else if (ch < 0x800) {
+      text += static_cast<char>(0xC0 | (ch >> 6));
+      text += static_cast<char>(0x80 | (ch & 0x3F));
+    } else if (ch < 0x10000) {
+      text += static_cast<char>(0xE0 | (ch >> 12));
+      text += static_cast<char>(0x80 | ((ch >> 6) & 0x3F));
+      text += static_cast<char>(0x80 | (ch & 0x3F));
+    } else {
+      text += static_cast<char>(0xF0 | (ch >> 18));
+      text += static_cast<char>(0x80 | ((ch >> 12) & 0x3F));
+      text += static_cast<char>(0x80 | ((ch >> 6) & 0x3F));
+      text += static_cast<char>(0x80 | (ch & 0x3F));
+    }
+  }
+  PyErr_Clear();
+  return text;
+}
+
 // `Msg` of module LogUI: writes one text (str or bytes) to the log through the
 // process-wide host and gives the text back.
 PyObject* LogUIMsg(PyObject*, PyObject* args) {
@@ -104,14 +143,7 @@ PyObject* LogUIMsg(PyObject*, PyObject* args) {
   if (PyBytes_Check(argument)) {
     text.assign(PyBytes_AS_STRING(argument), static_cast<std::size_t>(PyBytes_GET_SIZE(argument)));
   } else if (PyUnicode_Check(argument)) {
-    PyObject* encoded = PyUnicode_AsEncodedString(argument, "utf-8", "surrogateescape");
-    if (encoded == nullptr) {
-      PyErr_Clear();
-      encoded = PyUnicode_AsEncodedString(argument, "utf-8", "backslashreplace");
-      if (encoded == nullptr) return nullptr;
-    }
-    text.assign(PyBytes_AS_STRING(encoded), static_cast<std::size_t>(PyBytes_GET_SIZE(encoded)));
-    Py_DECREF(encoded);
+    text = TextBytes(argument);
   } else {
     PyErr_Format(PyExc_TypeError, "Msg() argument must be str or bytes, not %.200s", Py_TYPE(argument)->tp_name);
     return nullptr;
@@ -258,20 +290,8 @@ std::string CPythonScript::ObjectText(PyObject* object) {
     PyErr_Clear();
     return FormatText("<unprintable %s object>", Py_TYPE(object)->tp_name);
   }
-  // Undecodable bytes that came in through "surrogateescape" go back out as they came;
-  // anything else that UTF-8 cannot carry is written as an escape.
-  PyObject* encoded = PyUnicode_AsEncodedString(text, "utf-8", "surrogateescape");
-  if (encoded == nullptr) {
-    PyErr_Clear();
-    encoded = PyUnicode_AsEncodedString(text, "utf-8", "backslashreplace");
-  }
+  std::string result = TextBytes(text);
   Py_DECREF(text);
-  if (encoded == nullptr) {
-    PyErr_Clear();
-    return FormatText("<unprintable %s object>", Py_TYPE(object)->tp_name);
-  }
-  std::string result(PyBytes_AS_STRING(encoded), static_cast<std::size_t>(PyBytes_GET_SIZE(encoded)));
-  Py_DECREF(encoded);
   return result;
 }
 

@@ -1,0 +1,167 @@
+// Helpers of the scripting tests: temporary script directories, the interpreter's search
+// path, small interpreter snippets, and child runs of this test program for the paths
+// that end or restart the process.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "../support/RecordingLog.h"
+#include "scripting/CPythonLock.h"
+
+namespace scripting_test {
+
+// A fresh directory, removed with everything in it at the end of the test.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "vemo_scripting_XXXXXX").string();
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    char* made = mkdtemp(buffer.data());
+    m_Path = made != nullptr ? std::string(made) : std::string();
+  }
+  ~TempDir() {
+    std::error_code error;
+    if (!m_Path.empty()) std::filesystem::remove_all(m_Path, error);
+  }
+  const std::string& Path() const { return m_Path; }
+  std::string operator/(const std::string& name) const { return m_Path + "/" + name; }
+
+ private:
+  std::string m_Path;
+};
+
+inline void WriteFile(const std::string& path, const std::string& text) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+// Runs a few statements in the interpreter's main module; true when they raised nothing.
+inline bool RunPython(const std::string& code) {
+  CPythonLock lock;
+  return PyRun_SimpleString(code.c_str()) == 0;
+}
+
+// Python text of a path as a string literal.
+inline std::string PyLiteral(const std::string& text) {
+  std::string out = "r'";
+  out += text;
+  out += "'";
+  return out;
+}
+
+// The launch environment's part: puts a directory first on the interpreter's search path.
+inline void AddSearchPath(const std::string& dir) { RunPython("import sys\nsys.path.insert(0, " + PyLiteral(dir) + ")"); }
+inline void RemoveSearchPath(const std::string& dir) {
+  RunPython("import sys\nwhile " + PyLiteral(dir) + " in sys.path: sys.path.remove(" + PyLiteral(dir) + ")");
+}
+
+inline bool ErrorPending() {
+  CPythonLock lock;
+  return PyErr_Occurred() != nullptr;
+}
+
+// The text of a str or bytes result, releasing it; "<null>" for null.
+inline std::string TakeText(PyObject* result) {
+  if (result == nullptr) return "<null>";
+  CPythonLock lock;
+  std::string text;
+  if (PyBytes_Check(result)) {
+    text.assign(PyBytes_AS_STRING(result), static_cast<size_t>(PyBytes_GET_SIZE(result)));
+  } else if (PyUnicode_Check(result)) {
+    const char* utf8 = PyUnicode_AsUTF8(result);
+    text = utf8 != nullptr ? utf8 : "<unencodable>";
+    PyErr_Clear();
+  } else if (PyLong_Check(result)) {
+    text = std::to_string(PyLong_AsLong(result));
+  } else {
+    text = "<other>";
+  }
+  Py_DECREF(result);
+  return text;
+}
+
+// A log object that also prints the lines a child run must hand to its parent.
+class EchoLog : public RecordingLog {
+ public:
+  void LogInfo(const char* format, ...) override {
+    va_list args;
+    va_start(args, format);
+    Echo("INFO", format, args);
+    va_end(args);
+  }
+  void LogFatal(const char* format, ...) override {
+    va_list args;
+    va_start(args, format);
+    Echo("FATAL", format, args);
+    va_end(args);
+  }
+  void ScriptError(int reserved, const char* text) override {
+    std::printf("SCRIPTERROR|%s\n", text ? text : "");
+    std::fflush(stdout);
+    RecordingLog::ScriptError(reserved, text);
+  }
+
+ private:
+  void Echo(const char* level, const char* format, va_list args) {
+    char buffer[8192];
+    std::vsnprintf(buffer, sizeof buffer, format, args);
+    std::printf("%s|%s\n", level, buffer);
+    std::fflush(stdout);
+    if (std::string(level) == "FATAL")
+      RecordingLog::LogFatal("%s", buffer);
+    else
+      RecordingLog::LogInfo("%s", buffer);
+  }
+};
+
+// True inside a child run started by RunChild.
+inline bool InChild() { return std::getenv("VEMO_SCRIPTING_CHILD") != nullptr; }
+
+struct ChildResult {
+  int exitCode = -1;
+  std::vector<std::string> lines;  // the child's standard output, line by line
+  bool Has(const std::string& line) const {
+    for (const auto& l : lines)
+      if (l == line) return true;
+    return false;
+  }
+  int Count(const std::string& line) const {
+    int n = 0;
+    for (const auto& l : lines) n += l == line ? 1 : 0;
+    return n;
+  }
+};
+
+// Runs one test of this program in a fresh process, with extra environment settings.
+inline ChildResult RunChild(const std::string& test, const std::string& environment = "") {
+  ChildResult result;
+  std::error_code error;
+  std::string self = std::filesystem::read_symlink("/proc/self/exe", error).string();
+  std::string command = "VEMO_SCRIPTING_CHILD=1 " + environment + " '" + self + "' --gtest_filter=" + test + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return result;
+  char line[8192];
+  while (std::fgets(line, sizeof line, pipe) != nullptr) {
+    std::string text(line);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    result.lines.push_back(text);
+  }
+  int status = pclose(pipe);
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
+}  // namespace scripting_test
