@@ -197,7 +197,7 @@ void MapServer::Poll(uint32_t now) {
   CheckRequests(now);
   PollScripts(now);
   if (closing_) {
-    bool scriptsDone = scriptQueue_.empty() && !(scripts_ && scripts_->Busy());
+    bool scriptsDone = !scriptSeen_ && scriptQueue_.empty() && !(scripts_ && scripts_->Busy());
     if (scriptsDone || now - closeTick_ >= kCloseScriptWaitMs) FinishClose("CloseRequest");
   }
 }
@@ -258,14 +258,26 @@ void MapServer::CheckRequests(uint32_t now) {
     Log(llInfo, std::string("DebugModule is now ") + (debug_ ? "on" : "off"));
   }
 
+  // The manager copies the text in while this process may be reading it: a text is taken
+  // once two polls in a row have read it the same, so a half-written text is never run.
   if (record_->ScriptCmd[0] != '\0') {
     std::size_t length = strnlen(record_->ScriptCmd, sizeof record_->ScriptCmd);
     std::string text(record_->ScriptCmd, length);
-    std::memset(record_->ScriptCmd, 0, sizeof record_->ScriptCmd);
-    if (length == sizeof record_->ScriptCmd) {
-      Log(llWarn, "ScriptCmd fills its buffer without a terminating zero; its 1024 bytes are taken as the text");
+    if (!scriptSeen_ || text != pendingScript_) {
+      pendingScript_ = std::move(text);
+      scriptSeen_ = true;
+    } else {
+      std::memset(record_->ScriptCmd, 0, sizeof record_->ScriptCmd);
+      scriptSeen_ = false;
+      pendingScript_.clear();
+      if (length == sizeof record_->ScriptCmd) {
+        Log(llWarn, "ScriptCmd fills its buffer without a terminating zero; its 1024 bytes are taken as the text");
+      }
+      QueueScript(text);
     }
-    QueueScript(text);
+  } else {
+    scriptSeen_ = false;
+    pendingScript_.clear();
   }
 
   if (record_->ResetLogRequest != 0) {

@@ -136,6 +136,8 @@ class MapServer {
   bool unterminated_ = false;
 
   std::unique_ptr<ScriptRunner> scripts_;
+  bool scriptSeen_ = false;      // a ScriptCmd text read once, waiting for a second read
+  std::string pendingScript_;
   std::deque<std::string> scriptQueue_;
   unsigned scriptsRun_ = 0;
 

@@ -28,6 +28,28 @@ int ScriptTimeoutFromEnvironment(MapServerLog& log) {
   return static_cast<int>(value);
 }
 
+// Removes the script work directories "<stem>_<pid>_script" of servers that ended without
+// cleaning up (a crash, a kill).
+void RemoveStaleScriptDirs(const std::string& logDir) {
+  std::error_code ec;
+  const std::string suffix = "_script";
+  for (const auto& entry : std::filesystem::directory_iterator(logDir, ec)) {
+    std::string name = entry.path().filename().string();
+    if (name.size() <= suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
+      continue;
+    }
+    std::string stem = name.substr(0, name.size() - suffix.size());
+    std::size_t underscore = stem.rfind('_');
+    if (underscore == std::string::npos) continue;
+    std::string digits = stem.substr(underscore + 1);
+    if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) continue;
+    uint32_t pid = static_cast<uint32_t>(std::stoul(digits));
+    if (pid == platform::CurrentProcessId() || platform::IsProcessAlive(pid)) continue;
+    std::error_code removeError;
+    std::filesystem::remove_all(entry.path(), removeError);
+  }
+}
+
 }  // namespace
 
 void MapServerApp::RequestStop() { g_stopRequested = 1; }
@@ -87,6 +109,7 @@ int MapServerApp::Run() {
   }
 
   context_.ScriptTimeoutSeconds = ScriptTimeoutFromEnvironment(log_);
+  RemoveStaleScriptDirs(platform::ExeDir() + "Log/");
   std::string workDir = platform::ExeDir() + "Log/" + stem + "_script/";
   if (!platform::FileExists(ScriptRunner::Interpreter())) {
     log_.Write(llWarn, "%s is missing: ScriptCmd texts are only logged", ScriptRunner::Interpreter());

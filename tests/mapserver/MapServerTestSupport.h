@@ -78,9 +78,13 @@ class ServerProcess {
   ServerProcess() = default;
   ~ServerProcess() {
     if (info_.ProcessHandle != 0) {
-      platform::TerminateProcess(info_.ProcessHandle, -1);
+      // Gracefully first, so that the server removes its script work directory.
       int code = 0;
-      platform::WaitForProcess(info_.ProcessHandle, 5000, &code);
+      platform::TerminateProcess(info_.ProcessHandle, 0);
+      if (!platform::WaitForProcess(info_.ProcessHandle, 3000, &code)) {
+        platform::TerminateProcess(info_.ProcessHandle, -1);
+        platform::WaitForProcess(info_.ProcessHandle, 5000, &code);
+      }
       platform::CloseProcessHandles(info_);
     }
   }
