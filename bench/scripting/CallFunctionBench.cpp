@@ -1,0 +1,136 @@
+// The cost of a script call through the host against the same call made directly through
+// the interpreter's API: the difference is the host's overhead (extension search, cache
+// bisection, namespace lookup, the interpreter lock).
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "components/ILog.h"
+#include "components/LogComponent.h"
+#include "scripting/CPythonLock.h"
+#include "scripting/CPythonScriptEx.h"
+
+namespace {
+
+// A log object that drops every line, so that no component needs to be loaded.
+class SilentLog : public ILog {
+ public:
+  void TraceNomal(const char*, ...) override {}
+  void TraceInfo(const char*, ...) override {}
+  void TraceDebug(const char*, ...) override {}
+  void TracePyWarn(const char*, ...) override {}
+  void TraceWarn(const char*, ...) override {}
+  void TraceDesign(const char*, ...) override {}
+  void TracePyErr(const char*, ...) override {}
+  void TraceError(const char*, ...) override {}
+  void TraceFatal(const char*, ...) override {}
+  void ScriptOutput(int, const char*) override {}
+  void ScriptError(int, const char*) override {}
+  void SetLogPath(const char*, const char*) override {}
+  int GetFatalErrorCount() override { return 0; }
+  double GetLastFatalErrorTime() override { return 0; }
+  void LogNomal(const char*, ...) override {}
+  void LogInfo(const char*, ...) override {}
+  void LogDebug(const char*, ...) override {}
+  void LogPyWarn(const char*, ...) override {}
+  void LogWarn(const char*, ...) override {}
+  void LogDesign(const char*, ...) override {}
+  void LogPyErr(const char*, ...) override {}
+  void LogError(const char*, ...) override {}
+  void LogFatal(const char*, ...) override {}
+  void SetMarkerFileFound(int) override {}
+  void SetServerName(const char*) override {}
+  const char* LogPath() override { return ""; }
+  const char* ErrorLogPath() override { return ""; }
+};
+
+struct Setup {
+  SilentLog log;
+  std::string dir;
+  std::string path;
+  CPythonScriptEx* host = nullptr;
+
+  Setup() {
+    SetLogObjectForTesting(&log);
+    char pattern[] = "/tmp/vemo_bench_scripting_XXXXXX";
+    dir = mkdtemp(pattern);
+    path = dir + "/BenchTrivial.py";
+    std::ofstream(path) << "def Trivial(*args):\n    return None\n";
+    host = CPythonScriptEx::GetInstance();
+    CPythonLock lock;
+    PyRun_SimpleString(("import sys\nsys.path.insert(0, r'" + dir + "')").c_str());
+  }
+  ~Setup() {
+    std::error_code error;
+    std::filesystem::remove_all(dir, error);
+  }
+};
+
+Setup& Environment() {
+  static Setup setup;
+  return setup;
+}
+
+void BM_CallFunctionThroughHost(benchmark::State& state) {
+  Setup& env = Environment();
+  PyObject* warm = env.host->CallFunction(env.path, "Trivial", nullptr);
+  if (warm == nullptr) {
+    state.SkipWithError("the script did not load");
+    return;
+  }
+  {
+    CPythonLock lock;
+    Py_DECREF(warm);
+  }
+  for (auto _ : state) {
+    PyObject* result = env.host->CallFunction(env.path, "Trivial", nullptr);
+    benchmark::DoNotOptimize(result);
+    CPythonLock lock;
+    Py_XDECREF(result);
+  }
+}
+BENCHMARK(BM_CallFunctionThroughHost);
+
+// The same function called directly, taking the interpreter lock per call as the host does.
+void BM_CallFunctionDirectly(benchmark::State& state) {
+  Setup& env = Environment();
+  PyObject* function = nullptr;
+  {
+    CPythonLock lock;
+    PyObject* module = PyImport_ImportModule("BenchTrivial");
+    if (module != nullptr) function = PyObject_GetAttrString(module, "Trivial");
+    Py_XDECREF(module);
+    PyErr_Clear();
+  }
+  if (function == nullptr) {
+    state.SkipWithError("the script did not load");
+    return;
+  }
+  for (auto _ : state) {
+    CPythonLock lock;
+    PyObject* result = PyObject_CallObject(function, nullptr);
+    benchmark::DoNotOptimize(result);
+    Py_XDECREF(result);
+  }
+  CPythonLock lock;
+  Py_DECREF(function);
+}
+BENCHMARK(BM_CallFunctionDirectly);
+
+// The extension search alone: one file-existence test when the ".py" file is there.
+void BM_FindScriptExt(benchmark::State& state) {
+  Setup& env = Environment();
+  for (auto _ : state) benchmark::DoNotOptimize(CPythonScript::FindScriptExt(env.path));
+}
+BENCHMARK(BM_FindScriptExt);
+
+}  // namespace
+
+BENCHMARK_MAIN();
