@@ -44,9 +44,10 @@ void KxThread::Stop() {
   // earlier stop has answered. Waiting for any of them would never end.
   if (!IsStarted() || IsFinished()) return;
   if (m_StopRequested.load() && IsSuspended()) return;
+  // Written before the request, so the worker's "Thread Stop" line always follows it.
+  WriteInfo("%s Stopping...", m_Name.c_str());
   m_StopRequested.store(true);
   WakeRest();
-  WriteInfo("%s Stopping...", m_Name.c_str());
   // No time limit, but a worker that dies of an exception meanwhile never signals.
   while (m_Event->WaitFor(100) == WaitResult::Timeout) {
     if (IsFinished()) break;

@@ -13,6 +13,12 @@ void KxThreadEvent::SetEnabled(bool enabled) {
   WakeAllLocked();
 }
 
+void KxThreadEvent::SignalAndDisable() {
+  std::lock_guard<std::mutex> lock(m_Mutex);
+  m_Enabled = false;
+  SetEventLocked();
+}
+
 bool KxThreadEvent::IsThreadOwned() const {
   std::lock_guard<std::mutex> lock(m_Mutex);
   return m_ThreadOwned;

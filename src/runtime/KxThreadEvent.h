@@ -11,6 +11,9 @@ class KxThreadEvent : public ManualResetEvent {
   // A disabled event answers every wait at once with Abandoned.
   bool IsEnabled() const;
   void SetEnabled(bool enabled);
+  // Sets the event and disables it in one step: a waiter blocked now wakes signalled, and
+  // no later wait can slip in between to find it set but still enabled.
+  void SignalAndDisable();
 
   // Thread-owned events belong to one worker's stop handshake; the registry leaves them
   // alone when it stops all workers.

@@ -40,6 +40,11 @@ class ManualResetEvent {
   // Wakes every waiter so that it looks at the state again; call after changing what
   // IsAbandonedLocked reports, with m_Mutex held.
   void WakeAllLocked() { m_Condition.notify_all(); }
+  // Sets the event with m_Mutex held, waking every waiter.
+  void SetEventLocked() {
+    m_Signaled = true;
+    m_Condition.notify_all();
+  }
 
   mutable std::mutex m_Mutex;
 

@@ -58,8 +58,7 @@ void ThreadManager::ReleaseEvents() {
   for (int i = 0; i < m_Events.Count(); ++i) {
     KxThreadEvent* event = m_Events.Get(i);
     if (event->IsThreadOwned()) continue;
-    event->SetEvent();
-    event->SetEnabled(false);
+    event->SignalAndDisable();
   }
 }
 
