@@ -1,5 +1,6 @@
-// The thread framework's info writer: a line on standard output when an operator watches
-// a terminal, and always a line in the log at the info level.
+// The thread framework's info writer: a line on standard output when the process is run
+// as a console program (here: standard input is a terminal, see HasConsoleWindow), and
+// always a line in the log at the info level.
 #pragma once
 
 #include "components/ILog.h"
