@@ -195,8 +195,9 @@ bool CPythonScript::StartInterpreter() {
   PyStatus status = Py_InitializeFromConfig(&config);
   PyConfig_Clear(&config);
   if (PyStatus_Exception(status) || !Py_IsInitialized()) return false;
-  // Give the lock up: every operation takes it again, on whichever thread it runs.
-  m_MainThreadState = PyEval_SaveThread();
+  // Give the lock up: every operation takes it again, on whichever thread it runs (the
+  // interpreter remembers this thread's state for it).
+  PyEval_SaveThread();
   return true;
 }
 

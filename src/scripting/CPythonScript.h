@@ -90,7 +90,6 @@ class CPythonScript {
   bool m_OwnsInterpreter = false;
   bool m_Ready = false;
   std::wstring m_ProgramName;
-  void* m_MainThreadState = nullptr;  // the start-up thread's state, while the lock is given up
   AList<tagMethodTable> m_MethodTables{true, 10};
   AIndexListPro<std::string, tagModuleDict> m_ModuleList{true};
   std::vector<std::string> m_TraceLines;

@@ -3,7 +3,9 @@
 // history and the process-wide host with its tracking switch.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <regex>
+#include <thread>
 
 #include "ScriptTestSupport.h"
 #include "scripting/CPythonScriptEx.h"
@@ -350,6 +352,67 @@ TEST_F(ScriptHostTest, HistoryHoldsTenThousandLinesThenStartsOver) {
   EXPECT_NE(second.Messages()[0].find("[#10001 "), std::string::npos);
   EXPECT_EQ(log.Texts(kError), std::vector<std::string>{"first"});
   EXPECT_EQ(log.Texts(kOutput).size(), 10001u);
+}
+
+TEST_F(ScriptHostTest, OddPathsAndNamesAreReportedNotFatal) {
+  EXPECT_FALSE(host->LoadFromFile(""));
+  ASSERT_EQ(Errors().size(), 1u);
+  EXPECT_EQ(Errors()[0].rfind("Error Message:\r\nValueError:", 0), 0u) << Errors()[0];
+  log.Clear();
+  EXPECT_EQ(host->CallFunction("", "", nullptr), nullptr);
+  EXPECT_EQ(Errors(), std::vector<std::string>{"Can Not Find File!"});
+
+  std::string path = dir / "OddNames.py";
+  WriteFile(path, "def Fine():\n    return 1\n");
+  log.Clear();
+  EXPECT_EQ(host->CallFunction(path, "\xff\xfe", nullptr), nullptr);
+  ASSERT_FALSE(Errors().empty());
+  EXPECT_EQ(Errors()[0], "Function : \xff\xfe Run Fail : NoError Or Unknown");
+}
+
+TEST_F(ScriptHostTest, ScriptWithAGbkNameIsFoundAndReportedInItsOwnBytes) {
+  // "\xc4\xe3" is a GBK character; as a file name it is no UTF-8.
+  std::string path = dir / "\xc4\xe3Script.py";
+  WriteFile(path, "def Fail():\n    raise RuntimeError(b'\\xba\\xc3'.decode('gbk'))\n");
+  EXPECT_EQ(host->CallFunction(path, "Fail", nullptr), nullptr);
+  ASSERT_EQ(Errors().size(), 1u);
+  EXPECT_EQ(Errors()[0], "Error Message:\r\nRuntimeError:\xe5\xa5\xbd\r\nTraceback:\r\nFail: " + path + "(# 2)\r\n")
+      << "file names keep their bytes, texts are UTF-8";
+}
+
+TEST_F(ScriptHostTest, HostIsUsableFromAnotherThreadAndScriptThreadsRunBetweenCalls) {
+  std::string path = dir / "Threaded.py";
+  WriteFile(path,
+            "import threading, LogUI\n"
+            "worker = None\n"
+            "def Start():\n"
+            "    global worker\n"
+            "    worker = threading.Thread(target=lambda: LogUI.Msg('from a script thread'))\n"
+            "    worker.start()\n"
+            "    return 'started'\n"
+            "def Join():\n"
+            "    worker.join(30)\n"
+            "    return 'joined' if not worker.is_alive() else 'still running'\n"
+            "def Echo(data):\n"
+            "    return data\n");
+  std::string started;
+  std::string echoed;
+  std::thread caller([&] {
+    started = TakeText(host->CallFunction(path, "Start", nullptr));
+    PyObject* args = nullptr;
+    {
+      CPythonLock lock;
+      args = Py_BuildValue("(y#)", "\xff\xcc", static_cast<Py_ssize_t>(2));
+    }
+    echoed = TakeText(CallAndReleaseArgs(host, path.c_str(), "Echo", args));
+  });
+  caller.join();
+  EXPECT_EQ(started, "started");
+  EXPECT_EQ(echoed, "\xff\xcc");
+  // The script's own thread gets the interpreter while the host is idle.
+  for (int i = 0; i < 3000 && log.Texts(kOutput).empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(log.Texts(kOutput), std::vector<std::string>{"from a script thread"});
+  EXPECT_EQ(TakeText(host->CallFunction(path, "Join", nullptr)), "joined");
 }
 
 static PyObject* Twice(PyObject*, PyObject* args) {
