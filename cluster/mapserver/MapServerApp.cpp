@@ -201,7 +201,8 @@ void MapServerApp::OnBusMessage(const platform::BusMessage& message) {
                  message.From);
       break;
     case Kind::Show:
-      SetShowState("normal", "show");
+      // Showing a window keeps its current size: a minimised one stays minimised.
+      SetShowState(context_.ShowState.substr(0, context_.ShowState.find(',')), "show");
       break;
     case Kind::Minimize:
       SetShowState("minimised", "minimise");

@@ -80,6 +80,9 @@ TEST(MapServerProgram, ReachesRunningWithLiveWindowRaisedHeartbeatAndChangingFig
   EXPECT_TRUE(WaitFor([&] { return Contains(record.MsgText(), "Announced by the manager at"); }, 2500));
   ASSERT_TRUE(platform::MinimizeWindow(hwnd));
   EXPECT_TRUE(WaitFor([&] { return Contains(record.MsgText(), "Window: minimised"); }, 2500));
+  // Showing keeps the size; restoring and bringing to the front make it a normal front window.
+  ASSERT_TRUE(platform::ShowWindow(hwnd));
+  EXPECT_TRUE(WaitFor([&] { return Contains(server.LogText(key), "show; the window is now minimised"); }, 2500));
   ASSERT_TRUE(platform::SendMessage(hwnd, platform::WM_SYSCOMMAND, platform::SC_RESTORE, 0));
   ASSERT_TRUE(platform::RestoreWindow(hwnd));
   ASSERT_TRUE(platform::SetForegroundWindow(hwnd));
