@@ -14,8 +14,17 @@
 namespace {
 
 std::mutex g_Mutex;
-std::unique_ptr<gamedata::CPellwyn> g_Pellwyn;
-std::unique_ptr<gamedata::CMapFileLoader> g_MapFileLoader;
+
+// The two objects live in function-local slots: made on first use, after the library's
+// other statics, they are destroyed before those (the share data's unmapping needs them).
+std::unique_ptr<gamedata::CPellwyn>& PellwynSlot() {
+  static std::unique_ptr<gamedata::CPellwyn> slot;
+  return slot;
+}
+std::unique_ptr<gamedata::CMapFileLoader>& MapFileLoaderSlot() {
+  static std::unique_ptr<gamedata::CMapFileLoader> slot;
+  return slot;
+}
 
 // The segment name of the share data; VEMO_PELLWYN_SHARE_NAME lets two installations on
 // one machine keep apart.
@@ -26,9 +35,9 @@ std::string ShareName() {
 
 gamedata::CPellwyn* Pellwyn() {
   std::lock_guard<std::mutex> lock(g_Mutex);
-  if (!g_Pellwyn)
-    g_Pellwyn = std::make_unique<gamedata::CPellwyn>(ShareName(), platform::ExeDir() + "MapServerData/SysTable/");
-  return g_Pellwyn.get();
+  auto& slot = PellwynSlot();
+  if (!slot) slot = std::make_unique<gamedata::CPellwyn>(ShareName(), platform::ExeDir() + "MapServerData/SysTable/");
+  return slot.get();
 }
 
 }  // namespace
@@ -50,7 +59,7 @@ PELLWYN_EXPORT IPellwyn* GameData_GetPellwyn() { return Pellwyn(); }
 
 PELLWYN_EXPORT void GameData_FreePellwyn() {
   std::lock_guard<std::mutex> lock(g_Mutex);
-  g_Pellwyn.reset();
+  PellwynSlot().reset();
 }
 
 PELLWYN_EXPORT bool GameData_ShareLock() { return Pellwyn()->ShareLock(); }
@@ -61,6 +70,7 @@ PELLWYN_EXPORT bool GameData_WaitForShareLock(uint32_t timeoutMs) { return Pellw
 
 PELLWYN_EXPORT IMapFileLoader* GameData_GetMapFileLoader() {
   std::lock_guard<std::mutex> lock(g_Mutex);
-  if (!g_MapFileLoader) g_MapFileLoader = std::make_unique<gamedata::CMapFileLoader>();
-  return g_MapFileLoader.get();
+  auto& slot = MapFileLoaderSlot();
+  if (!slot) slot = std::make_unique<gamedata::CMapFileLoader>();
+  return slot.get();
 }

@@ -1,0 +1,169 @@
+// The system-table share data: its segment, the load notice, the tables and re-creation.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../registry/RegistryTestSupport.h"
+#include "../support/RecordingLog.h"
+#include "CPellwyn.h"
+#include "ShareData.h"
+#include "SysTables.h"
+#include "platform/message_bus.h"
+#include "registry/CSharedMem.h"
+
+namespace {
+
+using gamedata::CPellwyn;
+
+// A window that counts the load notices it receives.
+class NotifyWindow {
+ public:
+  NotifyWindow() {
+    m_Endpoint = platform::BusEndpoint::Open("ShareDataTest", UniqueName("notify"), [this](const platform::BusMessage& m) {
+      if (m.kind == platform::BusMessage::Kind::Message && m.Msg == WM_MAPMANAGER_LOAD_SHAREDATA) ++m_Notices;
+    });
+  }
+  uint32_t Handle() const { return m_Endpoint ? m_Endpoint->Handle() : 0; }
+  // Waits up to a second for `count` notices in all.
+  int Notices(int count) {
+    for (int i = 0; i < 100 && m_Notices < count; ++i) m_Endpoint->Pump(10);
+    m_Endpoint->Pump(0);
+    return m_Notices;
+  }
+
+ private:
+  std::unique_ptr<platform::BusEndpoint> m_Endpoint;
+  int m_Notices = 0;
+};
+
+class ShareDataTest : public ::testing::Test {
+ protected:
+  RecordingLog m_Log;
+  TempDir m_Dir;
+  std::string m_Name = UniqueName("ShareDataTest");
+};
+
+TEST_F(ShareDataTest, InitializeNotifiesAndLoadFillsTheSharedTables) {
+  CPellwyn pellwyn(m_Name, m_Dir.Path());
+  EXPECT_EQ(pellwyn.GetShareMemoryInitState(), CPellwyn::kNotInitialized);
+  ASSERT_NE(pellwyn.GetShareHead(), nullptr);  // a zeroed head before the segment exists
+  EXPECT_EQ(pellwyn.GetShareHead()->Recreated, 0u);
+  EXPECT_FALSE(pellwyn.LoadShareData());
+
+  NotifyWindow window;
+  ASSERT_NE(window.Handle(), 0u);
+  ASSERT_TRUE(pellwyn.Initialize());
+  EXPECT_EQ(pellwyn.GetShareMemoryInitState(), CPellwyn::kReady);
+  pellwyn.SetNotifyWindow(window.Handle());
+  EXPECT_EQ(window.Notices(1), 1);
+  EXPECT_STREQ(pellwyn.GetShareHead()->Name, m_Name.c_str());
+  EXPECT_EQ(pellwyn.GetShareHead()->Size, gamedata::kShareDataSize);
+  EXPECT_EQ(pellwyn.GetSharePlayerTotal(), 0);
+
+  // No table files: the built-in tables.
+  ASSERT_TRUE(pellwyn.LoadShareData());
+  EXPECT_TRUE(pellwyn.IsShareDataLoaded());
+  EXPECT_EQ(pellwyn.GetShareMemoryInitState(), CPellwyn::kLoaded);
+  EXPECT_EQ(pellwyn.GetSharePlayerTotal(), static_cast<int>(gamedata::DefaultPlayerTable().size()));
+  EXPECT_EQ(pellwyn.GetShareItemTotal(), static_cast<int>(gamedata::DefaultItemTable().size()));
+
+  // Another holder of the segment sees the same tables.
+  bool existed = false;
+  CSharedMem other(m_Name, static_cast<int>(gamedata::kShareDataSize), existed);
+  ASSERT_TRUE(existed);
+  auto* head = static_cast<tagShareHead*>(other.View());
+  EXPECT_EQ(head->PlayerTotal, 100u);
+  EXPECT_EQ(head->Reserved[gamedata::srLoaded], 1u);
+  auto* rows = reinterpret_cast<gamedata::tagSharePlayerRow*>(static_cast<char*>(other.View()) +
+                                                              head->Reserved[gamedata::srPlayerTableOffset]);
+  EXPECT_EQ(rows[9].Level, 10);
+  auto* items = reinterpret_cast<gamedata::tagShareItemRow*>(static_cast<char*>(other.View()) +
+                                                             head->Reserved[gamedata::srItemTableOffset]);
+  EXPECT_STREQ(items[0].Name, "Wooden Sword");
+
+  pellwyn.UnloadShareData();
+  EXPECT_EQ(pellwyn.GetShareItemTotal(), 0);
+  EXPECT_EQ(head->Reserved[gamedata::srLoaded], 0u);
+}
+
+TEST_F(ShareDataTest, TableFilesReplaceTheDefaultsAndBadRowsAreSkipped) {
+  m_Dir.Write("Player.txt", "# Level Exp MaxHP MaxMP\n1 0 100 50\n2 300 120 60\n3 x 140 70\n4 900 160\n");
+  m_Dir.Write("Item.txt", "7 \"Long Bow\" 1 1 300\n8 " + std::string(48, 'n') + " 1 1 1\n9 Arrow 4 999 1\n");
+  CPellwyn pellwyn(m_Name, m_Dir.Path());
+  ASSERT_TRUE(pellwyn.Initialize());
+  ASSERT_TRUE(pellwyn.LoadShareData());
+  EXPECT_EQ(pellwyn.GetSharePlayerTotal(), 2);
+  EXPECT_EQ(pellwyn.GetShareItemTotal(), 2);
+  std::vector<std::string> warnings = m_Log.Texts(llWarn);
+  ASSERT_EQ(warnings.size(), 3u);
+  EXPECT_EQ(warnings[0], "CPellwyn::LoadShareData " + m_Dir.Path() +
+                             "Player.txt(4): Exp is not a 32-bit integer: \"x\", line skipped");
+  EXPECT_EQ(warnings[1], "CPellwyn::LoadShareData " + m_Dir.Path() + "Player.txt(5): expected 4 fields, found 3, line skipped");
+  EXPECT_EQ(warnings[2], "CPellwyn::LoadShareData " + m_Dir.Path() + "Item.txt(2): Name \"" + std::string(48, 'n') +
+                             "\" is longer than 47 bytes, line skipped");
+  EXPECT_TRUE(m_Log.Contains("CPellwyn::LoadShareData 2 player rows, 2 item rows (" + m_Dir.Path() + "Player.txt, " +
+                             m_Dir.Path() + "Item.txt)"));
+}
+
+TEST_F(ShareDataTest, RecreateSetsTheVersionClearsTheFlagAndAsksForAReload) {
+  CPellwyn pellwyn(m_Name, m_Dir.Path());
+  NotifyWindow window;
+  pellwyn.SetNotifyWindow(window.Handle());  // before Initialize: the notice waits for the segment
+  EXPECT_EQ(window.Notices(1), 0);
+  ASSERT_TRUE(pellwyn.Initialize());
+  EXPECT_EQ(window.Notices(1), 1);
+  ASSERT_TRUE(pellwyn.LoadShareData());
+
+  pellwyn.GetShareHead()->Recreated = 1;  // an updater asks for version 7
+  pellwyn.GetShareHead()->VemoSysVersion = 7;
+  ASSERT_TRUE(pellwyn.RecreateFileMapping(7));
+  EXPECT_EQ(pellwyn.GetShareHead()->VemoSysVersion, 7u);
+  EXPECT_EQ(pellwyn.GetShareHead()->Recreated, 0u);
+  EXPECT_EQ(pellwyn.GetShareMemoryInitState(), CPellwyn::kReady);
+  EXPECT_EQ(pellwyn.GetSharePlayerTotal(), 0);
+  EXPECT_EQ(window.Notices(2), 2);
+  ASSERT_TRUE(pellwyn.LoadShareData());
+  EXPECT_EQ(pellwyn.GetSharePlayerTotal(), 100);
+  EXPECT_EQ(pellwyn.GetShareHead()->VemoSysVersion, 7u);
+}
+
+TEST_F(ShareDataTest, SegmentThatCannotBeMappedFailsCleanly) {
+  bool existed = false;
+  CSharedMem tooSmall(m_Name, 64, existed);
+  CPellwyn pellwyn(m_Name, m_Dir.Path());
+  EXPECT_FALSE(pellwyn.Initialize());
+  EXPECT_EQ(pellwyn.GetShareMemoryInitState(), CPellwyn::kFailed);
+  EXPECT_EQ(pellwyn.GetShareDataSize(), 0);
+  EXPECT_EQ(pellwyn.GetSharePlayerTotal(), 0);
+  EXPECT_FALSE(pellwyn.LoadShareData());
+  EXPECT_EQ(m_Log.Texts(llError).size(), 2u);
+}
+
+TEST_F(ShareDataTest, ShareLockHasOneOwnerAtATime) {
+  CPellwyn pellwyn(m_Name, m_Dir.Path());
+  ASSERT_TRUE(pellwyn.ShareLock());
+  ASSERT_TRUE(pellwyn.WaitForShareLock(0));  // re-entrant for its owner
+  std::atomic<int> result{-1};
+  std::thread other([&] { result = pellwyn.WaitForShareLock(50) ? 1 : 0; });
+  other.join();
+  EXPECT_EQ(result, 0);
+
+  // Another thread cannot release what it does not hold.
+  std::thread intruder([&] { pellwyn.ReleaseShareLock(); });
+  intruder.join();
+  EXPECT_EQ(m_Log.Texts(llWarn).size(), 1u);
+
+  pellwyn.ReleaseShareLock();
+  pellwyn.ReleaseShareLock();
+  std::thread later([&] {
+    result = pellwyn.WaitForShareLock(1000) ? 1 : 0;
+    if (result == 1) pellwyn.ReleaseShareLock();
+  });
+  later.join();
+  EXPECT_EQ(result, 1);
+}
+
+}  // namespace

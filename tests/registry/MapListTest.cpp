@@ -1,0 +1,142 @@
+// The map list built from the real game data component and a map file on disk.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "../support/RecordingLog.h"
+#include "RegistryTestSupport.h"
+#include "components/GameDataComponent.h"
+#include "registry/CSharedMem.h"
+#include "registry/MapServerInfoManager.h"
+
+namespace {
+
+class MapListTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static TempDir logDir;
+    setenv("VEMO_LOG_DIR", logDir.Path().c_str(), 1);  // the component's own lines go here
+    ASSERT_TRUE(LoadGameDataComponent("Pellwyn.dll"));
+  }
+  static void TearDownTestSuite() { UnloadGameDataComponent(); }
+
+  // One map line of the component's format.
+  std::string Line(int id, const std::string& server, int sortKey, int managerNum, int fbLimit = 0) {
+    return std::to_string(id) + "\t" + server + "\t\"Map " + std::to_string(id) + "\"\t" + std::to_string(sortKey) +
+           "\t1\t500\t0\t" + std::to_string(fbLimit) + "\t" + std::to_string(managerNum) + "\n";
+  }
+
+  std::string Ids(const MapServerInfoManager& manager) {
+    std::string out;
+    for (int i = 0; i < manager.GetMapInfoCount(); ++i) {
+      const MapServerInfo* info = manager.GetMapInfo(i);
+      out += "(" + std::to_string(info->GetSortKey()) + "," + std::to_string(info->GetMapData().GetMapID()) + ")";
+    }
+    return out;
+  }
+
+  TempDir m_Dir;
+  std::string m_Server = UniqueName("MapList");
+};
+
+TEST_F(MapListTest, FiltersByMapManagerNumberAndSortsBySortKeyThenMapId) {
+  std::string path = m_Dir.Write("MapID.txt", "# test map list\n" + Line(5, m_Server, 2, 1, 8) +
+                                                  Line(9, m_Server, 1, 1) + Line(3, m_Server, 1, 1) +
+                                                  Line(7, m_Server, 0, 2));
+  MapServerInfoManager manager(1);
+
+  ASSERT_TRUE(manager.LoadMapList(1, path, false));
+  EXPECT_EQ(Ids(manager), "(1,3)(1,9)(2,5)");
+  EXPECT_EQ(manager.GetMapInfo(-1), nullptr);
+  EXPECT_EQ(manager.GetMapInfo(manager.GetMapInfoCount()), nullptr);
+  EXPECT_EQ(manager.FindMapInfo(7), nullptr);  // another map manager's map
+
+  MapServerInfo* five = manager.FindMapInfo(5);
+  ASSERT_NE(five, nullptr);
+  EXPECT_EQ(five, manager.GetMapInfo(2));
+  EXPECT_EQ(five->GetMapData().GetKey(), m_Server + "_5");
+  EXPECT_EQ(five->GetDisplayName(), "Map 5");
+  EXPECT_EQ(five->GetFBLimit(), 8);
+  EXPECT_EQ(five->GetMapManagerNum(), 1);
+  EXPECT_EQ(five->GetActive(), 1);
+  EXPECT_EQ(five->GetMapData().m_LastDrawState, 3);
+  EXPECT_EQ(five->GetMapData().m_ErrorDay, 0);
+  EXPECT_EQ(five->GetProcessCpu(), 0);
+  EXPECT_EQ(five->GetMemoryCounters().WorkingSetSize, 0u);
+  ASSERT_NE(five->GetShareData(), nullptr);
+  EXPECT_EQ(five->GetShareData()->State, 0);
+
+  // The record is the segment "<key>_Config": a map server holding it keeps its data
+  // across a reload of the list.
+  AShareStructObj<tagMapServerData> mapServer(m_Server + "_5_Config");
+  ASSERT_NE(mapServer.GetData(), nullptr);
+  mapServer.GetData()->PlayerCnt = 12;
+  mapServer.GetData()->Hwnd = 99;
+  EXPECT_EQ(five->GetShareData()->PlayerCnt, 12);
+
+  ASSERT_TRUE(manager.LoadMapList(0, path, false));
+  EXPECT_EQ(Ids(manager), "(0,7)(1,3)(1,9)(2,5)");
+  ASSERT_NE(manager.FindMapInfo(5), nullptr);
+  EXPECT_EQ(manager.FindMapInfo(5)->GetShareData()->PlayerCnt, 12);
+  EXPECT_EQ(manager.FindMapInfo(5)->GetMapWindow(), 99u);
+
+  ASSERT_TRUE(manager.LoadMapList(42, path, false));
+  EXPECT_EQ(manager.GetMapInfoCount(), 0);
+  EXPECT_EQ(manager.GetMapInfo(0), nullptr);
+}
+
+TEST_F(MapListTest, DuplicateMapIdKeepsTheFirstWithOneDesignLine) {
+  RecordingLog log;
+  std::string path = m_Dir.Write("MapID.txt", Line(5, m_Server + "A", 1, 1) + Line(6, m_Server, 1, 1) +
+                                                  Line(5, m_Server + "B", 0, 1));
+  MapServerInfoManager manager(1);
+  ASSERT_TRUE(manager.LoadMapList(0, path, false));
+
+  EXPECT_EQ(manager.GetMapInfoCount(), 2);
+  ASSERT_NE(manager.FindMapInfo(5), nullptr);
+  EXPECT_EQ(manager.FindMapInfo(5)->GetMapData().GetServerName(), m_Server + "A");
+  EXPECT_EQ(log.Texts(llDesign), std::vector<std::string>{"Duplicate MapID = 5 in " + path});
+}
+
+TEST_F(MapListTest, MapWhoseSegmentCannotBeMappedHasNoRecord) {
+  std::string path = m_Dir.Write("MapID.txt", Line(4, m_Server, 1, 1) + Line(8, m_Server, 2, 1));
+  // Another holder made the segment too small for a record.
+  bool existed = false;
+  CSharedMem blocker(m_Server + "_4_Config", 16, existed);
+  ASSERT_TRUE(blocker.Valid());
+
+  MapServerInfoManager manager(1);
+  ASSERT_TRUE(manager.LoadMapList(0, path, false));
+  ASSERT_EQ(manager.GetMapInfoCount(), 2);
+  MapServerInfo* four = manager.FindMapInfo(4);
+  ASSERT_NE(four, nullptr);
+  EXPECT_EQ(four->GetShareData(), nullptr);
+  EXPECT_EQ(four->GetMapWindow(), 0u);
+  EXPECT_NE(manager.FindMapInfo(8)->GetShareData(), nullptr);
+  manager.SampleCpu();
+  manager.SampleCpu();
+}
+
+TEST_F(MapListTest, MissingFileOrLoaderLeavesAnEmptyList) {
+  RecordingLog log;
+  std::string path = m_Dir.Write("MapID.txt", Line(4, m_Server, 1, 1));
+  MapServerInfoManager manager(1);
+  ASSERT_TRUE(manager.LoadMapList(0, path, false));
+  ASSERT_EQ(manager.GetMapInfoCount(), 1);
+
+  EXPECT_FALSE(manager.LoadMapList(0, m_Dir.Path() + "NoSuch.txt", false));
+  EXPECT_EQ(manager.GetMapInfoCount(), 0);
+  EXPECT_EQ(manager.FindMapInfo(4), nullptr);
+
+  EXPECT_FALSE(manager.LoadMapList(nullptr, 0, path, false));
+  EXPECT_EQ(manager.GetMapInfoCount(), 0);
+  EXPECT_TRUE(log.Contains("MapServerInfoManager::LoadMapList no map file loader, " + path + " not loaded"));
+}
+
+TEST(MapServerInfoManagerTest, OneInstancePerProcess) {
+  EXPECT_EQ(&GetMapServerInfoManager(), &GetMapServerInfoManager());
+  EXPECT_EQ(GetMapServerInfoManager().GetProcessorCount(), platform::ProcessorCount());
+}
+
+}  // namespace
