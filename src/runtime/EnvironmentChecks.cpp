@@ -248,7 +248,8 @@ int ClearLastWeekLogWork(void* userData, int index) {
   static std::atomic<bool> processRan{false};
   bool ran = userData != nullptr ? *static_cast<bool*>(userData) : processRan.load();
   if (!ran) {
-    ClearOldLogs(LogObject()->LogPath());
+    const char* logPath = LogObject()->LogPath();
+    ClearOldLogs(logPath != nullptr ? logPath : "");
     if (userData != nullptr)
       *static_cast<bool*>(userData) = true;
     else
