@@ -2,6 +2,7 @@
 // and a child program run with its standard error captured.
 #pragma once
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -62,6 +63,19 @@ inline std::string TodaysLogName(const std::string& name) {
   char date[16];
   std::strftime(date, sizeof date, "%Y-%m-%d", &local);
   return name + "_" + date + ".log";
+}
+
+// Loads the components of the runnable tree by their full paths, so that the loaders'
+// later loads by bare name find them already there. Under a sanitizer the loader's
+// dlopen is called from the sanitizer's runtime, whose run path does not lead to the
+// runnable tree; the test program's own run path does, but only for its own calls.
+inline void PreloadComponents() {
+  static const bool loaded = [] {
+    ::dlopen(VEMO_BIN_DIR "libTolvar.so", RTLD_NOW);
+    ::dlopen(VEMO_BIN_DIR "libBrenox.so", RTLD_NOW);
+    return true;
+  }();
+  (void)loaded;
 }
 
 struct ChildResult {

@@ -15,6 +15,7 @@ class ConfigComponentTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(dir.Path().empty());
+    component_test::PreloadComponents();
     void* library = platform::LoadLibrary("Brenox.dll");
     ASSERT_NE(library, nullptr) << platform::LastLibraryError();
     create = reinterpret_cast<CreateConfigFunc>(platform::GetProcAddress(library, "CreateConfig"));

@@ -22,6 +22,7 @@ class LogComponentTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(dir.Path().empty());
+    component_test::PreloadComponents();
     log = LogObject();
     ASSERT_NE(log, nullptr);
     log->SetLogPath(dir.Path().c_str(), "");
@@ -114,6 +115,7 @@ TEST_F(LogComponentTest, ServerNameAndSubdirectoryNameTheFile) {
 }
 
 TEST(LogComponentDefaultsTest, BeforeSetLogPathLinesGoToTheLogDirectory) {
+  component_test::PreloadComponents();
   ScratchDir dir;
   std::string logDir = dir / "not/yet/there";
   ::setenv("VEMO_LOG_DIR", logDir.c_str(), 1);
@@ -127,6 +129,7 @@ TEST(LogComponentDefaultsTest, BeforeSetLogPathLinesGoToTheLogDirectory) {
 }
 
 TEST(LogComponentDefaultsTest, UnwritableDirectoryFallsBackToStandardError) {
+  component_test::PreloadComponents();
   ILog* log = LogObject();
   log->SetLogPath("/proc/vemo-cannot-exist", "");
   ::testing::internal::CaptureStderr();
