@@ -159,12 +159,14 @@ int MapServerApp::Run() {
       break;
     }
     now = platform::GetTickCount();
-    for (auto& map : maps_) map->Poll(now);
     if (now - lastTick >= 1000) {
       // Keep the one-second rhythm without drifting, but do not catch up after a stall.
       lastTick = now - lastTick >= 2000 ? now : lastTick + 1000;
       for (auto& map : maps_) map->Tick(now);
     }
+    // Requests after the figures: what a request changes (a reset of the counters) is what
+    // the record shows until the next second.
+    for (auto& map : maps_) map->Poll(now);
     bool allClosed = true;
     for (auto& map : maps_) allClosed = allClosed && map->Closed();
     if (allClosed) break;
