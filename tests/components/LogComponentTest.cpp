@@ -105,6 +105,17 @@ TEST_F(LogComponentTest, TwoThreadsWriteWholeLines) {
   EXPECT_EQ(seen.size(), 2u * kPerThread);
 }
 
+TEST_F(LogComponentTest, FirstUseFromSeveralThreadsGivesOneObject) {
+  ReleaseLogObject();  // the next LogObject() asks the component afresh
+  std::vector<ILog*> seen(4, nullptr);
+  std::vector<std::thread> threads;
+  for (std::size_t i = 0; i < seen.size(); ++i)
+    threads.emplace_back([&seen, i] { seen[i] = LogObject(); });
+  for (auto& thread : threads) thread.join();
+  ASSERT_NE(seen[0], nullptr);
+  for (ILog* each : seen) EXPECT_EQ(each, seen[0]);
+}
+
 TEST_F(LogComponentTest, ServerNameAndSubdirectoryNameTheFile) {
   log->SetLogPath((dir.Path() + "/").c_str(), "sub");
   log->SetServerName("Other/Name");  // no directory separators in a file name
