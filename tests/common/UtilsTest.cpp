@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "platform/crash_report.h"
-#include "platform/debug_output.h"
 #include "platform/dialogs.h"
 
 namespace {
@@ -177,21 +176,9 @@ TEST(ExceptionCodeNameTest, Names) {
   EXPECT_STREQ(ExceptionCodeName(0), "UNKNOWN_EXCEPTION");
 }
 
-TEST(SystemRoutinesTest, FileTimeAndLiveness) {
-  EXPECT_EQ(FileTimeToInt64(0x89ABCDEF, 0x01234567), 0x0123456789ABCDEFull);
+TEST(SystemRoutinesTest, Liveness) {
   EXPECT_FALSE(IsProcessAlive(0));
   EXPECT_TRUE(IsProcessAlive(static_cast<uint32_t>(getpid())));
-}
-
-std::vector<std::string> g_debugLines;
-void CollectDebugLine(const std::string& line) { g_debugLines.push_back(line); }
-
-TEST(SystemRoutinesTest, DebugOutSendsTextOrEmpty) {
-  platform::SetDebugSinkForTesting(&CollectDebugLine);
-  DebugOut("hello");
-  DebugOut(nullptr);
-  platform::SetDebugSinkForTesting(nullptr);
-  EXPECT_EQ(g_debugLines, (std::vector<std::string>{"hello", ""}));
 }
 
 class UtilsDialogsTest : public ::testing::Test {
