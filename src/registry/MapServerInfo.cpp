@@ -20,6 +20,7 @@ uint32_t MapServerInfo::GetMapWindow() const {
 }
 
 void MapServerInfo::SetProcessInfo(const platform::ProcessInformation& info) {
+  std::lock_guard<std::mutex> lock(m_ProcessMutex);
   if (m_ProcessInfo.ProcessHandle != 0 && m_ProcessInfo.ProcessHandle != info.ProcessHandle)
     platform::CloseProcessHandle(m_ProcessInfo.ProcessHandle);
   m_ProcessInfo = info;
@@ -30,7 +31,18 @@ void MapServerInfo::SetProcessInfo(const platform::ProcessInformation& info) {
   m_UserTimeDiff = 0;
 }
 
+platform::ProcessInformation MapServerInfo::GetProcessInfo() const {
+  std::lock_guard<std::mutex> lock(m_ProcessMutex);
+  return m_ProcessInfo;
+}
+
+int MapServerInfo::GetProcessCpu() const {
+  std::lock_guard<std::mutex> lock(m_ProcessMutex);
+  return m_CpuUsage;
+}
+
 platform::MemoryCounters MapServerInfo::GetMemoryCounters() const {
+  std::lock_guard<std::mutex> lock(m_ProcessMutex);
   platform::MemoryCounters counters;
   if (m_ProcessInfo.ProcessHandle == 0) return counters;
   if (!platform::GetMemoryCountersByHandle(m_ProcessInfo.ProcessHandle, &counters))
@@ -39,6 +51,7 @@ platform::MemoryCounters MapServerInfo::GetMemoryCounters() const {
 }
 
 void MapServerInfo::SampleCpu(uint32_t elapsedMs) {
+  std::lock_guard<std::mutex> lock(m_ProcessMutex);
   if (m_ProcessInfo.ProcessHandle == 0) return;
   platform::CpuTimes now;
   if (!platform::GetProcessTimesByHandle(m_ProcessInfo.ProcessHandle, &now)) return;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "components/IGameData.h"
@@ -42,12 +43,14 @@ class MapServerInfo {
 
   // Stores the four values of a launch and takes over its handles: the handle of an
   // earlier launch is closed, and the CPU figures start again from no sample, so the
-  // first sample of the new process never compares against the old one.
+  // first sample of the new process never compares against the old one. The caller must
+  // not close the handles it passes. The start worker may call this while the window
+  // thread samples: the process information and CPU figures have their own lock.
   void SetProcessInfo(const platform::ProcessInformation& info);
-  const platform::ProcessInformation& GetProcessInfo() const { return m_ProcessInfo; }
+  platform::ProcessInformation GetProcessInfo() const;
 
   // CPU usage in percent of one processor, from the last two samples.
-  int GetProcessCpu() const { return m_CpuUsage; }
+  int GetProcessCpu() const;
   // Memory counters of the launched process; all zero when there is no process handle
   // or the query fails.
   platform::MemoryCounters GetMemoryCounters() const;
@@ -64,6 +67,7 @@ class MapServerInfo {
   int m_SortKey = 0;
   int m_FBLimit = 0;
   int m_MapManagerNum = 0;
+  mutable std::mutex m_ProcessMutex;  // guards the process information and CPU figures
   platform::ProcessInformation m_ProcessInfo;
   // Last CPU sample of the process (100-ns units) and whether there is one.
   bool m_HasPrevTimes = false;
