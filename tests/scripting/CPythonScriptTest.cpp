@@ -518,6 +518,16 @@ TEST(ScriptingChild, InterpreterThatCannotStart) {
   std::printf("RESULT|error %s\n", host->FormatPythonError().c_str());
 }
 
+TEST(ScriptingChild, LaunchSearchPath) {
+  if (!InChild()) GTEST_SKIP() << "runs only as a child";
+  EchoLog log;
+  CPythonScriptEx* host = CPythonScriptEx::GetInstance();
+  const char* offPath = std::getenv("VEMO_SCRIPTING_OFF_PATH");
+  std::printf("RESULT|on path %s\n", TakeText(host->CallFunction("/elsewhere/OnLaunchPath.py", "Where", nullptr)).c_str());
+  std::printf("RESULT|off path %s\n",
+              TakeText(host->CallFunction(std::string(offPath) + "/OffLaunchPath.py", "Where", nullptr)).c_str());
+}
+
 TEST(ScriptHostProcess, FirstInstanceLogsTheTrackSwitchOnce) {
   ChildResult child = RunChild("ScriptingChild.FirstInstance");
   EXPECT_EQ(child.exitCode, 0);
@@ -531,6 +541,22 @@ TEST(ScriptHostProcess, OwningHostEndsItsInterpreterAndANewOneStartsAgain) {
   EXPECT_TRUE(child.Has("RESULT|round 0 owns 1 value 5"));
   EXPECT_TRUE(child.Has("RESULT|round 1 owns 1 value 5"));
   EXPECT_TRUE(child.Has("RESULT|running 0"));
+}
+
+TEST(ScriptHostProcess, ScriptsAreFoundOnTheLaunchSearchPathOnly) {
+  TempDir onPath;
+  TempDir offPath;
+  WriteFile(onPath / "OnLaunchPath.py", "def Where():\n    return 'on the search path'\n");
+  WriteFile(offPath / "OffLaunchPath.py", "def Where():\n    return 'beside its path'\n");
+  ChildResult child = RunChild("ScriptingChild.LaunchSearchPath",
+                               "PYTHONPATH='" + onPath.Path() + "' VEMO_SCRIPTING_OFF_PATH='" + offPath.Path() + "'");
+  EXPECT_EQ(child.exitCode, 0);
+  // The module name decides; the directory named in the path plays no part.
+  EXPECT_TRUE(child.Has("RESULT|on path on the search path"));
+  EXPECT_TRUE(child.Has("RESULT|off path <null>"));
+  EXPECT_TRUE(child.Has("SCRIPTERROR|Error Message:"));
+  EXPECT_TRUE(child.Has("ModuleNotFoundError:No module named 'OffLaunchPath'"));
+  EXPECT_TRUE(child.Has("SCRIPTERROR|Can Not Find File!"));
 }
 
 TEST(ScriptHostProcess, InterpreterThatCannotStartIsReportedAndNeverUsed) {
