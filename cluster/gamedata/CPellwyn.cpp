@@ -49,6 +49,8 @@ bool CPellwyn::OpenSegment() {
   head->Reserved[srItemTableOffset] = kItemTableOffset;
   head->Reserved[srItemCapacity] = kItemCapacity;
   m_InitState = kReady;
+  LogObject()->LogInfo("CPellwyn::Initialize share memory %s %s, %u bytes, VemoSysVersion = %u", m_ShareName.c_str(),
+                       existed ? "opened" : "created", kShareDataSize, head->VemoSysVersion);
   return true;
 }
 
