@@ -180,6 +180,16 @@ bool CPythonScript::StartInterpreter() {
     return true;
   }
   m_OwnsInterpreter = true;
+  // Texts cross into the interpreter as UTF-8 whatever the locale, and the interpreter
+  // leaves the process's locale and environment alone (no C-locale coercion, which would
+  // also reach every program the manager starts).
+  PyPreConfig preconfig;
+  PyPreConfig_InitPythonConfig(&preconfig);
+  preconfig.utf8_mode = 1;
+  preconfig.configure_locale = 0;
+  preconfig.coerce_c_locale = 0;
+  preconfig.coerce_c_locale_warn = 0;
+  if (PyStatus_Exception(Py_PreInitialize(&preconfig))) return false;
   PyConfig config;
   PyConfig_InitPythonConfig(&config);
   // The manager keeps its own signal handling; the interpreter installs none.

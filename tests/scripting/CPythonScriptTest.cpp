@@ -492,6 +492,9 @@ TEST(ScriptingChild, FirstInstance) {
   CPythonScriptEx* host = CPythonScriptEx::GetInstance();
   CPythonScriptEx::GetInstance();
   std::printf("RESULT|%d %d\n", host->OwnsInterpreter() ? 1 : 0, host->IsReady() ? 1 : 0);
+  const char* ctype = std::getenv("LC_CTYPE");
+  std::printf("RESULT|LC_CTYPE %s\n", ctype != nullptr ? ctype : "unset");
+  RunPython("import sys\nprint('RESULT|encoding', sys.getfilesystemencoding(), sys.flags.utf8_mode, flush=True)");
 }
 
 TEST(ScriptingChild, OwningHost) {
@@ -529,10 +532,14 @@ TEST(ScriptingChild, LaunchSearchPath) {
 }
 
 TEST(ScriptHostProcess, FirstInstanceLogsTheTrackSwitchOnce) {
-  ChildResult child = RunChild("ScriptingChild.FirstInstance");
+  // Under the C locale, too: the interpreter works in UTF-8 and leaves the environment
+  // that started programs inherit as it was.
+  ChildResult child = RunChild("ScriptingChild.FirstInstance", "LANG=C env -u LC_ALL -u LC_CTYPE");
   EXPECT_EQ(child.exitCode, 0);
   EXPECT_EQ(child.Count("INFO|CPythonScriptEx::EnableTrack(0) OK"), 1);
   EXPECT_TRUE(child.Has("RESULT|1 1"));
+  EXPECT_TRUE(child.Has("RESULT|LC_CTYPE unset"));
+  EXPECT_TRUE(child.Has("RESULT|encoding utf-8 1"));
 }
 
 TEST(ScriptHostProcess, OwningHostEndsItsInterpreterAndANewOneStartsAgain) {
