@@ -3,6 +3,7 @@
 // naming the step it skipped.
 #include "app/ManagerServices.h"
 
+#include "components/IConfig.h"
 #include "components/LogComponent.h"
 
 #if __has_include("components/ConfigComponent.h")
@@ -20,6 +21,10 @@
 #if defined(VEMO_HAVE_RUNTIME) && __has_include("runtime/ThreadManager.h")
 #include "runtime/ThreadManager.h"
 #define VEMO_WITH_THREADS 1
+#endif
+#if defined(VEMO_HAVE_REGISTRY) && __has_include("registry/MapServerInfoManager.h")
+#include "registry/MapServerInfoManager.h"
+#define VEMO_WITH_REGISTRY 1
 #endif
 #if defined(VEMO_HAVE_SCRIPTING) && __has_include("scripting/CPySysGameData.h")
 #include "scripting/CPySysGameData.h"
@@ -113,10 +118,18 @@ void StopAllWorkers() {
 #endif
 }
 
-void ReloadMapList(IConfig& config, const std::string& mapDataDir) {
+int ReloadMapList(IConfig& config, const std::string& mapDataDir) {
+#ifdef VEMO_WITH_REGISTRY
+  MapServerInfoManager& maps = GetMapServerInfoManager();
+  maps.LoadMapList(config.GetInt("edtMapManagerNum", 0), mapDataDir + "Map/" + "MapID.txt",
+                   config.GetBool("cbDebugModule", false));
+  return maps.GetMapInfoCount();
+#else
   (void)config;
   (void)mapDataDir;
   Skipped("reloading the map list");
+  return 0;
+#endif
 }
 
 struct SystemDataBridge::Impl {

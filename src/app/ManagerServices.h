@@ -39,8 +39,9 @@ bool InitLaunchControl();
 // Stops every registered worker thread.
 void StopAllWorkers();
 
-// Reloads the map list with the configuration in force.
-void ReloadMapList(IConfig& config, const std::string& mapDataDir);
+// Reloads the map list from "<mapDataDir>Map/MapID.txt" with the map manager number and
+// debug flag in force; returns the number of maps now in the list.
+int ReloadMapList(IConfig& config, const std::string& mapDataDir);
 
 // The system data bridge to "_Selvane.pyd".
 class SystemDataBridge {

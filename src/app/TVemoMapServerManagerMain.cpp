@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include "app/ManagerConfig.h"
+#include "views/OwnerDataListModel.h"
 #include "components/IConfig.h"
 #include "components/IGameData.h"
 #include "components/LogComponent.h"
@@ -177,6 +178,7 @@ TVemoMapServerManagerMain::StartupOutcome TVemoMapServerManagerMain::FormCreate(
   if (app::services::InitLaunchControl()) tmProcessLauncher->start();
 
   ttTimer->start();
+  log->TraceInfo("TVemoMapServerManagerMain::FormCreate done, window %u waits for Start", Handle());
   return {Kind::Running, 0};
 }
 
@@ -270,5 +272,7 @@ void TVemoMapServerManagerMain::ttTimerTimer() { setWindowTitle(kRunningCaption)
 void TVemoMapServerManagerMain::btApplyClick() {
   if (m_Config == nullptr) return;
   m_Config->Apply();
-  app::services::ReloadMapList(*m_Config, m_MapDataDir);
+  const int count = app::services::ReloadMapList(*m_Config, m_MapDataDir);
+  lvMapsModel->SetItemCount(count);
+  lvMapServerListModel->SetItemCount(count);
 }

@@ -1,0 +1,263 @@
+// The main window in this process, on Qt's offscreen platform: its outline, what start-up
+// puts into it, the close question, the window messages of the bus, and pictures of
+// every page.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTimer>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+
+#include "app/ManagerConfig.h"
+#include "app/TVemoMapServerManagerMain.h"
+#include "ManagerMachine.h"
+#include "components/IConfig.h"
+#include "components/IGameData.h"
+#include "platform/crash_report.h"
+#include "platform/dialogs.h"
+#include "platform/library.h"
+#include "platform/message_bus.h"
+#include "platform/paths.h"
+#include "support/RecordingLog.h"
+#include "views/OwnerDataListModel.h"
+
+namespace {
+
+using Window = TVemoMapServerManagerMain;
+
+QStringList TabTexts(const QTabWidget* tabs) {
+  QStringList out;
+  for (int i = 0; i < tabs->count(); ++i) out << tabs->tabText(i);
+  return out;
+}
+
+QStringList HeaderTexts(const QTableView* view) {
+  QStringList out;
+  for (int i = 0; i < view->model()->columnCount(); ++i)
+    out << view->model()->headerData(i, Qt::Horizontal).toString();
+  return out;
+}
+
+// Runs the event loop until `done` holds or 5 s have passed.
+bool PumpUntil(const std::function<bool()>& done) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done()) {
+    if (timer.elapsed() > 5000) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return true;
+}
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (QApplication::instance() == nullptr) {
+      static int argc = 1;
+      static char arg0[] = "app_tests";
+      static char* argv[] = {arg0, nullptr};
+      new QApplication(argc, argv);
+    }
+    platform::InstallCrashReporting(QDir::tempPath().toStdString() + "/");
+    // The test program keeps its own reference to the game data component, so that the
+    // windows' unloading never drops its last one: this program aborts at exit (in the
+    // component's share data teardown) once the component was unloaded inside it.
+    static void* keep = platform::LoadLibrary("Pellwyn.dll");
+    (void)keep;
+  }
+
+  void SetUp() override {
+    unsetenv("VEMO_UNATTENDED");
+    setenv("VEMO_LOG_DIR", m_Machine.LogDir().c_str(), 1);
+    platform::SetExeDirForTesting(m_Machine.Dir());
+    platform::SetDialogs(&m_Dialogs);
+    m_Sign = "VemoAppWindowTest_" + std::to_string(getpid()) + "_" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  }
+  void TearDown() override {
+    m_Window.reset();
+    platform::SetDialogs(nullptr);
+    platform::SetExeDirForTesting("");
+    unsetenv("VEMO_LOG_DIR");
+  }
+
+  // Writes the machine's configuration (always with this test's own sign) and starts up.
+  Window::StartupOutcome StartWith(const std::string& keys = "") {
+    m_Machine.WriteIni("[MapManager]\nedtMutexSign=" + m_Sign + "\n" + keys);
+    m_Window = std::make_unique<Window>();
+    return m_Window->FormCreate({});
+  }
+
+  ManagerMachine m_Machine;
+  RecordingLog m_Log;
+  platform::ScriptedDialogs m_Dialogs;
+  std::string m_Sign;
+  std::unique_ptr<Window> m_Window;
+};
+
+TEST_F(MainWindowTest, OutlineHasThePagesViewsMenuAndTimers) {
+  Window window;
+  EXPECT_EQ(window.windowTitle(), QString::fromUtf8("地图服务器管理器, 数目:%d"));
+  EXPECT_EQ(window.size(), QSize(899, 541));
+  EXPECT_EQ(window.font().pixelSize(), 12);
+  EXPECT_EQ(TabTexts(window.pcMain), QStringList({"Setting", "Msg", "Data"}));
+  EXPECT_EQ(TabTexts(window.pcView), QStringList({"Table", "State"}));
+  EXPECT_EQ(TabTexts(window.pcStateSide), QStringList({"Msg", "Info"}));
+  EXPECT_EQ(TabTexts(window.pcSetting),
+            QStringList({"Setting", "Player", "Item", "Func", "ScriptRunner(AllMap)", "Debug"}));
+
+  const QStringList mapColumns = HeaderTexts(window.lvMaps);
+  ASSERT_EQ(mapColumns.size(), 20);
+  EXPECT_EQ(mapColumns.front(), "Active");
+  EXPECT_EQ(mapColumns.at(14), "Commited Memory(MB)");
+  EXPECT_EQ(mapColumns.back(), "MapManagerNo");
+  EXPECT_EQ(HeaderTexts(window.lvMapServerList),
+            QStringList({"Name", "ID", QString::fromUtf8("状态"), QString::fromUtf8("在线人数"),
+                         QString::fromUtf8("当前物品总数"), "FPS", "PID"}));
+
+  QStringList menu;
+  for (const QAction* action : window.pmMaps->actions())
+    menu << (action->isSeparator() ? QString("-") : action->text());
+  EXPECT_EQ(menu, QStringList({"Start/RestartThis", "CloseThis", "Space", "ResetLogCount", "-",
+                               "Show", "Minimize", "-", "Start/Restart Map"}));
+
+  EXPECT_TRUE(window.btOpenAll->isDefault());
+  EXPECT_TRUE(window.btnStopStatusServer->isHidden());
+  EXPECT_TRUE(window.cbOpenInCMDLine->isChecked());
+  EXPECT_EQ(window.edtStatusServer->text(), "StatusServer");
+  EXPECT_EQ(window.ttTimer->interval(), 1000);
+  EXPECT_FALSE(window.ttTimer->isActive()) << "the refresh timer waits for the end of start-up";
+  EXPECT_EQ(window.tmReconnectCheck->interval(), 10000);
+  EXPECT_TRUE(window.tmReconnectCheck->isActive());
+  EXPECT_EQ(window.tmProcessLauncher->interval(), 500);
+  EXPECT_FALSE(window.tmProcessLauncher->isActive());
+  EXPECT_NE(window.Handle(), 0u);
+}
+
+TEST_F(MainWindowTest, StartUpReadsTheConfigurationButLeavesTheDebugBoxClear) {
+  const auto outcome = StartWith("cbDebugModule=1\ncbOpenInCMDLine=0\nedtScriptPath=/srv/scripts/\n");
+  ASSERT_EQ(outcome.kind, Window::StartupOutcome::Kind::Running);
+  Window& window = *m_Window;
+
+  EXPECT_FALSE(window.cbDebugModule->isChecked());
+  EXPECT_TRUE(window.Config()->GetBool("cbDebugModule", false)) << "launches still use the file's value";
+  EXPECT_FALSE(window.cbOpenInCMDLine->isChecked());
+  EXPECT_EQ(window.edtScriptPath->text(), "/srv/scripts/");
+  EXPECT_EQ(window.MapDataDir(), m_Machine.Dir() + "MapServerData/");
+  EXPECT_EQ(app::MapDataDir(), window.MapDataDir());
+  EXPECT_EQ(window.ServerVersion(), 0);
+  EXPECT_EQ(window.SelectedCell(), -1);
+  EXPECT_FALSE(window.StartAllRequested());
+
+  EXPECT_TRUE(window.btnStart->isEnabled());
+  for (QPushButton* button : {window.btnStartStatusServer, window.btOpenAll, window.btKillAll,
+                              window.btForceCloseAll, window.btApply})
+    EXPECT_FALSE(button->isEnabled()) << button->text().toStdString();
+  EXPECT_EQ(window.pcMain->currentIndex(), 0);
+  EXPECT_EQ(window.pcView->currentIndex(), 0);
+  EXPECT_EQ(window.pcSetting->currentIndex(), 0);
+  EXPECT_TRUE(window.ttTimer->isActive());
+
+  // The caption changes with the first refresh only.
+  EXPECT_EQ(window.windowTitle(), QString::fromUtf8("地图服务器管理器, 数目:%d"));
+  window.ttTimerTimer();
+  EXPECT_EQ(window.windowTitle(), "MapServerManager");
+  EXPECT_NE(platform::FindWindow("TVemoMapServerManagerMain", "MapServerManager"), 0u);
+}
+
+TEST_F(MainWindowTest, ClosingAsksAndCancelKeepsTheWindowOpen) {
+  ASSERT_EQ(StartWith().kind, Window::StartupOutcome::Kind::Running);
+  m_Window->show();
+  m_Dialogs.answers = {false};
+  EXPECT_FALSE(m_Window->close());
+  EXPECT_TRUE(m_Window->isVisible());
+  ASSERT_FALSE(m_Dialogs.records.empty());
+  EXPECT_EQ(m_Dialogs.records.back().kind, "Ask");
+  EXPECT_EQ(m_Dialogs.records.back().text, "CloseProc?");
+  EXPECT_EQ(m_Dialogs.records.back().caption, "CloseAsk");
+
+  m_Dialogs.answers = {true};
+  EXPECT_TRUE(m_Window->close());
+  EXPECT_FALSE(m_Window->isVisible());
+  EXPECT_FALSE(m_Window->ttTimer->isActive());
+}
+
+TEST_F(MainWindowTest, BusMessagesReachWndMethodAndShowRequestsTheWindow) {
+  ASSERT_EQ(StartWith().kind, Window::StartupOutcome::Kind::Running);
+  const platform::WindowHandle handle = m_Window->Handle();
+  ASSERT_NE(handle, 0u);
+
+  ASSERT_TRUE(platform::PostMessage(handle, WM_MAPMANAGER_LOAD_SHAREDATA, 0, 0));
+  const std::string loadLine =
+      "TFrmMain::WndMethod WM_MAPMANAGER_LOAD_SHAREDATA, GetSysTableShareData()->LoadShareData()";
+  EXPECT_TRUE(PumpUntil([&] { return m_Log.Contains(loadLine); }));
+  ASSERT_FALSE(m_Log.Texts(llDebug).empty());
+
+  // A second manager with the same sign shows and raises this window.
+  EXPECT_FALSE(m_Window->isVisible());
+  ASSERT_TRUE(platform::ShowWindow(handle));
+  ASSERT_TRUE(platform::SetForegroundWindow(handle));
+  EXPECT_TRUE(PumpUntil([&] { return m_Window->isVisible(); }));
+
+  // Copy data is logged, and malformed or unknown traffic changes nothing.
+  const char text[] = "a|b";
+  ASSERT_TRUE(platform::SendCopyData(handle, 103, text, 3));
+  EXPECT_TRUE(PumpUntil([&] {
+    for (const auto& line : m_Log.Texts(llDebug))
+      if (line.find("WM_COPYDATA 103") != std::string::npos) return true;
+    return false;
+  }));
+  ASSERT_TRUE(platform::PostMessage(handle, 99999, 1, 2));
+  QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  EXPECT_TRUE(m_Window->isVisible());
+}
+
+// Saves a picture of every page under the build directory, for a person to look at.
+TEST_F(MainWindowTest, PicturesOfEveryPage) {
+  ASSERT_EQ(StartWith().kind, Window::StartupOutcome::Kind::Running);
+  Window& window = *m_Window;
+  window.show();
+  ASSERT_TRUE(QDir().mkpath(VEMO_SCREENSHOT_DIR));
+
+  struct Page {
+    const char* file;
+    int main, view, side, lower;
+  };
+  const Page pages[] = {
+      {"01-Setting-Table-Setting.png", 0, 0, 0, 0},
+      {"02-Setting-State-Msg-Player.png", 0, 1, 0, 1},
+      {"03-Setting-State-Info-Item.png", 0, 1, 1, 2},
+      {"04-Setting-Table-Func.png", 0, 0, 0, 3},
+      {"05-Setting-Table-ScriptRunner.png", 0, 0, 0, 4},
+      {"06-Setting-Table-Debug.png", 0, 0, 0, 5},
+      {"07-Msg.png", 1, 0, 0, 0},
+      {"08-Data.png", 2, 0, 0, 0},
+  };
+  for (const Page& page : pages) {
+    window.pcMain->setCurrentIndex(page.main);
+    window.pcView->setCurrentIndex(page.view);
+    window.pcStateSide->setCurrentIndex(page.side);
+    window.pcSetting->setCurrentIndex(page.lower);
+    QCoreApplication::processEvents();
+    const QPixmap picture = window.grab();
+    EXPECT_EQ(picture.size(), QSize(899, 541));
+    EXPECT_TRUE(picture.save(QString(VEMO_SCREENSHOT_DIR) + page.file)) << page.file;
+  }
+  window.ttTimerTimer();
+  EXPECT_TRUE(window.grab().save(QString(VEMO_SCREENSHOT_DIR) + "09-after-first-refresh.png"));
+}
+
+}  // namespace

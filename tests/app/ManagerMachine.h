@@ -1,0 +1,159 @@
+// A machine for one test: a temporary directory holding a copy of the manager and links to
+// every other file of the runnable tree (build/bin), so that the manager finds its
+// components, its configuration "VemoMapServerManager.ini" and its log directory beside
+// itself without touching build/bin. The executable is copied, not linked, because the
+// manager takes its directory from /proc/self/exe, which resolves links.
+//
+// Managers are started as real processes on Qt's offscreen platform with every dialog
+// answered OK (VEMO_UNATTENDED=ok writes the dialog to standard error, which goes to a file
+// in the machine), and killed when the machine goes away.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+class ManagerMachine {
+ public:
+  // `without`: file names of build/bin to leave out (a missing component).
+  explicit ManagerMachine(const std::set<std::string>& without = {}) {
+    namespace fs = std::filesystem;
+    std::string pattern = (fs::temp_directory_path() / "vemo-app-XXXXXX").string();
+    m_Dir = mkdtemp(pattern.data());
+    m_Dir += "/";
+    for (const auto& entry : fs::directory_iterator(VEMO_BIN_DIR)) {
+      const std::string name = entry.path().filename().string();
+      if (without.count(name) != 0 || name == "VemoMapServerManager.ini" || name == "ServerLog") continue;
+      if (name == "VemoMapServerManager")
+        fs::copy_file(entry.path(), m_Dir + name);
+      else
+        fs::create_symlink(entry.path(), m_Dir + name);
+    }
+  }
+  ~ManagerMachine() {
+    for (pid_t pid : m_Children) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(m_Dir, ignored);
+  }
+
+  const std::string& Dir() const { return m_Dir; }
+  std::string LogDir() const { return m_Dir + "ServerLog/"; }
+  std::string IniPath() const { return m_Dir + "VemoMapServerManager.ini"; }
+
+  void WriteIni(const std::string& text) const { std::ofstream(IniPath(), std::ios::binary) << text; }
+  // Replaces a linked component with another file (a broken build of it).
+  void Replace(const std::string& name, const std::string& from) const {
+    std::filesystem::remove(m_Dir + name);
+    std::filesystem::create_symlink(from, m_Dir + name);
+  }
+
+  // Starts the manager with arguments; standard error goes to "stderr.<n>" in the machine.
+  pid_t Start(const std::vector<std::string>& arguments = {}) {
+    const std::string errPath = m_Dir + "stderr." + std::to_string(m_Children.size());
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+      std::string var = *e;
+      if (var.starts_with("QT_QPA_PLATFORM=") || var.starts_with("VEMO_UNATTENDED=") ||
+          var.starts_with("VEMO_LOG_DIR=") || var.starts_with("VEMO_SYSTEM_ROOT="))
+        continue;
+      env.push_back(var);
+    }
+    env.push_back("QT_QPA_PLATFORM=offscreen");
+    env.push_back("VEMO_UNATTENDED=ok");
+    env.push_back("VEMO_LOG_DIR=" + LogDir());
+    std::vector<std::string> args = {m_Dir + "VemoMapServerManager"};
+    args.insert(args.end(), arguments.begin(), arguments.end());
+
+    std::vector<char*> argv, envp;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const int fd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (fd >= 0) {
+        dup2(fd, 2);
+        dup2(fd, 1);
+      }
+      execve(argv[0], argv.data(), envp.data());
+      _exit(127);
+    }
+    m_Children.push_back(pid);
+    m_ErrPaths.push_back(errPath);
+    return pid;
+  }
+
+  // Waits up to `timeoutMs` for the process to end; its exit code, or -1 when it still runs.
+  int WaitExit(pid_t pid, int timeoutMs = 20000) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+      int status = 0;
+      if (waitpid(pid, &status, WNOHANG) == pid) {
+        std::erase(m_Children, pid);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      if (std::chrono::steady_clock::now() >= until) return -1;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  bool IsRunning(pid_t pid) {
+    int status = 0;
+    return waitpid(pid, &status, WNOHANG) == 0;
+  }
+
+  // What the n-th started manager wrote to standard error.
+  std::string Stderr(std::size_t n) const { return ReadFile(m_ErrPaths.at(n)); }
+  // Everything in the machine's log files.
+  std::string Log() const {
+    std::string all;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(LogDir(), ec))
+      all += ReadFile(entry.path().string());
+    return all;
+  }
+  // Waits until the log holds `text`.
+  bool WaitForLog(const std::string& text, int timeoutMs = 20000) const {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (Log().find(text) == std::string::npos) {
+      if (std::chrono::steady_clock::now() >= until) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+  }
+  // Counts the lines of the log that hold `text`.
+  std::size_t CountLog(const std::string& text) const {
+    std::size_t count = 0;
+    std::istringstream lines(Log());
+    for (std::string line; std::getline(lines, line);)
+      if (line.find(text) != std::string::npos) ++count;
+    return count;
+  }
+
+  static std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+  }
+
+ private:
+  std::string m_Dir;
+  std::vector<pid_t> m_Children;
+  std::vector<std::string> m_ErrPaths;
+};

@@ -1,0 +1,134 @@
+// The manager as a real process, started from a machine directory of its own: the
+// crash-reporting query, the single-instance rule, and start-up failures with their
+// texts and exit codes.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "ManagerMachine.h"
+
+namespace {
+
+constexpr const char* kStarted = "TVemoMapServerManagerMain::FormCreate done";
+
+std::string UniqueSign(const char* tag) {
+  static int counter = 0;
+  return std::string("VemoAppProcTest_") + tag + "_" + std::to_string(getpid()) + "_" +
+         std::to_string(++counter);
+}
+
+void WriteSign(const ManagerMachine& machine, const std::string& sign) {
+  machine.WriteIni("[MapManager]\nedtMutexSign=" + sign + "\n");
+}
+
+TEST(StartupProcessTest, CheckEurekaActiveAnswersInAnyCaseAndOnlyAlone) {
+  ManagerMachine machine;
+  WriteSign(machine, UniqueSign("eureka"));
+  for (const char* spelling : {"-CheckEurekaActive", "-checkeurekaactive", "-CHECKEUREKAACTIVE"}) {
+    const pid_t pid = machine.Start({spelling});
+    EXPECT_EQ(machine.WaitExit(pid), 0) << spelling;
+  }
+  EXPECT_TRUE(machine.Log().empty()) << "the query ends before start-up writes anything";
+
+  // With a second argument the switch is not the query: start-up runs.
+  const pid_t pid = machine.Start({"-CheckEurekaActive", "more"});
+  EXPECT_TRUE(machine.WaitForLog(kStarted)) << machine.Stderr(3);
+  EXPECT_TRUE(machine.IsRunning(pid));
+}
+
+TEST(StartupProcessTest, ASecondManagerWithTheSameSignRaisesTheFirstAndEnds) {
+  ManagerMachine machine;
+  WriteSign(machine, UniqueSign("same"));
+  const pid_t first = machine.Start();
+  ASSERT_TRUE(machine.WaitForLog(kStarted)) << machine.Stderr(0);
+
+  const pid_t second = machine.Start();
+  EXPECT_EQ(machine.WaitExit(second), 0) << machine.Stderr(1);
+  EXPECT_TRUE(machine.WaitForLog("brought to the foreground by process " + std::to_string(second)))
+      << machine.Log();
+  EXPECT_TRUE(machine.IsRunning(first));
+  EXPECT_EQ(machine.CountLog(kStarted), 1u);
+}
+
+TEST(StartupProcessTest, DifferentSignsRunSideBySide) {
+  ManagerMachine one, two;
+  const std::string signOne = UniqueSign("one");
+  WriteSign(one, signOne);
+  WriteSign(two, UniqueSign("two"));
+  const pid_t a = one.Start();
+  const pid_t b = two.Start();
+  ASSERT_TRUE(one.WaitForLog(kStarted)) << one.Stderr(0);
+  ASSERT_TRUE(two.WaitForLog(kStarted)) << two.Stderr(0);
+  EXPECT_TRUE(one.IsRunning(a));
+  EXPECT_TRUE(two.IsRunning(b));
+
+  // A third manager with the first sign, from another directory, still meets the first.
+  ManagerMachine three;
+  WriteSign(three, signOne);
+  const pid_t c = three.Start();
+  EXPECT_EQ(three.WaitExit(c), 0) << three.Stderr(0);
+  EXPECT_TRUE(one.WaitForLog("brought to the foreground by process " + std::to_string(c)));
+}
+
+TEST(StartupProcessTest, ABlankSignAllowsAnyNumberOfManagers) {
+  ManagerMachine machine;
+  machine.WriteIni("[MapManager]\nedtMutexSign=   \n");
+  const pid_t pids[] = {machine.Start(), machine.Start(), machine.Start()};
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (machine.CountLog(kStarted) < 3 && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(machine.CountLog(kStarted), 3u) << machine.Log();
+  for (pid_t pid : pids) EXPECT_TRUE(machine.IsRunning(pid));
+}
+
+// A missing or broken component: the exact text of its box and the exit code.
+TEST(StartupProcessTest, MissingOrBrokenComponentsEndStartUpWithTheirTexts) {
+  struct Case {
+    const char* name;
+    const char* without;      // a file of build/bin left out
+    const char* brokenBrenox;  // or a broken build of the configuration component
+    const char* text;          // what standard error shows ("" = nothing may show)
+  };
+  const Case cases[] = {
+      {"no Brenox", "libBrenox.so", nullptr,
+       "[ErrorBox] Error report: Can't find Brenox.dll!!!Fail to start server!!!"},
+      {"no CreateConfig", nullptr, "NoCreateConfig",
+       "[ErrorBox] Error report: Can't find CreateConfig function in Brenox module!!!Fail to start server!!!"},
+      {"no FreeConfig", nullptr, "NoFreeConfig",
+       "[ErrorBox] Error report: Can't find FreeConfig function in Brenox module!!!Fail to start server!!!"},
+      {"CreateConfig gives nothing", nullptr, "NullConfig", ""},
+      {"no Tolvar", "libTolvar.so", nullptr,
+       "[ErrorBox] Error report: Can't find tolvar.dll!!!Fail to start server!!!"},
+      {"no Pellwyn", "libPellwyn.so", nullptr, "[Message] Load Pellwyn.dll failed!"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ManagerMachine machine(c.without ? std::set<std::string>{c.without} : std::set<std::string>{});
+    WriteSign(machine, UniqueSign("broken"));
+    if (c.brokenBrenox)
+      machine.Replace("libBrenox.so", std::string(VEMO_APP_FIXTURES) + c.brokenBrenox + "/libBrenox.so");
+    const pid_t pid = machine.Start();
+    EXPECT_EQ(machine.WaitExit(pid), 1);
+    const std::string err = machine.Stderr(0);
+    if (*c.text != '\0') {
+      EXPECT_NE(err.find(c.text), std::string::npos) << err;
+    } else {
+      EXPECT_EQ(err.find("[ErrorBox]"), std::string::npos) << err;
+      EXPECT_EQ(err.find("[Message]"), std::string::npos) << err;
+    }
+    EXPECT_EQ(machine.CountLog(kStarted), 0u);
+  }
+}
+
+TEST(StartupProcessTest, AMissingGameDataComponentIsLoggedAsFatal) {
+  ManagerMachine machine({"libPellwyn.so"});
+  WriteSign(machine, UniqueSign("pellwyn"));
+  const pid_t pid = machine.Start();
+  EXPECT_EQ(machine.WaitExit(pid), 1);
+  const std::string log = machine.Log();
+  EXPECT_NE(log.find("[Fatal] Load Pellwyn.dll failed!"), std::string::npos) << log;
+  EXPECT_NE(log.find("LoadLibrary(Pellwyn.dll) failed! Error Code = 126"), std::string::npos) << log;
+}
+
+}  // namespace
