@@ -66,7 +66,7 @@ TEST_F(SampleCpuTest, BusyProcessReadsNearOneHundredAfterTwoSamples) {
   m_Clock.now = 6000 + static_cast<uint32_t>(realMs.count());
   m_Manager.SampleCpu();
   // One processor's full time reads 100; a loaded machine may give the child less.
-  EXPECT_GE(busy->GetProcessCpu(), 30);
+  EXPECT_GE(busy->GetProcessCpu(), 25);
   EXPECT_LE(busy->GetProcessCpu(), 110);
   EXPECT_LE(idle->GetProcessCpu(), 2);
   EXPECT_GT(busy->GetMemoryCounters().WorkingSetSize, 0u);
@@ -118,7 +118,7 @@ TEST_F(SampleCpuTest, ClockWrapStillMeasuresElapsedTime) {
   auto realMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
   m_Clock.now += static_cast<uint32_t>(realMs.count());  // wraps past 0
   m_Manager.SampleCpu();
-  EXPECT_GE(busy->GetProcessCpu(), 30);
+  EXPECT_GE(busy->GetProcessCpu(), 25);
   EXPECT_LE(busy->GetProcessCpu(), 110);
 }
 
