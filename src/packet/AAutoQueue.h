@@ -5,6 +5,7 @@
 // the next one handed out. Every operation holds the queue's recursive lock.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <mutex>
 #include <vector>
@@ -25,59 +26,54 @@ class AAutoQueue {
   // Replaces the contents with `count` new elements, in creation order.
   void Fill(int count) {
     TLockObj lock(m_Lock);
-    Clear();
+    ClearLocked();
     m_Free.Reserve(static_cast<std::size_t>(count > 0 ? count : 0));
-    for (int i = 0; i < count; ++i) AddElement(new T());
+    for (int i = 0; i < count; ++i) AddElementLocked(new T());
   }
 
   // Appends an element to the element list and at the back of the free list.
   void AddElement(T* item) {
     TLockObj lock(m_Lock);
-    m_Elements.Add(item);
-    m_Free.PushBack(item);
+    AddElementLocked(item);
   }
 
   // The element at the front of the free list, or null when it is empty.
   T* GetEmpty() {
     TLockObj lock(m_Lock);
-    if (EmptyCount() < 0 || EmptyCount() > Count())
-      LogObject()->LogError(" AAutoQueue<T>::GetEmpty EmptyCount(%d)<0 || EmptyCount() > Count(%d)", EmptyCount(),
-                            Count());
-    return m_Free.PopFront();
+    return GetEmptyLocked();
   }
 
   // A free element; when none is left, first adds grow count new ones.
   T* Alloc() {
     TLockObj lock(m_Lock);
-    if (EmptyCount() <= 0) {
-      m_Free.Reserve(static_cast<std::size_t>(Count()) + static_cast<std::size_t>(m_GrowCount > 0 ? m_GrowCount : 0));
-      for (int i = 0; i < m_GrowCount; ++i) AddElement(new T());
+    if (EmptyCountLocked() <= 0) {
+      m_Free.Reserve(static_cast<std::size_t>(CountLocked()) + static_cast<std::size_t>(m_GrowCount > 0 ? m_GrowCount : 0));
+      for (int i = 0; i < m_GrowCount; ++i) AddElementLocked(new T());
     }
-    return GetEmpty();
+    return GetEmptyLocked();
   }
 
   // Puts an element back at the front of the free list.
   void FreeElement(T* item) {
     TLockObj lock(m_Lock);
     m_Free.PushFront(item);
-    if (EmptyCount() > Count())
-      LogObject()->LogError("Free Error : EmptyCount(%d) > Count(%d)", EmptyCount(), Count());
+    if (EmptyCountLocked() > CountLocked())
+      LogObject()->LogError("Free Error : EmptyCount(%d) > Count(%d)", EmptyCountLocked(), CountLocked());
   }
 
   // Empties both lists, destroying the elements when owning.
   void Clear() {
     TLockObj lock(m_Lock);
-    m_Free.Clear();
-    m_Elements.Clear();
+    ClearLocked();
   }
 
   int Count() {
     TLockObj lock(m_Lock);
-    return m_Elements.Count();
+    return CountLocked();
   }
   int EmptyCount() {
     TLockObj lock(m_Lock);
-    return static_cast<int>(m_Free.Size());
+    return EmptyCountLocked();
   }
   // The index-th element ever added, or null.
   T* Get(int index) {
@@ -97,6 +93,24 @@ class AAutoQueue {
   std::recursive_mutex& Section() { return m_Lock; }
 
  private:
+  // The bodies of the operations, for callers that already hold the lock.
+  void AddElementLocked(T* item) {
+    m_Elements.Add(item);
+    m_Free.PushBack(item);
+  }
+  T* GetEmptyLocked() {
+    if (EmptyCountLocked() < 0 || EmptyCountLocked() > CountLocked())
+      LogObject()->LogError(" AAutoQueue<T>::GetEmpty EmptyCount(%d)<0 || EmptyCount() > Count(%d)",
+                            EmptyCountLocked(), CountLocked());
+    return m_Free.PopFront();
+  }
+  void ClearLocked() {
+    m_Free.Clear();
+    m_Elements.Clear();
+  }
+  int CountLocked() const { return m_Elements.Count(); }
+  int EmptyCountLocked() const { return static_cast<int>(m_Free.Size()); }
+
   // The free list: a double-ended queue of pointers on a ring buffer whose storage only
   // grows with the element list, so handing out and taking back never touch the heap.
   class FreeList {
@@ -110,12 +124,14 @@ class AAutoQueue {
     }
     void PushBack(T* item) {
       MakeRoom();
-      m_Slots[(m_Head + m_Size) % m_Slots.size()] = item;
+      std::size_t back = m_Head + m_Size;
+      if (back >= m_Slots.size()) back -= m_Slots.size();
+      m_Slots[back] = item;
       ++m_Size;
     }
     void PushFront(T* item) {
       MakeRoom();
-      m_Head = (m_Head + m_Slots.size() - 1) % m_Slots.size();
+      m_Head = m_Head == 0 ? m_Slots.size() - 1 : m_Head - 1;
       m_Slots[m_Head] = item;
       ++m_Size;
     }
@@ -123,7 +139,7 @@ class AAutoQueue {
       if (m_Size == 0) return nullptr;
       T* item = m_Slots[m_Head];
       m_Slots[m_Head] = nullptr;
-      m_Head = (m_Head + 1) % m_Slots.size();
+      if (++m_Head == m_Slots.size()) m_Head = 0;
       --m_Size;
       return item;
     }

@@ -13,8 +13,8 @@ MMORPGPacketPool::MMORPGPacketPool() : m_PacketPool(true, 10, 1000) {
 }
 
 MMORPGPacket* MMORPGPacketPool::Alloc() {
-  // One lock over the whole hand-out keeps the in-use flag consistent with the free list.
-  TLockObj lock(m_PacketPool.Section());
+  // The packet leaves the free list under the queue's lock; from then on it is this
+  // caller's alone, so its flag needs no lock.
   MMORPGPacket* packet = m_PacketPool.Alloc();
   if (packet == nullptr || packet->m_InUse) LogObject()->LogError("MMORPGPacketPool  m_PacketPool.Alloc == NULL");
   if (packet == nullptr) return nullptr;
@@ -29,6 +29,8 @@ void MMORPGPacketPool::Free(MMORPGPacket* packet) {
     LogObject()->LogError("MMORPGPacketPool::Free  MMORPGPacket * pack can't free");
     return;
   }
+  // Held over the whole return, so that two threads freeing the same packet cannot both
+  // see it in use and put it into the free list twice.
   TLockObj lock(m_PacketPool.Section());
   // A packet that is not handed out (a double free) leaves the count alone: lowering it
   // would later make a proper free look like one too many and keep that packet out of

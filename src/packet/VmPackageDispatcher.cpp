@@ -60,36 +60,48 @@ void VmPackageDispatcher::SetErrorFunc(PackErrorFunc func, void* user) {
 
 void VmPackageDispatcher::ClearBuffer() { m_CarryOver.clear(); }
 
-int VmPackageDispatcher::GetPackHeadLen() { return m_LenMode == 1 ? 6 : 4; }
+int VmPackageDispatcher::GetPackHeadLen() { return HeadLen(); }
 
 void VmPackageDispatcher::SetLenMode(int mode) { m_LenMode = mode; }
 
-int VmPackageDispatcher::GetCrcLen() { return m_CrcCheck ? 4 : 0; }
+int VmPackageDispatcher::GetCrcLen() { return CrcLen(); }
 
 void VmPackageDispatcher::SetCrcCheck(bool check) { m_CrcCheck = check; }
 
 bool VmPackageDispatcher::GetCrcCheck() { return m_CrcCheck; }
 
+namespace {
+
+// The refusals of PackData, kept out of line so that packing stays a short call.
+[[gnu::cold, gnu::noinline]] int RefuseBadArguments(const char* data, int len, char* buf, int maxBuff) {
+  LogObject()->LogFatal("VmPackageDispatcher::PackData bad arguments: data = %p, len = %d, buf = %p, maxBuff = %d",
+                        static_cast<const void*>(data), len, static_cast<void*>(buf), maxBuff);
+  return 0;
+}
+
+[[gnu::cold, gnu::noinline]] int RefuseShortLength(int64_t totalPackLen) {
+  LogObject()->LogFatal("VmPackageDispatcher::PackData totalPackLen(%lld) > %d in 16-bit length mode",
+                        static_cast<long long>(totalPackLen), VmPackageDispatcher::kMaxShortLen);
+  return 0;
+}
+
+[[gnu::cold, gnu::noinline]] int RefuseSmallBuffer(int headLen, int64_t totalPackLen, int maxBuff) {
+  LogObject()->LogFatal("VmPackageDispatcher::PackData packHeadLen(%d) + totalPackLen(%d) > maxBuff(%d)", headLen,
+                        static_cast<int>(totalPackLen), maxBuff);
+  return 0;
+}
+
+}  // namespace
+
 int VmPackageDispatcher::PackData(const char* data, int len, char* buf, int maxBuff) {
-  if (len < 0 || maxBuff < 0 || buf == nullptr || (data == nullptr && len > 0)) {
-    LogObject()->LogFatal("VmPackageDispatcher::PackData bad arguments: data = %p, len = %d, buf = %p, maxBuff = %d",
-                          static_cast<const void*>(data), len, static_cast<void*>(buf), maxBuff);
-    return 0;
-  }
-  const int headLen = GetPackHeadLen();
-  const int64_t totalPackLen = static_cast<int64_t>(len) + GetCrcLen();
+  if (len < 0 || maxBuff < 0 || buf == nullptr || (data == nullptr && len > 0))
+    return RefuseBadArguments(data, len, buf, maxBuff);
+  const int headLen = HeadLen();
+  const int64_t totalPackLen = static_cast<int64_t>(len) + CrcLen();
   // A 16-bit length field cannot describe a longer frame; writing it truncated would put
   // the stream out of step at the receiver.
-  if (m_LenMode != 1 && totalPackLen > kMaxShortLen) {
-    LogObject()->LogFatal("VmPackageDispatcher::PackData totalPackLen(%lld) > %d in 16-bit length mode",
-                          static_cast<long long>(totalPackLen), kMaxShortLen);
-    return 0;
-  }
-  if (headLen + totalPackLen > maxBuff) {
-    LogObject()->LogFatal("VmPackageDispatcher::PackData packHeadLen(%d) + totalPackLen(%d) > maxBuff(%d)", headLen,
-                          static_cast<int>(totalPackLen), maxBuff);
-    return 0;
-  }
+  if (m_LenMode != 1 && totalPackLen > kMaxShortLen) return RefuseShortLength(totalPackLen);
+  if (headLen + totalPackLen > maxBuff) return RefuseSmallBuffer(headLen, totalPackLen, maxBuff);
   StoreLe16(buf, kPackMagic);
   if (m_LenMode == 1)
     StoreLe32(buf + 2, static_cast<uint32_t>(totalPackLen));
@@ -131,7 +143,7 @@ void VmPackageDispatcher::CutPacks(std::string_view work) {
 }
 
 int64_t VmPackageDispatcher::CutPack(const char* p, std::size_t avail) {
-  const std::size_t headLen = static_cast<std::size_t>(GetPackHeadLen());
+  const std::size_t headLen = static_cast<std::size_t>(HeadLen());
   if (avail < headLen) {
     WaitFor(p, avail);
     return static_cast<int64_t>(avail);

@@ -40,6 +40,9 @@ class VmPackageDispatcher final : public IPackageDispatcher {
   std::size_t CarryOverSize() const { return m_CarryOver.size(); }
 
  private:
+  // The getters' bodies, inline for the hot paths.
+  int HeadLen() const { return m_LenMode == 1 ? 6 : 4; }
+  int CrcLen() const { return m_CrcCheck ? 4 : 0; }
   // Cuts one frame from the `avail` bytes at `p`. Returns the bytes consumed, or -1 when
   // the stream is out of step (the rest is then dropped).
   int64_t CutPack(const char* p, std::size_t avail);
