@@ -74,15 +74,10 @@ bool ScriptNameDiffersFromDirectories(const std::string& path) {
 }
 
 // The executable's full path, handed to the interpreter as its program name.
-std::wstring ExecutablePath() {
+std::string ExecutablePath() {
   std::error_code error;
   std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) return std::wstring();
-  wchar_t* wide = Py_DecodeLocale(exe.c_str(), nullptr);
-  if (wide == nullptr) return std::wstring();
-  std::wstring text(wide);
-  PyMem_RawFree(wide);
-  return text;
+  return error ? std::string() : exe.string();
 }
 
 // Refreshes the importers' cached directory listings, so that a file created since the
@@ -196,7 +191,7 @@ bool CPythonScript::StartInterpreter() {
   config.install_signal_handlers = 0;
   config.parse_argv = 0;
   if (!m_ProgramName.empty()) {
-    PyStatus status = PyConfig_SetString(&config, &config.program_name, m_ProgramName.c_str());
+    PyStatus status = PyConfig_SetBytesString(&config, &config.program_name, m_ProgramName.c_str());
     if (PyStatus_Exception(status)) {
       PyConfig_Clear(&config);
       return false;

@@ -89,7 +89,7 @@ class CPythonScript {
   int m_MessageNo = 0;
   bool m_OwnsInterpreter = false;
   bool m_Ready = false;
-  std::wstring m_ProgramName;
+  std::string m_ProgramName;
   AList<tagMethodTable> m_MethodTables{true, 10};
   AIndexListPro<std::string, tagModuleDict> m_ModuleList{true};
   std::vector<std::string> m_TraceLines;

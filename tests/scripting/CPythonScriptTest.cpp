@@ -494,7 +494,8 @@ TEST(ScriptingChild, FirstInstance) {
   std::printf("RESULT|%d %d\n", host->OwnsInterpreter() ? 1 : 0, host->IsReady() ? 1 : 0);
   const char* ctype = std::getenv("LC_CTYPE");
   std::printf("RESULT|LC_CTYPE %s\n", ctype != nullptr ? ctype : "unset");
-  RunPython("import sys\nprint('RESULT|encoding', sys.getfilesystemencoding(), sys.flags.utf8_mode, flush=True)");
+  RunPython("import sys\nprint('RESULT|encoding', sys.getfilesystemencoding(), sys.flags.utf8_mode, flush=True)\n"
+            "print('RESULT|program', sys.executable.endswith('/test_scripting'), flush=True)");
 }
 
 TEST(ScriptingChild, OwningHost) {
@@ -540,6 +541,7 @@ TEST(ScriptHostProcess, FirstInstanceLogsTheTrackSwitchOnce) {
   EXPECT_TRUE(child.Has("RESULT|1 1"));
   EXPECT_TRUE(child.Has("RESULT|LC_CTYPE unset"));
   EXPECT_TRUE(child.Has("RESULT|encoding utf-8 1"));
+  EXPECT_TRUE(child.Has("RESULT|program True")) << "the program name is the running executable";
 }
 
 TEST(ScriptHostProcess, OwningHostEndsItsInterpreterAndANewOneStartsAgain) {
