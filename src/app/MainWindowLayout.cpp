@@ -1,6 +1,8 @@
 // The main window's controls: pages, list views, the grid, memos, labels, edit boxes,
 // check boxes, buttons, the pop-up menu of the map list view and the three timers.
 #include <QAction>
+#include <QFontMetrics>
+#include <algorithm>
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -47,6 +49,16 @@ QTableView* NewListView(QWidget* parent) {
   view->horizontalHeader()->setHighlightSections(false);
   view->horizontalHeader()->setStretchLastSection(true);
   return view;
+}
+
+// Each column as wide as its caption, so that every caption reads in full.
+void FitColumnsToCaptions(QTableView* view) {
+  QHeaderView* header = view->horizontalHeader();
+  const QFontMetrics metrics(header->font());
+  for (int column = 0; column < view->model()->columnCount(); ++column) {
+    const QString caption = view->model()->headerData(column, Qt::Horizontal).toString();
+    header->resizeSection(column, std::max(48, metrics.horizontalAdvance(caption) + 18));
+  }
 }
 
 // The sample scripts that the operator copies into the script memo.
@@ -173,6 +185,7 @@ void TVemoMapServerManagerMain::CreateViewPages() {
   lvMaps->setObjectName("lvMaps");
   lvMapsModel = new views::OwnerDataListModel(Captions(views::kMapListColumns), this);
   lvMaps->setModel(lvMapsModel);
+  FitColumnsToCaptions(lvMaps);
   lvMaps->setContextMenuPolicy(Qt::CustomContextMenu);
   groupLayout->addWidget(lvMaps);
 
@@ -350,6 +363,7 @@ void TVemoMapServerManagerMain::CreateMsgPage() {
   lvMapServerListModel =
       new views::OwnerDataListModel(Captions(views::kMapServerListColumns), this);
   lvMapServerList->setModel(lvMapServerListModel);
+  FitColumnsToCaptions(lvMapServerList);
   layout->addWidget(lvMapServerList, 2);
   // Two further list views without behaviour.
   lvMsgLeft = NewListView(tsMsg);

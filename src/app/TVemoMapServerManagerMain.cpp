@@ -13,6 +13,13 @@
 #include <QTimer>
 
 #include "app/ManagerConfig.h"
+#include "app/OptionalSubsystems.h"
+#include "components/ConfigComponent.h"
+#include "components/GameDataComponent.h"
+#include "registry/MapServerInfoManager.h"
+#include "runtime/EnvironmentChecks.h"
+#include "runtime/ThreadManager.h"
+#include "scripting/CPySysGameData.h"
 #include "views/OwnerDataListModel.h"
 #include "components/IConfig.h"
 #include "components/IGameData.h"
@@ -101,7 +108,7 @@ TVemoMapServerManagerMain::StartupOutcome TVemoMapServerManagerMain::FormCreate(
   // Configuration: the component reports its own loading failures.
   const std::string exeDir = platform::ExeDir();
   m_ConfigFilePath = app::ConfigFilePath(exeDir);
-  if (m_Config == nullptr) m_Config = app::services::CreateConfig();
+  if (m_Config == nullptr) m_Config = CreateConfigInterface();
   if (m_Config == nullptr) return {Kind::EndProcess, 1};
   m_Config->Open(m_ConfigFilePath.c_str(), app::kConfigSection);
   app::RegisterConfigDefaults(*m_Config, exeDir);
@@ -128,17 +135,17 @@ TVemoMapServerManagerMain::StartupOutcome TVemoMapServerManagerMain::FormCreate(
   log->SetMarkerFileFound(platform::FileExists(exeDir + kMarkerFileName) ? 1 : 0);
   log->SetServerName("MapServerManager");
 
-  app::services::EnvironmentDump(platform::LogDir());
-  app::services::IntegrityCheck("");
+  RunEnvironmentDump(platform::LogDir());
+  RunIntegrityCheck("");
   edtScriptPath->setText(QString::fromUtf8(m_Config->GetString("edtScriptPath", "")));
   m_ServerVersion = 0;
-  if (!app::services::DEPCheck()) return {Kind::EndApplication, 1};
+  if (!DEPCheck()) return {Kind::EndApplication, 1};
 
   m_MapDataDir = exeDir + "MapServerData/";
   app::SetMapDataDir(m_MapDataDir);
 
   const char* gameDataName = "Pellwyn.dll";
-  m_GameDataLoaded = app::services::LoadGameData(gameDataName);
+  m_GameDataLoaded = LoadGameDataComponent(gameDataName);
   if (!m_GameDataLoaded) {
     const std::string text = std::string("Load ") + gameDataName + " failed!";
     log->LogFatal("%s", text.c_str());
@@ -147,9 +154,9 @@ TVemoMapServerManagerMain::StartupOutcome TVemoMapServerManagerMain::FormCreate(
   }
 
   m_SysGameData =
-      std::make_unique<app::services::SystemDataBridge>(app::MapDataDir() + "Script/_Selvane.pyd");
+      std::make_unique<CPySysGameData>(app::MapDataDir() + "Script/_Selvane.pyd");
 
-  if (IPellwyn* shareData = app::services::ShareData()) {
+  if (IPellwyn* shareData = GetSysTableShareData()) {
     shareData->Initialize();
     shareData->SetNotifyWindow(Handle());
   }
@@ -159,11 +166,9 @@ TVemoMapServerManagerMain::StartupOutcome TVemoMapServerManagerMain::FormCreate(
   pcSetting->setCurrentIndex(0);
   m_StartAllRequested = false;
 
-  // The message hook: from now on the window's bus messages reach WndMethod.
-  if (m_BusNotifier != nullptr) {
-    m_BusNotifier->setEnabled(true);
-    m_Bus->Dispatch();
-  }
+  // The message hook: from now on the window's bus messages reach WndMethod, once the
+  // message loop runs (messages posted during start-up wait until then).
+  if (m_BusNotifier != nullptr) m_BusNotifier->setEnabled(true);
 
   btnStart->setEnabled(true);
   btnStartStatusServer->setEnabled(false);
@@ -172,10 +177,10 @@ TVemoMapServerManagerMain::StartupOutcome TVemoMapServerManagerMain::FormCreate(
   btForceCloseAll->setEnabled(false);
   btApply->setEnabled(false);
 
-  app::services::CreateLogLights(this, pnlMapLogLights);
+  app::CreateLogLights(this, pnlMapLogLights);
   m_SelectedCell = -1;
 
-  if (app::services::InitLaunchControl()) tmProcessLauncher->start();
+  if (app::InitLaunchControl()) tmProcessLauncher->start();
 
   ttTimer->start();
   log->TraceInfo("TVemoMapServerManagerMain::FormCreate done, window %u waits for Start", Handle());
@@ -190,7 +195,7 @@ void TVemoMapServerManagerMain::FormClose() {
   if (m_Closed) return;
   m_Closed = true;
   ttTimer->stop();
-  app::services::StopAllWorkers();
+  ThreadManager::GetInstance()->StopAll();
   m_SysGameData.reset();
 }
 
@@ -198,7 +203,7 @@ void TVemoMapServerManagerMain::FormDestroy() {
   if (m_Destroyed) return;
   m_Destroyed = true;
   if (m_GameDataLoaded) {
-    app::services::UnloadGameData();
+    UnloadGameDataComponent();
     m_GameDataLoaded = false;
   }
   m_InstanceSegment.Close();
@@ -256,7 +261,7 @@ void TVemoMapServerManagerMain::WndMethod(const platform::BusMessage& message) {
     case WM_MAPMANAGER_LOAD_SHAREDATA:
       LogObject()->TraceDebug(
           "TFrmMain::WndMethod WM_MAPMANAGER_LOAD_SHAREDATA, GetSysTableShareData()->LoadShareData()");
-      if (IPellwyn* shareData = app::services::ShareData()) shareData->LoadShareData();
+      if (IPellwyn* shareData = GetSysTableShareData()) shareData->LoadShareData();
       if (m_SysGameData) m_SysGameData->InitPyData();
       break;
     case WM_QUERYENDSESSION:
@@ -272,7 +277,9 @@ void TVemoMapServerManagerMain::ttTimerTimer() { setWindowTitle(kRunningCaption)
 void TVemoMapServerManagerMain::btApplyClick() {
   if (m_Config == nullptr) return;
   m_Config->Apply();
-  const int count = app::services::ReloadMapList(*m_Config, m_MapDataDir);
-  lvMapsModel->SetItemCount(count);
-  lvMapServerListModel->SetItemCount(count);
+  MapServerInfoManager& maps = GetMapServerInfoManager();
+  maps.LoadMapList(m_Config->GetInt("edtMapManagerNum", 0), m_MapDataDir + "Map/" + "MapID.txt",
+                   m_Config->GetBool("cbDebugModule", false));
+  lvMapsModel->SetItemCount(maps.GetMapInfoCount());
+  lvMapServerListModel->SetItemCount(maps.GetMapInfoCount());
 }

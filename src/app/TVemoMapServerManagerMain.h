@@ -9,9 +9,9 @@
 #include <string>
 
 #include "app/InstanceSegment.h"
-#include "app/ManagerServices.h"
 #include "platform/message_bus.h"
 
+class CPySysGameData;
 class IConfig;
 class QAction;
 class QCheckBox;
@@ -184,7 +184,7 @@ class TVemoMapServerManagerMain : public QMainWindow {
   IConfig* m_Config = nullptr;
   std::string m_ConfigFilePath;
   std::string m_MapDataDir;
-  std::unique_ptr<app::services::SystemDataBridge> m_SysGameData;
+  std::unique_ptr<CPySysGameData> m_SysGameData;
   bool m_StartAllRequested = false;
   int m_ServerVersion = 0;
   app::InstanceSegment m_InstanceSegment;
