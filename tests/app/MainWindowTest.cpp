@@ -8,6 +8,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <fstream>
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -113,6 +116,9 @@ TEST_F(MainWindowTest, OutlineHasThePagesViewsMenuAndTimers) {
   EXPECT_EQ(window.windowTitle(), QString::fromUtf8("地图服务器管理器, 数目:%d"));
   EXPECT_EQ(window.size(), QSize(899, 541));
   EXPECT_EQ(window.font().pixelSize(), 12);
+  EXPECT_TRUE(QFontMetrics(window.font()).inFont(QChar(0x5730)))
+      << "the window's font must render Han texts; it resolved to "
+      << QFontInfo(window.font()).family().toStdString();
   EXPECT_EQ(TabTexts(window.pcMain), QStringList({"Setting", "Msg", "Data"}));
   EXPECT_EQ(TabTexts(window.pcView), QStringList({"Table", "State"}));
   EXPECT_EQ(TabTexts(window.pcStateSide), QStringList({"Msg", "Info"}));
@@ -223,6 +229,27 @@ TEST_F(MainWindowTest, BusMessagesReachWndMethodAndShowRequestsTheWindow) {
   ASSERT_TRUE(platform::PostMessage(handle, 99999, 1, 2));
   QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
   EXPECT_TRUE(m_Window->isVisible());
+}
+
+TEST_F(MainWindowTest, SaveApplyReadsTheFileAgainAndReloadsTheMapList) {
+  // Map names of this test only: every map opens a shared record named after it.
+  const std::string server = "AppTestMap" + std::to_string(getpid());
+  std::ofstream(m_Machine.Dir() + "MapServerData/Map/MapID.txt")
+      << "1 " << server << " One 1 1 100 0 0 1\n"
+      << "2 " << server << " Two 2 1 100 0 0 2\n"
+      << "3 " << server << " Three 3 1 100 0 0 1\n";
+  ASSERT_EQ(StartWith("edtMapManagerNum=1\n").kind, Window::StartupOutcome::Kind::Running);
+  EXPECT_EQ(m_Window->lvMapsModel->ItemCount(), 0) << "the map list is loaded by Start or SaveApply";
+
+  m_Window->btApplyClick();
+  EXPECT_EQ(m_Window->lvMapsModel->ItemCount(), 2);
+  EXPECT_EQ(m_Window->lvMapServerListModel->ItemCount(), 2);
+
+  // An operator's edit of the file takes effect with the next SaveApply.
+  m_Machine.WriteIni("[MapManager]\nedtMutexSign=" + m_Sign + "\nedtMapManagerNum=0\n");
+  m_Window->btApplyClick();
+  EXPECT_EQ(m_Window->lvMapsModel->ItemCount(), 3);
+  EXPECT_EQ(m_Window->lvMapServerListModel->ItemCount(), 3);
 }
 
 // Saves a picture of every page under the build directory, for a person to look at.

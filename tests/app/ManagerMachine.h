@@ -39,7 +39,7 @@ class ManagerMachine {
       if (name == "VemoMapServerManager")
         fs::copy_file(entry.path(), m_Dir + name);
       else
-        fs::create_symlink(entry.path(), m_Dir + name);
+        LinkTree(entry.path(), m_Dir + name);
     }
   }
   ~ManagerMachine() {
@@ -153,6 +153,19 @@ class ManagerMachine {
   }
 
  private:
+  // Directories are made anew, so that a test may add files to them (a map list); files
+  // are links to the runnable tree's.
+  static void LinkTree(const std::filesystem::path& from, const std::string& to) {
+    namespace fs = std::filesystem;
+    if (!fs::is_directory(from)) {
+      fs::create_symlink(from, to);
+      return;
+    }
+    fs::create_directory(to);
+    for (const auto& entry : fs::directory_iterator(from))
+      LinkTree(entry.path(), to + "/" + entry.path().filename().string());
+  }
+
   std::string m_Dir;
   std::vector<pid_t> m_Children;
   std::vector<std::string> m_ErrPaths;
