@@ -58,4 +58,19 @@ inline void Stop(int handle) {
   platform::CloseProcessHandle(handle);
 }
 
+// A running peer that is killed when the test ends, passed or failed: a peer left
+// running would hold the test's output open and stall the test runner.
+struct Process {
+  int handle = 0;
+  uint32_t pid = 0;
+  explicit Process(const std::string& args) { handle = Start(args, &pid); }
+  ~Process() { Stop(handle); }
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+  void Kill() {
+    Stop(handle);
+    handle = 0;
+  }
+};
+
 }  // namespace peer

@@ -5,10 +5,11 @@
 //   platform_peer exit <code>
 //   platform_peer sleep <ms>
 //   platform_peer report <file> [args...]        writes the working directory, then each argument
-//   platform_peer shm-hold <name> <size> <fill> <file>   writes "existed first-byte", fills, holds forever
+//   platform_peer shm-hold <name> <size> <fill> <file>   writes "existed first-byte", fills, holds (2 min)
 //   platform_peer shm-read <name> <size> <file>  writes "existed first-byte last-byte" (or "map-failed"), exits
 //   platform_peer bus-echo <class> <title> <file>  writes its handle, then echoes (below) until told to quit
-//   platform_peer bus-post <to> <msg> <wparam> <lparam>
+//                                                  (or 2 min have passed)
+//   platform_peer bus-post <to> <msg> <wparam> <lparam> <from>
 //   platform_peer crash <reportDir>
 #include <unistd.h>
 
@@ -41,7 +42,9 @@ constexpr uint32_t kQuit = platform::WM_USER + 99;
 int BusEcho(const std::string& windowClass, const std::string& title, const std::string& file) {
   bool quit = false;
   platform::WindowHandle self = 0;
+  platform::WindowHandle lastSender = 0;  // show/minimise/restore/raise carry no sender
   auto endpoint = platform::BusEndpoint::Open(windowClass, title, [&](const platform::BusMessage& m) {
+    if (m.From != 0) lastSender = m.From;
     switch (m.kind) {
       case platform::BusMessage::Kind::Message:
         if (m.Msg == kQuit) {
@@ -56,14 +59,15 @@ int BusEcho(const std::string& windowClass, const std::string& title, const std:
         break;
       default:
         // Show, minimise, restore and raise are answered with their kind as the message.
-        platform::PostMessage(m.From, 5000 + static_cast<uint32_t>(m.kind), m.SenderPid, 0, self);
+        platform::PostMessage(lastSender, 5000 + static_cast<uint32_t>(m.kind), m.SenderPid, 0, self);
         break;
     }
   });
   if (!endpoint) return 2;
   self = endpoint->Handle();
   WriteResult(file, std::to_string(self));
-  while (!quit) endpoint->Pump(200);
+  // A peer forgotten by a failed test ends on its own.
+  for (int rounds = 0; !quit && rounds < 600; ++rounds) endpoint->Pump(200);
   return 0;
 }
 
@@ -104,13 +108,15 @@ int main(int argc, char** argv) {
     }
     std::memset(view, std::atoi(argv[4]), size);
     WriteResult(file, result);
-    for (;;) pause();
+    platform::SleepMs(120000);  // held until killed, or ends on its own when forgotten
+    return 0;
   }
   if (command == "bus-echo" && argc == 5) return BusEcho(argv[2], argv[3], argv[4]);
-  if (command == "bus-post" && argc == 6) {
+  if (command == "bus-post" && argc == 7) {
     bool ok = platform::PostMessage(static_cast<platform::WindowHandle>(std::strtoul(argv[2], nullptr, 10)),
                                     static_cast<uint32_t>(std::strtoul(argv[3], nullptr, 10)),
-                                    std::strtoull(argv[4], nullptr, 10), std::strtoull(argv[5], nullptr, 10));
+                                    std::strtoull(argv[4], nullptr, 10), std::strtoull(argv[5], nullptr, 10),
+                                    static_cast<platform::WindowHandle>(std::strtoul(argv[6], nullptr, 10)));
     return ok ? 0 : 1;
   }
   if (command == "crash" && argc == 3) {

@@ -123,8 +123,9 @@ TEST(ProcessTest, LivenessKillAndExitCodeOfSignals) {
   EXPECT_FALSE(IsProcessAlive(0xFFFFFFFFu));
   EXPECT_TRUE(IsProcessAlive(CurrentProcessId()));
 
-  uint32_t pid = 0;
-  int handle = peer::Start("sleep 60000", &pid);
+  peer::Process sleeper("sleep 60000");
+  const int handle = sleeper.handle;
+  const uint32_t pid = sleeper.pid;
   ASSERT_NE(handle, 0);
   EXPECT_TRUE(IsProcessAlive(pid));
   int code = 0;
@@ -134,15 +135,13 @@ TEST(ProcessTest, LivenessKillAndExitCodeOfSignals) {
   EXPECT_EQ(code, 128 + SIGKILL);
   EXPECT_FALSE(IsProcessAlive(pid));
   EXPECT_FALSE(TerminateProcess(handle, -1));  // gone
-  CloseProcessHandle(handle);
 
   // Any other exit code asks politely.
-  handle = peer::Start("sleep 60000", &pid);
-  ASSERT_NE(handle, 0);
-  EXPECT_TRUE(TerminateProcess(handle, 1));
-  EXPECT_TRUE(WaitForProcess(handle, 10000, &code));
+  peer::Process second("sleep 60000");
+  ASSERT_NE(second.handle, 0);
+  EXPECT_TRUE(TerminateProcess(second.handle, 1));
+  EXPECT_TRUE(WaitForProcess(second.handle, 10000, &code));
   EXPECT_EQ(code, 128 + SIGTERM);
-  CloseProcessHandle(handle);
 
   EXPECT_FALSE(TerminateProcess(0, -1));
   EXPECT_FALSE(WaitForProcess(0, 0, &code));
@@ -169,8 +168,9 @@ TEST(ProcessTest, ZombieIsNeverAliveAndIsReaped) {
 }
 
 TEST(ProcessTest, HandleOfAReapedChildNeverSignalsItsPidsNextOwner) {
-  uint32_t oldPid = 0;
-  int oldHandle = peer::Start("sleep 60000", &oldPid);
+  peer::Process old("sleep 60000");
+  const int oldHandle = old.handle;
+  const uint32_t oldPid = old.pid;
   ASSERT_NE(oldHandle, 0);
   ASSERT_TRUE(TerminateProcess(oldHandle, -1));
   int code = 0;
@@ -190,7 +190,6 @@ TEST(ProcessTest, HandleOfAReapedChildNeverSignalsItsPidsNextOwner) {
   }
   if (newPid != oldPid) {
     peer::Stop(newHandle);
-    CloseProcessHandle(oldHandle);
     GTEST_SKIP() << "cannot make the kernel reuse a pid here (ns_last_pid not writable)";
   }
   EXPECT_FALSE(TerminateProcess(oldHandle, -1));
@@ -205,7 +204,6 @@ TEST(ProcessTest, HandleOfAReapedChildNeverSignalsItsPidsNextOwner) {
   EXPECT_TRUE(IsProcessAlive(newPid));
   EXPECT_FALSE(WaitForProcess(newHandle, 0, &code));
   peer::Stop(newHandle);
-  CloseProcessHandle(oldHandle);
 }
 
 TEST(ProcessTest, HandleOfAnotherProcessAndFigures) {

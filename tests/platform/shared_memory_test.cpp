@@ -138,8 +138,8 @@ TEST(SharedMemoryTest, SegmentAcrossProcessesAndAfterAKilledHolder) {
   const std::string name = UniqueName("peer");
   const std::string dir = peer::ScratchDir("shm");
   // The peer creates the segment, finds zeros, fills it with 0xAB and holds it.
-  int holder = peer::Start("shm-hold " + name + " 2200 171 " + dir + "hold");
-  ASSERT_NE(holder, 0);
+  peer::Process holder("shm-hold " + name + " 2200 171 " + dir + "hold");
+  ASSERT_NE(holder.handle, 0);
   EXPECT_EQ(peer::WaitForFile(dir + "hold"), "0 0");
   {
     Segment mine(name, 2200);
@@ -147,15 +147,14 @@ TEST(SharedMemoryTest, SegmentAcrossProcessesAndAfterAKilledHolder) {
     EXPECT_TRUE(mine.existed);
     EXPECT_TRUE(mine.AllEqual(171));
     // A third process sees the same bytes too.
-    int reader = peer::Start("shm-read " + name + " 2200 " + dir + "read");
-    ASSERT_NE(reader, 0);
+    peer::Process reader("shm-read " + name + " 2200 " + dir + "read");
+    ASSERT_NE(reader.handle, 0);
     int code = -1;
-    EXPECT_TRUE(WaitForProcess(reader, 10000, &code));
+    EXPECT_TRUE(WaitForProcess(reader.handle, 10000, &code));
     EXPECT_EQ(code, 0);
-    CloseProcessHandle(reader);
     EXPECT_EQ(peer::WaitForFile(dir + "read"), "1 171 171");
     // The holder dies without closing anything.
-    peer::Stop(holder);
+    holder.Kill();
     Segment stillHeld(name, 2200);
     EXPECT_TRUE(stillHeld.existed);
   }
@@ -169,10 +168,10 @@ TEST(SharedMemoryTest, SegmentAcrossProcessesAndAfterAKilledHolder) {
 TEST(SharedMemoryTest, KilledSoleHolderLeavesNoBytesBehind) {
   const std::string name = UniqueName("sole");
   const std::string dir = peer::ScratchDir("shm");
-  int holder = peer::Start("shm-hold " + name + " 4096 99 " + dir + "hold");
-  ASSERT_NE(holder, 0);
+  peer::Process holder("shm-hold " + name + " 4096 99 " + dir + "hold");
+  ASSERT_NE(holder.handle, 0);
   EXPECT_EQ(peer::WaitForFile(dir + "hold"), "0 0");
-  peer::Stop(holder);  // SIGKILL: its name and bytes stay in /dev/shm, but nobody holds them
+  holder.Kill();  // SIGKILL: its name and bytes stay in /dev/shm, but nobody holds them
   Segment next(name, 4096);
   ASSERT_NE(next.view, nullptr);
   EXPECT_FALSE(next.existed);

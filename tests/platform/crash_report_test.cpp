@@ -1,0 +1,83 @@
+#include "platform/crash_report.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include "PeerHelpers.h"
+
+using namespace platform;
+
+namespace {
+
+__attribute__((noinline)) void RecordingCatchBlock() {
+  try {
+    throw std::runtime_error("worker failed");
+  } catch (const std::exception&) {
+    RecordExceptionCallStack();
+  }
+}
+
+}  // namespace
+
+TEST(CrashReportTest, LastExceptionCallStack) {
+  std::vector<std::string> lines;
+  std::string error;
+  EXPECT_FALSE(GetLastExceptionCallStack(lines, error));
+  EXPECT_FALSE(error.empty());
+
+  RecordingCatchBlock();
+  ASSERT_TRUE(GetLastExceptionCallStack(lines, error)) << error;
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines[0].rfind("#0 ", 0), 0u) << lines[0];
+  bool named = false;
+  for (const std::string& line : lines)
+    if (line.find("RecordingCatchBlock") != std::string::npos && line.find("crash_report_test.cpp:") != std::string::npos)
+      named = true;
+  EXPECT_TRUE(named) << lines[0];
+}
+
+TEST(CrashReportTest, ActiveOnlyWhileTheHandlersAreInPlace) {
+  EXPECT_FALSE(IsCrashReportingActive());
+  // Installed in a child, so that this test program keeps its own handlers.
+  pid_t child = fork();
+  if (child == 0) {
+    InstallCrashReporting(peer::ScratchDir("inst"));
+    InstallCrashReporting("/elsewhere/");  // a second call changes nothing
+    if (!IsCrashReportingActive()) _exit(1);
+    signal(SIGBUS, SIG_DFL);  // somebody replaced one handler
+    _exit(IsCrashReportingActive() ? 2 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(CrashReportTest, SegfaultWritesAReportAndEndsBySignal) {
+  const std::string dir = peer::ScratchDir("crash") + "reports/";
+  peer::Process crasher("crash " + dir);
+  ASSERT_NE(crasher.handle, 0);
+  int code = 0;
+  ASSERT_TRUE(WaitForProcess(crasher.handle, 60000, &code));
+  EXPECT_EQ(code, 128 + SIGSEGV);  // the default action still ends it
+
+  std::string found;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d)) {
+      std::string name = e->d_name;
+      if (name.rfind("crash_", 0) == 0) found = name;
+    }
+    closedir(d);
+  }
+  ASSERT_FALSE(found.empty());
+  // crash_<yyyymmdd_hhmmss>_<pid>.log
+  EXPECT_EQ(found.size(), std::string("crash_20260101_000000_.log").size() + std::to_string(crasher.pid).size());
+  EXPECT_NE(found.find("_" + std::to_string(crasher.pid) + ".log"), std::string::npos) << found;
+  std::string text;
+  ASSERT_TRUE(peer::ReadText(dir + found, &text));
+  EXPECT_NE(text.find("SIGSEGV"), std::string::npos) << text;
+  EXPECT_NE(text.find("platform_peer.cpp:"), std::string::npos) << text;
+  EXPECT_NE(text.find("main"), std::string::npos) << text;
+}
