@@ -30,7 +30,6 @@
 #include "components/IGameData.h"
 #include "platform/crash_report.h"
 #include "platform/dialogs.h"
-#include "platform/library.h"
 #include "platform/message_bus.h"
 #include "platform/paths.h"
 #include "support/RecordingLog.h"
@@ -75,11 +74,6 @@ class MainWindowTest : public ::testing::Test {
       new QApplication(argc, argv);
     }
     platform::InstallCrashReporting(QDir::tempPath().toStdString() + "/");
-    // The test program keeps its own reference to the game data component, so that the
-    // windows' unloading never drops its last one: this program aborts at exit (in the
-    // component's share data teardown) once the component was unloaded inside it.
-    static void* keep = platform::LoadLibrary("Pellwyn.dll");
-    (void)keep;
   }
 
   void SetUp() override {
