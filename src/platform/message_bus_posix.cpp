@@ -216,13 +216,29 @@ bool SendDatagram(WindowHandle to, BusMessage::Kind kind, WindowHandle from, uin
   PutLe(p + 32, size, 4);
   if (size > 0) std::memcpy(p + kHeaderSize, data, size);
 
+  // Connected, so that a full queue at the receiver (the kernel keeps only a few unread
+  // datagrams per socket) can be waited for, a little, instead of losing the message.
   int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
-  ssize_t sent;
-  do {
-    sent = sendto(fd, datagram.data(), datagram.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
-                  reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  } while (sent < 0 && errno == EINTR);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    close(fd);
+    return false;  // no such window, or its owner is gone
+  }
+  constexpr int kQueueWaitMs = 1000;
+  ssize_t sent = -1;
+  for (int waited = 0;;) {
+    sent = send(fd, datagram.data(), datagram.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (sent >= 0 || (errno != EINTR && errno != EAGAIN)) break;
+    if (errno == EAGAIN) {
+      if (waited >= kQueueWaitMs) {
+        OutputDebugString("MessageBus: the queue of window " + std::to_string(to) + " stays full; message dropped");
+        break;
+      }
+      pollfd p{fd, POLLOUT, 0};
+      poll(&p, 1, 50);
+      waited += 50;
+    }
+  }
   close(fd);
   return sent == static_cast<ssize_t>(datagram.size());
 }
@@ -287,10 +303,6 @@ std::unique_ptr<BusEndpoint> BusEndpoint::Open(const std::string& windowClass, c
     close(fd);
     return nullptr;
   }
-  // Room for a few full copy-data blocks in the queue.
-  int rcvbuf = 1 << 20;
-  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
-
   // A fresh random handle: bind fails on a name in use, which makes the choice unique.
   WindowHandle handle = 0;
   for (int attempt = 0; attempt < 64 && handle == 0; ++attempt) {

@@ -251,7 +251,9 @@ bool StartProcess(const std::string& commandLine, const std::string& workDir, bo
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    signal(SIGPIPE, SIG_DFL);
+    // An ignored signal stays ignored across exec; the program starts with the defaults.
+    for (int sig = 1; sig < NSIG; ++sig)
+      if (sig != SIGKILL && sig != SIGSTOP) signal(sig, SIG_DFL);
     // Nothing of ours leaks into the program (a held shared memory descriptor would keep
     // a segment alive), whoever forgot the close-on-exec flag.
     syscall(SYS_close_range, 3U, ~0U, 4U /* CLOSE_RANGE_CLOEXEC */);

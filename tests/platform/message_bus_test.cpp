@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 #include "PeerHelpers.h"
 #include "platform/debug_output.h"
@@ -294,4 +295,25 @@ TEST(MessageBusTest, QuitEndsTheEchoPeer) {
   // A clean exit removed the endpoint itself.
   struct stat st;
   EXPECT_NE(stat((BusDir() + std::to_string(echo) + ".info").c_str(), &st), 0);
+}
+
+TEST(MessageBusTest, BurstLargerThanTheKernelQueueArrivesComplete) {
+  Receiver r(UniqueTitle("burst"));
+  ASSERT_TRUE(r.endpoint);
+  const WindowHandle h = r.endpoint->Handle();
+  constexpr int kCount = 300;
+  // The owner's event loop on its own thread, slower than the sender.
+  std::thread owner([&] {
+    for (int rounds = 0; r.got.size() < kCount && rounds < 1000; ++rounds) {
+      SleepMs(1);
+      r.endpoint->Pump(20);
+    }
+  });
+  int failed = 0;
+  for (int i = 0; i < kCount; ++i)
+    if (!PostMessage(h, WM_USER, static_cast<uint64_t>(i), 0)) ++failed;
+  owner.join();
+  EXPECT_EQ(failed, 0);
+  ASSERT_EQ(r.got.size(), static_cast<std::size_t>(kCount));
+  for (int i = 0; i < kCount; ++i) EXPECT_EQ(r.got[i].WParam, static_cast<uint64_t>(i));
 }
