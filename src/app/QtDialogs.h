@@ -1,7 +1,9 @@
 // The operator dialogs of the main window, shown with Qt: the OK/Cancel question, the
 // message, the topmost error box, the input box and the folder picker. Installed with
 // platform::SetDialogs; callers always go through platform::CurrentDialogs(), which
-// answers without showing anything when VEMO_UNATTENDED is set.
+// answers without showing anything when VEMO_UNATTENDED is set. Qt shows dialogs on its
+// own thread only: a dialog asked for on another thread (a worker whose component failed)
+// goes to standard error and is answered Cancel, as a program without a window would.
 #pragma once
 
 #include <QPointer>
@@ -24,7 +26,10 @@ class QtDialogs : public platform::Dialogs {
   bool BrowseForFolder(const std::string& title, std::string& path) override;
 
  private:
+  static bool OnGuiThread();
+
   QPointer<QWidget> m_Owner;
+  platform::ConsoleDialogs m_Console;
 };
 
 }  // namespace app
