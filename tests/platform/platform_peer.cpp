@@ -11,6 +11,7 @@
 //                                                  (or 2 min have passed)
 //   platform_peer bus-post <to> <msg> <wparam> <lparam> <from>
 //   platform_peer crash <reportDir>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -122,8 +123,10 @@ int main(int argc, char** argv) {
   if (command == "crash" && argc == 3) {
     platform::InstallCrashReporting(argv[2]);
     if (!platform::IsCrashReportingActive()) return 4;
-    volatile int* nowhere = nullptr;
-    *nowhere = 42;
+    // A write to a page that may not be touched: a real fault, not one a checker catches first.
+    void* page = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (page == MAP_FAILED) return 6;
+    *static_cast<volatile int*>(page) = 42;
     return 5;
   }
   return 100;
