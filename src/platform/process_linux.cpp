@@ -41,10 +41,29 @@ struct HandleRecord {
   uint32_t pid = 0;
   bool ended = false;
   int exitCode = 0;
+  bool child = false;  // started by us: ours to reap
 };
 
 std::mutex g_mutex;
 std::map<int, HandleRecord> g_handles;  // pidfd -> record
+// Children whose handles were closed while they still ran: their pidfds are kept so that
+// they can be reaped once they end (exactly them, whatever becomes of their pids), instead
+// of lingering as zombies for as long as we run.
+std::vector<int> g_orphans;
+
+void ReapOrphans() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  for (std::size_t i = 0; i < g_orphans.size();) {
+    siginfo_t si{};
+    int rc = waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(g_orphans[i]), &si, WEXITED | WNOHANG);
+    if ((rc == 0 && si.si_pid != 0) || (rc != 0 && errno == ECHILD)) {
+      close(g_orphans[i]);  // reaped now, or already by IsProcessAlive
+      g_orphans.erase(g_orphans.begin() + static_cast<std::ptrdiff_t>(i));
+    } else {
+      ++i;
+    }
+  }
+}
 
 int PidfdOpen(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
 
@@ -169,9 +188,9 @@ bool HandleProcessRunning(int handle) {
   return poll(&p, 1, 0) == 0;
 }
 
-int RegisterHandle(int pidfd, uint32_t pid) {
+int RegisterHandle(int pidfd, uint32_t pid, bool child) {
   std::lock_guard<std::mutex> lock(g_mutex);
-  g_handles[pidfd] = HandleRecord{pid, false, 0};
+  g_handles[pidfd] = HandleRecord{pid, false, 0, child};
   return pidfd + 1;
 }
 
@@ -206,6 +225,7 @@ bool StartProcess(const std::string& commandLine, const std::string& workDir, bo
   *errorCode = 0;
   if (info != nullptr) *info = ProcessInformation{};
 
+  ReapOrphans();
   if (commandLine.find('\0') != std::string::npos || workDir.find('\0') != std::string::npos) {
     *errorCode = EINVAL;
     OutputDebugString("StartProcess: the command line or working directory holds a NUL character");
@@ -290,7 +310,7 @@ bool StartProcess(const std::string& commandLine, const std::string& workDir, bo
 
   int handle = 0;
   if (pidfd >= 0) {
-    handle = RegisterHandle(pidfd, static_cast<uint32_t>(pid));
+    handle = RegisterHandle(pidfd, static_cast<uint32_t>(pid), true);
   } else {
     OutputDebugString("StartProcess: pidfd_open failed, errno=" + std::to_string(errno));
   }
@@ -317,6 +337,7 @@ bool StartProcess(const std::string& commandLine, const std::string& workDir, bo
 
 bool IsProcessAlive(uint32_t pid) {
   if (pid == 0 || pid > static_cast<uint32_t>(INT_MAX)) return false;
+  ReapOrphans();
   // Our own child: reap it if it has ended, so that it never lingers as a zombie.
   int status = 0;
   pid_t r = waitpid(static_cast<pid_t>(pid), &status, WNOHANG);
@@ -335,7 +356,7 @@ int OpenProcessHandle(uint32_t pid) {
   if (pid == 0 || pid > static_cast<uint32_t>(INT_MAX)) return 0;
   int pidfd = PidfdOpen(static_cast<pid_t>(pid));
   if (pidfd < 0) return 0;
-  return RegisterHandle(pidfd, pid);
+  return RegisterHandle(pidfd, pid, false);
 }
 
 void CloseProcessHandle(int handle) {
@@ -344,9 +365,12 @@ void CloseProcessHandle(int handle) {
     std::lock_guard<std::mutex> lock(g_mutex);
     auto it = g_handles.find(fd);
     if (it == g_handles.end()) return;  // not a handle of ours: never close a stranger's descriptor
+    bool unreapedChild = it->second.child && !it->second.ended;
     g_handles.erase(it);
+    if (unreapedChild) g_orphans.push_back(fd);
+    else close(fd);
   }
-  close(fd);
+  ReapOrphans();
 }
 
 void CloseProcessHandles(ProcessInformation& info) {

@@ -286,3 +286,16 @@ TEST(ProcessTest, ParseProcStatus) {
   EXPECT_FALSE(ParseProcStatus("VmRSS:\t 99999999999999999999 kB\n", &m));
   EXPECT_FALSE(ParseProcStatus("", &m));
 }
+
+TEST(ProcessTest, ChildWhoseHandleWasClosedIsReapedLater) {
+  ProcessInformation info;
+  int error = 0;
+  ASSERT_TRUE(StartProcess("\"" + peer::Path() + "\" sleep 100", "", false, &info, &error));
+  const uint32_t pid = info.ProcessId;
+  CloseProcessHandles(info);  // nobody will wait for it
+  for (int i = 0; i < 1000 && ProcState(pid) != 'Z'; ++i) SleepMs(10);
+  ASSERT_EQ(ProcState(pid), 'Z');
+  // Any later process call reaps it, without being asked about that pid.
+  EXPECT_TRUE(IsProcessAlive(CurrentProcessId()));
+  EXPECT_EQ(ProcState(pid), '-');
+}
