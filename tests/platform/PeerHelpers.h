@@ -4,7 +4,10 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <vector>
 #include <sstream>
 #include <string>
 
@@ -14,11 +17,31 @@ namespace peer {
 
 inline std::string Path() { return PLATFORM_PEER; }
 
+// The scratch directories of this test program, removed when it ends.
+struct ScratchDirs {
+  std::mutex mutex;
+  std::vector<std::string> dirs;
+  const pid_t owner = getpid();
+  ~ScratchDirs() {
+    if (getpid() != owner) return;  // a forked child leaves them to its parent
+    std::error_code ignored;
+    for (const std::string& dir : dirs) std::filesystem::remove_all(dir, ignored);
+  }
+};
+inline ScratchDirs& AllScratchDirs() {
+  static ScratchDirs dirs;
+  return dirs;
+}
+
 // A fresh directory under the system's temporary directory, ending in "/".
 inline std::string ScratchDir(const std::string& tag) {
   std::string pattern = "/tmp/vemo_platform_" + tag + "_XXXXXX";
   char* made = mkdtemp(pattern.data());
-  return made != nullptr ? std::string(made) + "/" : std::string();
+  if (made == nullptr) return std::string();
+  ScratchDirs& all = AllScratchDirs();
+  std::lock_guard<std::mutex> lock(all.mutex);
+  all.dirs.push_back(made);
+  return std::string(made) + "/";
 }
 
 inline bool ReadText(const std::string& file, std::string* text) {

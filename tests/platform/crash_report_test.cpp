@@ -41,9 +41,10 @@ TEST(CrashReportTest, LastExceptionCallStack) {
 TEST(CrashReportTest, ActiveOnlyWhileTheHandlersAreInPlace) {
   EXPECT_FALSE(IsCrashReportingActive());
   // Installed in a child, so that this test program keeps its own handlers.
+  const std::string dir = peer::ScratchDir("inst");
   pid_t child = fork();
   if (child == 0) {
-    InstallCrashReporting(peer::ScratchDir("inst"));
+    InstallCrashReporting(dir);
     InstallCrashReporting("/elsewhere/");  // a second call changes nothing
     if (!IsCrashReportingActive()) _exit(1);
     signal(SIGBUS, SIG_DFL);  // somebody replaced one handler
