@@ -10,7 +10,8 @@
 //   platform_peer bus-echo <class> <title> <file>  writes its handle, then echoes (below) until told to quit
 //                                                  (or 2 min have passed)
 //   platform_peer bus-post <to> <msg> <wparam> <lparam> <from>
-//   platform_peer crash <reportDir>
+//   platform_peer crash <reportDir>             faults after installing crash reporting
+//   platform_peer throw <reportDir>             throws an exception nobody catches
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -18,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 
 #include "platform/crash_report.h"
@@ -128,6 +130,10 @@ int main(int argc, char** argv) {
     if (page == MAP_FAILED) return 6;
     *static_cast<volatile int*>(page) = 42;
     return 5;
+  }
+  if (command == "throw" && argc == 3) {
+    platform::InstallCrashReporting(argv[2]);
+    throw std::runtime_error("nobody catches this");
   }
   return 100;
 }
