@@ -291,6 +291,7 @@ bool StartProcess(const std::string& commandLine, const std::string& workDir, bo
   close(errorPipe[1]);
   // Opened at once: the child cannot be reaped by anyone but us, so the pid is still its.
   int pidfd = PidfdOpen(pid);
+  const int pidfdError = errno;
 
   int childError = 0;
   ssize_t n;
@@ -312,7 +313,7 @@ bool StartProcess(const std::string& commandLine, const std::string& workDir, bo
   if (pidfd >= 0) {
     handle = RegisterHandle(pidfd, static_cast<uint32_t>(pid), true);
   } else {
-    OutputDebugString("StartProcess: pidfd_open failed, errno=" + std::to_string(errno));
+    OutputDebugString("StartProcess: pidfd_open failed, errno=" + std::to_string(pidfdError));
   }
   if (wait) {
     if (handle != 0) {
@@ -380,15 +381,17 @@ void CloseProcessHandles(ProcessInformation& info) {
 }
 
 bool TerminateProcess(int handle, int exitCode) {
-  HandleRecord record;
-  if (!KnownHandle(handle, &record) || record.ended) return false;
   int fd = HandleFd(handle);
+  // Under the lock, so that the descriptor cannot be closed (and reused for another
+  // process) by another thread between the check and the signal.
+  std::lock_guard<std::mutex> lock(g_mutex);
+  auto it = g_handles.find(fd);
+  if (it == g_handles.end() || it->second.ended) return false;
   // A process that has ended (a zombie not yet reaped) is gone: nothing to kill.
   pollfd p{fd, POLLIN, 0};
   if (poll(&p, 1, 0) > 0) return false;
   int sig = exitCode == -1 ? SIGKILL : SIGTERM;
-  if (syscall(SYS_pidfd_send_signal, fd, sig, nullptr, 0) != 0) return false;
-  return true;
+  return syscall(SYS_pidfd_send_signal, fd, sig, nullptr, 0) == 0;
 }
 
 bool WaitForProcess(int handle, int timeoutMs, int* exitCode) {
