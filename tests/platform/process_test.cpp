@@ -299,3 +299,41 @@ TEST(ProcessTest, ChildWhoseHandleWasClosedIsReapedLater) {
   EXPECT_TRUE(IsProcessAlive(CurrentProcessId()));
   EXPECT_EQ(ProcState(pid), '-');
 }
+
+// Texts saved from a running system: a busy interpreter, a program whose name holds
+// blanks and parentheses, and a kernel thread (no memory of its own).
+TEST(ProcessTest, ParsersOnSavedProcSamples) {
+  const uint64_t tick = 10000000ULL / static_cast<uint64_t>(sysconf(_SC_CLK_TCK));
+  const std::string dir = std::string(VEMO_TEST_SOURCE_DIR) + "samples/";
+  struct StatCase {
+    const char* file;
+    uint64_t user, kernel;
+  } stats[] = {{"busy.stat", 150, 3}, {"odd_name.stat", 0, 0}, {"kthreadd.stat", 0, 0}};
+  for (const StatCase& c : stats) {
+    std::string text;
+    ASSERT_TRUE(peer::ReadText(dir + c.file, &text)) << c.file;
+    CpuTimes times;
+    ASSERT_TRUE(ParseProcStatTimes(text, &times)) << c.file;
+    EXPECT_EQ(times.User, c.user * tick) << c.file;
+    EXPECT_EQ(times.Kernel, c.kernel * tick) << c.file;
+  }
+  struct StatusCase {
+    const char* file;
+    bool ok;
+    uint64_t rssKb, hwmKb, pagefileKb;
+  } statuses[] = {
+      {"busy.status", true, 37060, 37060, 30308},
+      {"odd_name.status", true, 1796, 1796, 112},
+      {"kthreadd.status", false, 0, 0, 0},
+  };
+  for (const StatusCase& c : statuses) {
+    std::string text;
+    ASSERT_TRUE(peer::ReadText(dir + c.file, &text)) << c.file;
+    MemoryCounters m;
+    ASSERT_EQ(ParseProcStatus(text, &m), c.ok) << c.file;
+    if (!c.ok) continue;
+    EXPECT_EQ(m.WorkingSetSize, c.rssKb * 1024) << c.file;
+    EXPECT_EQ(m.PeakWorkingSetSize, c.hwmKb * 1024) << c.file;
+    EXPECT_EQ(m.PagefileUsage, c.pagefileKb * 1024) << c.file;
+  }
+}
