@@ -28,9 +28,25 @@ constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
 std::mutex g_installMutex;
 bool g_installed = false;
 std::string g_reportDir;  // written once at installation, read by the handlers
-// Set by the first handler that runs: a second fault (in the handler itself, or the abort
-// that follows an uncaught exception) goes straight to the default action.
-std::atomic<bool> g_reporting{false};
+// The thread whose handler writes the report (0: none yet). A second fault on that thread
+// (in the handler itself, or the abort that follows an uncaught exception) goes straight
+// to the default action; a fault on another thread meanwhile waits for the report to be
+// finished, since the first handler ends the process anyway.
+std::atomic<pid_t> g_reportingThread{0};
+
+// True when this thread is to write the report; otherwise it does not return before the
+// process ends, or returns false when it is the reporting thread itself.
+bool BeginReport() {
+  const pid_t self = gettid();
+  pid_t none = 0;
+  if (g_reportingThread.compare_exchange_strong(none, self)) return true;
+  if (none == self) return false;
+  for (int i = 0; i < 300; ++i) {  // at most half a minute, then give up on the report
+    timespec ts{0, 100000000L};
+    nanosleep(&ts, nullptr);
+  }
+  return false;
+}
 
 std::mutex g_lastMutex;
 bool g_haveLast = false;
@@ -106,7 +122,7 @@ void WriteReport(const std::string& headline, backward::StackTrace& stack) {
 }
 
 void SignalHandler(int sig, siginfo_t* info, void* context) {
-  if (g_reporting.exchange(true)) DieWithDefaultAction(sig);
+  if (!BeginReport()) DieWithDefaultAction(sig);
   backward::StackTrace stack;
   void* errorAddress = nullptr;
 #ifdef REG_RIP
@@ -122,7 +138,7 @@ void SignalHandler(int sig, siginfo_t* info, void* context) {
 }
 
 [[noreturn]] void TerminateHandler() {
-  if (!g_reporting.exchange(true)) {
+  if (BeginReport()) {
     std::string what = "no active exception";
     if (std::exception_ptr current = std::current_exception()) {
       try {
