@@ -41,6 +41,16 @@ void* LoadLibrary(const std::string& name, int* errorCode) {
   }
   dlerror();
   void* handle = dlopen(file.c_str(), RTLD_NOW);
+  if (handle == nullptr && file.find('/') == std::string::npos) {
+    // The executable's run path ($ORIGIN) is honoured only when the executable itself calls
+    // dlopen; under a sanitizer the call comes from the sanitizer's runtime. Components lie
+    // beside the executable, so look there explicitly before giving up.
+    handle = dlopen((ExeDir() + file).c_str(), RTLD_NOW);
+    if (handle == nullptr) {
+      dlerror();
+      handle = dlopen(file.c_str(), RTLD_NOW);  // again, for the loader's own error text
+    }
+  }
   if (handle == nullptr) {
     const char* text = dlerror();
     SetError(errorCode, kErrorModNotFound, text != nullptr ? text : file + ": cannot be loaded");
