@@ -508,6 +508,22 @@ PyObject* CallAndReleaseArgs(CPythonScript* host, const char* path, const char* 
   return result;
 }
 
+bool CallWithBytes(CPythonScript* host, const char* path, const char* funcName, const void* bytes, int length) {
+  if (host == nullptr) return false;
+  // Without an interpreter there is nothing to build; the call reports why it cannot run.
+  if (!Py_IsInitialized()) return CallAndReleaseArgs(host, path, funcName, nullptr) != nullptr;
+  CPythonLock lock;
+  PyObject* args = Py_BuildValue("(y#)", bytes != nullptr ? static_cast<const char*>(bytes) : "",
+                                 static_cast<Py_ssize_t>(bytes != nullptr && length > 0 ? length : 0));
+  if (args == nullptr) {
+    host->AddMessage(path != nullptr ? path : "", host->FormatPythonError(), true);
+    return false;
+  }
+  PyObject* result = CallAndReleaseArgs(host, path, funcName, args);
+  Py_XDECREF(result);
+  return result != nullptr;
+}
+
 // ---------------------------------------------------------------------------------------
 // Trace lines
 

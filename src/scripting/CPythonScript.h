@@ -97,3 +97,8 @@ class CPythonScript {
 
 // CallFunction, then releases the argument tuple (when there is one); null without a host.
 PyObject* CallAndReleaseArgs(CPythonScript* host, const char* path, const char* funcName, PyObject* args);
+
+// The whole script call of a byte message, under the interpreter lock: builds the one-item
+// argument tuple (a bytes object of `length` bytes), calls CallAndReleaseArgs and releases
+// the result. True when the function returned a result, false after the host's messages.
+bool CallWithBytes(CPythonScript* host, const char* path, const char* funcName, const void* bytes, int length);

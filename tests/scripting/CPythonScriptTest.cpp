@@ -406,22 +406,24 @@ TEST_F(ScriptHostTest, HostIsUsableFromAnotherThreadAndScriptThreadsRunBetweenCa
             "def Join():\n"
             "    worker.join(30)\n"
             "    return 'joined' if not worker.is_alive() else 'still running'\n"
-            "def Echo(data):\n"
-            "    return data\n");
+            "kept = []\n"
+            "def Keep(data):\n"
+            "    kept.append(data)\n"
+            "def Kept():\n"
+            "    return b'|'.join(kept)\n");
   std::string started;
-  std::string echoed;
+  bool kept = false;
+  bool missing = true;
   std::thread caller([&] {
     started = TakeText(host->CallFunction(path, "Start", nullptr));
-    PyObject* args = nullptr;
-    {
-      CPythonLock lock;
-      args = Py_BuildValue("(y#)", "\xff\xcc", static_cast<Py_ssize_t>(2));
-    }
-    echoed = TakeText(CallAndReleaseArgs(host, path.c_str(), "Echo", args));
+    kept = CallWithBytes(host, path.c_str(), "Keep", "\xff\xcc\x00\x01", 4);
+    missing = CallWithBytes(host, path.c_str(), "NoSuchFunction", "x", 1);
   });
   caller.join();
   EXPECT_EQ(started, "started");
-  EXPECT_EQ(echoed, "\xff\xcc");
+  EXPECT_TRUE(kept);
+  EXPECT_FALSE(missing);
+  EXPECT_EQ(TakeText(host->CallFunction(path, "Kept", nullptr)), std::string("\xff\xcc\x00\x01", 4));
   // The script's own thread gets the interpreter while the host is idle.
   for (int i = 0; i < 3000 && log.Texts(kOutput).empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_EQ(log.Texts(kOutput), std::vector<std::string>{"from a script thread"});
