@@ -12,7 +12,8 @@
 //   PyObject* result = CallAndReleaseArgs(host, "Fennick.py", "ServerStatusOnCommand", args);
 //   Py_XDECREF(result);
 //
-// Nesting is allowed. Before the interpreter has been started the lock does nothing.
+// (CallWithBytes in CPythonScript.h does exactly this for a byte message.) Nesting is
+// allowed. Before the interpreter has been started the lock does nothing.
 #pragma once
 
 class CPythonLock {
