@@ -69,8 +69,9 @@ class ManagerMachine {
     for (char** e = environ; *e != nullptr; ++e) {
       std::string var = *e;
       if (var.starts_with("QT_QPA_PLATFORM=") || var.starts_with("VEMO_UNATTENDED=") ||
-          var.starts_with("VEMO_LOG_DIR=") || var.starts_with("VEMO_SYSTEM_ROOT="))
-        continue;
+          var.starts_with("VEMO_LOG_DIR=") || var.starts_with("VEMO_SYSTEM_ROOT=") ||
+          var.starts_with("LD_LIBRARY_PATH="))
+        continue;  // a library path could find a left-out component in build/bin
       env.push_back(var);
     }
     env.push_back("QT_QPA_PLATFORM=offscreen");
