@@ -48,7 +48,7 @@ const char* FaultKindName(FaultKind kind) {
   return "?";
 }
 
-bool ParseFaultSpec(const std::string& text, FaultSpec& spec, std::string& error) {
+bool ParseFaultSpec(const std::string& text, FaultSpec& fault, std::string& error) {
   // The key itself may contain ':' only in theory; map keys are "<name>_<id>", so the last
   // ':' separates key and kind.
   std::size_t colon = text.rfind(':');
@@ -84,11 +84,11 @@ bool ParseFaultSpec(const std::string& text, FaultSpec& spec, std::string& error
             "state6, unterminated)";
     return false;
   }
-  spec = result;
+  fault = result;
   return true;
 }
 
-void ParseFaultList(const std::string& text, std::vector<FaultSpec>& specs,
+void ParseFaultList(const std::string& text, std::vector<FaultSpec>& faults,
                     std::vector<std::string>& errors) {
   std::size_t start = 0;
   while (start <= text.size()) {
@@ -96,10 +96,10 @@ void ParseFaultList(const std::string& text, std::vector<FaultSpec>& specs,
     if (comma == std::string::npos) comma = text.size();
     std::string entry = Trim(text.substr(start, comma - start));
     if (!entry.empty()) {
-      FaultSpec spec;
+      FaultSpec fault;
       std::string error;
-      if (ParseFaultSpec(entry, spec, error)) {
-        specs.push_back(spec);
+      if (ParseFaultSpec(entry, fault, error)) {
+        faults.push_back(fault);
       } else {
         errors.push_back(error);
       }
@@ -143,9 +143,9 @@ bool ParseMapServerArgs(const std::vector<std::string>& args, MapServerOptions& 
   std::vector<std::string> rest;
   for (auto word = manager + 1; word != args.end(); ++word) {
     if (StartsWith(*word, kFaultOption)) {
-      FaultSpec spec;
-      if (!ParseFaultSpec(word->substr(std::string(kFaultOption).size()), spec, error)) return false;
-      result.Faults.push_back(spec);
+      FaultSpec fault;
+      if (!ParseFaultSpec(word->substr(std::string(kFaultOption).size()), fault, error)) return false;
+      result.Faults.push_back(fault);
     } else if (StartsWith(*word, "--")) {
       error = "unknown option \"" + *word + "\"";
       return false;

@@ -50,11 +50,11 @@ bool ParseMapServerArgs(const std::vector<std::string>& args, MapServerOptions& 
                         std::string& error);
 
 // Parses one "key:kind[@seconds]" switch. False with `error` set when it is malformed.
-bool ParseFaultSpec(const std::string& text, FaultSpec& spec, std::string& error);
+bool ParseFaultSpec(const std::string& text, FaultSpec& fault, std::string& error);
 
-// Parses a comma-separated list (the VEMO_MS_FAULTS variable). Good entries go to `specs`;
+// Parses a comma-separated list (the VEMO_MS_FAULTS variable). Good entries go to `faults`;
 // each bad one adds a text to `errors` and is skipped.
-void ParseFaultList(const std::string& text, std::vector<FaultSpec>& specs,
+void ParseFaultList(const std::string& text, std::vector<FaultSpec>& faults,
                     std::vector<std::string>& errors);
 
 const char* FaultKindName(FaultKind kind);
