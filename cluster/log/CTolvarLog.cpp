@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "common/Utils.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
 
@@ -33,23 +34,6 @@ std::string ExecutableName() {
   std::size_t slash = path.rfind('/');
   std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   return name.empty() ? "Log" : name;
-}
-
-std::string FormatArgs(const char* format, va_list args) {
-  if (format == nullptr) return std::string();
-  char stackBuffer[1024];
-  va_list copy;
-  va_copy(copy, args);
-  int needed = std::vsnprintf(stackBuffer, sizeof stackBuffer, format, copy);
-  va_end(copy);
-  if (needed < 0) return std::string();
-  if (static_cast<std::size_t>(needed) < sizeof stackBuffer) return std::string(stackBuffer, static_cast<std::size_t>(needed));
-  std::string text(static_cast<std::size_t>(needed) + 1, '\0');
-  va_copy(copy, args);
-  std::vsnprintf(text.data(), text.size(), format, copy);
-  va_end(copy);
-  text.resize(static_cast<std::size_t>(needed));
-  return text;
 }
 
 }  // namespace
@@ -130,7 +114,7 @@ void CTolvarLog::Write(const char* tag, const std::string& text, bool toStderr, 
 }
 
 void CTolvarLog::WriteFormatted(int level, const char* format, va_list args) {
-  Write(LogLevelName(level), FormatArgs(format, args), level >= llWarn, level == llFatal);
+  Write(LogLevelName(level), FormatTextV(format, args), level >= llWarn, level == llFatal);
 }
 
 #define TOLVAR_WRITE(name, level)                \
