@@ -12,6 +12,7 @@
 #include <fstream>
 #include <string>
 
+#include "../support/SilentLog.h"
 #include "components/ILog.h"
 #include "components/LogComponent.h"
 #include "scripting/CPythonLock.h"
@@ -19,37 +20,6 @@
 
 namespace {
 
-// A log object that drops every line, so that no component needs to be loaded.
-class SilentLog : public ILog {
- public:
-  void TraceNomal(const char*, ...) override {}
-  void TraceInfo(const char*, ...) override {}
-  void TraceDebug(const char*, ...) override {}
-  void TracePyWarn(const char*, ...) override {}
-  void TraceWarn(const char*, ...) override {}
-  void TraceDesign(const char*, ...) override {}
-  void TracePyErr(const char*, ...) override {}
-  void TraceError(const char*, ...) override {}
-  void TraceFatal(const char*, ...) override {}
-  void ScriptOutput(int, const char*) override {}
-  void ScriptError(int, const char*) override {}
-  void SetLogPath(const char*, const char*) override {}
-  int GetFatalErrorCount() override { return 0; }
-  double GetLastFatalErrorTime() override { return 0; }
-  void LogNomal(const char*, ...) override {}
-  void LogInfo(const char*, ...) override {}
-  void LogDebug(const char*, ...) override {}
-  void LogPyWarn(const char*, ...) override {}
-  void LogWarn(const char*, ...) override {}
-  void LogDesign(const char*, ...) override {}
-  void LogPyErr(const char*, ...) override {}
-  void LogError(const char*, ...) override {}
-  void LogFatal(const char*, ...) override {}
-  void SetMarkerFileFound(int) override {}
-  void SetServerName(const char*) override {}
-  const char* LogPath() override { return ""; }
-  const char* ErrorLogPath() override { return ""; }
-};
 
 struct Setup {
   SilentLog log;
