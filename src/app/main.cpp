@@ -40,8 +40,9 @@ int main(int argc, char* argv[]) {
   {
     TVemoMapServerManagerMain window;
     dialogs.SetOwner(&window);
-    arguments = QApplication::arguments();
-    arguments.removeFirst();
+    // Qt has taken its own options (-platform, ...) out of argv.
+    arguments.clear();
+    for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
     const auto outcome = window.FormCreate(arguments);
     using Kind = TVemoMapServerManagerMain::StartupOutcome::Kind;
     if (outcome.kind == Kind::EndProcess) EndProcess(outcome.exitCode);
