@@ -11,6 +11,7 @@
 #include "platform/crash_report.h"
 #include "platform/dialogs.h"
 #include "platform/paths.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -24,6 +25,7 @@ namespace {
 
 int main(int argc, char* argv[]) {
   platform::InstallCrashReporting(platform::LogDir());
+  platform::RaiseOpenFileLimit();
 
   // The crash-reporting query needs no window system: answer it before Qt starts.
   QStringList arguments;

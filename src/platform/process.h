@@ -76,4 +76,9 @@ bool ParseProcStatus(const std::string& statusText, MemoryCounters* counters);
 int ProcessorCount();
 void SleepMs(uint32_t ms);
 
+// Raises this process's limit of open descriptors to the hard limit. Every managed map keeps
+// its shared record open, so the common soft limit of 1,024 would leave large map lists
+// without records. Returns the limit in force afterwards.
+uint64_t RaiseOpenFileLimit();
+
 }  // namespace platform

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -231,6 +232,19 @@ TEST(ProcessTest, HandleOfAnotherProcessAndFigures) {
   EXPECT_FALSE(GetThreadTimes(CurrentProcessId(), 0, &times));
   EXPECT_FALSE(GetMemoryCounters(0, &memory));
   EXPECT_GE(ProcessorCount(), 1);
+}
+
+TEST(ProcessTest, OpenFileLimitIsRaisedToTheHardLimit) {
+  rlimit before{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &before), 0);
+  rlimit lowered = before;
+  lowered.rlim_cur = before.rlim_max < 256 ? before.rlim_max : 256;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+  EXPECT_EQ(RaiseOpenFileLimit(), static_cast<uint64_t>(before.rlim_max));
+  rlimit after{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &after), 0);
+  EXPECT_EQ(after.rlim_cur, before.rlim_max);
+  setrlimit(RLIMIT_NOFILE, &before);
 }
 
 TEST(ProcessTest, ParseProcStatTimes) {
