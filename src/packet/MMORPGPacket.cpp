@@ -56,12 +56,16 @@ int MMORPGPacket::ReadData(const char* lpData, int Len) {
 }
 
 int MMORPGPacket::SetHead(const char* bytes, int len) {
-  m_PackHead = tagPackHead{};
   if (bytes == nullptr) {
+    m_PackHead = tagPackHead{};
     LogObject()->LogWarn("Error in tagPackHead : %s ", "NULL");
     return sizeof(tagPackHead);
   }
-  std::memcpy(&m_PackHead, bytes, sizeof(tagPackHead));
+  // Read through a copy: the bytes may be this packet's own head (a packet copied onto
+  // itself), which zeroing first would wipe out.
+  tagPackHead head{};
+  std::memcpy(&head, bytes, sizeof(tagPackHead));
+  m_PackHead = head;
   if (len != 0 && len != static_cast<int>(sizeof(tagPackHead))) {
     // A negative length vouches for nothing beyond the head itself.
     const std::size_t dumped = len > 0 ? static_cast<std::size_t>(len) : sizeof(tagPackHead);

@@ -165,4 +165,11 @@ TEST(MMORPGPacket, CopyCarriesEverythingButTheInUseFlag) {
   EXPECT_EQ(dst.GetDataLen(), 0);
   EXPECT_EQ(dst.m_PackHead.PackType, 7) << "a reset leaves the head";
   MMORPGPacket::Copy(nullptr, &src);  // ignored
+
+  // A packet copied onto itself keeps its head and data.
+  src.ReadData("self", 4);
+  MMORPGPacket::Copy(&src, &src);
+  EXPECT_EQ(src.m_PackHead.HeadTag, 0x04030201u);
+  EXPECT_EQ(src.m_PackHead.SrcServerType, 9);
+  EXPECT_EQ(std::string(src.GetData(), src.GetDataLen()), "self");
 }
