@@ -94,7 +94,7 @@ namespace {
 }  // namespace
 
 int VmPackageDispatcher::PackData(const char* data, int len, char* buf, int maxBuff) {
-  if (len < 0 || maxBuff < 0 || buf == nullptr || (data == nullptr && len > 0))
+  if (len < 0 || buf == nullptr || (data == nullptr && len > 0))
     return RefuseBadArguments(data, len, buf, maxBuff);
   const int headLen = HeadLen();
   const int64_t totalPackLen = static_cast<int64_t>(len) + CrcLen();

@@ -66,6 +66,10 @@ TEST(VmPackageDispatcher, PackDataRefusesABufferThatIsTooSmall) {
             std::vector<std::string>{"VmPackageDispatcher::PackData packHeadLen(6) + totalPackLen(7) > maxBuff(12)"});
   for (char c : buffer) EXPECT_EQ(c, 0x5A) << "nothing may be written";
   EXPECT_EQ(framer->PackData("abc", 3, buffer, 13), 13);
+  log.Clear();
+  EXPECT_EQ(framer->PackData("abc", 3, buffer, -1), 0);
+  EXPECT_EQ(log.Texts(llFatal),
+            std::vector<std::string>{"VmPackageDispatcher::PackData packHeadLen(6) + totalPackLen(7) > maxBuff(-1)"});
 
   // Arguments that cannot describe a frame are refused the same way.
   log.Clear();
