@@ -100,6 +100,16 @@ TEST(MMORPGPacketPool, RefusesWhatItMustNotTakeBackAndChangesNothingElse) {
   EXPECT_EQ(pool.m_PacketPool.EmptyCount(), free);
 
   pool.Free(nullptr);  // ignored
+
+  // A free packet that claims to be in use is logged and handed out all the same.
+  log.Clear();
+  packet = pool.Alloc();
+  pool.Free(packet);
+  packet->m_InUse = 1;
+  EXPECT_EQ(pool.Alloc(), packet);
+  EXPECT_EQ(log.Texts(llError), std::vector<std::string>{"MMORPGPacketPool  m_PacketPool.Alloc == NULL"});
+  EXPECT_EQ(packet->m_InUse, 1);
+  pool.Free(packet);
 }
 
 TEST(AllocPacket, RecyclesAResetPacketWithItsHeadZeroed) {

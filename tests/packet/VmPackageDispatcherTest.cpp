@@ -53,6 +53,8 @@ TEST(VmPackageDispatcher, PackDataWritesTheFrameInEachMode) {
   seen.Attach(framer.get());
   framer->PushData(checked);
   EXPECT_EQ(seen.events, std::vector<std::string>{"pack:abc"});
+  // 16-bit length with the checksum: the CRC covers the 4-byte head and the payload.
+  EXPECT_EQ(Pack(MakeFramer(0, true).get(), "abc"), Bytes({0xFF, 0xCC, 0x07, 0, 'a', 'b', 'c', 0x41, 0x0F, 0x35, 0x11}));
   EXPECT_TRUE(log.Lines().empty());
 }
 
