@@ -312,11 +312,19 @@ std::string CPythonScript::FormatPythonError() {
     Py_XDECREF(traceback);
     return "NoError Or Unknown";
   }
-  // An error raised from C code with a type alone gets its value made here, so that the
+  // A value that is a text (as C code raises it) is reported as it stands; any other value
+  // is first made into the exception object and rendered by its own text. An error
+  // raised from C code with a type alone gets its value made here too, so that the
   // report names the type rather than claiming there was no error.
-  PyErr_NormalizeException(&type, &value, &traceback);
+  std::string valueText;
+  if (value != nullptr && (PyUnicode_Check(value) || PyBytes_Check(value))) {
+    valueText = ObjectText(value);
+  } else {
+    PyErr_NormalizeException(&type, &value, &traceback);
+    valueText = ObjectText(value);
+  }
   std::string typeName = type != nullptr && PyType_Check(type) ? reinterpret_cast<PyTypeObject*>(type)->tp_name : "";
-  std::string result = FormatText("Error Message:\r\n%s:%s", typeName.c_str(), ObjectText(value).c_str());
+  std::string result = FormatText("Error Message:\r\n%s:%s", typeName.c_str(), valueText.c_str());
   if (traceback != nullptr && PyTraceBack_Check(traceback)) {
     result += "\r\nTraceback:\r\n";
     // The chain runs from the outermost call to the frame that raised.
@@ -362,8 +370,9 @@ std::string CPythonScript::FormatPythonError() {
 tagModuleDict* CPythonScript::FindModule(const std::string& path) const { return m_ModuleList.Find(LowerCase(path)); }
 
 bool CPythonScript::LoadFromFile(const std::string& path) {
-  m_MessageNo = 0;
+  // Under the lock: a script thread's LogUI.Msg raises the number at any time.
   CPythonLock lock;
+  m_MessageNo = 0;
   try {
     return LoadModule(path);
   } catch (const std::exception& e) {

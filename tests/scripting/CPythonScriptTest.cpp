@@ -150,7 +150,7 @@ TEST_F(ScriptHostTest, ErrorReportRendersAnyValueAndLeavesNothingPending) {
     CPythonLock lock;
     PyErr_SetString(PyExc_KeyError, "missing key");
   }
-  EXPECT_EQ(host->FormatPythonError(), "Error Message:\r\nKeyError:'missing key'");
+  EXPECT_EQ(host->FormatPythonError(), "Error Message:\r\nKeyError:missing key") << "a text value as it stands";
   EXPECT_FALSE(ErrorPending());
   {
     CPythonLock lock;
@@ -166,10 +166,19 @@ TEST_F(ScriptHostTest, ErrorReportRendersAnyValueAndLeavesNothingPending) {
             "def Unprintable():\n"
             "    raise BadText()\n"
             "def Undecodable():\n"
-            "    raise ValueError(b'\\xc4\\xe3'.decode('utf-8', 'surrogateescape') + '\\ud800')\n");
+            "    raise ValueError(b'\\xc4\\xe3'.decode('utf-8', 'surrogateescape') + '\\ud800')\n"
+            "def EmptySet():\n"
+            "    set().pop()\n"
+            "def MissingKey():\n"
+            "    {}['absent']\n");
   EXPECT_EQ(host->CallFunction(path, "Unprintable", nullptr), nullptr);
   EXPECT_EQ(host->CallFunction(path, "Undecodable", nullptr), nullptr);
-  ASSERT_EQ(Errors().size(), 2u);
+  // The interpreter's own text value is reported as it stands; an object value by its text.
+  EXPECT_EQ(host->CallFunction(path, "EmptySet", nullptr), nullptr);
+  EXPECT_EQ(host->CallFunction(path, "MissingKey", nullptr), nullptr);
+  ASSERT_EQ(Errors().size(), 4u);
+  EXPECT_EQ(Errors()[2], "Error Message:\r\nKeyError:pop from an empty set\r\nTraceback:\r\nEmptySet: " + path + "(# 9)\r\n");
+  EXPECT_EQ(Errors()[3], "Error Message:\r\nKeyError:'absent'\r\nTraceback:\r\nMissingKey: " + path + "(# 11)\r\n");
   EXPECT_EQ(Errors()[0].rfind("Error Message:\r\nBadText:<unprintable BadText object>\r\nTraceback:\r\n", 0), 0u)
       << Errors()[0];
   // Bytes that came in undecoded go out as they came; other surrogates as escapes.
