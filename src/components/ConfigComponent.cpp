@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 
+#include "components/LogComponent.h"
 #include "platform/dialogs.h"
 #include "platform/library.h"
 
@@ -17,8 +18,11 @@ CreateConfigFunc g_CreateConfig = nullptr;
 FreeConfigFunc g_FreeConfig = nullptr;  // resolved so a broken component is caught early; never called
 IConfig* g_Config = nullptr;
 
+// A fatal start-up failure: the topmost box, the log released (when anything loaded it
+// already), then the process ends at once.
 [[noreturn]] void FailToStart(const std::string& text) {
   platform::CurrentDialogs().ErrorBox(text, "Error report");
+  ReleaseLogObject();
   std::fflush(nullptr);
   std::_Exit(1);
 }

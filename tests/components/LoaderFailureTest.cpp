@@ -70,4 +70,18 @@ TEST(LoaderFailureTest, ConfigComponent) {
   EXPECT_EQ(none.errorText, "");
 }
 
+TEST(LoaderFailureTest, ConfigFailureReleasesALoadedLog) {
+  const std::map<std::string, std::string> silentLog = {{"libTolvar.so", kPartial + "libpartial_getlog_logfree.so"}};
+  ChildResult missing = RunProbe("log+config", silentLog);
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_EQ(missing.errorText, Box("Can't find Brenox.dll!!!Fail to start server!!!") + "Log_Free\n");
+
+  std::map<std::string, std::string> noCreate = silentLog;
+  noCreate["libBrenox.so"] = kTolvar;
+  ChildResult noCreateResult = RunProbe("log+config", noCreate);
+  EXPECT_EQ(noCreateResult.exitCode, 1);
+  EXPECT_EQ(noCreateResult.errorText,
+            Box("Can't find CreateConfig function in Brenox module!!!Fail to start server!!!") + "Log_Free\n");
+}
+
 }  // namespace
