@@ -10,9 +10,11 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 #include "common/Utils.h"
 #include "components/LogComponent.h"
@@ -59,14 +61,20 @@ std::string ModuleFileName() {
   EndProcess(1);
 }
 
-bool ReadWholeFile(const std::string& path, std::string& text) {
+// The whole text of a file; throws with the reason when it cannot be read.
+std::string ReadWholeFile(const std::string& path) {
+  errno = 0;
   std::ifstream file(path, std::ios::binary);
-  if (!file) return false;
+  int error = errno;
   std::ostringstream content;
-  content << file.rdbuf();
-  if (file.bad()) return false;
-  text = content.str();
-  return true;
+  if (file) {
+    content << file.rdbuf();
+    error = errno;
+  }
+  if (!file || file.bad())
+    throw std::runtime_error(FormatText("Cannot open file \"%s\". %s", path.c_str(),
+                                        error != 0 ? std::strerror(error) : "Read error"));
+  return content.str();
 }
 
 // Lower-cases the ASCII letters only, so that GBK bytes stay as they are.
@@ -158,13 +166,13 @@ bool DEPCheck() {
   LogObject()->LogInfo("DEPCheck()");
   try {
     std::string bootIni = platform::SystemRoot() + "Boot.ini";
-    std::string text;
-    // A Boot.ini that cannot be read counts as a missing one.
-    if (!platform::FileExists(bootIni) || !ReadWholeFile(bootIni, text)) {
+    if (!platform::FileExists(bootIni)) {
       platform::CurrentDialogs().Message(FormatText("Can't Find Dir : %s", bootIni.c_str()));
       return false;
     }
-    if (AsciiLower(text).find("/noexecute=optin") == std::string::npos) {
+    // A Boot.ini that is there but cannot be read is reported below; the run-time check
+    // still follows.
+    if (AsciiLower(ReadWholeFile(bootIni)).find("/noexecute=optin") == std::string::npos) {
       // The second line is GBK text.
       std::string question =
           "DEP Is Activate, Server May Not Run Normally! Continue Run?\r\n"

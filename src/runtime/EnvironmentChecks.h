@@ -23,7 +23,8 @@ void RunIntegrityCheck(const std::string& dir = "");
 
 // Looks for "/noexecute=optin" (any case) in Boot.ini at the system drive root, asks the
 // operator to go on when it is missing, then runs ServerRunTimeCheck. False for a missing
-// or unreadable Boot.ini, or for Cancel: the caller then ends the application.
+// Boot.ini or for Cancel: the caller then ends the application. A Boot.ini that cannot be
+// read is reported in a message, and the run-time check still decides.
 bool DEPCheck();
 
 // Warns when the machine has been up so long that its 32-bit millisecond timer is near

@@ -3,13 +3,16 @@
 // tests) with unattended dialogs, whose boxes go to standard error.
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <sstream>
@@ -170,13 +173,35 @@ TEST_F(EnvironmentChecksTest, DEPCheckReadsBootIni) {
   EXPECT_EQ(m_Dialogs.records[0].text, "Can't Find Dir : " + bootIni);
   EXPECT_FALSE(m_Log.Contains("ServerRunTimeCheck()"));
 
-  // Unreadable (here: not a file) counts as missing.
+  // A directory of that name is no file: missing too.
   m_Dialogs.records.clear();
   ASSERT_EQ(mkdir(bootIni.c_str(), 0755), 0);
   EXPECT_FALSE(DEPCheck());
   ASSERT_EQ(m_Dialogs.records.size(), 1u);
   EXPECT_EQ(m_Dialogs.records[0].text, "Can't Find Dir : " + bootIni);
   rmdir(bootIni.c_str());
+
+  // There but unreadable (a socket cannot be opened, not even by root): the reason is
+  // shown and the run-time check still decides.
+  m_Dialogs.records.clear();
+  m_Log.Clear();
+  {
+    int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(sock, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(bootIni.size(), sizeof address.sun_path);
+    std::strcpy(address.sun_path, bootIni.c_str());
+    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    close(sock);
+  }
+  EXPECT_TRUE(DEPCheck());
+  ASSERT_EQ(m_Dialogs.records.size(), 1u);
+  EXPECT_EQ(m_Dialogs.records[0].kind, "Message");
+  EXPECT_EQ(m_Dialogs.records[0].text.rfind("Cannot open file \"" + bootIni + "\". ", 0), 0u)
+      << m_Dialogs.records[0].text;
+  EXPECT_EQ(m_Log.Texts(llInfo), (std::vector<std::string>{"DEPCheck()", "ServerRunTimeCheck()"}));
+  unlink(bootIni.c_str());
 
   // The switch in any mix of case passes without a question, and the run-time check runs.
   m_Dialogs.records.clear();
