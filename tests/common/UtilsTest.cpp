@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/crash_report.h"
+#include "platform/debug_output.h"
 #include "platform/dialogs.h"
 
 namespace {
@@ -176,9 +177,46 @@ TEST(ExceptionCodeNameTest, Names) {
   EXPECT_STREQ(ExceptionCodeName(0), "UNKNOWN_EXCEPTION");
 }
 
+// Every named code, with the neighbours of each range, as crash lines show them.
+TEST(ExceptionCodeNameTest, WholeTable) {
+  const std::pair<uint32_t, const char*> table[] = {
+      {0x80000001, "GUARD_PAGE_VIOLATION"},     {0x80000002, "DATATYPE_MISALIGNMENT"},
+      {0x80000003, "BREAKPOINT"},               {0x80000004, "SINGLE_STEP"},
+      {0xC0000005, "ACCESS_VIOLATION"},         {0xC0000006, "IN_PAGE_ERROR"},
+      {0xC000001D, "ILLEGAL_INSTRUCTION"},      {0xC0000025, "NONCONTINUABLE_EXCEPTION"},
+      {0xC0000026, "INVALID_DISPOSITION"},      {0xC000008C, "ARRAY_BOUNDS_EXCEEDED"},
+      {0xC000008D, "FLOAT_DENORMAL_OPERAND"},   {0xC000008E, "FLOAT_DIVIDE_BY_ZERO"},
+      {0xC000008F, "FLOAT_INEXACT_RESULT"},     {0xC0000090, "FLOAT_INVALID_OPERATION"},
+      {0xC0000091, "FLOAT_OVERFLOW"},           {0xC0000092, "FLOAT_STACK_CHECK"},
+      {0xC0000093, "FLOAT_UNDERFLOW"},          {0xC0000094, "INTEGER_DIVIDE_BY_ZERO"},
+      {0xC0000095, "INTEGER_OVERFLOW"},         {0xC0000096, "PRIVILEGED_INSTRUCTION"},
+      {0xC00000FD, "STACK_OVERFLOW"},
+  };
+  for (const auto& [code, name] : table) EXPECT_STREQ(ExceptionCodeName(code), name) << std::hex << code;
+  for (uint32_t code : {0x80000000u, 0x80000005u, 0xC0000004u, 0xC0000007u, 0xC000008Bu, 0xC0000097u, 0xC00000FEu})
+    EXPECT_STREQ(ExceptionCodeName(code), "UNKNOWN_EXCEPTION") << std::hex << code;
+}
+
 TEST(SystemRoutinesTest, Liveness) {
   EXPECT_FALSE(IsProcessAlive(0));
   EXPECT_TRUE(IsProcessAlive(static_cast<uint32_t>(getpid())));
+}
+
+TEST(SystemRoutinesTest, FileTimeHalvesJoinIntoSixtyFourBits) {
+  EXPECT_EQ(FileTimeToInt64(0xD53E8000u, 0x019DB1DEu), 116444736000000000ull);  // 1970-01-01
+  EXPECT_EQ(FileTimeToInt64(0xFFFFFFFFu, 0), 0xFFFFFFFFull);
+}
+
+std::vector<std::string> g_DebugLines;
+void CollectDebugLine(const std::string& line) { g_DebugLines.push_back(line); }
+
+TEST(SystemRoutinesTest, DebugOutSendsTheTextOrNothingForNull) {
+  g_DebugLines.clear();
+  platform::SetDebugSinkForTesting(&CollectDebugLine);
+  DebugOut("MapServer 7 started");
+  DebugOut(nullptr);
+  platform::SetDebugSinkForTesting(nullptr);
+  EXPECT_EQ(g_DebugLines, (std::vector<std::string>{"MapServer 7 started", ""}));
 }
 
 class UtilsDialogsTest : public ::testing::Test {
