@@ -1,7 +1,6 @@
 #include "registry/CSharedMem.h"
 
 #include <cerrno>
-#include <cstring>
 
 #include "common/Utils.h"
 #include "platform/shared_memory.h"
@@ -36,8 +35,9 @@ CSharedMem::CSharedMem(const std::string& name, int size, bool& existed) : m_Siz
                    .c_str());
     }
   }
-  // The first holder starts from zeros, whatever a previous generation left behind.
-  if (m_View != nullptr && m_Handle >= 0 && !existed) std::memset(m_View, 0, static_cast<std::size_t>(size));
+  // The first holder starts from zeros: the platform zero-fills a fresh segment under its
+  // exclusive lock, before any other process can open it. Filling it again here would race
+  // with a map server that opened it in the meantime and wipe its first writes (its Hwnd).
   m_Valid = m_Handle >= 0 && m_View != nullptr;
 }
 
