@@ -19,6 +19,9 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -32,6 +35,7 @@
 #include "platform/dialogs.h"
 #include "platform/message_bus.h"
 #include "platform/paths.h"
+#include "runtime/ThreadManager.h"
 #include "support/RecordingLog.h"
 #include "views/OwnerDataListModel.h"
 
@@ -193,6 +197,36 @@ TEST_F(MainWindowTest, ClosingAsksAndCancelKeepsTheWindowOpen) {
   EXPECT_TRUE(m_Window->close());
   EXPECT_FALSE(m_Window->isVisible());
   EXPECT_FALSE(m_Window->ttTimer->isActive());
+}
+
+// A worker that rests between calls and counts them.
+int CountingWork(void* userData, int) {
+  static_cast<std::atomic<int>*>(userData)->fetch_add(1);
+  return 5;
+}
+
+TEST_F(MainWindowTest, ClosingStopsTheWorkersOnlyOnceTheOperatorAgrees) {
+  ASSERT_EQ(StartWith().kind, Window::StartupOutcome::Kind::Running);
+  m_Window->show();
+  ThreadManager* threads = ThreadManager::GetInstance();
+  static std::atomic<int> calls{0};
+  threads->AddThread("AppTestWorker", &CountingWork, &calls, false);
+  threads->StartAll();
+  ASSERT_TRUE(PumpUntil([&] { return calls.load() > 0; }));
+
+  m_Dialogs.answers = {false};
+  EXPECT_FALSE(m_Window->close());
+  EXPECT_TRUE(threads->IsRunning()) << "Cancel changes nothing";
+  EXPECT_EQ(threads->GetThreadCount(), 1);
+
+  m_Dialogs.answers = {true};
+  EXPECT_TRUE(m_Window->close());
+  EXPECT_FALSE(threads->IsRunning());
+  EXPECT_EQ(threads->GetThreadCount(), 0);
+  const int after = calls.load();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(calls.load(), after) << "no worker runs once the window has closed";
+  threads->StopAll();  // leaves no worker behind for the next test when this one failed
 }
 
 TEST_F(MainWindowTest, BusMessagesReachWndMethodAndShowRequestsTheWindow) {
