@@ -116,7 +116,8 @@ TVemoMapServerManagerMain::StartupOutcome TVemoMapServerManagerMain::FormCreate(
   cbOpenInCMDLine->setChecked(m_Config->GetBool("cbOpenInCMDLine", false));
 
   // One manager per sign: a second one shows and raises the first and leaves.
-  const std::string sign = m_Config->GetString("edtMutexSign", "");
+  const char* signText = m_Config->GetString("edtMutexSign", "");
+  const std::string sign = signText != nullptr ? signText : "";
   if (!QString::fromStdString(sign).trimmed().isEmpty()) {
     std::string error;
     const platform::WindowHandle registered = m_InstanceSegment.GetRegisteredWindow(
