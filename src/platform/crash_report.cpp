@@ -3,6 +3,8 @@
 // error, then the process ends with the default action of the signal.
 #include "platform/crash_report.h"
 
+#include "platform/shared_memory.h"
+
 #include <signal.h>
 #include <unistd.h>
 
@@ -122,6 +124,8 @@ void WriteReport(const std::string& headline, backward::StackTrace& stack) {
 }
 
 void SignalHandler(int sig, siginfo_t* info, void* context) {
+  // A shared segment shrunk by a peer is not a crash of ours: its lost page reads as zeros.
+  if (sig == SIGBUS && RecoverSharedMemoryFault(info->si_addr)) return;
   if (!BeginReport()) DieWithDefaultAction(sig);
   backward::StackTrace stack;
   void* errorAddress = nullptr;

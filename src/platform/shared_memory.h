@@ -32,6 +32,13 @@ void UnmapSharedSegment(void* view, std::size_t size);
 // Stops holding the segment; the last holder's close ends it.
 void CloseSharedSegment(int handle);
 
+// A peer of the same user can shrink a segment under a view; touching the lost pages would
+// raise SIGBUS. Every view is guarded: a fault inside a view replaces the lost page with a
+// zero page, so the record reads as zeros and the program goes on. The guard's handler is
+// installed with the first view unless another SIGBUS handler is in place (crash reporting
+// calls RecoverSharedMemoryFault itself). Async-signal-safe; true when the fault was handled.
+bool RecoverSharedMemoryFault(void* address);
+
 // The system's text for an error code (strerror).
 std::string SystemErrorText(int errorCode);
 

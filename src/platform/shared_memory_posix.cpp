@@ -21,10 +21,12 @@
 #include "platform/shared_memory.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -43,6 +45,57 @@ struct HeldView {
   std::size_t size;
   std::string objectName;
 };
+
+// The views as address ranges the SIGBUS guard can search without locks or allocation.
+constexpr std::size_t kMaxGuardedViews = 16384;
+struct GuardedRange {
+  std::atomic<uintptr_t> start{0};
+  std::atomic<std::size_t> size{0};
+};
+GuardedRange g_guarded[kMaxGuardedViews];
+
+void GuardView(void* view, std::size_t size) {
+  for (auto& range : g_guarded) {
+    uintptr_t expected = 0;
+    if (range.start.load(std::memory_order_relaxed) == 0 &&
+        range.start.compare_exchange_strong(expected, reinterpret_cast<uintptr_t>(view))) {
+      range.size.store(size, std::memory_order_release);
+      return;
+    }
+  }
+  // More views than slots: the rest go unguarded, as a plain mapping would be.
+}
+
+void UnguardView(void* view) {
+  for (auto& range : g_guarded) {
+    if (range.start.load(std::memory_order_acquire) == reinterpret_cast<uintptr_t>(view)) {
+      range.size.store(0, std::memory_order_release);
+      range.start.store(0, std::memory_order_release);
+      return;
+    }
+  }
+}
+
+void SharedMemoryFaultHandler(int sig, siginfo_t* info, void*) {
+  if (RecoverSharedMemoryFault(info->si_addr)) return;
+  signal(sig, SIG_DFL);
+  raise(sig);
+}
+
+void InstallFaultGuard() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct sigaction current {};
+    if (sigaction(SIGBUS, nullptr, &current) != 0) return;
+    bool isDefault = (current.sa_flags & SA_SIGINFO) == 0 && current.sa_handler == SIG_DFL;
+    if (!isDefault) return;  // someone else handles SIGBUS (crash reporting asks us first)
+    struct sigaction action {};
+    action.sa_sigaction = SharedMemoryFaultHandler;
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGBUS, &action, nullptr);
+  });
+}
 
 std::mutex g_mutex;
 std::map<int, HeldObject> g_handles;  // handle (descriptor) -> object name
@@ -214,6 +267,8 @@ void* MapSharedSegment(int handle, std::size_t size, int* errorCode) {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_views[view] = HeldView{lockFd, size, objectName};
   }
+  GuardView(view, size);
+  InstallFaultGuard();
   *errorCode = 0;
   return view;
 }
@@ -228,6 +283,7 @@ void UnmapSharedSegment(void* view, std::size_t size) {
     held = it->second;
     g_views.erase(it);
   }
+  UnguardView(view);
   munmap(view, held.size);
   ReleaseHold(held.lockFd, held.objectName);
 }
@@ -242,6 +298,24 @@ void CloseSharedSegment(int handle) {
     g_handles.erase(it);
   }
   ReleaseHold(handle, objectName);
+}
+
+bool RecoverSharedMemoryFault(void* address) {
+  uintptr_t at = reinterpret_cast<uintptr_t>(address);
+  for (auto& range : g_guarded) {
+    uintptr_t start = range.start.load(std::memory_order_acquire);
+    std::size_t size = range.size.load(std::memory_order_acquire);
+    if (start == 0 || at < start || at - start >= size) continue;
+    uintptr_t pageSize = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    void* page = reinterpret_cast<void*>(at & ~(pageSize - 1));
+    if (mmap(page, pageSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) == MAP_FAILED)
+      return false;
+    static const char line[] = "shared memory: a segment was shrunk under its view; the lost page reads as zeros\n";
+    ssize_t ignored = write(STDERR_FILENO, line, sizeof line - 1);
+    (void)ignored;
+    return true;
+  }
+  return false;
 }
 
 std::string SystemErrorText(int errorCode) {
