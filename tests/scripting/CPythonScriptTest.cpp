@@ -439,6 +439,36 @@ TEST_F(ScriptHostTest, HostIsUsableFromAnotherThreadAndScriptThreadsRunBetweenCa
   EXPECT_EQ(TakeText(host->CallFunction(path, "Join", nullptr)), "joined");
 }
 
+TEST_F(ScriptHostTest, LoadsWhileAScriptThreadWritesKeepEveryMessage) {
+  std::string path = dir / "Chatty.py";
+  WriteFile(path,
+            "import threading, time, LogUI\n"
+            "def Talk():\n"
+            "    for i in range(300):\n"
+            "        LogUI.Msg('chat %d' % i)\n"
+            "        if i % 3 == 0:\n"
+            "            time.sleep(0.0005)\n"
+            "worker = None\n"
+            "def Start():\n"
+            "    global worker\n"
+            "    worker = threading.Thread(target=Talk)\n"
+            "    worker.start()\n"
+            "def Join():\n"
+            "    worker.join(30)\n"
+            "    return worker.is_alive()\n");
+  std::string other = dir / "Quiet.py";
+  WriteFile(other, "X = 1\n");
+  PyObject* started = host->CallFunction(path, "Start", nullptr);
+  ASSERT_NE(started, nullptr);
+  TakeText(started);
+  // Loads (and reloads) on this thread while the script's thread writes through LogUI.
+  for (int i = 0; i < 200 && log.Texts(kOutput).size() < 300; ++i) EXPECT_TRUE(host->LoadFromFile(other));
+  EXPECT_EQ(TakeText(host->CallFunction(path, "Join", nullptr)), "0") << "the script thread ended";
+  std::vector<std::string> chat = log.Texts(kOutput);
+  ASSERT_EQ(chat.size(), 300u);
+  for (int i = 0; i < 300; ++i) EXPECT_EQ(chat[i], "chat " + std::to_string(i));
+}
+
 static PyObject* Twice(PyObject*, PyObject* args) {
   long value = 0;
   if (!PyArg_ParseTuple(args, "l", &value)) return nullptr;
