@@ -70,16 +70,22 @@ void BM_PackData(benchmark::State& state) {
 
 void CountPayload(void* user, std::string_view payload) { *static_cast<std::size_t*>(user) += payload.size(); }
 
+// One frame of a payload of `size` bytes, packed by `framer` with its checksum setting.
+std::string PackedFrame(VmPackageDispatcher& framer, std::size_t size) {
+  const std::string payload = Payload(size);
+  std::string frame(payload.size() + 16, '\0');
+  frame.resize(static_cast<std::size_t>(framer.PackData(payload.data(), static_cast<int>(payload.size()),
+                                                        frame.data(), static_cast<int>(frame.size()))));
+  return frame;
+}
+
 // One whole frame per push (the common case: the transport hands over what arrived).
 void BM_PushData(benchmark::State& state) {
   VmPackageDispatcher framer;
   framer.SetCrcCheck(state.range(1) != 0);
   std::size_t delivered = 0;
   framer.SetPackFunc(&CountPayload, &delivered);
-  const std::string payload = Payload(static_cast<std::size_t>(state.range(0)));
-  std::string frame(payload.size() + 16, '\0');
-  frame.resize(static_cast<std::size_t>(framer.PackData(payload.data(), static_cast<int>(payload.size()),
-                                                        frame.data(), static_cast<int>(frame.size()))));
+  const std::string frame = PackedFrame(framer, static_cast<std::size_t>(state.range(0)));
   for (auto _ : state) {
     framer.PushData(frame);
     benchmark::DoNotOptimize(delivered);
@@ -93,10 +99,7 @@ void BM_PushDataSplit(benchmark::State& state) {
   framer.SetCrcCheck(state.range(1) != 0);
   std::size_t delivered = 0;
   framer.SetPackFunc(&CountPayload, &delivered);
-  const std::string payload = Payload(static_cast<std::size_t>(state.range(0)));
-  std::string frame(payload.size() + 16, '\0');
-  frame.resize(static_cast<std::size_t>(framer.PackData(payload.data(), static_cast<int>(payload.size()),
-                                                        frame.data(), static_cast<int>(frame.size()))));
+  const std::string frame = PackedFrame(framer, static_cast<std::size_t>(state.range(0)));
   const std::string_view whole(frame);
   const std::size_t half = whole.size() / 2;
   for (auto _ : state) {

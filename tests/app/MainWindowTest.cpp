@@ -2,6 +2,7 @@
 // puts into it, the close question, the window messages of the bus, and pictures of
 // every page.
 #include <gtest/gtest.h>
+
 #include <unistd.h>
 
 #include <QAction>
@@ -29,6 +30,7 @@
 #include "app/ManagerConfig.h"
 #include "app/TVemoMapServerManagerMain.h"
 #include "ManagerMachine.h"
+#include "OffscreenApplication.h"
 #include "components/IConfig.h"
 #include "components/IGameData.h"
 #include "platform/crash_report.h"
@@ -70,13 +72,7 @@ bool PumpUntil(const std::function<bool()>& done) {
 class MainWindowTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    if (QApplication::instance() == nullptr) {
-      static int argc = 1;
-      static char arg0[] = "app_tests";
-      static char* argv[] = {arg0, nullptr};
-      new QApplication(argc, argv);
-    }
+    EnsureOffscreenApplication();
     platform::InstallCrashReporting(QDir::tempPath().toStdString() + "/");
   }
 

@@ -12,6 +12,7 @@
 #include <functional>
 #include <thread>
 
+#include "OffscreenApplication.h"
 #include "app/QtDialogs.h"
 
 namespace {
@@ -19,13 +20,7 @@ namespace {
 class QtDialogsTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    if (QApplication::instance() == nullptr) {
-      static int argc = 1;
-      static char arg0[] = "app_tests";
-      static char* argv[] = {arg0, nullptr};
-      new QApplication(argc, argv);
-    }
+    EnsureOffscreenApplication();
   }
 
   // Acts on the dialog once it is shown (checked every 10 ms).

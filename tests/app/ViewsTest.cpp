@@ -9,22 +9,14 @@
 #include <QTest>
 #include <cstdlib>
 
+#include "OffscreenApplication.h"
 #include "views/OwnerDataListModel.h"
 #include "views/StateGrid.h"
 
 namespace {
 
-void EnsureApplication() {
-  if (QApplication::instance() != nullptr) return;
-  setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  static int argc = 1;
-  static char arg0[] = "app_tests";
-  static char* argv[] = {arg0, nullptr};
-  new QApplication(argc, argv);
-}
-
 TEST(OwnerDataListModelTest, CountChangesInsertAndRemoveRowsWithoutReset) {
-  EnsureApplication();
+  EnsureOffscreenApplication();
   views::OwnerDataListModel model({"A", "B", "C"});
   QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
   int asked = 0;
@@ -66,7 +58,7 @@ TEST(OwnerDataListModelTest, CountChangesInsertAndRemoveRowsWithoutReset) {
 }
 
 TEST(StateGridTest, CellBoxLeavesBlackBottomAndRightEdgesInsideAWhiteMargin) {
-  EnsureApplication();
+  EnsureOffscreenApplication();
   QImage image(24, 24, QImage::Format_RGB32);
   image.fill(Qt::gray);
   {
@@ -84,7 +76,7 @@ TEST(StateGridTest, CellBoxLeavesBlackBottomAndRightEdgesInsideAWhiteMargin) {
 }
 
 TEST(StateGridTest, ClicksPickTheCellAndItsListPosition) {
-  EnsureApplication();
+  EnsureOffscreenApplication();
   views::StateGrid grid;
   EXPECT_EQ(grid.size(), QSize(20 * 24, 30 * 24));
   QSignalSpy clicked(&grid, &views::StateGrid::Clicked);
@@ -100,7 +92,7 @@ TEST(StateGridTest, ClicksPickTheCellAndItsListPosition) {
 }
 
 TEST(StateGridTest, OnlyExposedCellsAreDrawn) {
-  EnsureApplication();
+  EnsureOffscreenApplication();
   views::StateGrid grid;
   int drawn = 0;
   grid.SetDrawCell([&](int, int, QPainter&, const QRect&) { ++drawn; });
