@@ -28,12 +28,23 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 bool StartProcess(const std::string& commandLine, const std::string& workDir, bool wait,
                   ProcessInformation* info, int* errorCode);
 
-// True when the id is not 0 and a process with that id exists (not a zombie; a zombie
-// child of ours is reaped here).
+// Starts /bin/sh -c `command` in `workDir` and waits for it to end. True with the exit code
+// (128 + n after a death by signal n) when the shell could be started.
+bool RunShellCommand(const std::string& command, const std::string& workDir, int* exitCode);
+
+// True when the id is not 0 and a process with that id exists (not a zombie). A child that
+// this layer started and that has ended is reaped here through its own handle; no other
+// child is ever reaped.
 bool IsProcessAlive(uint32_t pid);
 
 // A handle (pidfd + 1) for an existing process, or 0.
 int OpenProcessHandle(uint32_t pid);
+// A handle for the process `pid` only when it runs one of `programs` (absolute paths of
+// executables) under this process's user; 0 otherwise, with the reason in `*why`. The
+// check is made through the handle, so a pid recycled meanwhile is never taken.
+int OpenProgramProcess(uint32_t pid, const std::vector<std::string>& programs, std::string* why);
+// True while the process behind the handle runs (it has not ended).
+bool IsProcessHandleRunning(int handle);
 void CloseProcessHandle(int handle);
 void CloseProcessHandles(ProcessInformation& info);
 

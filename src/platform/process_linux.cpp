@@ -73,12 +73,6 @@ int ExitCodeOf(int siCode, int siStatus) {
   return 128 + siStatus;  // killed or dumped: 128 + the signal, as a shell reports it
 }
 
-int ExitCodeOfStatus(int status) {
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-  return 0;
-}
-
 // Called with the exit code of a child we have just reaped: the live handle opened for
 // it keeps the code (an older handle with the same pid has ended already).
 void RecordReaped(uint32_t pid, int exitCode) {
@@ -219,34 +213,13 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
   return parts;
 }
 
-bool StartProcess(const std::string& commandLine, const std::string& workDir, bool wait,
+namespace {
+
+// Starts `program` with the arguments `args` (args[0] included) in `dir` ("" = the current
+// one) and registers the child's handle. False with `*errorCode` when it could not be
+// executed.
+bool StartProgram(const std::string& program, std::vector<std::string> args, const std::string& dir,
                   ProcessInformation* info, int* errorCode) {
-  int dummyCode = 0;
-  if (errorCode == nullptr) errorCode = &dummyCode;
-  *errorCode = 0;
-  if (info != nullptr) *info = ProcessInformation{};
-
-  ReapOrphans();
-  if (commandLine.find('\0') != std::string::npos || workDir.find('\0') != std::string::npos) {
-    *errorCode = EINVAL;
-    OutputDebugString("StartProcess: the command line or working directory holds a NUL character");
-    return false;
-  }
-  std::vector<std::string> args = SplitCommandLine(commandLine);
-  if (args.empty() || args[0].empty()) {
-    *errorCode = ENOENT;
-    OutputDebugString("StartProcess: empty command line");
-    return false;
-  }
-  args[0] = LogicalFileName(args[0]);
-  std::string program = ResolveProgram(args[0]);
-  if (program.empty()) {
-    *errorCode = ENOENT;
-    OutputDebugString("StartProcess: program not found: " + args[0]);
-    return false;
-  }
-  std::string dir = NativePath(workDir);
-
   // Everything the child needs is prepared before the fork: after it, in a program with
   // threads, the child may only make async-signal-safe calls.
   std::vector<char*> argv;
@@ -316,39 +289,89 @@ bool StartProcess(const std::string& commandLine, const std::string& workDir, bo
   } else {
     OutputDebugString("StartProcess: pidfd_open failed, errno=" + std::to_string(pidfdError));
   }
+  info->ProcessHandle = handle;
+  info->ThreadHandle = 0;
+  info->ProcessId = static_cast<uint32_t>(pid);
+  info->ThreadId = static_cast<uint32_t>(pid);
+  return true;
+}
+
+}  // namespace
+
+bool StartProcess(const std::string& commandLine, const std::string& workDir, bool wait,
+                  ProcessInformation* info, int* errorCode) {
+  int dummyCode = 0;
+  if (errorCode == nullptr) errorCode = &dummyCode;
+  *errorCode = 0;
+  if (info != nullptr) *info = ProcessInformation{};
+
+  ReapOrphans();
+  if (commandLine.find('\0') != std::string::npos || workDir.find('\0') != std::string::npos) {
+    *errorCode = EINVAL;
+    OutputDebugString("StartProcess: the command line or working directory holds a NUL character");
+    return false;
+  }
+  std::vector<std::string> args = SplitCommandLine(commandLine);
+  if (args.empty() || args[0].empty()) {
+    *errorCode = ENOENT;
+    OutputDebugString("StartProcess: empty command line");
+    return false;
+  }
+  args[0] = LogicalFileName(args[0]);
+  std::string program = ResolveProgram(args[0]);
+  if (program.empty()) {
+    *errorCode = ENOENT;
+    OutputDebugString("StartProcess: program not found: " + args[0]);
+    return false;
+  }
+  ProcessInformation started;
+  if (!StartProgram(program, std::move(args), NativePath(workDir), &started, errorCode)) return false;
   if (wait) {
-    if (handle != 0) {
-      int exitCode = 0;
-      WaitForProcess(handle, -1, &exitCode);
+    int exitCode = 0;
+    if (started.ProcessHandle != 0) {
+      WaitForProcess(started.ProcessHandle, -1, &exitCode);
     } else {
       int status = 0;
-      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      while (waitpid(static_cast<pid_t>(started.ProcessId), &status, 0) < 0 && errno == EINTR) {
       }
     }
   }
-  if (info != nullptr) {
-    info->ProcessHandle = handle;
-    info->ThreadHandle = 0;
-    info->ProcessId = static_cast<uint32_t>(pid);
-    info->ThreadId = static_cast<uint32_t>(pid);
-  } else if (handle != 0) {
-    CloseProcessHandle(handle);
-  }
+  if (info != nullptr) *info = started;
+  else if (started.ProcessHandle != 0) CloseProcessHandle(started.ProcessHandle);
   return true;
+}
+
+bool RunShellCommand(const std::string& command, const std::string& workDir, int* exitCode) {
+  int dummy = 0;
+  if (exitCode == nullptr) exitCode = &dummy;
+  *exitCode = 0;
+  ProcessInformation info;
+  int error = 0;
+  if (!StartProgram("/bin/sh", {"sh", "-c", command}, NativePath(workDir), &info, &error)) {
+    OutputDebugString("RunShellCommand: /bin/sh could not be started: " + std::string(std::strerror(error)));
+    return false;
+  }
+  bool ended = WaitForProcess(info.ProcessHandle, -1, exitCode);
+  CloseProcessHandle(info.ProcessHandle);
+  return ended;
 }
 
 bool IsProcessAlive(uint32_t pid) {
   if (pid == 0 || pid > static_cast<uint32_t>(INT_MAX)) return false;
   ReapOrphans();
-  // Our own child: reap it if it has ended, so that it never lingers as a zombie.
-  int status = 0;
-  pid_t r = waitpid(static_cast<pid_t>(pid), &status, WNOHANG);
-  if (r == static_cast<pid_t>(pid)) {
-    RecordReaped(pid, ExitCodeOfStatus(status));
-    return false;
+  // A child we started: ask its own handle, and reap it through that handle when it has
+  // ended, so that it never lingers as a zombie. Other children are not ours to reap.
+  std::vector<int> handles;
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    for (const auto& [fd, record] : g_handles)
+      if (record.pid == pid && record.child && !record.ended) handles.push_back(fd + 1);
   }
-  if (r == 0) return true;
-  // Not our child (or reaped by another thread just now): ask /proc.
+  for (int handle : handles) {
+    if (HandleProcessRunning(handle)) return true;
+    int ignored = 0;
+    WaitForProcess(handle, 0, &ignored);  // reaps it and keeps its exit code
+  }
   char state = 0;
   if (!ProcStatState(pid, &state)) return false;
   return state != 'Z' && state != 'X' && state != 'x';
@@ -359,6 +382,63 @@ int OpenProcessHandle(uint32_t pid) {
   int pidfd = PidfdOpen(static_cast<pid_t>(pid));
   if (pidfd < 0) return 0;
   return RegisterHandle(pidfd, pid, false);
+}
+
+int OpenProgramProcess(uint32_t pid, const std::vector<std::string>& programs, std::string* why) {
+  std::string dummy;
+  if (why == nullptr) why = &dummy;
+  if (pid == 0 || pid > static_cast<uint32_t>(INT_MAX)) {
+    *why = "no process id";
+    return 0;
+  }
+  // The pidfd is opened first: while its process runs, the pid cannot name another one,
+  // so what /proc says of the pid afterwards is said of this process.
+  int pidfd = PidfdOpen(static_cast<pid_t>(pid));
+  if (pidfd < 0) {
+    *why = "no such process";
+    return 0;
+  }
+  const std::string proc = "/proc/" + std::to_string(pid);
+  char target[PATH_MAX];
+  ssize_t n = readlink((proc + "/exe").c_str(), target, sizeof target - 1);
+  struct stat st {};
+  bool statOk = stat(proc.c_str(), &st) == 0;
+  pollfd p{pidfd, POLLIN, 0};
+  bool running = poll(&p, 1, 0) == 0;
+  if (!running) {
+    close(pidfd);
+    *why = "no such process";
+    return 0;
+  }
+  if (!statOk || st.st_uid != geteuid()) {
+    close(pidfd);
+    *why = "the process belongs to another user";
+    return 0;
+  }
+  if (n <= 0) {
+    close(pidfd);
+    *why = "its program cannot be read";
+    return 0;
+  }
+  std::string exe(target, static_cast<std::size_t>(n));
+  // A program replaced on disk while it runs reads "<path> (deleted)": still that program.
+  const std::string deleted = " (deleted)";
+  if (exe.size() > deleted.size() && exe.compare(exe.size() - deleted.size(), deleted.size(), deleted) == 0)
+    exe.resize(exe.size() - deleted.size());
+  for (const std::string& program : programs) {
+    char resolved[PATH_MAX];
+    const std::string wanted = realpath(program.c_str(), resolved) != nullptr ? resolved : program;
+    if (exe == wanted) return RegisterHandle(pidfd, pid, false);
+  }
+  close(pidfd);
+  *why = "it runs " + exe;
+  return 0;
+}
+
+bool IsProcessHandleRunning(int handle) {
+  HandleRecord record;
+  if (!KnownHandle(handle, &record) || record.ended) return false;
+  return HandleProcessRunning(handle);
 }
 
 void CloseProcessHandle(int handle) {
