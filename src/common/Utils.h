@@ -47,6 +47,19 @@ void SplitText(std::string text, const std::string& separator, std::vector<std::
 // The text before the first occurrence of `part`, or "" when it does not occur.
 std::string TextBefore(const std::string& text, const std::string& part);
 
+// Blanks (space, tab, CR, LF) removed from both ends.
+std::string TrimText(const std::string& text);
+// Lower-cases the ASCII letters only, so that the bytes of multi-byte characters stay.
+std::string AsciiLower(std::string text);
+// A whole decimal integer, optionally signed and surrounded by blanks; `fallback` for any
+// other text or a value outside int.
+int TextToIntDef(const std::string& text, int fallback);
+// The lines of a text, without their CR LF or LF; a last line without an ending counts,
+// an ending after the last line adds no empty line.
+std::vector<std::string> SplitLines(const std::string& text);
+// The whole content of a file; false when it cannot be opened or read.
+bool ReadWholeFile(const std::string& path, std::string& content);
+
 // Starts the command line in `workDir` and waits until it runs (and, with `wait`, until it
 // ends). On failure shows the system's text for the error in a message box and returns
 // information with all zeros. `showMode` is kept for callers; Linux has no window show mode.

@@ -77,13 +77,6 @@ std::string ReadWholeFile(const std::string& path) {
   return content.str();
 }
 
-// Lower-cases the ASCII letters only, so that GBK bytes stay as they are.
-std::string AsciiLower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
-
 }  // namespace
 
 void RunEnvironmentDump(const std::string& logDir) {
