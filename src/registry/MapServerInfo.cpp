@@ -36,6 +36,24 @@ platform::ProcessInformation MapServerInfo::GetProcessInfo() const {
   return m_ProcessInfo;
 }
 
+int MapServerInfo::AdoptProcess(int handle, uint32_t pid) {
+  std::lock_guard<std::mutex> lock(m_ProcessMutex);
+  if (m_ProcessInfo.ProcessHandle != 0 && m_ProcessInfo.ProcessId == pid &&
+      platform::IsProcessHandleRunning(m_ProcessInfo.ProcessHandle)) {
+    if (handle != m_ProcessInfo.ProcessHandle) platform::CloseProcessHandle(handle);
+    return m_ProcessInfo.ProcessHandle;
+  }
+  if (m_ProcessInfo.ProcessHandle != 0 && m_ProcessInfo.ProcessHandle != handle)
+    platform::CloseProcessHandle(m_ProcessInfo.ProcessHandle);
+  m_ProcessInfo = platform::ProcessInformation{handle, 0, pid, pid};
+  m_HasPrevTimes = false;
+  m_PrevKernelTime = 0;
+  m_PrevUserTime = 0;
+  m_KernelTimeDiff = 0;
+  m_UserTimeDiff = 0;
+  return handle;
+}
+
 int MapServerInfo::GetProcessCpu() const {
   std::lock_guard<std::mutex> lock(m_ProcessMutex);
   return m_CpuUsage;

@@ -2,6 +2,7 @@
 // for it, and its CPU figures.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -38,8 +39,8 @@ class MapServerInfo {
   int GetMapManagerNum() const { return m_MapManagerNum; }
 
   // Only active maps are started by "StartAll" and "Mini Open All"; 1 at construction.
-  int GetActive() const { return m_Active; }
-  void SetActive(int active) { m_Active = active; }
+  int GetActive() const { return m_Active.load(); }
+  void SetActive(int active) { m_Active.store(active); }
 
   // Stores the four values of a launch and takes over its handles: the handle of an
   // earlier launch is closed, and the CPU figures start again from no sample, so the
@@ -48,6 +49,20 @@ class MapServerInfo {
   // thread samples: the process information and CPU figures have their own lock.
   void SetProcessInfo(const platform::ProcessInformation& info);
   platform::ProcessInformation GetProcessInfo() const;
+  // Takes over a handle opened for a process this manager run did not start (a map server
+  // left running by an earlier run), unless the map already holds a running handle of the
+  // same process; then the offered handle is closed. Returns the handle the map holds.
+  int AdoptProcess(int handle, uint32_t pid);
+
+  // A map is claimed by whoever launches or closes it (the start worker, or the window
+  // thread for one map), so that no map is launched twice while a close waits.
+  bool TryClaim() { return !m_Claimed.exchange(true); }
+  void ReleaseClaim() { m_Claimed.store(false); }
+  bool IsClaimed() const { return m_Claimed.load(); }
+
+  // True the first time a record's process id is found not to be a map server of this
+  // machine, so that it is logged once, not on every check.
+  bool NoteRefusedProcessId(uint32_t pid) { return m_RefusedPid.exchange(pid) != pid; }
 
   // CPU usage in percent of one processor, from the last two samples.
   int GetProcessCpu() const;
@@ -60,7 +75,9 @@ class MapServerInfo {
   void SampleCpu(uint32_t elapsedMs);
 
  private:
-  int m_Active = 1;
+  std::atomic<int> m_Active{1};
+  std::atomic<bool> m_Claimed{false};
+  std::atomic<uint32_t> m_RefusedPid{0};
   MapServerData m_MapData;
   const tagMapItem* m_MapItem;
   std::string m_DisplayName;

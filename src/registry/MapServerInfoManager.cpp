@@ -55,6 +55,15 @@ bool MapServerInfoManager::LoadMapList(IMapFileLoader* loader, int mapManagerNum
   return loaded;
 }
 
+std::unique_lock<std::shared_mutex> MapServerInfoManager::LockForRebuild(const std::function<bool()>& giveUp) {
+  std::unique_lock<std::shared_mutex> lock(m_ListMutex, std::defer_lock);
+  while (!lock.try_lock()) {
+    if (giveUp && giveUp()) break;
+    platform::SleepMs(2);
+  }
+  return lock;
+}
+
 void MapServerInfoManager::SampleCpu() {
   if (m_ProcessorCount == 0) return;
   uint32_t now = platform::TimeGetTime();

@@ -3,12 +3,26 @@
 // position n is row n of both list views and cell n of the grid.
 //
 // The process has one instance, GetMapServerInfoManager(), built on first use and
-// destroyed when the process ends. Tests may build their own. There is no lock: the
-// window thread and the start worker share the list, and the list must not be rebuilt
-// while a launch pass runs.
+// destroyed when the process ends. Tests may build their own.
+//
+// Who may touch the list, from which thread (the one rule every thread follows):
+//  - Only the window thread changes the list (LoadMapList, Clear), and only while it holds
+//    it exclusively (LockForRebuild). The window thread reads it without a lock, since
+//    nobody else changes it.
+//  - Every other thread that reads the list (the start worker, the status request thread,
+//    the metrics server) holds ReadLock for as long as it uses list positions or
+//    MapServerInfo pointers taken from the list.
+//  - The window thread never waits for a reader without end: a reader may itself be
+//    waiting for the window thread (a dialog of the start worker), so LockForRebuild polls
+//    and gives up when the caller says so (a start pass is running).
+//  - The records behind the list are shared with the map servers: fields that more than one
+//    side writes go through registry/RecordAccess.h.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <mutex>
+#include <shared_mutex>
 #include <string>
 
 #include "common/AIndexList.h"
@@ -48,7 +62,14 @@ class MapServerInfoManager {
 
   int GetProcessorCount() const { return m_ProcessorCount; }
 
+  // Held by a thread other than the window thread while it reads the list.
+  std::shared_lock<std::shared_mutex> ReadLock() const { return std::shared_lock(m_ListMutex); }
+  // The window thread's exclusive hold for a rebuild. Waits for the readers in short steps
+  // and asks `giveUp` between them; an unowned lock when it gave up.
+  std::unique_lock<std::shared_mutex> LockForRebuild(const std::function<bool()>& giveUp);
+
  private:
+  mutable std::shared_mutex m_ListMutex;
   AIndexList<MapServerInfo> m_Index{true};  // every loaded map, keyed by map id, owning
   AList<MapServerInfo> m_List{false, 10};   // the same maps in display order
   bool m_HasSampleTime = false;
