@@ -176,7 +176,7 @@ void MapServer::SetState(int32_t state) {
 
 void MapServer::Poll(uint32_t now) {
   if (closed_ || hung_) return;
-  if (phase_ == Phase::Connecting && now - phaseTick_ >= kConnectingMs) {
+  if (phase_ == Phase::Connecting && now - phaseTick_ >= context_.PhaseMs) {
     phase_ = Phase::Initing;
     phaseTick_ = now;
     SetState(msIniting);
@@ -184,7 +184,7 @@ void MapServer::Poll(uint32_t now) {
     figures_.AddXmlLoads(figures_.XmlLoadTarget() / 2);
     Log(llWarn, "MapConfig.xml: no value for ViewRange, 18 used");
     Log(llDesign, "Map " + std::to_string(mapId_) + ": 2 monsters without a drop table entry");
-  } else if (phase_ == Phase::Initing && now - phaseTick_ >= kInitingMs) {
+  } else if (phase_ == Phase::Initing && now - phaseTick_ >= context_.PhaseMs) {
     phase_ = Phase::Running;
     phaseTick_ = runningTick_ = lastAutoSaveTick_ = now;
     figures_.AddXmlLoads(figures_.XmlLoadTarget() - figures_.XmlLoadTarget() / 2);

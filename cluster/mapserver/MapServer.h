@@ -26,9 +26,9 @@ namespace mapserver {
 // brings it near the limit, and a stopped map is declared gone 13 to 14 seconds later.
 constexpr int32_t kHeartBeatRaised = 3;
 
-// Time spent in "Connecting..." and in "Initing..." before "Running".
-constexpr uint32_t kConnectingMs = 1000;
-constexpr uint32_t kInitingMs = 1000;
+// Time spent in "Connecting..." and again in "Initing..." before "Running", unless
+// VEMO_MS_PHASE_MS says otherwise (tests and benchmarks shorten it).
+constexpr uint32_t kPhaseMs = 1000;
 // How long a close waits for the map's scripts (the manager's save script among them).
 constexpr uint32_t kCloseScriptWaitMs = 10000;
 // Scripts waiting behind a running one; more are refused with an error line.
@@ -47,6 +47,7 @@ struct ServerContext {
   std::string ScriptWorkDir;   // ends in "/"; empty: scripts are only logged
   std::string SaveDir;         // ends in "/"
   int ScriptTimeoutSeconds = 30;
+  uint32_t PhaseMs = kPhaseMs;  // in "Connecting..." and in "Initing..."
   platform::WindowHandle Hwnd = 0;
   std::string ShowState = "normal";
   std::string AnnouncedAt;     // when message 1027 arrived, "" before

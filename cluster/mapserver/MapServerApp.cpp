@@ -15,15 +15,16 @@ volatile std::sig_atomic_t g_stopRequested = 0;
 constexpr int kLoopWaitMs = 100;
 constexpr int kDefaultScriptTimeoutSeconds = 30;
 
-int ScriptTimeoutFromEnvironment(MapServerLog& log) {
-  const char* text = std::getenv("VEMO_MS_SCRIPT_TIMEOUT");
-  if (!text || !*text) return kDefaultScriptTimeoutSeconds;
+// A whole number from the environment variable `name` within [low, high]; `fallback` when
+// the variable is unset, with a warning when it holds anything else.
+int NumberFromEnvironment(MapServerLog& log, const char* name, int low, int high, int fallback) {
+  const char* text = std::getenv(name);
+  if (!text || !*text) return fallback;
   char* end = nullptr;
   long value = std::strtol(text, &end, 10);
-  if (*end != '\0' || value < 1 || value > 3600) {
-    log.Write(llWarn, "VEMO_MS_SCRIPT_TIMEOUT=\"%s\" is not 1 to 3600 seconds; %d used", text,
-              kDefaultScriptTimeoutSeconds);
-    return kDefaultScriptTimeoutSeconds;
+  if (*end != '\0' || value < low || value > high) {
+    log.Write(llWarn, "%s=\"%s\" is not %d to %d; %d used", name, text, low, high, fallback);
+    return fallback;
   }
   return static_cast<int>(value);
 }
@@ -108,7 +109,9 @@ int MapServerApp::Run() {
                fault.DelaySeconds);
   }
 
-  context_.ScriptTimeoutSeconds = ScriptTimeoutFromEnvironment(log_);
+  context_.ScriptTimeoutSeconds =
+      NumberFromEnvironment(log_, "VEMO_MS_SCRIPT_TIMEOUT", 1, 3600, kDefaultScriptTimeoutSeconds);
+  context_.PhaseMs = static_cast<uint32_t>(NumberFromEnvironment(log_, "VEMO_MS_PHASE_MS", 0, 60000, kPhaseMs));
   RemoveStaleScriptDirs(platform::ExeDir() + "Log/");
   std::string workDir = platform::ExeDir() + "Log/" + stem + "_script/";
   if (!platform::FileExists(ScriptRunner::Interpreter())) {
