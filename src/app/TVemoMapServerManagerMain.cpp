@@ -13,6 +13,8 @@
 #include <QTimer>
 
 #include "app/ManagerConfig.h"
+#include "app/QtDialogs.h"
+#include "launch/MapServerLauncher.h"
 #include "app/OptionalSubsystems.h"
 #include "components/ConfigComponent.h"
 #include "components/GameDataComponent.h"
@@ -55,6 +57,7 @@ TVemoMapServerManagerMain::TVemoMapServerManagerMain(QWidget* parent) : QMainWin
   setWindowTitle(QString::fromUtf8(kInitialCaption));
   CreateControls();
   connect(btApply, &QPushButton::clicked, this, &TVemoMapServerManagerMain::btApplyClick);
+  ConnectLaunchControls();
 
   // Client area 899 x 541, centred on the screen.
   resize(899, 541);
@@ -139,11 +142,12 @@ TVemoMapServerManagerMain::StartupOutcome TVemoMapServerManagerMain::FormCreate(
   RunEnvironmentDump(platform::LogDir());
   RunIntegrityCheck("");
   edtScriptPath->setText(QString::fromUtf8(m_Config->GetString("edtScriptPath", "")));
-  m_ServerVersion = 0;
   if (!DEPCheck()) return {Kind::EndApplication, 1};
 
   m_MapDataDir = exeDir + "MapServerData/";
   app::SetMapDataDir(m_MapDataDir);
+  // The launcher starts with server version 0 and no start of all map servers requested.
+  CreateLauncher(arguments);
 
   const char* gameDataName = "Pellwyn.dll";
   m_GameDataLoaded = LoadGameDataComponent(gameDataName);
@@ -165,7 +169,6 @@ TVemoMapServerManagerMain::StartupOutcome TVemoMapServerManagerMain::FormCreate(
   pcMain->setCurrentIndex(0);
   pcView->setCurrentIndex(0);
   pcSetting->setCurrentIndex(0);
-  m_StartAllRequested = false;
 
   // The message hook: from now on the window's bus messages reach WndMethod, once the
   // message loop runs (messages posted during start-up wait until then).
@@ -195,7 +198,10 @@ bool TVemoMapServerManagerMain::FormCloseQuery() {
 void TVemoMapServerManagerMain::FormClose() {
   if (m_Closed) return;
   m_Closed = true;
+  m_Closing = true;
   ttTimer->stop();
+  // A worker waiting for the operator's answer must not keep StopAll waiting for it.
+  if (app::QtDialogs* dialogs = app::QtDialogs::Instance()) dialogs->ReleaseWaitingCallers();
   ThreadManager::GetInstance()->StopAll();
   m_SysGameData.reset();
 }
@@ -273,14 +279,11 @@ void TVemoMapServerManagerMain::WndMethod(const platform::BusMessage& message) {
   }
 }
 
-void TVemoMapServerManagerMain::ttTimerTimer() { setWindowTitle(kRunningCaption); }
+void TVemoMapServerManagerMain::ttTimerTimer() {
+  if (m_Launcher) m_Launcher->ApplyHeartbeatRule();
+  setWindowTitle(kRunningCaption);
+}
 
 void TVemoMapServerManagerMain::btApplyClick() {
-  if (m_Config == nullptr) return;
-  m_Config->Apply();
-  MapServerInfoManager& maps = GetMapServerInfoManager();
-  maps.LoadMapList(m_Config->GetInt("edtMapManagerNum", 0), m_MapDataDir + "Map/" + "MapID.txt",
-                   m_Config->GetBool("cbDebugModule", false));
-  lvMapsModel->SetItemCount(maps.GetMapInfoCount());
-  lvMapServerListModel->SetItemCount(maps.GetMapInfoCount());
+  if (m_Launcher) m_Launcher->SaveApply();
 }

@@ -9,9 +9,11 @@
 #include <string>
 
 #include "app/InstanceSegment.h"
+#include "launch/ILaunchWindow.h"
 #include "platform/message_bus.h"
 
 class CPySysGameData;
+class MapServerLauncher;
 class IConfig;
 class QAction;
 class QCheckBox;
@@ -35,7 +37,7 @@ class StateGrid;
 class StateLegend;
 }  // namespace views
 
-class TVemoMapServerManagerMain : public QMainWindow {
+class TVemoMapServerManagerMain : public QMainWindow, private ILaunchWindow {
   Q_OBJECT
 
  public:
@@ -73,13 +75,26 @@ class TVemoMapServerManagerMain : public QMainWindow {
   // "SaveApply".
   void btApplyClick();
 
+  // Launching and supervision (MainWindowLaunch.cpp): each handler calls the launcher.
+  void btnStartClick();
+  void btOpenAllClick();
+  void btForceCloseAllClick();
+  void btKillAllClick();
+  void btMiniOpenAllClick();
+  void btMiniCloseAllClick();
+  void tmReconnectCheckTimer();
+  // The launcher; null until start-up has set the map data directory.
+  MapServerLauncher* Launcher() const { return m_Launcher.get(); }
+  // True once the window has begun to close.
+  bool IsClosing() override { return m_Closing; }
+
   // The window's bus handle (0 when the bus could not be opened).
   platform::WindowHandle Handle() const;
   IConfig* Config() const { return m_Config; }
   const std::string& MapDataDir() const { return m_MapDataDir; }
-  int ServerVersion() const { return m_ServerVersion; }
+  int ServerVersion() const;
   int SelectedCell() const { return m_SelectedCell; }
-  bool StartAllRequested() const { return m_StartAllRequested; }
+  bool StartAllRequested() const;
 
   // Controls, named as in the window's outline.
   QWidget* pnlBottom = nullptr;
@@ -181,17 +196,31 @@ class TVemoMapServerManagerMain : public QMainWindow {
   void OpenBus();
   void OnBusMessage(const platform::BusMessage& message);
 
+  // Launching (MainWindowLaunch.cpp).
+  void ConnectLaunchControls();
+  void CreateLauncher(const QStringList& arguments);
+  void SetServiceStarted() override;
+  bool IsStartEnabled() override;
+  void SetServerVersionText(const std::string& text) override;
+  void SetCaption(const std::string& caption) override;
+  void SetMapCount(int count) override;
+  bool IsStartInCmdLineChecked() override;
+  void ShowStatePage() override;
+  void ProcessMessages() override;
+  [[noreturn]] void EndProcess(int exitCode) override;
+
   IConfig* m_Config = nullptr;
   std::string m_ConfigFilePath;
   std::string m_MapDataDir;
   std::unique_ptr<CPySysGameData> m_SysGameData;
-  bool m_StartAllRequested = false;
-  int m_ServerVersion = 0;
   app::InstanceSegment m_InstanceSegment;
   int m_SelectedCell = -1;
   bool m_GameDataLoaded = false;
   bool m_Destroyed = false;
   bool m_Closed = false;
+  bool m_Closing = false;
+  std::unique_ptr<IServiceHooks> m_ServiceHooks;
+  std::unique_ptr<MapServerLauncher> m_Launcher;
 
   std::unique_ptr<platform::BusEndpoint> m_Bus;
   QSocketNotifier* m_BusNotifier = nullptr;

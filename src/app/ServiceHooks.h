@@ -1,0 +1,20 @@
+// What "Start" prepares besides launching, as the main window provides it: the status
+// server link's network core and line number, and the launch-control component's
+// notifications. Each subsystem that takes part answers its own operations here.
+#pragma once
+
+#include "launch/ILaunchWindow.h"
+
+class TVemoMapServerManagerMain;
+
+namespace app {
+
+class ServiceHooks : public IServiceHooks {
+ public:
+  explicit ServiceHooks(TVemoMapServerManagerMain* window) : m_Window(window) {}
+
+ private:
+  TVemoMapServerManagerMain* m_Window;
+};
+
+}  // namespace app

@@ -1,0 +1,36 @@
+// The processes behind the map records: whether a map's map server is alive, and killing
+// it.
+//
+// A record can be written by any process of the user, so the ProcessId in it is untrusted.
+// A process counts as alive, and may be killed, only when it is a map server: the process
+// this manager run launched for the map (its handle), or, for a map server still running
+// from an earlier manager run, a process opened by id whose program is one of the two map
+// server programs of this machine's tree and whose user is ours. Its handle is then kept
+// with the map, so the map is supervised as if this run had launched it. Any other process
+// is "not alive" and is never signalled; that is logged once per map and process id.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class MapServerInfo;
+
+class MapServerProcesses {
+ public:
+  // `mapDataDir` is where the map server programs lie ("VemoMapServer.exe" and
+  // "VemoMapServerDM.exe", by their file names on this platform).
+  explicit MapServerProcesses(const std::string& mapDataDir);
+
+  // The liveness test: the map has a record whose ProcessId names a running map server.
+  bool IsAlive(MapServerInfo& info) const;
+  // Kills the map's process (exit code -1) when it is a running map server, and waits a
+  // moment for its end. True when it was killed.
+  bool KillProcess(MapServerInfo& info) const;
+  // Kills a process through a handle of ours. True when it was killed.
+  static bool KillProcess(int handle);
+
+  const std::vector<std::string>& Programs() const { return m_Programs; }
+
+ private:
+  std::vector<std::string> m_Programs;
+};
