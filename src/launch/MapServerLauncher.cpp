@@ -274,6 +274,7 @@ int MapServerLauncher::StartServerPass() {
     m_LastPassDuration.store(platform::GetTickCount() - t0);
   }
   m_PassRunning.store(false);
+  m_PassCount.fetch_add(1);
   return 1;
 }
 

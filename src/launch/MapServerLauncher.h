@@ -118,8 +118,10 @@ class MapServerLauncher {
   bool OpenInCmdLine() const { return m_OpenInCmdLine.load(); }
   int SingleServerCount() const { return m_SingleServerList.Count(); }
   const tagOpenParam* GetSingleServer(int index) const { return m_SingleServerList.Get(index); }
-  // How long the last start pass took, in milliseconds (0 before the first).
+  // How long the last start pass took, in milliseconds (0 before the first), and how many
+  // passes have ended.
   uint32_t GetLastPassDuration() const { return m_LastPassDuration.load(); }
+  uint32_t GetStartPassCount() const { return m_PassCount.load(); }
 
   // The controller window: set by the "autostart" command line or by copy data 103.
   void SetControllerWindow(const std::string& windowClass, const std::string& title);
@@ -173,6 +175,7 @@ class MapServerLauncher {
   std::atomic<uint32_t> m_RemainStartTime{0};
   std::atomic<uint32_t> m_LastPassDuration{0};
   std::atomic<bool> m_PassRunning{false};
+  std::atomic<uint32_t> m_PassCount{0};
   bool m_LogsCleared = false;  // the log clean-up worker's first call ran
   AIndexList<tagOpenParam> m_SingleServerList{true};
   std::string m_ControllerClass;

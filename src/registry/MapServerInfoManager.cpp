@@ -55,13 +55,9 @@ bool MapServerInfoManager::LoadMapList(IMapFileLoader* loader, int mapManagerNum
   return loaded;
 }
 
-std::unique_lock<std::shared_mutex> MapServerInfoManager::LockForRebuild(const std::function<bool()>& giveUp) {
-  std::unique_lock<std::shared_mutex> lock(m_ListMutex, std::defer_lock);
-  while (!lock.try_lock()) {
-    if (giveUp && giveUp()) break;
-    platform::SleepMs(2);
-  }
-  return lock;
+std::unique_lock<MapListLock> MapServerInfoManager::LockForRebuild(const std::function<bool()>& giveUp) {
+  if (!m_ListLock.LockUnless(giveUp)) return std::unique_lock<MapListLock>(m_ListLock, std::defer_lock);
+  return std::unique_lock<MapListLock>(m_ListLock, std::adopt_lock);
 }
 
 void MapServerInfoManager::SampleCpu() {

@@ -13,8 +13,9 @@
 //    the metrics server) holds ReadLock for as long as it uses list positions or
 //    MapServerInfo pointers taken from the list.
 //  - The window thread never waits for a reader without end: a reader may itself be
-//    waiting for the window thread (a dialog of the start worker), so LockForRebuild polls
-//    and gives up when the caller says so (a start pass is running).
+//    waiting for the window thread (a dialog of the start worker), so LockForRebuild asks
+//    between short waits whether to give up (a start pass is running). While it waits, new
+//    readers wait for it (MapListLock), so frequent readers cannot keep it out.
 //  - The records behind the list are shared with the map servers: fields that more than one
 //    side writes go through registry/RecordAccess.h.
 #pragma once
@@ -24,6 +25,8 @@
 #include <mutex>
 #include <shared_mutex>
 #include <string>
+
+#include "registry/MapListLock.h"
 
 #include "common/AIndexList.h"
 #include "common/AList.h"
@@ -63,13 +66,13 @@ class MapServerInfoManager {
   int GetProcessorCount() const { return m_ProcessorCount; }
 
   // Held by a thread other than the window thread while it reads the list.
-  std::shared_lock<std::shared_mutex> ReadLock() const { return std::shared_lock(m_ListMutex); }
+  std::shared_lock<MapListLock> ReadLock() const { return std::shared_lock(m_ListLock); }
   // The window thread's exclusive hold for a rebuild. Waits for the readers in short steps
   // and asks `giveUp` between them; an unowned lock when it gave up.
-  std::unique_lock<std::shared_mutex> LockForRebuild(const std::function<bool()>& giveUp);
+  std::unique_lock<MapListLock> LockForRebuild(const std::function<bool()>& giveUp);
 
  private:
-  mutable std::shared_mutex m_ListMutex;
+  mutable MapListLock m_ListLock;
   AIndexList<MapServerInfo> m_Index{true};  // every loaded map, keyed by map id, owning
   AList<MapServerInfo> m_List{false, 10};   // the same maps in display order
   bool m_HasSampleTime = false;

@@ -37,6 +37,9 @@
 #include "platform/dialogs.h"
 #include "platform/message_bus.h"
 #include "platform/paths.h"
+#include "platform/process.h"
+#include "registry/MapServerInfoManager.h"
+#include "registry/RecordAccess.h"
 #include "runtime/ThreadManager.h"
 #include "support/RecordingLog.h"
 #include "views/OwnerDataListModel.h"
@@ -274,6 +277,46 @@ TEST_F(MainWindowTest, SaveApplyReadsTheFileAgainAndReloadsTheMapList) {
   m_Window->btApplyClick();
   EXPECT_EQ(m_Window->lvMapsModel->ItemCount(), 3);
   EXPECT_EQ(m_Window->lvMapServerListModel->ItemCount(), 3);
+}
+
+TEST_F(MainWindowTest, StartAndStartAllRunTheMapsAndClosingTheWindowLeavesThemRunning) {
+  const std::string server = "AppLaunchMap" + std::to_string(getpid());
+  std::ofstream(m_Machine.Dir() + "MapServerData/Map/MapID.txt")
+      << "1 " << server << " One 1 1 100 0 0 1\n"
+      << "2 " << server << " Two 2 1 100 0 0 1\n";
+  setenv("VEMO_MS_PHASE_MS", "0", 1);
+  ASSERT_EQ(StartWith().kind, Window::StartupOutcome::Kind::Running);
+  EXPECT_FALSE(m_Window->btOpenAll->isEnabled());
+
+  m_Window->btnStart->click();
+  EXPECT_FALSE(m_Window->btnStart->isEnabled());
+  for (QPushButton* button : {m_Window->btnStartStatusServer, m_Window->btOpenAll, m_Window->btKillAll,
+                              m_Window->btForceCloseAll, m_Window->btApply})
+    EXPECT_TRUE(button->isEnabled()) << button->text().toStdString();
+  EXPECT_EQ(m_Window->windowTitle(), "MapServerManager");
+  EXPECT_EQ(m_Window->lvMapsModel->ItemCount(), 2);
+
+  m_Dialogs.answers = {true};
+  m_Window->btOpenAll->click();
+  EXPECT_EQ(m_Window->pcView->currentWidget(), m_Window->tsState);
+  MapServerInfoManager& maps = GetMapServerInfoManager();
+  std::vector<uint32_t> pids;
+  for (int i = 0; i < 2; ++i) {
+    tagMapServerData* data = maps.GetMapInfo(i)->GetShareData();
+    ASSERT_TRUE(PumpUntil([&] { return record::State(*data) == msRunning; })) << i;
+    pids.push_back(record::ProcessId(*data));
+  }
+
+  m_Dialogs.answers = {true};
+  EXPECT_TRUE(m_Window->close());
+  for (uint32_t pid : pids) EXPECT_TRUE(platform::IsProcessAlive(pid)) << "a map server ended with the window";
+  for (uint32_t pid : pids) {
+    const int handle = platform::OpenProcessHandle(pid);
+    platform::TerminateProcess(handle, -1);
+    platform::WaitForProcess(handle, 5000, nullptr);
+    platform::CloseProcessHandle(handle);
+  }
+  unsetenv("VEMO_MS_PHASE_MS");
 }
 
 // Saves a picture of every page under the build directory, for a person to look at.

@@ -1,5 +1,5 @@
 // The Qt operator dialogs: answers come from the buttons pressed, the error box stays on
-// top, and a dialog asked for off the window thread never touches Qt.
+// top, and a dialog asked for off the window thread is shown on it.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <cstdlib>
 #include <functional>
+#include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "OffscreenApplication.h"
@@ -92,18 +94,43 @@ TEST_F(QtDialogsTest, InputBoxReturnsTheTextOnOkAndKeepsTheValueOnCancel) {
   EXPECT_EQ(value, "0");
 }
 
-TEST_F(QtDialogsTest, DialogsOffTheWindowThreadAnswerCancelWithoutQt) {
-  bool asked = true, input = true;
-  std::string value = "0";
-  std::thread worker([&] {
-    asked = m_Dialogs.Ask("Worker question?", "Ask");
-    m_Dialogs.ErrorBox("worker failure", "Error report");
-    input = m_Dialogs.InputBox("Input", "Query", value);
+TEST_F(QtDialogsTest, ADialogOfAnotherThreadIsShownOnTheWindowThreadUntilTheWindowCloses) {
+  QWidget window;
+  m_Dialogs.SetOwner(&window);
+  QString shownText;
+  WhenShown([&](QWidget* dialog) {
+    shownText = static_cast<QMessageBox*>(dialog)->text();
+    Press(dialog, QMessageBox::Ok);
   });
+  std::atomic<int> answer{-1};
+  std::thread worker([&] { answer = m_Dialogs.Ask("Worker question?", "Start Ask") ? 1 : 0; });
+  while (answer.load() < 0) QApplication::processEvents(QEventLoop::AllEvents, 10);
   worker.join();
+  EXPECT_EQ(answer.load(), 1);
+  EXPECT_EQ(shownText, "Worker question?");
+
+  // A worker still waiting when the window closes gets Cancel, and so does any later one:
+  // nobody waits for a window that no longer answers.
+  std::atomic<bool> waiting{false}, done{false};
+  bool asked = true;
+  std::thread late([&] {
+    waiting = true;
+    asked = m_Dialogs.Ask("Nobody answers?", "Start Ask");
+    done = true;
+  });
+  while (!waiting.load()) std::this_thread::yield();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  m_Dialogs.ReleaseWaitingCallers();
+  late.join();
+  EXPECT_TRUE(done.load());
   EXPECT_FALSE(asked);
-  EXPECT_FALSE(input);
+  std::string value = "0";
+  std::thread after([&] { asked = m_Dialogs.InputBox("Input", "Query", value); });
+  after.join();
+  EXPECT_FALSE(asked);
   EXPECT_EQ(value, "0");
+  QApplication::processEvents();  // the queued dialog of the released worker is never shown
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "../registry/RegistryTestSupport.h"
+#include "../support/TestSupport.h"
 #include "../support/RecordingLog.h"
 #include "components/GameDataComponent.h"
 #include "platform/library.h"

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "../registry/RegistryTestSupport.h"
+#include "../support/TestSupport.h"
 #include "../support/RecordingLog.h"
 #include "CMapFileLoader.h"
 #include "TextFields.h"

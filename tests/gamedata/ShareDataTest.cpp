@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "../registry/RegistryTestSupport.h"
+#include "../support/TestSupport.h"
 #include "../support/RecordingLog.h"
 #include "CPellwyn.h"
 #include "ShareData.h"

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "../support/RecordingLog.h"
-#include "RegistryTestSupport.h"
+#include "../support/TestSupport.h"
 #include "components/GameDataComponent.h"
 #include "registry/CSharedMem.h"
 #include "registry/MapServerInfoManager.h"

@@ -6,7 +6,7 @@
 
 #include "../support/RecordingLog.h"
 #include "CMapFileLoader.h"
-#include "RegistryTestSupport.h"
+#include "../support/TestSupport.h"
 #include "registry/MapServerInfoManager.h"
 
 namespace {

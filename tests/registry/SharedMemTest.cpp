@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "RegistryTestSupport.h"
+#include "../support/TestSupport.h"
 #include "platform/debug_output.h"
 #include "platform/process.h"
 #include "platform/shared_memory.h"

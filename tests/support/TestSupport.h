@@ -1,5 +1,5 @@
-// Helpers of the registry tests: temporary directories, files, a replaceable clock and
-// waiting for a shared record to change.
+// Helpers shared by the test programs: temporary directories, files, a replaceable clock
+// and waiting with a deadline.
 #pragma once
 
 #include <stdlib.h>

@@ -1,0 +1,196 @@
+// A machine for the launching tests: a map data directory of its own with copies of the
+// map server programs and a map list, an in-memory configuration, a window without a
+// display, and a launcher over a map list of the test's own. Map servers are real
+// processes; the test kills whatever still runs when it ends.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "../support/RecordingLog.h"
+#include "../support/TestSupport.h"
+#include "common/Utils.h"
+#include "components/GameDataComponent.h"
+#include "components/IConfig.h"
+#include "launch/MapServerLauncher.h"
+#include "platform/dialogs.h"
+#include "registry/MapServerInfoManager.h"
+#include "registry/RecordAccess.h"
+#include "runtime/ThreadManager.h"
+
+// The configuration in memory: values set by the test, else the registered defaults.
+class MemoryConfig : public IConfig {
+ public:
+  void Open(const char*, const char*) override {}
+  void Apply() override { ++applied; }
+  bool GetBool(const char* key, bool fallback) override { return Value(key, fallback ? "1" : "0") == "1"; }
+  int GetInt(const char* key, int fallback) override { return std::stoi(Value(key, std::to_string(fallback))); }
+  const char* GetString(const char* key, const char* fallback) override {
+    m_Last = Value(key, fallback != nullptr ? fallback : "");
+    return m_Last.c_str();
+  }
+  double GetFloat(const char* key, double fallback) override { return std::stod(Value(key, std::to_string(fallback))); }
+  void SetBool(const char* key, bool value) override { values[key] = value ? "1" : "0"; }
+  void SetInt(const char* key, int value) override { values[key] = std::to_string(value); }
+  void SetString(const char* key, const char* value) override { values[key] = value; }
+  void SetFloat(const char* key, double value) override { values[key] = std::to_string(value); }
+  void DefaultBool(const char* key, bool value) override { defaults[key] = value ? "1" : "0"; }
+  void DefaultInt(const char* key, int value) override { defaults[key] = std::to_string(value); }
+  void DefaultString(const char* key, const char* value) override { defaults[key] = value; }
+
+  std::map<std::string, std::string> values, defaults;
+  int applied = 0;
+
+ private:
+  std::string Value(const std::string& key, const std::string& fallback) const {
+    if (auto it = values.find(key); it != values.end()) return it->second;
+    if (auto it = defaults.find(key); it != defaults.end()) return it->second;
+    return fallback;
+  }
+  std::string m_Last;
+};
+
+// Thrown by EndProcess, so that a test sees the end instead of losing its process.
+struct ProcessEnded {
+  int exitCode;
+};
+
+// The window's side, recorded.
+class TestWindow : public ILaunchWindow {
+ public:
+  void SetServiceStarted() override { startEnabled = false; }
+  bool IsStartEnabled() override { return startEnabled; }
+  void SetServerVersionText(const std::string& text) override { serverVersionText = text; }
+  void SetCaption(const std::string& text) override { caption = text; }
+  void SetMapCount(int count) override { mapCount = count; }
+  bool IsStartInCmdLineChecked() override { return startInCmdLine; }
+  void ShowStatePage() override { ++statePageShown; }
+  void ProcessMessages() override {
+    ++messagesProcessed;
+    if (onProcessMessages) onProcessMessages();
+  }
+  bool IsClosing() override { return closing; }
+  [[noreturn]] void EndProcess(int exitCode) override { throw ProcessEnded{exitCode}; }
+
+  bool startEnabled = true;
+  bool startInCmdLine = true;
+  bool closing = false;
+  std::string serverVersionText, caption;
+  int mapCount = -1;
+  int statePageShown = 0;
+  int messagesProcessed = 0;
+  std::function<void()> onProcessMessages;
+};
+
+// What "Start" hands to the status link, recorded.
+class TestHooks : public IServiceHooks {
+ public:
+  bool IsNetCoreLoaded() override { return netCoreLoaded; }
+  void SetLineId(int id) override { lineId = id; }
+  int GetLineId() override { return lineId; }
+  bool netCoreLoaded = false;
+  int lineId = 0;
+};
+
+// One machine: map data directory, programs, map list, configuration and launcher.
+class LaunchMachine {
+ public:
+  explicit LaunchMachine(const std::string& stem) : m_Server(UniqueName(stem)) {
+    namespace fs = std::filesystem;
+    mapDataDir = m_Dir.Path() + "MapServerData/";
+    fs::create_directories(mapDataDir + "Map");
+    fs::create_directories(mapDataDir + "MapServerConfig");
+    // Copies, not links: a map server writes its log beside the file it runs from.
+    for (const char* program : {"VemoMapServer", "VemoMapServerDM"})
+      fs::copy_file(std::string(VEMO_BIN_DIR) + "MapServerData/" + program, mapDataDir + program);
+    config.DefaultBool("cbOpenInCMDLine", true);
+    config.DefaultString("edtScriptPath", (mapDataDir + "Script/").c_str());
+    config.DefaultString("edt_ip", "127.0.0.1");
+    config.DefaultInt("edt_port", 19001);
+    platform::SetDialogs(&dialogs);
+  }
+  ~LaunchMachine() {
+    launcher.reset();  // stops the workers first
+    threads.StopAll();
+    KillMapServers();
+    platform::SetDialogs(nullptr);
+  }
+
+  // Writes the map list: one map a line as (map id, map manager number).
+  void WriteMaps(const std::vector<std::pair<int, int>>& maps) {
+    std::string text;
+    for (const auto& [id, managerNum] : maps)
+      text += std::to_string(id) + "\t" + m_Server + "\t\"Map " + std::to_string(id) + "\"\t" + std::to_string(id) +
+              "\t1\t500\t0\t3\t" + std::to_string(managerNum) + "\n";
+    m_Dir.Write("MapServerData/Map/MapID.txt", text);
+  }
+
+  MapServerLauncher& Launcher(std::vector<std::string> arguments = {}) {
+    if (!launcher) {
+      MapServerLauncher::Settings settings;
+      settings.Config = &config;
+      settings.Window = &window;
+      settings.Hooks = &hooks;
+      settings.Maps = &maps;
+      settings.Threads = &threads;
+      settings.MapDataDir = mapDataDir;
+      settings.Arguments = std::move(arguments);
+      launcher = std::make_unique<MapServerLauncher>(settings);
+    }
+    return *launcher;
+  }
+
+  tagMapServerData& Record(int position) { return *maps.GetMapInfo(position)->GetShareData(); }
+  uint32_t Pid(int position) { return record::ProcessId(Record(position)); }
+  bool WaitForState(int position, int state, int timeoutMs = 10000) {
+    return WaitUntil([&] { return record::State(Record(position)) == state; }, timeoutMs);
+  }
+  bool WaitAllRunning(int timeoutMs = 15000) {
+    for (int i = 0; i < maps.GetMapInfoCount(); ++i)
+      if (!WaitForState(i, msRunning, timeoutMs)) return false;
+    return true;
+  }
+  // The log of the map server that served `position` in process `pid`.
+  std::string MapServerLog(int position, uint32_t pid) {
+    return LaunchMachine::ReadText(mapDataDir + "Log/" + maps.GetMapInfo(position)->GetMapData().GetKey() + "_" +
+                                   std::to_string(pid) + ".log");
+  }
+  static std::string ReadText(const std::string& path) {
+    std::string text;
+    ReadWholeFile(path, text);
+    return text;
+  }
+
+  void KillMapServers() {
+    for (int i = 0; i < maps.GetMapInfoCount(); ++i) {
+      const int handle = maps.GetMapInfo(i)->GetProcessInfo().ProcessHandle;
+      if (handle != 0 && platform::TerminateProcess(handle, -1)) platform::WaitForProcess(handle, 5000, nullptr);
+    }
+    for (const int handle : extraHandles)
+      if (platform::TerminateProcess(handle, -1)) platform::WaitForProcess(handle, 5000, nullptr);
+  }
+
+  const std::string& Server() const { return m_Server; }
+  const std::string& Dir() const { return m_Dir.Path(); }
+
+  TempDir m_Dir;
+  std::string mapDataDir;
+  MemoryConfig config;
+  TestWindow window;
+  TestHooks hooks;
+  platform::ScriptedDialogs dialogs;
+  MapServerInfoManager maps{1};
+  ThreadManager threads;
+  std::unique_ptr<MapServerLauncher> launcher;
+  std::vector<int> extraHandles;  // processes a test started besides map servers
+
+ private:
+  std::string m_Server;
+};
