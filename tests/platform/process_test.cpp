@@ -168,6 +168,19 @@ TEST(ProcessTest, ZombieIsNeverAliveAndIsReaped) {
   CloseProcessHandle(handle);
 }
 
+TEST(ProcessTest, AChildThatThisLayerDidNotStartIsNeverReapedByIt) {
+  // A child of another part of the program (a library's own helper): its exit status is
+  // its owner's, so the liveness test must leave the zombie alone.
+  const pid_t child = fork();
+  if (child == 0) _exit(7);
+  ASSERT_GT(child, 0);
+  for (int i = 0; i < 1000 && ProcState(static_cast<uint32_t>(child)) != 'Z'; ++i) SleepMs(10);
+  EXPECT_FALSE(IsProcessAlive(static_cast<uint32_t>(child)));
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child) << "the liveness test reaped a child that was not its own";
+  EXPECT_EQ(WEXITSTATUS(status), 7);
+}
+
 TEST(ProcessTest, HandleOfAReapedChildNeverSignalsItsPidsNextOwner) {
   peer::Process old("sleep 60000");
   const int oldHandle = old.handle;
