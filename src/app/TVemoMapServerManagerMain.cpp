@@ -1,6 +1,7 @@
 #include "app/TVemoMapServerManagerMain.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QFont>
 #include <QGuiApplication>
@@ -216,8 +217,16 @@ void TVemoMapServerManagerMain::FormDestroy() {
   m_InstanceSegment.Close();
 }
 
+void TVemoMapServerManagerMain::CloseWithoutQuestion(int signalNumber) {
+  LogObject()->TraceWarn("TVemoMapServerManagerMain: signal %d, closing without the question", signalNumber);
+  m_CloseWithoutQuestion = true;
+  FormClose();
+  close();
+  QCoreApplication::quit();
+}
+
 void TVemoMapServerManagerMain::closeEvent(QCloseEvent* event) {
-  if (!FormCloseQuery()) {
+  if (!m_CloseWithoutQuestion && !FormCloseQuery()) {
     event->ignore();
     return;
   }

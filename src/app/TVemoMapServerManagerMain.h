@@ -67,6 +67,9 @@ class TVemoMapServerManagerMain : public QMainWindow, private ILaunchWindow {
   void FormClose();
   // The destruction steps (also run by the destructor, once).
   void FormDestroy();
+  // A termination signal: the close steps without the question, then the message loop
+  // ends. Map servers are left running, as on any close.
+  void CloseWithoutQuestion(int signalNumber);
 
   // The window messages of the bus.
   void WndMethod(const platform::BusMessage& message);
@@ -219,6 +222,7 @@ class TVemoMapServerManagerMain : public QMainWindow, private ILaunchWindow {
   bool m_Destroyed = false;
   bool m_Closed = false;
   bool m_Closing = false;
+  bool m_CloseWithoutQuestion = false;
   std::unique_ptr<IServiceHooks> m_ServiceHooks;
   std::unique_ptr<MapServerLauncher> m_Launcher;
 

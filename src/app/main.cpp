@@ -1,6 +1,7 @@
 // The manager's entry: installs crash reporting, creates the main window, runs its
 // start-up sequence and then the message loop until the window closes.
 #include <QApplication>
+#include <QSocketNotifier>
 #include <QStringList>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include "platform/dialogs.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/termination_signals.h"
 
 namespace {
 
@@ -38,6 +40,10 @@ int main(int argc, char* argv[]) {
   app::QtDialogs dialogs;
   platform::SetDialogs(&dialogs);
 
+  // SIGTERM, SIGINT and SIGHUP close the window in order, without the question, from the
+  // event loop; until it runs they wait in the pipe.
+  const int signalFd = platform::WatchTerminationSignals();
+
   int exitCode = 0;
   {
     TVemoMapServerManagerMain window;
@@ -49,6 +55,11 @@ int main(int argc, char* argv[]) {
     using Kind = TVemoMapServerManagerMain::StartupOutcome::Kind;
     if (outcome.kind == Kind::EndProcess) EndProcess(outcome.exitCode);
     if (outcome.kind == Kind::Running) {
+      QSocketNotifier signalNotifier(signalFd, QSocketNotifier::Read);
+      signalNotifier.setEnabled(signalFd >= 0);
+      QObject::connect(&signalNotifier, &QSocketNotifier::activated, &window, [&window] {
+        if (const int sig = platform::TakeTerminationSignal()) window.CloseWithoutQuestion(sig);
+      });
       window.show();
       exitCode = QApplication::exec();
     } else {
@@ -57,5 +68,7 @@ int main(int argc, char* argv[]) {
     dialogs.SetOwner(nullptr);
   }
   platform::SetDialogs(nullptr);
+  // The last lines reach the log file before the process ends.
+  ReleaseLogObject();
   return exitCode;
 }

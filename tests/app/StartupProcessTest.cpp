@@ -2,6 +2,7 @@
 // crash-reporting query, the single-instance rule, and start-up failures with their
 // texts and exit codes.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <string>
@@ -49,6 +50,26 @@ TEST(StartupProcessTest, ASecondManagerWithTheSameSignRaisesTheFirstAndEnds) {
       << machine.Log();
   EXPECT_TRUE(machine.IsRunning(first));
   EXPECT_EQ(machine.CountLog(kStarted), 1u);
+}
+
+TEST(StartupProcessTest, TerminationSignalsCloseInOrderWithoutTheQuestion) {
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    ManagerMachine machine;
+    const std::string sign = UniqueSign("signal");
+    WriteSign(machine, sign);
+    const pid_t pid = machine.Start();
+    ASSERT_TRUE(machine.WaitForLog(kStarted)) << machine.Stderr(0);
+    ASSERT_EQ(kill(pid, sig), 0);
+    EXPECT_EQ(machine.WaitExit(pid), 0) << "signal " << sig << ": " << machine.Stderr(0);
+    EXPECT_EQ(machine.CountLog("signal " + std::to_string(sig) + ", closing without the question"), 1u)
+        << machine.Log();
+    EXPECT_EQ(machine.Stderr(0).find("CloseProc?"), std::string::npos) << "the operator was asked";
+    // The instance segment went with the window: the sign is free again.
+    const pid_t next = machine.Start();
+    for (int i = 0; i < 400 && machine.CountLog(kStarted) < 2; ++i) usleep(50000);
+    EXPECT_EQ(machine.CountLog(kStarted), 2u) << machine.Stderr(1);
+    EXPECT_TRUE(machine.IsRunning(next));
+  }
 }
 
 TEST(StartupProcessTest, DifferentSignsRunSideBySide) {
