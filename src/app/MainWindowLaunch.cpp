@@ -24,6 +24,14 @@ void TVemoMapServerManagerMain::ConnectLaunchControls() {
   connect(btMiniOpenAll, &QPushButton::clicked, this, &TVemoMapServerManagerMain::btMiniOpenAllClick);
   connect(btMiniCloseAll, &QPushButton::clicked, this, &TVemoMapServerManagerMain::btMiniCloseAllClick);
   connect(tmReconnectCheck, &QTimer::timeout, this, &TVemoMapServerManagerMain::tmReconnectCheckTimer);
+  // The restart of map servers that ended by themselves, when "RestartExitedMaps" is set.
+  tmRestartCheck = new QTimer(this);
+  tmRestartCheck->setObjectName("tmRestartCheck");
+  tmRestartCheck->setInterval(1000);
+  connect(tmRestartCheck, &QTimer::timeout, this, [this] {
+    if (m_Launcher) m_Launcher->SuperviseExits();
+  });
+  tmRestartCheck->start();
 }
 
 void TVemoMapServerManagerMain::CreateLauncher(const QStringList& arguments) {

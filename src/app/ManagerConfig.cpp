@@ -29,6 +29,12 @@ void RegisterConfigDefaults(IConfig& config, const std::string& exeDir) {
   config.DefaultString("edtSSIP", "127.0.0.1");
   config.DefaultInt("edtSSPort", 21888);
   config.DefaultString("edtMutexSign", "MapServerManager");
+  // Operating on Linux without an operator at the window; all off by default.
+  config.DefaultBool("AutoConnectStatusServer", false);
+  config.DefaultInt("MetricsPort", 0);
+  config.DefaultString("MetricsAddress", "127.0.0.1");
+  config.DefaultBool("RestartExitedMaps", false);
+  config.DefaultInt("RestartsPerMinute", 30);
 }
 
 }  // namespace app

@@ -181,6 +181,7 @@ class TVemoMapServerManagerMain : public QMainWindow, private ILaunchWindow {
   QTimer* ttTimer = nullptr;           // refresh, 1000 ms, enabled at the end of start-up
   QTimer* tmReconnectCheck = nullptr;  // reconnect check, 10000 ms, always enabled
   QTimer* tmProcessLauncher = nullptr;  // process launcher, 500 ms, off until launch control runs
+  QTimer* tmRestartCheck = nullptr;     // restarts of exited map servers, 1000 ms
 
  protected:
   void closeEvent(QCloseEvent* event) override;

@@ -320,9 +320,15 @@ bool MapServerLauncher::LaunchMap(MapServerInfo& info, tagMapServerData& data, b
   // the next start of all map servers.
   const platform::ProcessInformation process = RunProcess(commandLine, m_MapDataDir, SW_SHOWNORMAL, false);
   record::Store(data.MainThreadId, process.ThreadId);
+  info.SetExitExpected(false);
   info.SetProcessInfo(process);
   record::SetProcessId(data, process.ProcessId);
   return process.ProcessId != 0;
+}
+
+bool MapServerLauncher::KillProcess(MapServerInfo& info) const {
+  info.SetExitExpected(true);
+  return m_Processes.KillProcess(info);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -366,6 +372,7 @@ bool MapServerLauncher::CloseClaimed(bool ask, MapServerInfo* info) {
     return false;
 
   record::WriteScriptCmd(*data, kCloseScript);
+  info->SetExitExpected(true);
   record::PostCloseRequest(*data);
 
   {
@@ -378,7 +385,7 @@ bool MapServerLauncher::CloseClaimed(bool ask, MapServerInfo* info) {
       if (m_Window->IsClosing()) return false;
     }
   }
-  m_Processes.KillProcess(*info);
+  KillProcess(*info);
   m_Window->ProcessMessages();
   record::SetProcessId(*data, 0);
   return true;
@@ -394,7 +401,9 @@ void MapServerLauncher::CloseAllServers() {
   for (int i = 0; i < m_Maps->GetMapInfoCount(); ++i) {
     MapServerInfo* info = m_Maps->GetMapInfo(i);
     tagMapServerData* data = info->GetShareData();
-    if (data != nullptr && m_Processes.IsAlive(*info)) record::PostCloseRequest(*data);
+    if (data == nullptr || !m_Processes.IsAlive(*info)) continue;
+    info->SetExitExpected(true);
+    record::PostCloseRequest(*data);
   }
 }
 
@@ -407,7 +416,7 @@ void MapServerLauncher::KillAllServers() {
     for (int i = 0; i < m_Maps->GetMapInfoCount() && !m_Window->IsClosing(); ++i) {
       MapServerInfo* info = m_Maps->GetMapInfo(i);
       if (info->GetShareData() == nullptr || !m_Processes.IsAlive(*info)) continue;
-      m_Processes.KillProcess(*info);
+      KillProcess(*info);
       m_Window->ProcessMessages();
     }
   }
@@ -426,7 +435,9 @@ void MapServerLauncher::StopAllServers() {
   for (int i = 0; i < m_Maps->GetMapInfoCount(); ++i) {
     MapServerInfo* info = m_Maps->GetMapInfo(i);
     tagMapServerData* data = info->GetShareData();
-    if (data != nullptr && m_Processes.IsAlive(*info)) record::PostCloseRequest(*data);
+    if (data == nullptr || !m_Processes.IsAlive(*info)) continue;
+    info->SetExitExpected(true);
+    record::PostCloseRequest(*data);
   }
 }
 
@@ -478,6 +489,7 @@ void MapServerLauncher::MiniOpenAll() {
 }
 
 void MapServerLauncher::MiniCloseAll() {
+  for (int i = 0; i < m_Maps->GetMapInfoCount(); ++i) m_Maps->GetMapInfo(i)->SetExitExpected(true);
   {
     WaitScope wait(*this);
     for (int i = 0; i < m_SingleServerList.Count(); ++i) {
@@ -501,8 +513,51 @@ void MapServerLauncher::ProcessDisconnectCheck() {
     if (data == nullptr || record::State(*data) != msDisconnected) continue;
     LogObject()->TraceDebug("TVemoMapServerManagerMain::ProcessDisconnectCheck Restart Map index = %d", i);
     StartOneServer(i, false);
+    m_Restarts.NoteRestart(m_Maps->GetMapInfo(i)->GetMapData().GetMapID(), ExitedMapRestarts::rrDisconnected,
+                           platform::GetTickCount());
   }
   m_InDisconnectCheck = false;
+}
+
+void MapServerLauncher::SuperviseExits() {
+  if (!m_ServiceStarted || !m_Config->GetBool("RestartExitedMaps", false)) return;
+  const int perMinute = m_Config->GetInt("RestartsPerMinute", 30);
+  for (int i = 0; i < m_Maps->GetMapInfoCount() && !m_Window->IsClosing(); ++i) {
+    MapServerInfo* info = m_Maps->GetMapInfo(i);
+    tagMapServerData* data = info->GetShareData();
+    if (data == nullptr || info->GetActive() == 0) continue;
+    const int mapId = info->GetMapData().GetMapID();
+    const uint32_t now = platform::GetTickCount();
+    const platform::ProcessInformation process = info->GetProcessInfo();
+    const uint32_t pid = record::ProcessId(*data);
+    // Only a process this run launched or adopted for the map, and still the record's.
+    if (process.ProcessHandle == 0 || pid == 0 || process.ProcessId != pid) continue;
+    if (platform::IsProcessHandleRunning(process.ProcessHandle)) {
+      m_Restarts.NoteRunning(mapId, pid, now);
+      continue;
+    }
+    if (info->IsExitExpected()) continue;
+    int exitCode = 0;
+    platform::WaitForProcess(process.ProcessHandle, 0, &exitCode);
+    if (const uint32_t delay = m_Restarts.NoteExited(mapId, now))
+      LogObject()->LogWarn("MapServerLauncher::SuperviseExits map %s: map server %u ended by itself (exit code %d); "
+                           "restart in %u ms",
+                           info->GetMapData().GetKey().c_str(), pid, exitCode, delay);
+    if (!m_Restarts.RestartDue(mapId, now, perMinute)) continue;
+    MapClaim claim(info);
+    if (!claim.Held()) continue;
+    record::Zero(*data);
+    m_OpenInCmdLine.store(m_Window->IsStartInCmdLineChecked());
+    const char* scriptPath = m_Config->GetString("edtScriptPath", "");
+    const bool launched =
+        LaunchMap(*info, *data, m_Config->GetBool("cbDebugModule", false), scriptPath != nullptr ? scriptPath : "");
+    m_Restarts.NoteRestart(mapId, ExitedMapRestarts::rrExited, now);
+    LogObject()->LogWarn("MapServerLauncher::SuperviseExits map %s restarted (reason %s): %s",
+                         info->GetMapData().GetKey().c_str(), ExitedMapRestarts::ReasonName(ExitedMapRestarts::rrExited),
+                         (launched ? "map server " + std::to_string(record::ProcessId(*data)) + " started"
+                                   : std::string("launch failed"))
+                             .c_str());
+  }
 }
 
 void MapServerLauncher::ApplyHeartbeatRule() {

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "common/AIndexList.h"
+#include "launch/ExitedMapRestarts.h"
 #include "launch/ILaunchWindow.h"
 #include "launch/MapServerProcesses.h"
 #include "launch/tagOpenParam.h"
@@ -90,6 +91,11 @@ class MapServerLauncher {
   void MiniCloseAll();
   // The reconnect check: restarts the map servers whose record says "disconnected".
   void ProcessDisconnectCheck();
+  // With "RestartExitedMaps" set, once a second: starts again, after their back-off, the
+  // map servers that ended by themselves (see ExitedMapRestarts.h).
+  void SuperviseExits();
+  // Restarts by map and reason (any thread).
+  const ExitedMapRestarts& Restarts() const { return m_Restarts; }
   // The heartbeat rule, once per refresh tick, for every map with a record.
   void ApplyHeartbeatRule();
   // Players online in all maps with a record.
@@ -107,7 +113,8 @@ class MapServerLauncher {
 
   // Liveness and kill of a map's map server (see MapServerProcesses.h).
   bool IsMapServerAlive(MapServerInfo& info) const { return m_Processes.IsAlive(info); }
-  bool KillProcess(MapServerInfo& info) const { return m_Processes.KillProcess(info); }
+  // A kill through here is asked for: the map is not restarted as if it had crashed.
+  bool KillProcess(MapServerInfo& info) const;
 
   // The remaining start time estimated by the start worker, in milliseconds.
   uint32_t GetRemainStartTime() const { return m_RemainStartTime.load(); }
@@ -181,5 +188,6 @@ class MapServerLauncher {
   std::string m_ControllerClass;
   std::string m_ControllerTitle;
   int m_Waiting = 0;               // window-thread waits in progress
+  ExitedMapRestarts m_Restarts;
   bool m_InDisconnectCheck = false;
 };

@@ -60,6 +60,11 @@ class MapServerInfo {
   void ReleaseClaim() { m_Claimed.store(false); }
   bool IsClaimed() const { return m_Claimed.load(); }
 
+  // Set when someone asked the map server to end (a close, a kill, the stop of the
+  // service), cleared by its next launch: an end that was asked for is no crash.
+  void SetExitExpected(bool expected) { m_ExitExpected.store(expected); }
+  bool IsExitExpected() const { return m_ExitExpected.load(); }
+
   // True the first time a record's process id is found not to be a map server of this
   // machine, so that it is logged once, not on every check.
   bool NoteRefusedProcessId(uint32_t pid) { return m_RefusedPid.exchange(pid) != pid; }
@@ -78,6 +83,7 @@ class MapServerInfo {
   std::atomic<int> m_Active{1};
   std::atomic<bool> m_Claimed{false};
   std::atomic<uint32_t> m_RefusedPid{0};
+  std::atomic<bool> m_ExitExpected{false};
   MapServerData m_MapData;
   const tagMapItem* m_MapItem;
   std::string m_DisplayName;

@@ -258,6 +258,62 @@ TEST_F(LaunchTest, CommandLinesStartAllWithoutAskingAndAutostartNotifiesTheContr
   }
 }
 
+TEST_F(LaunchTest, AServerThatCrashesOverAndOverIsRestartedAtItsBackOffAndWithinTheRateCap) {
+  LaunchMachine machine("LaunchCrashLoop");
+  setenv("VEMO_MS_FAULTS", "*:crash@0", 1);
+  machine.WriteMaps({{1, 1}});
+  machine.config.SetInt("RestartsPerMinute", 3);
+  FakeClock clock;
+  clock.now = 5000;
+  MapServerLauncher& launcher = machine.Launcher();
+  launcher.StartService();
+  launcher.StartAllServers(false);
+  MapServerInfo& info = *machine.maps.GetMapInfo(0);
+  auto crashed = [&] {
+    return WaitUntil([&] {
+      const int handle = info.GetProcessInfo().ProcessHandle;
+      return handle != 0 && !platform::IsProcessHandleRunning(handle);
+    });
+  };
+  ASSERT_TRUE(crashed());
+
+  // Off: nothing restarts, however long it waits.
+  for (int i = 0; i < 10; ++i, clock.now += 60000) launcher.SuperviseExits();
+  EXPECT_EQ(launcher.Restarts().RestartCount(1, ExitedMapRestarts::rrExited), 0u);
+
+  machine.config.SetBool("RestartExitedMaps", true);
+  std::vector<uint32_t> exits, restarts;
+  const uint32_t limit = clock.now + 200000;
+  while (restarts.size() < 4 && clock.now < limit) {
+    ASSERT_TRUE(crashed());
+    if (exits.size() == restarts.size()) exits.push_back(clock.now);  // noted by this check
+    launcher.SuperviseExits();
+    if (launcher.Restarts().RestartCount(1, ExitedMapRestarts::rrExited) > restarts.size())
+      restarts.push_back(clock.now);
+    else
+      clock.now += 250;
+  }
+  ASSERT_EQ(restarts.size(), 4u);
+  EXPECT_EQ(restarts[0] - exits[0], 1000u);
+  EXPECT_EQ(restarts[1] - exits[1], 2000u);
+  EXPECT_EQ(restarts[2] - exits[2], 4000u);
+  // The fourth was due 8 s after its crash but waited until the first restart left the minute.
+  EXPECT_GE(restarts[3] - exits[3], 8000u);
+  EXPECT_GE(restarts[3] - restarts[0], 60000u);
+  EXPECT_LT(restarts[3] - restarts[0], 60000u + 250u);
+  std::size_t logged = 0;
+  for (const auto& line : m_Log.Texts(llWarn)) logged += line.find("restarted (reason exited)") != std::string::npos;
+  EXPECT_EQ(logged, 4u);
+
+  // An end that was asked for is no crash: a kill by the operator is not restarted.
+  ASSERT_TRUE(crashed());
+  launcher.SuperviseExits();
+  info.SetExitExpected(true);
+  clock.now += 10 * 60000;
+  launcher.SuperviseExits();
+  EXPECT_EQ(launcher.Restarts().RestartCount(1, ExitedMapRestarts::rrExited), 4u);
+}
+
 // The line-information script is a shell script of the test, run as the manager runs it.
 class LineInformationTest : public LaunchTest {
  protected:
