@@ -1,6 +1,7 @@
 #include "app/OptionalSubsystems.h"
 
 #include "components/LogComponent.h"
+#include "launch/LaunchControl.h"
 
 namespace app {
 namespace {
@@ -17,9 +18,11 @@ void CreateLogLights(QWidget* owner, QWidget* panel) {
   Skipped("the log lights panel");
 }
 
-bool InitLaunchControl() {
-  Skipped("the launch-control component");
-  return false;
+bool InitLaunchControl(MapServerLauncher* launcher, ILaunchWindow* window) {
+  launchcontrol::Bind(launcher, window);
+  return launchcontrol::Init();
 }
+
+void ReleaseLaunchControl() { launchcontrol::Release(); }
 
 }  // namespace app

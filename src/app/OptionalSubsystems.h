@@ -4,6 +4,8 @@
 // so that the gap shows in the log.
 #pragma once
 
+class ILaunchWindow;
+class MapServerLauncher;
 class QWidget;
 
 namespace app {
@@ -11,7 +13,11 @@ namespace app {
 // Builds the log lights strip on `panel`, owned by `owner`.
 void CreateLogLights(QWidget* owner, QWidget* panel);
 
-// Initialises the launch-control component; true when it runs (the window then polls it).
-bool InitLaunchControl();
+// Initialises the launch-control component ("Halvix.dll" in the current directory) with its
+// two callbacks acting on `launcher` and `window`; true when it runs (the window then polls
+// it), false after "LaunchDLL Init Fail!!".
+bool InitLaunchControl(MapServerLauncher* launcher, ILaunchWindow* window);
+// Releases the launch-control component (the window is being destroyed).
+void ReleaseLaunchControl();
 
 }  // namespace app

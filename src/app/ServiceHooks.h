@@ -3,6 +3,7 @@
 // notifications. Each subsystem that takes part answers its own operations here.
 #pragma once
 
+#include "launch/CHalvixProxy.h"
 #include "launch/ILaunchWindow.h"
 
 class TVemoMapServerManagerMain;
@@ -12,6 +13,10 @@ namespace app {
 class ServiceHooks : public IServiceHooks {
  public:
   explicit ServiceHooks(TVemoMapServerManagerMain* window) : m_Window(window) {}
+
+  // The launch-control component hears of "Start" (only while it runs).
+  void NotifyStarting() override { CHalvixProxy::GetProxy().NotifyStarting(); }
+  void NotifyStarted() override { CHalvixProxy::GetProxy().NotifyStarted(); }
 
  private:
   TVemoMapServerManagerMain* m_Window;

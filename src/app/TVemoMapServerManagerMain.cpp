@@ -15,6 +15,7 @@
 
 #include "app/ManagerConfig.h"
 #include "app/QtDialogs.h"
+#include "commands/OperatorCommands.h"
 #include "launch/MapServerLauncher.h"
 #include "app/OptionalSubsystems.h"
 #include "components/ConfigComponent.h"
@@ -59,6 +60,7 @@ TVemoMapServerManagerMain::TVemoMapServerManagerMain(QWidget* parent) : QMainWin
   CreateControls();
   connect(btApply, &QPushButton::clicked, this, &TVemoMapServerManagerMain::btApplyClick);
   ConnectLaunchControls();
+  ConnectCommandControls();
 
   // Client area 899 x 541, centred on the screen.
   resize(899, 541);
@@ -185,7 +187,7 @@ TVemoMapServerManagerMain::StartupOutcome TVemoMapServerManagerMain::FormCreate(
   app::CreateLogLights(this, pnlMapLogLights);
   m_SelectedCell = -1;
 
-  if (app::InitLaunchControl()) tmProcessLauncher->start();
+  if (app::InitLaunchControl(m_Launcher.get(), this)) tmProcessLauncher->start();
 
   ttTimer->start();
   log->TraceInfo("TVemoMapServerManagerMain::FormCreate done, window %u waits for Start", Handle());
@@ -210,6 +212,7 @@ void TVemoMapServerManagerMain::FormClose() {
 void TVemoMapServerManagerMain::FormDestroy() {
   if (m_Destroyed) return;
   m_Destroyed = true;
+  app::ReleaseLaunchControl();
   if (m_GameDataLoaded) {
     UnloadGameDataComponent();
     m_GameDataLoaded = false;
@@ -269,8 +272,7 @@ void TVemoMapServerManagerMain::OnBusMessage(const platform::BusMessage& message
 
 void TVemoMapServerManagerMain::WndMethod(const platform::BusMessage& message) {
   if (message.kind == platform::BusMessage::Kind::CopyData) {
-    LogObject()->TraceDebug("TVemoMapServerManagerMain::WndMethod WM_COPYDATA %u (%zu bytes) ignored",
-                            message.Msg, message.Data.size());
+    OnCopyData(message);
     return;
   }
   switch (message.Msg) {

@@ -14,6 +14,7 @@
 
 class CPySysGameData;
 class MapServerLauncher;
+class OperatorCommands;
 class IConfig;
 class QAction;
 class QCheckBox;
@@ -86,6 +87,24 @@ class TVemoMapServerManagerMain : public QMainWindow, private ILaunchWindow {
   void btMiniOpenAllClick();
   void btMiniCloseAllClick();
   void tmReconnectCheckTimer();
+  // Operator commands and window messages (MainWindowCommands.cpp): each handler passes
+  // its control's state to OperatorCommands.
+  void niStartSelectClick();
+  void niCloseMapServerClick();
+  void niResetLogCountClick();
+  void miBrindTopWndClick();
+  void niHideAllClick();
+  void miStartRestartMapClick();
+  void btnBrowseScriptPathClick();
+  void cbDebugModuleMouseUp();
+  void btOutPutMsgClick();
+  void btnTestEurekaLogClick();
+  void btRunScriptClick();
+  void tmProcessLauncherTimer();
+  // The commands; null until the launcher exists.
+  OperatorCommands* Commands();
+  // The selected row of the map list view, -1 when none.
+  int SelectedMapPosition() const;
   // The launcher; null until start-up has set the map data directory.
   MapServerLauncher* Launcher() const { return m_Launcher.get(); }
   // True once the window has begun to close.
@@ -200,6 +219,10 @@ class TVemoMapServerManagerMain : public QMainWindow, private ILaunchWindow {
   void OpenBus();
   void OnBusMessage(const platform::BusMessage& message);
 
+  // Commands (MainWindowCommands.cpp).
+  void ConnectCommandControls();
+  void OnCopyData(const platform::BusMessage& message);
+
   // Launching (MainWindowLaunch.cpp).
   void ConnectLaunchControls();
   void CreateLauncher(const QStringList& arguments);
@@ -226,6 +249,7 @@ class TVemoMapServerManagerMain : public QMainWindow, private ILaunchWindow {
   bool m_CloseWithoutQuestion = false;
   std::unique_ptr<IServiceHooks> m_ServiceHooks;
   std::unique_ptr<MapServerLauncher> m_Launcher;
+  std::unique_ptr<OperatorCommands> m_Commands;
 
   std::unique_ptr<platform::BusEndpoint> m_Bus;
   QSocketNotifier* m_BusNotifier = nullptr;

@@ -318,15 +318,61 @@ namespace {
 // GBK lead bytes: a lead byte and the byte after it form one double-byte character.
 inline bool IsGbkLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
 
+// The length of the well-formed UTF-8 sequence at text[i] (1 to 4), or 0 when the bytes
+// there are not one (overlong forms, surrogates and values past U+10FFFF are not).
+std::size_t Utf8SequenceLength(const std::string& text, std::size_t i) {
+  const auto at = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char c = at(i);
+  if (c < 0x80) return 1;
+  std::size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;  // the allowed range of the second byte
+  if (c >= 0xC2 && c <= 0xDF) {
+    length = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    length = 3;
+    if (c == 0xE0) low = 0xA0;
+    if (c == 0xED) high = 0x9F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    length = 4;
+    if (c == 0xF0) low = 0x90;
+    if (c == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (i + length > text.size()) return 0;
+  if (at(i + 1) < low || at(i + 1) > high) return 0;
+  for (std::size_t k = 2; k < length; ++k)
+    if (at(i + k) < 0x80 || at(i + k) > 0xBF) return 0;
+  return length;
+}
+
+// The rule for multi-byte characters: a text that is well-formed UTF-8 as a whole (the
+// project's own texts) is stepped by UTF-8 characters, so no byte of one of its characters
+// is ever taken as a GBK lead byte; any other text is stepped by GBK double-byte characters.
+// Texts of ASCII only read the same either way.
+bool IsWellFormedUtf8(const std::string& text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t length = Utf8SequenceLength(text, i);
+    if (length == 0) return false;
+    i += length;
+  }
+  return true;
+}
+
 // The 0-based byte offset of the first occurrence of `part` that starts on a character
 // boundary within the first line of text[from..] (the line feed itself included), or npos.
-// A double-byte character is one unit, so neither of its bytes starts a match.
-std::size_t FindOnFirstLine(const std::string& text, std::size_t from, const std::string& part) {
+// A multi-byte character is one unit, so none of its bytes starts a match. `from` lies on a
+// character boundary.
+std::size_t FindOnFirstLine(const std::string& text, std::size_t from, const std::string& part, bool utf8) {
   if (part.empty()) return std::string::npos;
   std::size_t i = from;
   while (i < text.size()) {
     auto c = static_cast<unsigned char>(text[i]);
-    if (IsGbkLeadByte(c) && i + 1 < text.size()) {
+    if (utf8 && c >= 0x80) {
+      i += Utf8SequenceLength(text, i);
+      continue;
+    }
+    if (!utf8 && IsGbkLeadByte(c) && i + 1 < text.size()) {
       i += 2;
       continue;
     }
@@ -340,7 +386,7 @@ std::size_t FindOnFirstLine(const std::string& text, std::size_t from, const std
 }  // namespace
 
 int CharPos(const std::string& text, char ch) {
-  std::size_t at = FindOnFirstLine(text, 0, std::string(1, ch));
+  std::size_t at = FindOnFirstLine(text, 0, std::string(1, ch), IsWellFormedUtf8(text));
   return at == std::string::npos ? 0 : static_cast<int>(at + 1);
 }
 
@@ -351,8 +397,9 @@ void SplitText(std::string text, const std::string& separator, std::vector<std::
   list.clear();
   std::size_t start = 0;
   std::size_t searchFrom = 0;
+  const bool utf8 = IsWellFormedUtf8(text);
   for (;;) {
-    std::size_t at = FindOnFirstLine(text, searchFrom, separator);
+    std::size_t at = FindOnFirstLine(text, searchFrom, separator, utf8);
     if (at == std::string::npos) break;
     list.push_back(text.substr(start, at - start));
     start = at + separator.size();

@@ -39,8 +39,9 @@ void WriteWord(void* buffer, int& cursor, uint16_t value);
 void WriteDword(void* buffer, int& cursor, uint32_t value);
 void WriteBytes(void* buffer, int& cursor, const void* in, int count);
 
-// 1-based byte position of the first `ch` on the first line of `text` (double-byte GBK
-// characters are units, so a trail byte never matches), or 0.
+// 1-based byte position of the first `ch` on the first line of `text`, or 0. Multi-byte
+// characters are units, so none of their bytes matches: a text that is well-formed UTF-8
+// is read as UTF-8, any other text as GBK (a lead byte 0x81-0xFE and the byte after it).
 int CharPos(const std::string& text, char ch);
 // Splits at `separator`, always adding what remains at the end (even when empty).
 void SplitText(std::string text, const std::string& separator, std::vector<std::string>& list);

@@ -16,6 +16,10 @@ void* LoadLibrary(const std::string& name, int* errorCode = nullptr);
 // Null with `*errorCode` = kErrorProcNotFound when the symbol is not exported.
 void* GetProcAddress(void* library, const char* symbol, int* errorCode = nullptr);
 void FreeLibrary(void* library);
+// The handle of a library that this process has loaded already (by logical name, beside the
+// executable or through the search order), without loading it; null when it is not loaded.
+// The caller releases the handle with FreeLibrary.
+void* GetLoadedLibrary(const std::string& name);
 // The dynamic loader's last error text of this thread.
 std::string LastLibraryError();
 

@@ -80,6 +80,16 @@ void FreeLibrary(void* library) {
   if (library != nullptr) dlclose(library);
 }
 
+void* GetLoadedLibrary(const std::string& name) {
+  const std::string file = LogicalFileName(name);
+  if (file.empty()) return nullptr;
+  void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_NOLOAD);
+  if (handle == nullptr && file.find('/') == std::string::npos)
+    handle = dlopen((ExeDir() + file).c_str(), RTLD_NOW | RTLD_NOLOAD);
+  dlerror();
+  return handle;
+}
+
 std::string LastLibraryError() { return t_lastError; }
 
 }  // namespace platform

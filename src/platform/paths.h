@@ -15,6 +15,10 @@ std::string ExeDir();
 // Tests and tools may pretend the executable lives elsewhere; "" restores the real one.
 void SetExeDirForTesting(const std::string& dir);
 
+// The process's current directory as it is at the moment of the call (no trailing "/");
+// "" when it cannot be read (removed, or not reachable).
+std::string CurrentDirectory();
+
 // "Name.dll" -> "libName.so", "Name.pyd" -> "Name.so", "Name.exe" -> "Name";
 // any directory part is kept, "\" becomes "/". Other names are returned with "\" mapped only.
 std::string LogicalFileName(const std::string& name);

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 namespace platform {
@@ -54,6 +55,13 @@ std::string ExeDir() {
 void SetExeDirForTesting(const std::string& dir) {
   std::lock_guard<std::mutex> lock(g_exeDirMutex);
   g_exeDirOverride = dir.empty() ? std::string() : WithTrailingSlash(dir);
+}
+
+std::string CurrentDirectory() {
+  std::string buffer(4096, '\0');
+  if (getcwd(buffer.data(), buffer.size()) == nullptr) return std::string();
+  buffer.resize(std::strlen(buffer.c_str()));
+  return buffer;
 }
 
 std::string NativePath(const std::string& path) {
