@@ -96,5 +96,13 @@ void TVemoMapServerManagerMain::OnCopyData(const platform::BusMessage& message) 
 }
 
 void TVemoMapServerManagerMain::tmProcessLauncherTimer() {
-  if (!launchcontrol::ProcessLauncherTick()) tmProcessLauncher->stop();
+  // The tick runs as a posted call, not inside the timer's own event: a stop that the
+  // component asks for waits with the window answering, and Qt does not fire a timer again
+  // while its event is being handled, so the component would not be polled meanwhile.
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        if (!launchcontrol::ProcessLauncherTick()) tmProcessLauncher->stop();
+      },
+      Qt::QueuedConnection);
 }

@@ -20,6 +20,7 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
+#include <QTest>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -29,6 +30,7 @@
 
 #include "app/ManagerConfig.h"
 #include "app/TVemoMapServerManagerMain.h"
+#include "launch/MapServerLauncher.h"
 #include "ManagerMachine.h"
 #include "OffscreenApplication.h"
 #include "components/IConfig.h"
@@ -245,14 +247,11 @@ TEST_F(MainWindowTest, BusMessagesReachWndMethodAndShowRequestsTheWindow) {
   ASSERT_TRUE(platform::SetForegroundWindow(handle));
   EXPECT_TRUE(PumpUntil([&] { return m_Window->isVisible(); }));
 
-  // Copy data is logged, and malformed or unknown traffic changes nothing.
+  // Copy data reaches the commands (103 names the controller), and malformed or unknown
+  // traffic changes nothing.
   const char text[] = "a|b";
   ASSERT_TRUE(platform::SendCopyData(handle, 103, text, 3));
-  EXPECT_TRUE(PumpUntil([&] {
-    for (const auto& line : m_Log.Texts(llDebug))
-      if (line.find("WM_COPYDATA 103") != std::string::npos) return true;
-    return false;
-  }));
+  EXPECT_TRUE(PumpUntil([&] { return m_Window->Launcher()->ControllerClass() == "a"; }));
   ASSERT_TRUE(platform::PostMessage(handle, 99999, 1, 2));
   QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
   EXPECT_TRUE(m_Window->isVisible());
@@ -317,6 +316,44 @@ TEST_F(MainWindowTest, StartAndStartAllRunTheMapsAndClosingTheWindowLeavesThemRu
     platform::CloseProcessHandle(handle);
   }
   unsetenv("VEMO_MS_PHASE_MS");
+}
+
+TEST_F(MainWindowTest, LaunchControlStepAndTheDebugModuleBox) {
+  // No "Halvix.dll" in the current directory: start-up goes on, the timer never runs.
+  ASSERT_EQ(StartWith().kind, Window::StartupOutcome::Kind::Running);
+  auto launchWarnings = [&] {
+    const std::vector<std::string> warnings = m_Log.Texts(llWarn);
+    return std::count(warnings.begin(), warnings.end(), "LaunchDLL Init Fail!!");
+  };
+  EXPECT_EQ(launchWarnings(), 1);
+  EXPECT_FALSE(m_Window->tmProcessLauncher->isActive());
+
+  // The box acts when the mouse button is released over it: Cancel clears it again.
+  m_Window->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(m_Window.get()));
+  const QPoint onBox(6, m_Window->cbDebugModule->height() / 2);  // the indicator
+  QTest::mouseClick(m_Window->cbDebugModule, Qt::LeftButton, {}, onBox);
+  ASSERT_EQ(m_Dialogs.records.size(), 1u);
+  EXPECT_EQ(m_Dialogs.records[0].text, "It Will Open Debug Module, Are You Sure?");
+  EXPECT_FALSE(m_Window->cbDebugModule->isChecked());
+  EXPECT_FALSE(m_Window->Config()->GetBool("cbDebugModule", true));
+  m_Dialogs.answers.push_back(true);
+  QTest::mouseClick(m_Window->cbDebugModule, Qt::LeftButton, {}, onBox);
+  EXPECT_TRUE(m_Window->cbDebugModule->isChecked());
+  EXPECT_TRUE(m_Window->Config()->GetBool("cbDebugModule", false));
+
+  // Started from the runnable tree, the component runs and the window polls it.
+  m_Window.reset();
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  ASSERT_EQ(chdir(VEMO_BIN_DIR), 0);
+  m_Log.Clear();
+  const auto outcome = StartWith().kind;
+  ASSERT_EQ(chdir(cwd), 0);
+  ASSERT_EQ(outcome, Window::StartupOutcome::Kind::Running);
+  EXPECT_EQ(launchWarnings(), 0);
+  EXPECT_TRUE(m_Window->tmProcessLauncher->isActive());
+  EXPECT_EQ(m_Window->tmProcessLauncher->interval(), 500);
 }
 
 // Saves a picture of every page under the build directory, for a person to look at.

@@ -127,6 +127,20 @@ TEST(CharPosTest, GbkDoubleByteCharactersAreUnits) {
   EXPECT_EQ(CharPos("\x81\nx", 'x'), 3);
 }
 
+TEST(CharPosTest, Utf8TextsAreReadAsUtf8) {
+  // "中" is E4 B8 AD: read as GBK pairs, AD would swallow the "|" after it.
+  EXPECT_EQ(CharPos("\xE4\xB8\xAD|x", '|'), 4);
+  EXPECT_EQ(CharPos("\xF0\x9F\x98\x80|", '|'), 5);
+  // A line feed after a three-byte character ends the first line.
+  EXPECT_EQ(CharPos("\xE4\xB8\xAD\nx", 'x'), 0);
+  std::vector<std::string> list;
+  SplitText("\xE5\x9C\xB0\xE5\x9B\xBE|\xE4\xB8\xAD", "|", list);  // "地图|中"
+  EXPECT_EQ(list, (std::vector<std::string>{"\xE5\x9C\xB0\xE5\x9B\xBE", "\xE4\xB8\xAD"}));
+  // A text that is not UTF-8 as a whole stays GBK: "中" in GBK (D6 D0) first, and then
+  // E4 B8 and AD 7C are two GBK characters, so that "|" is a trail byte.
+  EXPECT_EQ(CharPos("\xD6\xD0\xE4\xB8\xAD|", '|'), 0);
+}
+
 TEST(SplitTextTest, Pieces) {
   std::vector<std::string> list = {"old"};
   SplitText("a,b,", ",", list);
