@@ -22,8 +22,11 @@ if [ ! -f "$maps" ]; then
 fi
 
 export VEMO_LOG_DIR="${VEMO_LOG_DIR:-$bin/ServerLog}"
+# The manager loads its launch-control component (Halvix.dll) from the current directory:
+# it is started from build/bin, so that "HalvixClient start" works from any shell.
 cd "$bin"
 echo "demo: logs in $VEMO_LOG_DIR; configuration in $bin/VemoMapServerManager.ini"
+echo "demo: from another shell, $bin/HalvixClient start presses Start; $bin/VemoController watch shows the manager's notifications"
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
   exec ./VemoMapServerManager
 fi

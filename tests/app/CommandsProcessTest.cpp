@@ -10,6 +10,7 @@
 #include <regex>
 
 #include "ManagerMachine.h"
+#include "support/ChildProgram.h"
 #include "registry/MapServerData.h"
 #include "registry/MapServerState.h"
 #include "registry/RecordAccess.h"
@@ -23,39 +24,14 @@ struct Program {
 
 // Starts a program of the runnable tree with its output in a file of the machine.
 Program Spawn(const ManagerMachine& machine, const std::string& program, const std::vector<std::string>& args,
-          const std::string& name) {
+              const std::string& name) {
   Program run;
   run.out = machine.Dir() + name + ".out";
-  run.pid = fork();
-  if (run.pid == 0) {
-    const int fd = open(run.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(fd, 1);
-    dup2(fd, 2);
-    std::vector<std::string> all = {std::string(VEMO_BIN_DIR) + program};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
+  run.pid = SpawnProgram(std::string(VEMO_BIN_DIR) + program, args, run.out);
   return run;
 }
 
-// The exit code, or -1 when the program still runs after `timeoutMs`.
-int Finish(const Program& run, int timeoutMs = 30000) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    int status = 0;
-    if (waitpid(run.pid, &status, WNOHANG) == run.pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    if (std::chrono::steady_clock::now() >= until) {
-      kill(run.pid, SIGKILL);
-      waitpid(run.pid, nullptr, 0);
-      return -1;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-}
+int Finish(const Program& run) { return WaitProgram(run.pid); }
 
 bool Eventually(const std::function<bool()>& done, int timeoutMs = 20000) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

@@ -15,6 +15,7 @@
 #include "launch/LaunchControl.h"
 #include "platform/paths.h"
 #include "runtime/ThreadManager.h"
+#include "support/ChildProgram.h"
 #include "support/RecordingLog.h"
 
 namespace {
@@ -64,28 +65,9 @@ class LaunchControlTest : public ::testing::Test {
 
   // Starts the client with `args`; its output goes to a file of the test.
   pid_t Client(const std::vector<std::string>& args, const std::string& name) {
-    const std::string out = m_Dir.Path() + name;
-    const pid_t pid = fork();
-    if (pid == 0) {
-      const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      dup2(fd, 1);
-      dup2(fd, 2);
-      std::vector<std::string> all = {std::string(VEMO_BIN_DIR) + "HalvixClient"};
-      all.insert(all.end(), args.begin(), args.end());
-      std::vector<char*> argv;
-      for (auto& a : all) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    return pid;
+    return SpawnProgram(std::string(VEMO_BIN_DIR) + "HalvixClient", args, m_Dir.Path() + name);
   }
-  // The exit code once the process has ended, -1 while it runs.
-  static int Ended(pid_t pid) {
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) != pid) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
+  static int Ended(pid_t pid) { return ProgramExitCode(pid); }
   // Ticks the process-launcher timer, as the window does every 500 ms, until the client ends.
   int TickUntilEnded(pid_t pid) {
     for (int i = 0; i < 2000; ++i) {
