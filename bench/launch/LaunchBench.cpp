@@ -5,7 +5,8 @@
 //    records show "Running" (map servers told to skip their start-up phases);
 //  - the refresh timer meanwhile: a 100 ms Qt timer on the bench's main thread, as on the
 //    window thread, running the heartbeat rule and the CPU sample; its lateness p99;
-//  - the resident memory of the launching process with 600 maps running.
+//  - the resident memory of the launching process with 600 maps running, and of the real
+//    manager with 600 maps running.
 #include <benchmark/benchmark.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -22,7 +23,9 @@
 
 #include "../bench/support/SilentLog.h"
 #include "components/LogComponent.h"
+#include "app/ManagerMachine.h"
 #include "launch/LaunchTestSupport.h"
+#include "registry/AShareStructObj.h"
 #include "platform/process.h"
 
 extern char** environ;
@@ -31,11 +34,13 @@ namespace {
 
 constexpr int kMaps = 600;
 
-double ResidentMegabytes() {
+double ResidentMegabytesOf(uint32_t pid) {
   platform::MemoryCounters counters;
-  platform::GetMemoryCounters(platform::CurrentProcessId(), &counters);
+  platform::GetMemoryCounters(pid, &counters);
   return static_cast<double>(counters.WorkingSetSize) / 1024.0 / 1024.0;
 }
+
+double ResidentMegabytes() { return ResidentMegabytesOf(platform::CurrentProcessId()); }
 
 void KillAll(const std::vector<pid_t>& pids) {
   for (pid_t pid : pids) kill(pid, SIGKILL);
@@ -122,6 +127,57 @@ void BM_StartPass(benchmark::State& state) {
   }
 }
 
+// The real manager with a 600-map list, started from its directory with "-autolaunch" and
+// its service started by the launch-control client: its resident memory once all 600 map
+// servers run.
+void BM_ManagerResidentMemory(benchmark::State& state) {
+  for (auto _ : state) {
+    ManagerMachine machine;
+    const std::string server = UniqueName("BenchManager");
+    std::string list;
+    for (int id = 1; id <= kMaps; ++id)
+      list += std::to_string(id) + " " + server + " Map" + std::to_string(id) + " " + std::to_string(id) + " 1 500 0 0 1\n";
+    std::ofstream(machine.Dir() + "MapServerData/Map/MapID.txt") << list;
+    machine.WriteIni("[MapManager]\nedtMutexSign=\n");
+    // Launch control is loaded from the current directory: the manager starts from its own.
+    const std::filesystem::path here = std::filesystem::current_path();
+    std::filesystem::current_path(machine.Dir());
+    const pid_t manager = machine.Start({"-autolaunch"});
+    std::filesystem::current_path(here);
+    if (!machine.WaitForLog("FormCreate done")) {
+      state.SkipWithError("the manager did not start");
+      break;
+    }
+    const double idleMb = ResidentMegabytesOf(static_cast<uint32_t>(manager));
+    int exitCode = -1;
+    const std::string client = machine.Dir() + "HalvixClient --manager " + std::to_string(manager) + " start";
+    platform::RunShellCommand(client, machine.Dir(), &exitCode);
+
+    std::vector<std::unique_ptr<AShareStructObj<tagMapServerData>>> records;
+    for (int id = 1; id <= kMaps; ++id)
+      records.push_back(std::make_unique<AShareStructObj<tagMapServerData>>(server + "_" + std::to_string(id) + "_Config"));
+    const bool running = WaitUntil(
+        [&] {
+          for (auto& r : records)
+            if (r->GetData() == nullptr || record::State(*r->GetData()) != msRunning) return false;
+          return true;
+        },
+        180000);
+    state.counters["client_exit"] = exitCode;
+    state.counters["rss_idle_MB"] = idleMb;
+    state.counters["rss_600_running_MB"] = ResidentMegabytesOf(static_cast<uint32_t>(manager));
+    if (!running) state.SkipWithError("not all map servers reached Running");
+    kill(manager, SIGTERM);
+    machine.WaitExit(manager);
+    for (auto& r : records) {
+      if (r->GetData() == nullptr) continue;
+      const uint32_t pid = record::ProcessId(*r->GetData());
+      if (pid != 0) kill(static_cast<pid_t>(pid), SIGKILL);
+    }
+  }
+}
+
+BENCHMARK(BM_ManagerResidentMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SpawnFloor)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StartPass)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
