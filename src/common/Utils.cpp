@@ -314,6 +314,24 @@ void WriteBytes(void* buffer, int& cursor, const void* in, int count) {
 // Text search and splitting
 
 namespace {
+std::size_t Utf8SequenceLength(const std::string& text, std::size_t i);
+}  // namespace
+
+// The rule for multi-byte characters: a text that is well-formed UTF-8 as a whole (the
+// project's own texts) is stepped by UTF-8 characters, so no byte of one of its characters
+// is ever taken as a GBK lead byte; any other text is stepped by GBK double-byte characters.
+// Texts of ASCII only read the same either way.
+bool IsWellFormedUtf8(const std::string& text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t length = Utf8SequenceLength(text, i);
+    if (length == 0) return false;
+    i += length;
+  }
+  return true;
+}
+
+
+namespace {
 
 // GBK lead bytes: a lead byte and the byte after it form one double-byte character.
 inline bool IsGbkLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
@@ -344,19 +362,6 @@ std::size_t Utf8SequenceLength(const std::string& text, std::size_t i) {
   for (std::size_t k = 2; k < length; ++k)
     if (at(i + k) < 0x80 || at(i + k) > 0xBF) return 0;
   return length;
-}
-
-// The rule for multi-byte characters: a text that is well-formed UTF-8 as a whole (the
-// project's own texts) is stepped by UTF-8 characters, so no byte of one of its characters
-// is ever taken as a GBK lead byte; any other text is stepped by GBK double-byte characters.
-// Texts of ASCII only read the same either way.
-bool IsWellFormedUtf8(const std::string& text) {
-  for (std::size_t i = 0; i < text.size();) {
-    const std::size_t length = Utf8SequenceLength(text, i);
-    if (length == 0) return false;
-    i += length;
-  }
-  return true;
 }
 
 // The 0-based byte offset of the first occurrence of `part` that starts on a character

@@ -48,6 +48,8 @@ void SplitText(std::string text, const std::string& separator, std::vector<std::
 // The text before the first occurrence of `part`, or "" when it does not occur.
 std::string TextBefore(const std::string& text, const std::string& part);
 
+// True when the whole text is well-formed UTF-8 (no overlong forms, no surrogates).
+bool IsWellFormedUtf8(const std::string& text);
 // Blanks (space, tab, CR, LF) removed from both ends.
 std::string TrimText(const std::string& text);
 // Lower-cases the ASCII letters only, so that the bytes of multi-byte characters stay.
