@@ -1,0 +1,455 @@
+#include "CTiravo.h"
+
+#include <algorithm>
+#include <asio/connect.hpp>
+#include <asio/post.hpp>
+#include <asio/write.hpp>
+#include <cstdio>
+#include <exception>
+
+#include "components/LogComponent.h"
+#include "packet/IPackageDispatcher.h"
+#include "packet/MMORPGPacket.h"
+
+namespace netcore {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Milliseconds = std::chrono::milliseconds;
+
+// A buffer that once held an unusually large message gives its memory back afterwards.
+constexpr std::size_t kKeptBufferCapacity = 1024 * 1024;
+
+void ReleaseIfLarge(std::string& buffer) {
+  if (buffer.capacity() > kKeptBufferCapacity) std::string().swap(buffer);
+}
+
+}  // namespace
+
+struct CTiravo::Connection {
+  explicit Connection(asio::io_context& io) : Socket(io) {}
+  asio::ip::tcp::socket Socket;
+  bool TimedOut = false;
+  std::string Writing;  // the bytes of the write under way
+  char ReadBuffer[64 * 1024];
+};
+
+CTiravo::CTiravo() : m_Random(static_cast<unsigned>(Clock::now().time_since_epoch().count())) {}
+
+CTiravo::~CTiravo() {
+  Shutdown();
+  if (m_PackFramer != nullptr) FreePackageDispatcher(m_PackFramer);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Life: the I/O thread.
+
+void CTiravo::EnsureThread() {
+  if (m_Thread.joinable()) return;
+  if (!m_Reader) m_Reader = std::make_unique<FrameReader>(TiravoLimits::kMaxRecvMessage);
+  m_Io.restart();
+  m_WorkGuard.emplace(m_Io.get_executor());
+  m_RetryTimer.emplace(m_Io);
+  m_ConnectTimer.emplace(m_Io);
+  auto finished = std::make_shared<std::promise<void>>();
+  m_ThreadFinished = finished->get_future();
+  m_Thread = std::thread([this, finished] {
+    m_IoThreadId.store(std::this_thread::get_id());
+    for (;;) {
+      try {
+        m_Io.run();
+        break;
+      } catch (const std::exception& error) {
+        LogObject()->LogError("CTiravo::IoThread caught an exception: %s", error.what());
+      } catch (...) {
+        LogObject()->LogError("CTiravo::IoThread caught an unknown exception");
+      }
+    }
+    finished->set_value();
+  });
+}
+
+void CTiravo::RunOnIoThread(std::function<void()> work) {
+  if (!m_Thread.joinable() || std::this_thread::get_id() == m_IoThreadId.load()) {
+    work();
+    return;
+  }
+  std::promise<void> done;
+  std::future<void> ran = done.get_future();
+  asio::post(m_Io, [&work, &done] {
+    work();
+    done.set_value();
+  });
+  ran.wait();
+}
+
+int CTiravo::Start() {
+  std::lock_guard<std::mutex> life(m_LifeMutex);
+  EnsureThread();
+  return 1;
+}
+
+int CTiravo::Resume() { return 1; }
+
+int CTiravo::Stop() {
+  std::lock_guard<std::mutex> life(m_LifeMutex);
+  if (!m_Thread.joinable()) return 1;
+  RunOnIoThread([this] {
+    const bool had = m_Connection != nullptr || m_Wanted;
+    m_Wanted = false;
+    m_RetryTimer->cancel();
+    CloseConnection();
+    ClearReceived();
+    if (had) LogObject()->LogInfo("CTiravo::Stop connection to %s closed", PeerText().c_str());
+  });
+  return 1;
+}
+
+void CTiravo::Shutdown() {
+  std::lock_guard<std::mutex> life(m_LifeMutex);
+  if (!m_Thread.joinable()) return;
+  if (std::this_thread::get_id() == m_IoThreadId.load()) return;  // the thread cannot end itself
+  RunOnIoThread([this] {
+    m_Wanted = false;
+    m_RetryTimer->cancel();
+    CloseConnection();
+  });
+  // With nothing left to do the thread's run ends by itself once the closed socket's
+  // operations have completed; a stuck one is cut short.
+  m_WorkGuard.reset();
+  if (m_ThreadFinished.wait_for(std::chrono::seconds(2)) != std::future_status::ready) m_Io.stop();
+  m_Thread.join();
+  m_IoThreadId.store(std::thread::id());
+  m_RetryTimer.reset();
+  m_ConnectTimer.reset();
+  ClearReceived();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Connecting.
+
+bool CTiravo::Connect(const char* ip, int port) {
+  std::lock_guard<std::mutex> life(m_LifeMutex);
+  if (ip == nullptr || *ip == '\0' || port <= 0 || port > 65535) {
+    LogObject()->LogWarn("CTiravo::Connect bad address %s:%d", ip != nullptr ? ip : "(null)", port);
+    return false;
+  }
+  EnsureThread();
+  asio::ip::tcp::resolver resolver(m_Io);
+  std::error_code error;
+  Endpoints endpoints = resolver.resolve(ip, std::to_string(port), error);
+  if (error) {
+    LogObject()->LogWarn("CTiravo::Connect cannot resolve %s:%d: %s", ip, port, error.message().c_str());
+    return false;
+  }
+  auto done = std::make_shared<std::promise<bool>>();
+  std::future<bool> result = done->get_future();
+  std::string host = ip;
+  asio::post(m_Io, [this, host, port, endpoints, done] {
+    if (m_Connected.load() && m_Host == host && m_Port == port) {
+      done->set_value(true);
+      return;
+    }
+    m_Wanted = false;
+    m_RetryTimer->cancel();
+    CloseConnection();
+    ClearReceived();
+    m_Host = host;
+    m_Port = port;
+    m_Endpoints = endpoints;
+    m_RetryMs = TiravoLimits::kFirstRetryMs;
+    m_RetryReported = false;
+    BeginConnect(false, done);
+  });
+  // The I/O thread answers within the connect timeout; the margin only guards against a
+  // thread that cannot run at all.
+  if (result.wait_for(Milliseconds(TiravoLimits::kConnectTimeoutMs + 2000)) != std::future_status::ready)
+    return false;
+  return result.get();
+}
+
+void CTiravo::BeginConnect(bool reconnecting, std::shared_ptr<std::promise<bool>> done) {
+  auto connection = std::make_shared<Connection>(m_Io);
+  m_Connection = connection;
+  m_ConnectTimer->expires_after(Milliseconds(TiravoLimits::kConnectTimeoutMs));
+  m_ConnectTimer->async_wait([this, connection](std::error_code error) {
+    if (error || m_Connection != connection || m_Connected.load()) return;
+    connection->TimedOut = true;
+    std::error_code ignored;
+    connection->Socket.close(ignored);  // the connect then completes with an error
+  });
+  asio::async_connect(connection->Socket, m_Endpoints,
+                      [this, connection, reconnecting, done](std::error_code error, const asio::ip::tcp::endpoint&) {
+                        OnConnected(connection, reconnecting, error, done);
+                      });
+}
+
+void CTiravo::OnConnected(const ConnectionPtr& connection, bool reconnecting, std::error_code error,
+                          std::shared_ptr<std::promise<bool>> done) {
+  if (m_Connection != connection) {  // given up meanwhile (Stop, another Connect, Shutdown)
+    if (done) done->set_value(false);
+    return;
+  }
+  m_ConnectTimer->cancel();
+  if (error) {
+    m_Connection.reset();
+    const std::string why = connection->TimedOut
+                                ? "no answer within " + std::to_string(TiravoLimits::kConnectTimeoutMs) + " ms"
+                                : error.message();
+    if (!reconnecting) {
+      LogObject()->LogWarn("CTiravo::Connect connect to %s failed: %s", PeerText().c_str(), why.c_str());
+      m_Wanted = false;
+      if (done) done->set_value(false);
+      return;
+    }
+    if (!m_RetryReported) {
+      LogObject()->LogWarn("CTiravo::Reconnect connect to %s failed: %s; retrying with back-off up to %d ms",
+                           PeerText().c_str(), why.c_str(), TiravoLimits::kMaxRetryMs);
+      m_RetryReported = true;
+    }
+    ScheduleReconnect();
+    return;
+  }
+  std::error_code ignored;
+  connection->Socket.set_option(asio::ip::tcp::no_delay(true), ignored);
+  m_Wanted = true;
+  m_ConnectedSince = Clock::now();
+  m_Reader->Reset();
+  m_Flooded = false;
+  {
+    std::lock_guard<std::mutex> lock(m_SendMutex);
+    m_Outbox.clear();
+    m_WriteActive = false;
+    m_SendOpen = true;
+  }
+  m_NeedLogin.store(true);
+  m_Connected.store(true);
+  if (reconnecting) {
+    LogObject()->LogInfo("CTiravo::Reconnect connected to %s again", PeerText().c_str());
+  } else {
+    m_RetryMs = TiravoLimits::kFirstRetryMs;
+    LogObject()->LogInfo("CTiravo::Connect connected to %s", PeerText().c_str());
+  }
+  m_RetryReported = false;
+  StartRead(connection);
+  if (done) done->set_value(true);
+}
+
+int CTiravo::ScheduleReconnect() {
+  // A random fifth either way, so that the managers of a cluster do not all come back to a
+  // restarted status server in the same millisecond.
+  std::uniform_int_distribution<int> spread(-m_RetryMs / 5, m_RetryMs / 5);
+  const int delay = m_RetryMs + spread(m_Random);
+  m_RetryMs = std::min(m_RetryMs * 2, TiravoLimits::kMaxRetryMs);
+  m_RetryTimer->expires_after(Milliseconds(delay));
+  m_RetryTimer->async_wait([this](std::error_code error) {
+    if (error || !m_Wanted || m_Connection != nullptr) return;
+    BeginConnect(true, nullptr);
+  });
+  return delay;
+}
+
+void CTiravo::CloseConnection() {
+  m_ConnectTimer->cancel();
+  if (m_Connection) {
+    std::error_code ignored;
+    m_Connection->Socket.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+    m_Connection->Socket.close(ignored);
+    m_Connection.reset();
+  }
+  m_Connected.store(false);
+  std::lock_guard<std::mutex> lock(m_SendMutex);
+  m_SendOpen = false;
+  m_Outbox.clear();
+  ReleaseIfLarge(m_Outbox);
+  m_WriteActive = false;
+}
+
+void CTiravo::Drop(const std::string& reason) {
+  const std::size_t discarded = ClearReceived();
+  CloseConnection();
+  const char* discardedText = discarded > 0 ? " (received messages discarded)" : "";
+  if (!m_Wanted) {
+    LogObject()->LogWarn("CTiravo::Drop connection to %s dropped: %s%s", PeerText().c_str(), reason.c_str(),
+                         discardedText);
+    return;
+  }
+  if (Clock::now() - m_ConnectedSince >= Milliseconds(TiravoLimits::kStableConnectionMs))
+    m_RetryMs = TiravoLimits::kFirstRetryMs;
+  const int delay = ScheduleReconnect();
+  LogObject()->LogWarn("CTiravo::Drop connection to %s dropped: %s%s; reconnecting in %d ms", PeerText().c_str(),
+                       reason.c_str(), discardedText, delay);
+}
+
+std::string CTiravo::PeerText() const { return m_Host + ":" + std::to_string(m_Port); }
+
+// ---------------------------------------------------------------------------------------------
+// Receiving.
+
+void CTiravo::StartRead(const ConnectionPtr& connection) {
+  connection->Socket.async_read_some(asio::buffer(connection->ReadBuffer),
+                                     [this, connection](std::error_code error, std::size_t size) {
+                                       OnRead(connection, error, size);
+                                     });
+}
+
+void CTiravo::OnRead(const ConnectionPtr& connection, std::error_code error, std::size_t size) {
+  if (m_Connection != connection) return;
+  if (error) {
+    Drop(error == asio::error::eof ? std::string("closed by the peer") : error.message());
+    return;
+  }
+  if (!m_Reader->Feed(std::string_view(connection->ReadBuffer, size), &CTiravo::QueueMessage, this)) {
+    if (m_Flooded) {
+      std::size_t count = 0;
+      std::size_t bytes = 0;
+      {
+        std::lock_guard<std::mutex> lock(m_RecvMutex);
+        count = m_Received.size();
+        bytes = m_ReceivedBytes;
+      }
+      char why[200];
+      std::snprintf(why, sizeof why,
+                    "the peer sends faster than the manager reads: %zu messages of %zu bytes wait "
+                    "(at most %zu messages, %zu bytes)",
+                    count, bytes, TiravoLimits::kMaxRecvMessages, TiravoLimits::kMaxRecvBytes);
+      Drop(why);
+    } else {
+      Drop("bad frame: " + m_Reader->Error());
+    }
+    return;
+  }
+  StartRead(connection);
+}
+
+bool CTiravo::QueueMessage(void* self, std::string_view message) {
+  auto* core = static_cast<CTiravo*>(self);
+  std::lock_guard<std::mutex> lock(core->m_RecvMutex);
+  if (core->m_Received.size() >= TiravoLimits::kMaxRecvMessages ||
+      core->m_ReceivedBytes + message.size() > TiravoLimits::kMaxRecvBytes) {
+    core->m_Flooded = true;
+    return false;
+  }
+  core->m_Received.emplace_back(message);
+  core->m_ReceivedBytes += message.size();
+  return true;
+}
+
+std::size_t CTiravo::ClearReceived() {
+  std::lock_guard<std::mutex> lock(m_RecvMutex);
+  const std::size_t count = m_Received.size();
+  std::deque<std::string>().swap(m_Received);
+  m_ReceivedBytes = 0;
+  return count;
+}
+
+bool CTiravo::PopRecvPack(MMORPG::MMORPGPacket* packet) {
+  if (packet == nullptr) return false;
+  std::string message;
+  {
+    std::lock_guard<std::mutex> lock(m_RecvMutex);
+    if (m_Received.empty()) return false;
+    message = std::move(m_Received.front());
+    m_Received.pop_front();
+    m_ReceivedBytes -= message.size();
+  }
+  // The reader admits no message shorter than its head.
+  packet->SetHead(message.data(), static_cast<int>(kMessageHeadLen));
+  packet->ReadData(message.data() + kMessageHeadLen, static_cast<int>(message.size() - kMessageHeadLen));
+  return true;
+}
+
+int CTiravo::GetRecvCount() {
+  std::lock_guard<std::mutex> lock(m_RecvMutex);
+  return static_cast<int>(m_Received.size());
+}
+
+bool CTiravo::IsConnected() { return m_Connected.load(); }
+
+bool CTiravo::NeedLogin() { return m_NeedLogin.load(); }
+
+void CTiravo::ClearNeedLogin() { m_NeedLogin.store(false); }
+
+// ---------------------------------------------------------------------------------------------
+// Sending.
+
+bool CTiravo::SendPack(const char* head, int headLen, const char* body, int bodyLen) {
+  if (head == nullptr || headLen != static_cast<int>(kMessageHeadLen) || bodyLen < 0 ||
+      (body == nullptr && bodyLen > 0)) {
+    LogObject()->LogError("CTiravo::SendPack bad message: head = %p, headLen = %d, body = %p, bodyLen = %d",
+                          static_cast<const void*>(head), headLen, static_cast<const void*>(body), bodyLen);
+    return false;
+  }
+  const std::size_t content = kMessageHeadLen + static_cast<std::size_t>(bodyLen);
+  if (content + kFrameHeadLen > kMaxFrameLen) {
+    LogObject()->LogError("CTiravo::SendPack a message of %zu bytes does not fit one frame", content);
+    return false;
+  }
+  bool startWrite = false;
+  bool refused = false;
+  {
+    std::lock_guard<std::mutex> lock(m_SendMutex);
+    if (!m_SendOpen) return false;
+    if (m_Outbox.size() + content + kFrameHeadLen > TiravoLimits::kMaxSendBacklog) {
+      refused = true;
+    } else {
+      if (m_PackFramer == nullptr) m_PackFramer = NewPackageDispatcher();
+      m_SendScratch.assign(head, kMessageHeadLen);
+      m_SendScratch.append(body, static_cast<std::size_t>(bodyLen));
+      const std::size_t start = m_Outbox.size();
+      const int frameLen = m_PackFramer->GetPackHeadLen() + static_cast<int>(content) + m_PackFramer->GetCrcLen();
+      m_Outbox.resize(start + static_cast<std::size_t>(frameLen));
+      const int written =
+          m_PackFramer->PackData(m_SendScratch.data(), static_cast<int>(content), m_Outbox.data() + start, frameLen);
+      m_Outbox.resize(start + static_cast<std::size_t>(std::max(written, 0)));
+      ReleaseIfLarge(m_SendScratch);
+      if (written <= 0) return false;  // the framer has written its own log line
+      if (!m_WriteActive) {
+        m_WriteActive = true;
+        startWrite = true;
+      }
+    }
+  }
+  if (refused) {
+    LogObject()->LogWarn("CTiravo::SendPack the peer reads too slowly: more than %zu bytes wait to be sent; "
+                         "message refused",
+                         TiravoLimits::kMaxSendBacklog);
+    return false;
+  }
+  if (startWrite) asio::post(m_Io, [this] { StartWrite(); });
+  return true;
+}
+
+void CTiravo::StartWrite() {
+  ConnectionPtr connection = m_Connection;
+  {
+    std::lock_guard<std::mutex> lock(m_SendMutex);
+    if (!connection || !m_SendOpen || m_Outbox.empty()) {
+      m_WriteActive = false;
+      return;
+    }
+    connection->Writing.clear();
+    std::swap(connection->Writing, m_Outbox);
+  }
+  asio::async_write(connection->Socket, asio::buffer(connection->Writing),
+                    [this, connection](std::error_code error, std::size_t) { OnWritten(connection, error); });
+}
+
+void CTiravo::OnWritten(const ConnectionPtr& connection, std::error_code error) {
+  if (m_Connection != connection) return;
+  if (error) {
+    Drop("write failed: " + error.message());
+    return;
+  }
+  ReleaseIfLarge(connection->Writing);
+  StartWrite();
+}
+
+}  // namespace netcore
+
+// The one export of the library: the process's one core.
+extern "C" __attribute__((visibility("default"))) ITiravo* GetTiravo() {
+  static netcore::CTiravo core;
+  return &core;
+}

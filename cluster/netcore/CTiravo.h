@@ -1,0 +1,145 @@
+// The network core "Tiravo.dll": the status link's TCP client with an I/O thread of its own.
+//
+// Every message is one frame of the packet layer (FF CC, u32 length, no checksum) whose
+// payload is the 9-byte packet head followed by the body. The core connects on request,
+// reconnects after a drop with capped exponential back-off and asks for a login after every
+// connection, takes sends from any thread at once, and queues received messages for the
+// request thread within fixed bounds: a peer that sends faster than the manager reads, or
+// sends a frame that breaks the stream, is dropped (and reconnected) instead of growing the
+// manager's memory.
+//
+// The framer, the packet's SetHead and ReadData, and the log object (LogObject) are the host
+// program's own: the library is linked to resolve them from the program at load time, so a
+// host that lacks them fails to load the core instead of failing later.
+#pragma once
+
+#include <asio/executor_work_guard.hpp>
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "FrameReader.h"
+#include "components/ITiravo.h"
+
+class IPackageDispatcher;
+
+namespace netcore {
+
+// The bounds and timings of the core, in one place.
+struct TiravoLimits {
+  // The largest message (head and body) the status server may send.
+  static constexpr std::size_t kMaxRecvMessage = 1024 * 1024;
+  // The receive queue: past either bound the peer is dropped as a flood.
+  static constexpr std::size_t kMaxRecvMessages = 10000;
+  static constexpr std::size_t kMaxRecvBytes = 16 * 1024 * 1024;
+  // Framed bytes waiting to be written; past it a send is refused.
+  static constexpr std::size_t kMaxSendBacklog = 256 * 1024 * 1024;
+  static constexpr int kConnectTimeoutMs = 3000;
+  static constexpr int kFirstRetryMs = 250;
+  static constexpr int kMaxRetryMs = 5000;
+  // A connection that lasted this long starts the back-off afresh when it drops.
+  static constexpr int kStableConnectionMs = 10000;
+};
+
+class CTiravo final : public ITiravo {
+ public:
+  CTiravo();
+  ~CTiravo();
+  CTiravo(const CTiravo&) = delete;
+  CTiravo& operator=(const CTiravo&) = delete;
+
+  int Start() override;
+  bool Connect(const char* ip, int port) override;
+  int Resume() override;
+  int Stop() override;
+  bool IsConnected() override;
+  bool NeedLogin() override;
+  void ClearNeedLogin() override;
+  bool SendPack(const char* head, int headLen, const char* body, int bodyLen) override;
+  bool PopRecvPack(MMORPG::MMORPGPacket* packet) override;
+  int GetRecvCount() override;
+  void Shutdown() override;
+
+ private:
+  struct Connection;
+  using ConnectionPtr = std::shared_ptr<Connection>;
+  using Endpoints = asio::ip::tcp::resolver::results_type;
+
+  // Starts the I/O thread when it is not running; under m_LifeMutex.
+  void EnsureThread();
+  // Runs `work` on the I/O thread and waits for it; under m_LifeMutex.
+  void RunOnIoThread(std::function<void()> work);
+
+  // I/O thread only.
+  void BeginConnect(bool reconnecting, std::shared_ptr<std::promise<bool>> done);
+  void OnConnected(const ConnectionPtr& connection, bool reconnecting, std::error_code error,
+                   std::shared_ptr<std::promise<bool>> done);
+  void StartRead(const ConnectionPtr& connection);
+  void OnRead(const ConnectionPtr& connection, std::error_code error, std::size_t size);
+  void StartWrite();
+  void OnWritten(const ConnectionPtr& connection, std::error_code error);
+  // Closes the connection after a fault and, while it is wanted, schedules the reconnect;
+  // one log line with the reason.
+  void Drop(const std::string& reason);
+  // Arms the reconnect timer; returns the delay in ms and doubles the next one (capped).
+  int ScheduleReconnect();
+  void CloseConnection();
+  static bool QueueMessage(void* self, std::string_view message);
+
+  // Empties the receive queue; returns how many messages it held.
+  std::size_t ClearReceived();
+  std::string PeerText() const;
+
+  // Serialises the operations that start, stop and end the I/O thread.
+  std::mutex m_LifeMutex;
+  asio::io_context m_Io;
+  std::optional<asio::executor_work_guard<asio::io_context::executor_type>> m_WorkGuard;
+  std::thread m_Thread;
+  std::future<void> m_ThreadFinished;
+  std::atomic<std::thread::id> m_IoThreadId{};
+
+  // I/O thread only (and the life operations while it waits for them).
+  std::optional<asio::steady_timer> m_RetryTimer;
+  std::optional<asio::steady_timer> m_ConnectTimer;
+  ConnectionPtr m_Connection;
+  Endpoints m_Endpoints;
+  std::string m_Host;
+  int m_Port = 0;
+  bool m_Wanted = false;         // keep the connection up: set by a good Connect, cleared by Stop
+  bool m_RetryReported = false;  // one log line per series of failed reconnects
+  int m_RetryMs = TiravoLimits::kFirstRetryMs;
+  std::chrono::steady_clock::time_point m_ConnectedSince;
+  std::unique_ptr<FrameReader> m_Reader;
+  bool m_Flooded = false;
+  std::minstd_rand m_Random;
+
+  std::atomic<bool> m_Connected{false};
+  std::atomic<bool> m_NeedLogin{false};
+
+  // Sends: framed bytes waiting for the I/O thread, and whether a write is under way.
+  std::mutex m_SendMutex;
+  IPackageDispatcher* m_PackFramer = nullptr;
+  std::string m_SendScratch;
+  std::string m_Outbox;
+  bool m_WriteActive = false;
+  bool m_SendOpen = false;  // true while a connection takes sends
+
+  // Received messages (head and body each), oldest first.
+  std::mutex m_RecvMutex;
+  std::deque<std::string> m_Received;
+  std::size_t m_ReceivedBytes = 0;
+};
+
+}  // namespace netcore
