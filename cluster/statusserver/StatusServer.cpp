@@ -22,6 +22,8 @@ using Clock = std::chrono::steady_clock;
 // The largest message a manager may send: a whole frame of the packet layer (a fetched
 // log travels in one).
 constexpr std::size_t kMaxManagerMessage = netcore::kMaxFrameLen - netcore::kFrameHeadLen;
+// Until it has logged in, a connection may not make the server hold more than this.
+constexpr std::size_t kMaxBytesBeforeLogin = 64 * 1024;
 // Requests that wait for their reply are forgotten after this long.
 constexpr auto kPendingLifetime = std::chrono::minutes(5);
 // Messages waiting to be written to one manager before it counts as not reading.
@@ -299,6 +301,10 @@ void StatusServer::StartRead(const SessionPtr& session) {
         if (!session->Reader.Feed(std::string_view(session->ReadBuffer.data(), size), &StatusServer::OnMessage,
                                   session.get())) {
           Drop(session, !session->DropReason.empty() ? session->DropReason : "bad frame: " + session->Reader.Error());
+          return;
+        }
+        if (!session->LoggedIn && session->Reader.Pending() > kMaxBytesBeforeLogin) {
+          Drop(session, FormatText("a message of more than %zu bytes before its login", kMaxBytesBeforeLogin));
           return;
         }
         StartRead(session);

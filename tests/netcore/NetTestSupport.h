@@ -46,6 +46,23 @@ bool WaitFor(Condition condition, int timeoutMs) {
   }
 }
 
+inline int MsLeft(Clock::time_point end) {
+  return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
+}
+
+// Waits up to `timeoutMs` for bytes on the socket and appends them to `into` (when given).
+// 1: bytes came; 0: the peer closed (or reset) the connection; -1: nothing came in time.
+inline int ReceiveSome(int fd, int timeoutMs, std::string* into) {
+  if (timeoutMs <= 0) return -1;
+  pollfd wait{fd, POLLIN, 0};
+  if (poll(&wait, 1, timeoutMs) != 1) return -1;
+  char buffer[65536];
+  const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+  if (n <= 0) return 0;
+  if (into != nullptr) into->append(buffer, static_cast<std::size_t>(n));
+  return 1;
+}
+
 // The process's core, loaded once from the runnable tree as the manager loads it.
 inline ITiravo* Core() {
   static ITiravo* core = [] {
@@ -203,8 +220,9 @@ class TestPeer {
   std::vector<std::string> ReadMessages(std::size_t count, int timeoutMs = 3000) {
     const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (m_Collector->Messages.size() < count) {
-      const int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
-      if (left <= 0 || !ReadSome(left)) break;
+      std::string bytes;
+      if (ReceiveSome(m_Connection, MsLeft(end), &bytes) != 1) break;
+      m_Collector->Push(bytes);
     }
     std::vector<std::string> messages;
     messages.swap(m_Collector->Messages);
@@ -214,27 +232,12 @@ class TestPeer {
   bool SeesClose(int timeoutMs = 3000) {
     const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-      const int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
-      if (left <= 0) return false;
-      pollfd wait{m_Connection, POLLIN, 0};
-      if (poll(&wait, 1, left) != 1) return false;
-      char buffer[65536];
-      const ssize_t n = recv(m_Connection, buffer, sizeof buffer, 0);
-      if (n <= 0) return true;
+      const int got = ReceiveSome(m_Connection, MsLeft(end), nullptr);
+      if (got != 1) return got == 0;
     }
   }
 
  private:
-  bool ReadSome(int timeoutMs) {
-    pollfd wait{m_Connection, POLLIN, 0};
-    if (poll(&wait, 1, timeoutMs) != 1) return false;
-    char buffer[65536];
-    const ssize_t n = recv(m_Connection, buffer, sizeof buffer, 0);
-    if (n <= 0) return false;
-    m_Collector->Push(std::string_view(buffer, static_cast<std::size_t>(n)));
-    return true;
-  }
-
   int m_Listener = -1;
   int m_Connection = -1;
   int m_Port = 0;
@@ -261,20 +264,10 @@ class RawClient {
   std::string ReadUntilClose(int timeoutMs, bool* closed = nullptr) {
     std::string data;
     const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    if (closed) *closed = false;
-    for (;;) {
-      const int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
-      if (left <= 0) return data;
-      pollfd wait{m_Fd, POLLIN, 0};
-      if (poll(&wait, 1, left) != 1) return data;
-      char buffer[4096];
-      const ssize_t n = recv(m_Fd, buffer, sizeof buffer, 0);
-      if (n <= 0) {
-        if (closed) *closed = true;
-        return data;
-      }
-      data.append(buffer, static_cast<std::size_t>(n));
-    }
+    int got = 1;
+    while (got == 1) got = ReceiveSome(m_Fd, MsLeft(end), &data);
+    if (closed) *closed = got == 0;
+    return data;
   }
 
  private:
@@ -327,17 +320,14 @@ class ChildProgram {
         const std::string& line = m_Lines[m_Next++];
         if (line.find(part) != std::string::npos) return line;
       }
-      const int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
-      if (left <= 0 || !ReadSome(left)) return "";
+      if (!ReadSome(MsLeft(end))) return "";
     }
   }
   // The lines that follow the last one WaitLine returned, up to `count` of them.
   std::vector<std::string> NextLines(std::size_t count, int timeoutMs = 3000) {
     const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (m_Lines.size() < m_Next + count) {
-      const int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
-      if (left <= 0 || !ReadSome(left)) break;
-    }
+    while (m_Lines.size() < m_Next + count)
+      if (!ReadSome(MsLeft(end))) break;
     std::vector<std::string> lines(m_Lines.begin() + static_cast<long>(m_Next),
                                    m_Lines.begin() + static_cast<long>(std::min(m_Lines.size(), m_Next + count)));
     m_Next += lines.size();
@@ -369,6 +359,7 @@ class ChildProgram {
 
  private:
   bool ReadSome(int timeoutMs) {
+    if (timeoutMs <= 0) return false;
     pollfd wait{m_Output, POLLIN, 0};
     if (poll(&wait, 1, timeoutMs) != 1) return false;
     char buffer[65536];

@@ -5,7 +5,6 @@
 #include <zlib.h>
 
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "NetTestSupport.h"
@@ -27,10 +26,9 @@ std::vector<std::string> Words(const std::string& line) {
 }
 
 std::string ReadFile(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
+  std::string content;
+  ReadWholeFile(path.string(), content);
+  return content;
 }
 
 // The number after the last ':' of the first line holding `part`.
@@ -285,6 +283,8 @@ TEST_F(StatusServerProgram, DropsMalformedPeersAndServesTheOthers) {
        Frame(Head() + LoginBody("M")) + Frame(Head() + CommandReply("X", "abc", "p").substr(0, 40)),
        "malformed command reply: a result of 3 bytes announced, 1 present"},
       {"a frame of 200 MiB", std::string("\xFF\xCC\x00\x00\x80\x0C", 6), "more than the"},
+      {"a large message before the login", std::string("\xFF\xCC\x00\x00\x10\x00", 6) + std::string(100000, 'x'),
+       "before its login"},
       {"silence", "", "no login within 1 s"},
   };
   int session = 0;
