@@ -60,16 +60,26 @@ class CTiravo final : public ITiravo {
   CTiravo(const CTiravo&) = delete;
   CTiravo& operator=(const CTiravo&) = delete;
 
+  // Starts the I/O thread (Connect does too); 1.
   int Start() override;
+  // Connects within kConnectTimeoutMs and waits for the outcome; true when connected (at
+  // once when already connected to the same address). Another address replaces the
+  // connection. A good connection is kept up until Stop; a failed Connect leaves none.
   bool Connect(const char* ip, int port) override;
+  // Nothing to do: the I/O thread already runs. 1.
   int Resume() override;
+  // Closes the connection, ends reconnecting and forgets what was received; 1.
   int Stop() override;
   bool IsConnected() override;
+  // Set by every connection made, the first and each reconnection.
   bool NeedLogin() override;
   void ClearNeedLogin() override;
+  // Queues the frame of head (exactly 9 bytes) and body for the I/O thread; false without
+  // a connection, for a malformed message, or when the peer is too far behind.
   bool SendPack(const char* head, int headLen, const char* body, int bodyLen) override;
   bool PopRecvPack(MMORPG::MMORPGPacket* packet) override;
   int GetRecvCount() override;
+  // Stops and ends the I/O thread; a later Connect starts it again.
   void Shutdown() override;
 
  private:
