@@ -17,6 +17,7 @@
 #include "app/QtDialogs.h"
 #include "commands/OperatorCommands.h"
 #include "launch/MapServerLauncher.h"
+#include "metrics/MetricsServer.h"
 #include "app/OptionalSubsystems.h"
 #include "components/ConfigComponent.h"
 #include "components/GameDataComponent.h"
@@ -190,6 +191,7 @@ TVemoMapServerManagerMain::StartupOutcome TVemoMapServerManagerMain::FormCreate(
   if (app::InitLaunchControl(m_Launcher.get(), this)) tmProcessLauncher->start();
 
   ttTimer->start();
+  StartMetrics();
   log->TraceInfo("TVemoMapServerManagerMain::FormCreate done, window %u waits for Start", Handle());
   return {Kind::Running, 0};
 }
@@ -203,6 +205,7 @@ void TVemoMapServerManagerMain::FormClose() {
   m_Closed = true;
   m_Closing = true;
   ttTimer->stop();
+  StopMetrics();
   // A worker waiting for the operator's answer must not keep StopAll waiting for it.
   if (app::QtDialogs* dialogs = app::QtDialogs::Instance()) dialogs->ReleaseWaitingCallers();
   ThreadManager::GetInstance()->StopAll();

@@ -13,6 +13,8 @@
 #include "platform/message_bus.h"
 
 class CPySysGameData;
+class IManagerFigures;
+class MetricsServer;
 class MapServerLauncher;
 class OperatorCommands;
 class IConfig;
@@ -223,6 +225,10 @@ class TVemoMapServerManagerMain : public QMainWindow, private ILaunchWindow {
   void ConnectCommandControls();
   void OnCopyData(const platform::BusMessage& message);
 
+  // Operating as a service (MainWindowService.cpp): the /metrics endpoint.
+  void StartMetrics();
+  void StopMetrics();
+
   // Launching (MainWindowLaunch.cpp).
   void ConnectLaunchControls();
   void CreateLauncher(const QStringList& arguments);
@@ -249,6 +255,8 @@ class TVemoMapServerManagerMain : public QMainWindow, private ILaunchWindow {
   bool m_CloseWithoutQuestion = false;
   std::unique_ptr<IServiceHooks> m_ServiceHooks;
   std::unique_ptr<MapServerLauncher> m_Launcher;
+  std::unique_ptr<IManagerFigures> m_ManagerFigures;
+  std::unique_ptr<MetricsServer> m_Metrics;
   std::unique_ptr<OperatorCommands> m_Commands;
 
   std::unique_ptr<platform::BusEndpoint> m_Bus;
