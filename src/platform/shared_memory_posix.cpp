@@ -19,6 +19,7 @@
 // description), so that unmapping after closing the handle is safe and the bytes under a
 // view are never cut away by a later creator.
 #include "platform/shared_memory.h"
+#include "platform/mapped_view_guard.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -299,6 +300,13 @@ void CloseSharedSegment(int handle) {
   }
   ReleaseHold(handle, objectName);
 }
+
+void GuardMappedView(void* view, std::size_t size) {
+  GuardView(view, size);
+  InstallFaultGuard();
+}
+
+void UnguardMappedView(void* view) { UnguardView(view); }
 
 bool RecoverSharedMemoryFault(void* address) {
   uintptr_t at = reinterpret_cast<uintptr_t>(address);
