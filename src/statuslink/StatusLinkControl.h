@@ -1,0 +1,77 @@
+// The main window's side of the status server link, without the window: the start and stop
+// of the link ("StartStatusServer", "StopStatusServer", the window closing), the request
+// handler that answers the base information request and "GetErrorLog" on the request
+// thread, the status logic component, and the script step run from the window's timer.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "statuslink/SSProcessDLLLoad.h"
+#include "statuslink/StatusWire.h"
+
+class IConfig;
+class IStatusLinkView;
+class MapServerInfoManager;
+
+namespace MMORPG {
+class MMORPGPacket;
+}
+
+class StatusLinkControl {
+ public:
+  // Texts of the status bar and the messages of the start.
+  static constexpr const char* kNoNetCoreMessage = "加载Tiravo失败，状态服务器无法开启！";
+  static constexpr const char* kConnectFailedMessage = "SSLogicProcess connect failed！请检查ip端口号是否正确！";
+  static constexpr const char* kConnecting = "Connecting to StatusServer...";
+  static constexpr const char* kConnectFailed = "Connect to StatusServer failed";
+  static constexpr const char* kConnectOk = "Connect to StatusServer OK";
+  static constexpr const char* kDisconnectOk = "Disconnect from StatusServer OK";
+  // The link's identity towards the status server.
+  static constexpr const char* kServerName = "MapServer";
+  static constexpr int kServerType = 6;
+
+  struct Settings {
+    IConfig* Config = nullptr;            // edtSSIP and edtSSPort
+    IStatusLinkView* View = nullptr;
+    MapServerInfoManager* Maps = nullptr;  // null: the process's map list
+  };
+  explicit StatusLinkControl(const Settings& settings);
+  // Stops a link that still runs, then releases the status logic component.
+  ~StatusLinkControl();
+  StatusLinkControl(const StatusLinkControl&) = delete;
+  StatusLinkControl& operator=(const StatusLinkControl&) = delete;
+
+  // "StartStatusServer".
+  void StartStatusServer();
+  // "StopStatusServer", and the first step when the window closes. Does nothing unless the
+  // network core is loaded.
+  void StopStatusServer();
+  // The window is destroyed: the status logic component is released.
+  void Shutdown();
+  // The script step, on the window thread: the queued messages to the status script.
+  bool RunScriptStep();
+
+  // The request handler, installed with this object as its user value.
+  static bool OnStatusPack(void* window, MMORPG::MMORPGPacket* packet);
+  bool OnSVCBaseInfo(MMORPG::MMORPGPacket* packet);
+  bool OnSVCCommonCmd(MMORPG::MMORPGPacket* packet);
+  bool OnSVCCmdGetErrorLog(MMORPG::MMORPGPacket* packet);
+  // Sends the reply to the common command in `packet` with `length` result bytes.
+  bool SendCommonCmdReply(MMORPG::MMORPGPacket* packet, const char* data, uint32_t length);
+
+  // Nothing to do here: there are no drive letters to put into the environment.
+  void SetDriveEnvironment() {}
+
+  SSProcessDLLLoad& StatusLogic() { return m_StatusLogic; }
+
+ private:
+  bool GetErrorLog(MMORPG::MMORPGPacket* packet, const statuswire::tagCSVCommonCmd& request);
+  // The result of the error-log request (empty when there is none to send).
+  std::string ReadErrorLog(const statuswire::tagCSVCommonCmd& request);
+
+  IConfig* m_Config;
+  IStatusLinkView* m_View;
+  MapServerInfoManager* m_Maps;
+  SSProcessDLLLoad m_StatusLogic;
+};
