@@ -5,6 +5,8 @@
 
 #include "launch/CHalvixProxy.h"
 #include "launch/ILaunchWindow.h"
+#include "statuslink/NetCore.h"
+#include "statuslink/StatusLinkLineId.h"
 
 class TVemoMapServerManagerMain;
 
@@ -17,6 +19,11 @@ class ServiceHooks : public IServiceHooks {
   // The launch-control component hears of "Start" (only while it runs).
   void NotifyStarting() override { CHalvixProxy::GetProxy().NotifyStarting(); }
   void NotifyStarted() override { CHalvixProxy::GetProxy().NotifyStarted(); }
+  // The status link: "Start" loads its network core and hands it the line number.
+  void LoadNetCore() override { ::LoadNetCore(); }
+  bool IsNetCoreLoaded() override { return ::IsNetCoreLoaded(); }
+  void SetLineId(int lineId) override { SetStatusLinkLineId(lineId); }
+  int GetLineId() override { return GetStatusLinkLineId(); }
 
  private:
   TVemoMapServerManagerMain* m_Window;

@@ -25,6 +25,8 @@
 #include "runtime/EnvironmentChecks.h"
 #include "runtime/ThreadManager.h"
 #include "scripting/CPySysGameData.h"
+#include "statuslink/IStatusLinkView.h"
+#include "statuslink/StatusLinkControl.h"
 #include "views/OwnerDataListModel.h"
 #include "components/IConfig.h"
 #include "components/IGameData.h"
@@ -62,6 +64,7 @@ TVemoMapServerManagerMain::TVemoMapServerManagerMain(QWidget* parent) : QMainWin
   connect(btApply, &QPushButton::clicked, this, &TVemoMapServerManagerMain::btApplyClick);
   ConnectLaunchControls();
   ConnectCommandControls();
+  ConnectStatusLinkControls();
 
   // Client area 899 x 541, centred on the screen.
   resize(899, 541);
@@ -204,6 +207,8 @@ void TVemoMapServerManagerMain::FormClose() {
   if (m_Closed) return;
   m_Closed = true;
   m_Closing = true;
+  // The status link and its request thread go first, before anything they use.
+  StopStatusLinkOnClose();
   ttTimer->stop();
   StopMetrics();
   // A worker waiting for the operator's answer must not keep StopAll waiting for it.
@@ -216,6 +221,7 @@ void TVemoMapServerManagerMain::FormDestroy() {
   if (m_Destroyed) return;
   m_Destroyed = true;
   app::ReleaseLaunchControl();
+  ReleaseStatusLink();
   if (m_GameDataLoaded) {
     UnloadGameDataComponent();
     m_GameDataLoaded = false;

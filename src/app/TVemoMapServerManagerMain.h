@@ -17,6 +17,9 @@ class IManagerFigures;
 class MetricsServer;
 class MapServerLauncher;
 class OperatorCommands;
+class IStatusLinkView;
+class MapServerLauncher;
+class StatusLinkControl;
 class IConfig;
 class QAction;
 class QCheckBox;
@@ -109,6 +112,11 @@ class TVemoMapServerManagerMain : public QMainWindow, private ILaunchWindow {
   int SelectedMapPosition() const;
   // The launcher; null until start-up has set the map data directory.
   MapServerLauncher* Launcher() const { return m_Launcher.get(); }
+  // The status server link (MainWindowStatusLink.cpp).
+  void btnStartStatusServerClick();
+  void btnStopStatusServerClick();
+  // The link's logic; made on first use, once the configuration is open.
+  StatusLinkControl& StatusLink();
   // True once the window has begun to close.
   bool IsClosing() override { return m_Closing; }
 
@@ -203,6 +211,7 @@ class TVemoMapServerManagerMain : public QMainWindow, private ILaunchWindow {
   QTimer* tmReconnectCheck = nullptr;  // reconnect check, 10000 ms, always enabled
   QTimer* tmProcessLauncher = nullptr;  // process launcher, 500 ms, off until launch control runs
   QTimer* tmRestartCheck = nullptr;     // restarts of exited map servers, 1000 ms
+  QTimer* tmStatusScript = nullptr;  // the status script step, 50 ms, while the status link runs
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -242,6 +251,11 @@ class TVemoMapServerManagerMain : public QMainWindow, private ILaunchWindow {
   void ProcessMessages() override;
   [[noreturn]] void EndProcess(int exitCode) override;
 
+  // The status server link (MainWindowStatusLink.cpp).
+  void ConnectStatusLinkControls();
+  void StopStatusLinkOnClose();
+  void ReleaseStatusLink();
+
   IConfig* m_Config = nullptr;
   std::string m_ConfigFilePath;
   std::string m_MapDataDir;
@@ -258,6 +272,8 @@ class TVemoMapServerManagerMain : public QMainWindow, private ILaunchWindow {
   std::unique_ptr<IManagerFigures> m_ManagerFigures;
   std::unique_ptr<MetricsServer> m_Metrics;
   std::unique_ptr<OperatorCommands> m_Commands;
+  std::unique_ptr<IStatusLinkView> m_StatusLinkView;
+  std::unique_ptr<StatusLinkControl> m_StatusLink;
 
   std::unique_ptr<platform::BusEndpoint> m_Bus;
   QSocketNotifier* m_BusNotifier = nullptr;

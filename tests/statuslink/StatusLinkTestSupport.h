@@ -1,0 +1,336 @@
+// Helpers of the status link tests: an in-memory network core, a map list without the
+// game data component, decoders of the replies, a view and a configuration without a
+// window, temporary directories.
+#pragma once
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "components/IConfig.h"
+#include "components/IGameData.h"
+#include "components/ITiravo.h"
+#include "packet/MMORPGPacket.h"
+#include "platform/clock.h"
+#include "platform/process.h"
+#include "registry/MapServerInfoManager.h"
+#include "statuslink/IStatusLinkView.h"
+#include "statuslink/NetCore.h"
+#include "statuslink/StatusWire.h"
+
+namespace statuslink_test {
+
+// A network core in memory: messages the test pushes are received, messages sent are kept.
+class FakeTiravo : public ITiravo {
+ public:
+  struct Message {
+    std::string head;
+    std::string body;
+  };
+
+  int Start() override { return ++starts; }
+  bool Connect(const char* ip, int port) override {
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    connectIp = ip != nullptr ? ip : "<null>";
+    connectPort = port;
+    return connectResult;
+  }
+  int Resume() override { return ++resumes; }
+  int Stop() override { return ++stops; }
+  bool IsConnected() override { return connected.load(); }
+  bool NeedLogin() override { return needLogin.load(); }
+  void ClearNeedLogin() override { needLogin = false; }
+  bool SendPack(const char* head, int headLen, const char* body, int bodyLen) override {
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    m_Sent.push_back({std::string(head, static_cast<std::size_t>(headLen)), std::string(body, static_cast<std::size_t>(bodyLen))});
+    return true;
+  }
+  bool PopRecvPack(MMORPG::MMORPGPacket* packet) override {
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    if (m_Inbox.empty()) return false;
+    const Message message = m_Inbox.front();
+    m_Inbox.pop_front();
+    std::string head = message.head;
+    head.resize(9, '\0');
+    packet->SetHead(head.data(), 9);
+    packet->ReadData(message.body.data(), static_cast<int>(message.body.size()));
+    return true;
+  }
+  int GetRecvCount() override {
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    return static_cast<int>(m_Inbox.size());
+  }
+  void Shutdown() override { ++shutdowns; }
+
+  void Receive(const std::string& head, const std::string& body) {
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    m_Inbox.push_back({head, body});
+  }
+  std::vector<Message> Sent() {
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    return m_Sent;
+  }
+  void ClearSent() {
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    m_Sent.clear();
+  }
+  std::string ConnectIp() {
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    return connectIp;
+  }
+
+  std::atomic<bool> connected{true};
+  std::atomic<bool> needLogin{false};
+  std::atomic<int> starts{0}, resumes{0}, stops{0}, shutdowns{0};
+  bool connectResult = true;
+  int connectPort = 0;
+
+ private:
+  std::mutex m_Mutex;
+  std::deque<Message> m_Inbox;
+  std::vector<Message> m_Sent;
+  std::string connectIp;
+};
+
+// The core the link finds through GetTiravo while a test installs it.
+inline FakeTiravo*& InstalledCore() {
+  static FakeTiravo* core = nullptr;
+  return core;
+}
+inline ITiravo* GetInstalledCore() { return InstalledCore(); }
+inline void InstallCore(FakeTiravo* core) {
+  InstalledCore() = core;
+  SetNetCoreForTesting(core != nullptr ? &GetInstalledCore : nullptr);
+}
+
+// A clock that stands still until the test moves it (read from the request thread too).
+class FakeClock : public platform::Clock {
+ public:
+  explicit FakeClock(uint32_t start) : now(start) { platform::SetClockForTesting(this); }
+  ~FakeClock() override { platform::SetClockForTesting(nullptr); }
+  uint32_t TickCount() override { return now.load(); }
+  std::atomic<uint32_t> now;
+};
+
+// A map list of given maps, made without the game data component.
+class TestMaps : public IMapFileLoader {
+ public:
+  explicit TestMaps(std::string server) : m_Server(std::move(server)) {}
+
+  // Adds a map; the list is built by Load.
+  void Add(int mapId, const std::string& displayName) {
+    m_Names.push_back(std::make_unique<std::string>(displayName));
+    m_Items.push_back(tagMapItem{m_Server.c_str(), mapId, m_Names.back()->c_str(), static_cast<int>(m_Items.size()), 1,
+                                 500, 0, 0, 0});
+  }
+  void Load() { maps.LoadMapList(this, 0, "test-maps", false); }
+  tagMapServerData& Record(int index) { return *maps.GetMapInfo(index)->GetShareData(); }
+  const std::string& Server() const { return m_Server; }
+
+  void Clear() override {}
+  const char* GetMapFilePath() override { return "test-maps"; }
+  tagMapItem* FindMapItem(int mapId) override {
+    for (auto& item : m_Items)
+      if (item.MapID == mapId) return &item;
+    return nullptr;
+  }
+  int GetErrorCount() override { return 0; }
+  const char* GetLastErrorText() override { return ""; }
+  bool IsDebugLoad() override { return false; }
+  int GetMapCount() override { return static_cast<int>(m_Items.size()); }
+  tagMapItem* GetMapItem(int index) override { return &m_Items[static_cast<std::size_t>(index)]; }
+  bool LoadMapFile(const char*, int) override { return true; }
+
+  MapServerInfoManager maps{1};
+
+ private:
+  std::string m_Server;
+  std::vector<std::unique_ptr<std::string>> m_Names;
+  std::vector<tagMapItem> m_Items;
+};
+
+// A server name that no other test process uses at the same time.
+inline std::string UniqueServer(const std::string& stem) {
+  static std::atomic<int> counter{0};
+  return stem + std::to_string(platform::CurrentProcessId()) + "x" + std::to_string(counter++);
+}
+
+// What the start and stop of the link did to the window.
+class FakeView : public IStatusLinkView {
+ public:
+  void SetStatusText(const std::string& text) override { texts.push_back(text); }
+  void ShowLinkButtons(bool linked) override { buttons.push_back(linked ? "linked" : "unlinked"); }
+  void SetScriptStepActive(bool active) override { scriptStep.push_back(active); }
+
+  std::vector<std::string> texts;
+  std::vector<std::string> buttons;
+  std::vector<bool> scriptStep;
+};
+
+// A configuration of a few keys.
+class FakeConfig : public IConfig {
+ public:
+  void Open(const char*, const char*) override {}
+  void Apply() override {}
+  bool GetBool(const char*, bool defaultValue) override { return defaultValue; }
+  int GetInt(const char* key, int defaultValue) override {
+    auto it = ints.find(key);
+    return it != ints.end() ? it->second : defaultValue;
+  }
+  const char* GetString(const char* key, const char* defaultValue) override {
+    auto it = strings.find(key);
+    return it != strings.end() ? it->second.c_str() : defaultValue;
+  }
+  double GetFloat(const char*, double defaultValue) override { return defaultValue; }
+  void SetBool(const char*, bool) override {}
+  void SetInt(const char* key, int value) override { ints[key] = value; }
+  void SetString(const char* key, const char* value) override { strings[key] = value; }
+  void SetFloat(const char*, double) override {}
+  void DefaultBool(const char*, bool) override {}
+  void DefaultInt(const char*, int) override {}
+  void DefaultString(const char*, const char*) override {}
+
+  std::map<std::string, int> ints;
+  std::map<std::string, std::string> strings;
+};
+
+// A directory under the system's temporary directory, removed with its contents.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "vemo-statuslink-XXXXXX").string();
+    char* made = mkdtemp(pattern.data());
+    m_Path = made ? std::string(made) + "/" : "";
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    if (!m_Path.empty()) std::filesystem::remove_all(m_Path, ignored);
+  }
+  const std::string& Path() const { return m_Path; }
+  std::string Write(const std::string& name, const std::string& bytes) const {
+    std::ofstream(m_Path + name, std::ios::binary) << bytes;
+    return m_Path + name;
+  }
+
+ private:
+  std::string m_Path;
+};
+
+// Polls `done` every 2 ms for up to `timeoutMs`.
+inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (std::chrono::steady_clock::now() < end) {
+    if (done()) return true;
+    platform::SleepMs(2);
+  }
+  return done();
+}
+
+// ---------------------------------------------------------------------------------------
+// Bytes
+
+inline std::string Bytes(std::initializer_list<int> values) {
+  std::string out;
+  for (int v : values) out.push_back(static_cast<char>(v));
+  return out;
+}
+
+inline std::string Hex(const std::string& bytes) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : bytes) {
+    if (!out.empty()) out += ' ';
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
+// A request head: the fields a peer may set.
+inline std::string RequestHead(uint16_t echoTag, uint32_t headTag = 0, uint8_t packType = 0, uint8_t dest = 13,
+                               uint8_t src = 13) {
+  MMORPG::tagPackHead head{headTag, echoTag, packType, dest, src};
+  return statuswire::HeadBytes(head);
+}
+
+inline std::string BaseInfoRequest() { return Bytes({6, 1}); }
+
+// One item of a decoded base information reply.
+struct Item {
+  uint32_t key;
+  uint64_t value;    // numeric items
+  std::string text;  // text items
+  uint32_t Code() const { return key & 0x1FF; }
+};
+
+struct BaseInfo {
+  bool wellFormed = false;
+  std::vector<Item> numerics;
+  std::vector<Item> texts;
+};
+
+inline uint64_t LoadLe(const std::string& bytes, std::size_t at, int size) {
+  uint64_t value = 0;
+  for (int i = size - 1; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
+  return value;
+}
+
+// Decodes a base information reply body; wellFormed only when every byte is accounted for.
+inline BaseInfo DecodeBaseInfo(const std::string& body) {
+  BaseInfo info;
+  if (body.size() < 7 || body[0] != 5 || body[1] != 1 || body[2] != 0) return info;
+  std::size_t at = 3;
+  const auto numericCount = static_cast<std::size_t>(LoadLe(body, at, 2));
+  at += 2;
+  if (body.size() < at + 12 * numericCount + 2) return info;
+  for (std::size_t i = 0; i < numericCount; ++i, at += 12)
+    info.numerics.push_back({static_cast<uint32_t>(LoadLe(body, at, 4)), LoadLe(body, at + 4, 8), {}});
+  const auto textCount = static_cast<std::size_t>(LoadLe(body, at, 2));
+  at += 2;
+  for (std::size_t i = 0; i < textCount; ++i) {
+    if (body.size() < at + 6) return info;
+    const auto length = static_cast<std::size_t>(LoadLe(body, at + 4, 2));
+    if (body.size() < at + 6 + length) return info;
+    info.texts.push_back({static_cast<uint32_t>(LoadLe(body, at, 4)), 0, body.substr(at + 6, length)});
+    at += 6 + length;
+  }
+  info.wellFormed = at == body.size();
+  return info;
+}
+
+// A decoded common command reply.
+struct CommonReply {
+  bool wellFormed = false;
+  std::string name;    // up to the first zero byte of the 32
+  std::string result;  // D bytes
+  std::string param;   // L bytes
+};
+
+inline CommonReply DecodeCommonReply(const std::string& body) {
+  CommonReply reply;
+  if (body.size() < 40 || body[0] != 1 || body[1] != 5 || body[2] != 0) return reply;
+  reply.name = std::string(body.data() + 3, strnlen(body.data() + 3, 32));
+  const auto resultLen = static_cast<std::size_t>(LoadLe(body, 35, 4));
+  if (body.size() < 40 + resultLen) return reply;
+  reply.result = body.substr(39, resultLen);
+  const auto paramLen = static_cast<std::size_t>(static_cast<unsigned char>(body[39 + resultLen]));
+  if (body.size() != 40 + resultLen + paramLen) return reply;
+  reply.param = body.substr(40 + resultLen, paramLen);
+  reply.wellFormed = true;
+  return reply;
+}
+
+}  // namespace statuslink_test
