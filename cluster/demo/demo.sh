@@ -24,6 +24,9 @@ fi
 export VEMO_LOG_DIR="${VEMO_LOG_DIR:-$bin/ServerLog}"
 # The manager loads its launch-control component (Halvix.dll) from the current directory:
 # it is started from build/bin, so that "HalvixClient start" works from any shell.
+# The status script Fennick.py and its extension module's wrapper are found on the
+# interpreter's search path: the launch environment puts their folder there.
+export PYTHONPATH="$bin/StatusScript${PYTHONPATH:+:$PYTHONPATH}"
 cd "$bin"
 echo "demo: logs in $VEMO_LOG_DIR; configuration in $bin/VemoMapServerManager.ini"
 echo "demo: from another shell, $bin/HalvixClient start presses Start; $bin/VemoController watch shows the manager's notifications"

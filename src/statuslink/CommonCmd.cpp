@@ -38,16 +38,21 @@ int ReadCommonCmd(tagCSVCommonCmd& record, const char* bytes, int total, bool re
   return 0;
 }
 
-CompressResult CompressZlib9(const void* data, uint64_t size, std::size_t maxOut, std::string& out) {
-  out.clear();
+std::string CompressedBlocks::Join() const {
+  std::string joined;
+  joined.reserve(Size);
+  for (const std::string& block : Blocks) joined += block;
+  return joined;
+}
+
+CompressResult CompressZlib9(const void* data, uint64_t size, std::size_t maxOut, CompressedBlocks& out) {
+  out = CompressedBlocks{};
   z_stream stream{};
   if (deflateInit(&stream, Z_BEST_COMPRESSION) != Z_OK) return CompressResult::Failed;
-  // A log compresses to a fraction of its size; start there and double when full.
-  std::size_t capacity = static_cast<std::size_t>(std::min<uint64_t>(size / 8 + 4096, maxOut + 1));
-  out.resize(capacity);
   const auto* next = static_cast<const Bytef*>(data);
   uint64_t left = size;
-  std::size_t produced = 0;
+  std::size_t blockSize = 64 * 1024;  // doubles up to 4 MiB: small logs stay small
+  std::size_t used = 0;               // bytes written into the last block
   int status = Z_OK;
   CompressResult result = CompressResult::Ok;
   while (status != Z_STREAM_END) {
@@ -58,30 +63,49 @@ CompressResult CompressZlib9(const void* data, uint64_t size, std::size_t maxOut
       next += chunk;
       left -= chunk;
     }
-    if (produced == out.size()) {
-      if (produced > maxOut) {
+    if (out.Blocks.empty() || used == out.Blocks.back().size()) {
+      if (out.Size > maxOut) {
         result = CompressResult::TooLarge;
         break;
       }
-      out.resize(std::min(out.size() * 2, maxOut + 1));
+      out.Blocks.emplace_back(blockSize, '\0');
+      used = 0;
+      blockSize = std::min<std::size_t>(blockSize * 2, 4 * 1024 * 1024);
     }
-    const std::size_t room = std::min<std::size_t>(out.size() - produced, UINT_MAX);
-    stream.next_out = reinterpret_cast<Bytef*>(out.data() + produced);
-    stream.avail_out = static_cast<uInt>(room);
+    std::string& block = out.Blocks.back();
+    stream.next_out = reinterpret_cast<Bytef*>(block.data() + used);
+    stream.avail_out = static_cast<uInt>(block.size() - used);
+    const std::size_t room = stream.avail_out;
     status = deflate(&stream, left == 0 ? Z_FINISH : Z_NO_FLUSH);
-    produced += room - stream.avail_out;
+    used += room - stream.avail_out;
+    out.Size += room - stream.avail_out;
     if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) {
       result = CompressResult::Failed;
       break;
     }
   }
   deflateEnd(&stream);
-  if (result == CompressResult::Ok && produced > maxOut) result = CompressResult::TooLarge;
+  if (result == CompressResult::Ok && out.Size > maxOut) result = CompressResult::TooLarge;
   if (result != CompressResult::Ok) {
-    out.clear();
-    out.shrink_to_fit();
+    out = CompressedBlocks{};
     return result;
   }
-  out.resize(produced);
+  if (!out.Blocks.empty()) out.Blocks.back().resize(used);
   return result;
+}
+
+std::string CommonCmdReplyBody(const tagCSVCommonCmd& request, CompressedBlocks& result) {
+  // The record around an empty result, then the result put in its place.
+  const std::string frame = statuswire::CommonCmdReplyBody(request, "", 0);
+  std::string body;
+  body.reserve(frame.size() + result.Size);
+  body.append(frame, 0, 35);
+  PutU32(body, static_cast<uint32_t>(result.Size));
+  for (std::string& block : result.Blocks) {
+    body += block;
+    std::string().swap(block);
+  }
+  result = CompressedBlocks{};
+  body.append(frame, 39, std::string::npos);
+  return body;
 }

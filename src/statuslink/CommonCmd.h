@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "statuslink/StatusWire.h"
 
@@ -14,7 +15,20 @@
 // when `report` is set). The record is usable in every case.
 int ReadCommonCmd(statuswire::tagCSVCommonCmd& record, const char* bytes, int total, bool report = true);
 
+// Compressed bytes as a list of blocks, so that growing never copies what was written and
+// the reply can take them over block by block.
+struct CompressedBlocks {
+  std::vector<std::string> Blocks;
+  std::size_t Size = 0;
+  // All blocks in one (for tests and small results).
+  std::string Join() const;
+};
+
 enum class CompressResult { Ok, TooLarge, Failed };
-// Compresses `size` bytes into one zlib stream (RFC 1950) at level 9, in a buffer that
-// grows as needed. TooLarge as soon as the stream would exceed `maxOut` bytes.
-CompressResult CompressZlib9(const void* data, uint64_t size, std::size_t maxOut, std::string& out);
+// Compresses `size` bytes into one zlib stream (RFC 1950) at level 9. TooLarge as soon as
+// the stream would exceed `maxOut` bytes; `out` is empty unless the result is Ok.
+CompressResult CompressZlib9(const void* data, uint64_t size, std::size_t maxOut, CompressedBlocks& out);
+
+// The common command reply body with `result` as its result bytes; the blocks are released
+// as they are copied, so the result is held only once at any time.
+std::string CommonCmdReplyBody(const statuswire::tagCSVCommonCmd& request, CompressedBlocks& result);

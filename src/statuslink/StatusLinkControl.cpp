@@ -190,15 +190,18 @@ bool StatusLinkControl::OnSVCCmdGetErrorLog(MMORPG::MMORPGPacket* packet) {
 
 bool StatusLinkControl::GetErrorLog(MMORPG::MMORPGPacket* packet, const tagCSVCommonCmd& request) {
   try {
-    const std::string result = ReadErrorLog(request);
-    SendCommonCmdReply(packet, result.data(), static_cast<uint32_t>(result.size()));
+    CompressedBlocks result = ReadErrorLog(request);
+    if (result.Size == 0)
+      SendCommonCmdReply(packet, "", 0);
+    else
+      SendReply(packet, CommonCmdReplyBody(request, result));
   } catch (const std::exception&) {
     LogObject()->TraceWarn("Throw exception in OnSVCCmdGetErrorLog");
   }
   return true;
 }
 
-std::string StatusLinkControl::ReadErrorLog(const tagCSVCommonCmd& request) {
+CompressedBlocks StatusLinkControl::ReadErrorLog(const tagCSVCommonCmd& request) {
   ILog* log = LogObject();
   const char* dirText = log->ErrorLogPath();
   std::string path = dirText != nullptr ? dirText : "";
@@ -213,33 +216,33 @@ std::string StatusLinkControl::ReadErrorLog(const tagCSVCommonCmd& request) {
     log->TraceWarn("TVemoMapServerManagerMain::OnSVCCmdGetErrorLog refused \"%s\": not a file name of the error-log "
                    "directory",
                    name.c_str());
-    return std::string();
+    return {};
   }
   platform::ReadOnlyFileMapping file;
   int error = 0;
   switch (file.Open(path, &error)) {
     case platform::ReadOnlyFileMapping::OpenResult::NotFound:
       log->TraceDebug("Can't find file:%s", path.c_str());
-      return std::string();
+      return {};
     case platform::ReadOnlyFileMapping::OpenResult::NotRegularFile:
       log->TraceWarn("TVemoMapServerManagerMain::OnSVCCmdGetErrorLog refused %s: not a regular file", path.c_str());
-      return std::string();
+      return {};
     case platform::ReadOnlyFileMapping::OpenResult::Failed:
       log->TraceWarn("Create file failed: errno = %d, file = %s", error, path.c_str());
-      return std::string();
+      return {};
     case platform::ReadOnlyFileMapping::OpenResult::Opened:
       break;
   }
   if (file.Size() == 0) {
     log->TraceDebug("file size is zero : %s", path.c_str());
-    return std::string();
+    return {};
   }
   const void* view = file.MapView(&error);
   if (view == nullptr) {
     log->TraceWarn("Map view of file faied, last err = %d", error);
-    return std::string();
+    return {};
   }
-  std::string compressed;
+  CompressedBlocks compressed;
   switch (CompressZlib9(view, file.Size(), MaxReplyResult(request.ParamLen), compressed)) {
     case CompressResult::Ok:
       break;
@@ -264,7 +267,10 @@ bool StatusLinkControl::SendCommonCmdReply(MMORPG::MMORPGPacket* packet, const c
   }
   tagCSVCommonCmd request;
   ReadCommonCmd(request, packet->GetData(), packet->GetDataLen(), false);
-  const std::string body = CommonCmdReplyBody(request, data, length);
+  return SendReply(packet, statuswire::CommonCmdReplyBody(request, data, length));
+}
+
+bool StatusLinkControl::SendReply(MMORPG::MMORPGPacket* packet, const std::string& body) {
   const std::string head = HeadBytes(ReplyHead(packet->m_PackHead.EchoTag));
   return CSSLogicProcess::SendPackFunc(head.data(), static_cast<int>(head.size()), body.data(),
                                        static_cast<int>(body.size()));

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "statuslink/CommonCmd.h"
 #include "statuslink/SSProcessDLLLoad.h"
 #include "statuslink/StatusWire.h"
 
@@ -68,7 +69,9 @@ class StatusLinkControl {
  private:
   bool GetErrorLog(MMORPG::MMORPGPacket* packet, const statuswire::tagCSVCommonCmd& request);
   // The result of the error-log request (empty when there is none to send).
-  std::string ReadErrorLog(const statuswire::tagCSVCommonCmd& request);
+  CompressedBlocks ReadErrorLog(const statuswire::tagCSVCommonCmd& request);
+  // Sends a reply body with the head of the request in `packet`.
+  bool SendReply(MMORPG::MMORPGPacket* packet, const std::string& body);
 
   IConfig* m_Config;
   IStatusLinkView* m_View;
