@@ -77,7 +77,8 @@ TEST_F(StatusLinkTest, LoginCarriesTheNameCutTo59AndGoesAgainOnlyWhenTheCoreAsks
 }
 
 TEST_F(StatusLinkTest, HeartbeatGoesEverySixtySecondsOfTheTickCountAcrossItsWrap) {
-  FakeClock clock(0xFFFFFFFFu - 30000);  // the tick count wraps within the first minute
+  FakeClock clock;
+  clock.now = 0xFFFFFFFFu - 30000;  // the tick count wraps within the first minute
   CSSLogicProcess* link = StartedLink(false);
   auto heartbeats = [&] {
     int n = 0;

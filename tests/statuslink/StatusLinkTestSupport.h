@@ -1,6 +1,6 @@
 // Helpers of the status link tests: an in-memory network core, a map list without the
 // game data component, decoders of the replies, a view and a configuration without a
-// window, temporary directories.
+// window.
 #pragma once
 
 #include <stdlib.h>
@@ -30,6 +30,8 @@
 #include "statuslink/IStatusLinkView.h"
 #include "statuslink/NetCore.h"
 #include "statuslink/StatusWire.h"
+// TempDir, FakeClock and WaitUntil.
+#include "../registry/RegistryTestSupport.h"
 
 namespace statuslink_test {
 
@@ -116,15 +118,6 @@ inline void InstallCore(FakeTiravo* core) {
   SetNetCoreForTesting(core != nullptr ? &GetInstalledCore : nullptr);
 }
 
-// A clock that stands still until the test moves it (read from the request thread too).
-class FakeClock : public platform::Clock {
- public:
-  explicit FakeClock(uint32_t start) : now(start) { platform::SetClockForTesting(this); }
-  ~FakeClock() override { platform::SetClockForTesting(nullptr); }
-  uint32_t TickCount() override { return now.load(); }
-  std::atomic<uint32_t> now;
-};
-
 // A map list of given maps, made without the game data component.
 class TestMaps : public IMapFileLoader {
  public:
@@ -206,38 +199,6 @@ class FakeConfig : public IConfig {
   std::map<std::string, int> ints;
   std::map<std::string, std::string> strings;
 };
-
-// A directory under the system's temporary directory, removed with its contents.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vemo-statuslink-XXXXXX").string();
-    char* made = mkdtemp(pattern.data());
-    m_Path = made ? std::string(made) + "/" : "";
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    if (!m_Path.empty()) std::filesystem::remove_all(m_Path, ignored);
-  }
-  const std::string& Path() const { return m_Path; }
-  std::string Write(const std::string& name, const std::string& bytes) const {
-    std::ofstream(m_Path + name, std::ios::binary) << bytes;
-    return m_Path + name;
-  }
-
- private:
-  std::string m_Path;
-};
-
-// Polls `done` every 2 ms for up to `timeoutMs`.
-inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (std::chrono::steady_clock::now() < end) {
-    if (done()) return true;
-    platform::SleepMs(2);
-  }
-  return done();
-}
 
 // ---------------------------------------------------------------------------------------
 // Bytes

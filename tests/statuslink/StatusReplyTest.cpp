@@ -194,7 +194,8 @@ TEST_F(ReplyTest, WithoutAHandlerOnlyTheBaseInfoRequestIsAnsweredWithTheManagers
   EXPECT_EQ(Hex(sent[0].body), Hex(expected));
 
   // The figures come from the second sample, 1500 ms or more after the first.
-  FakeClock clock(1000);
+  FakeClock clock;
+  clock.now = 1000;
   RefreshSelfUsage();
   clock.now = 2499;
   RefreshSelfUsage();
