@@ -31,7 +31,7 @@
 #include "statuslink/NetCore.h"
 #include "statuslink/StatusWire.h"
 // TempDir, FakeClock and WaitUntil.
-#include "../registry/RegistryTestSupport.h"
+#include "../support/TestSupport.h"
 
 namespace statuslink_test {
 
