@@ -8,7 +8,7 @@
 #include "statuslink/NetCore.h"
 #include "statuslink/StatusLinkLineId.h"
 
-class TVemoMapServerManagerMain;
+#include "app/TVemoMapServerManagerMain.h"
 
 namespace app {
 
@@ -24,9 +24,13 @@ class ServiceHooks : public IServiceHooks {
   bool IsNetCoreLoaded() override { return ::IsNetCoreLoaded(); }
   void SetLineId(int lineId) override { SetStatusLinkLineId(lineId); }
   int GetLineId() override { return GetStatusLinkLineId(); }
+  // After "Start": the status link's automatic connection, when configured.
+  void ServiceStarted() override;
 
  private:
   TVemoMapServerManagerMain* m_Window;
 };
+
+inline void ServiceHooks::ServiceStarted() { m_Window->AutoConnectStatusServer(); }
 
 }  // namespace app

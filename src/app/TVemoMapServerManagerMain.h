@@ -117,6 +117,8 @@ class TVemoMapServerManagerMain : public QMainWindow, private ILaunchWindow {
   void btnStopStatusServerClick();
   // The link's logic; made on first use, once the configuration is open.
   StatusLinkControl& StatusLink();
+  // With "AutoConnectStatusServer" set: the start of the status link, right after "Start".
+  void AutoConnectStatusServer();
   // True once the window has begun to close.
   bool IsClosing() override { return m_Closing; }
 

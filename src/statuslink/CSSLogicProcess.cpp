@@ -1,5 +1,7 @@
 #include "statuslink/CSSLogicProcess.h"
 
+#include "statuslink/StatusLinkFigures.h"
+
 #include <cstring>
 #include <system_error>
 
@@ -64,6 +66,7 @@ CSSLogicProcess::~CSSLogicProcess() {
   ITiravo* core = NetCore();
   if (core != nullptr && core->IsConnected()) core->Stop();
   m_Processor.reset();
+  GetStatusLinkFigures().ScriptQueueDepth.store(0);
   // The script queue, destroyed last, gives its packets back to the pool.
 }
 
@@ -184,21 +187,30 @@ void CSSLogicProcess::SendHeartbeatIfDue() {
 // ---------------------------------------------------------------------------------------
 // The request thread
 
+StatusLinkFigures& GetStatusLinkFigures() {
+  static StatusLinkFigures figures;
+  return figures;
+}
+
 unsigned ThreadProcessSSRequest(void* param) {
   auto* link = static_cast<CSSLogicProcess*>(param);
+  StatusLinkFigures& figures = GetStatusLinkFigures();
   LogObject()->LogInfo("ThreadProcessSSRequest start!");
   try {
     while (!link->IsStopping()) {
       ITiravo* core = NetCore();
       if (core == nullptr || !core->IsConnected()) {
+        figures.Connected.store(false);
         platform::SleepMs(500);
         continue;
       }
+      figures.Connected.store(true);
       if (!link->RunRequestPass(core)) platform::SleepMs(2);
     }
   } catch (...) {
     LogObject()->LogFatal("ThreadProcessSSRequest catch a exception!");
   }
+  figures.Connected.store(false);
   LogObject()->LogWarn("ThreadProcessSSRequest exit");
   return 0;
 }
@@ -221,7 +233,10 @@ void CSSLogicProcess::DrainReceived(ITiravo* core) {
   for (int taken = 0; taken < kMaxMessagesPerPass && core->GetRecvCount() > 0; ++taken) {
     // A core that counts a message it then does not give is asked again on the next pass.
     if (!core->PopRecvPack(packet)) break;
-    if (m_Processor->Process(packet)) continue;  // answered: the packet takes the next message
+    if (m_Processor->Process(packet)) {  // answered: the packet takes the next message
+      GetStatusLinkFigures().RequestsAnswered.fetch_add(1);
+      continue;
+    }
     if (!m_ScriptQueueing) continue;             // dropped: the packet is filled again
     QueueForScript(packet);
     packet = AllocPacket();
@@ -247,6 +262,7 @@ void CSSLogicProcess::QueueForScript(MMORPG::MMORPGPacket* packet) {
     }
   }
   m_ScriptQueue.Push(packet);
+  GetStatusLinkFigures().ScriptQueueDepth.store(m_ScriptQueue.GetCount());
 }
 
 // ---------------------------------------------------------------------------------------
@@ -254,7 +270,9 @@ void CSSLogicProcess::QueueForScript(MMORPG::MMORPGPacket* packet) {
 
 bool CSSLogicProcess::PopScriptPack(MMORPG::MMORPGPacket* packet) {
   if (!m_ScriptQueueing) return false;
-  return m_ScriptQueue.PacketPop(packet);
+  const bool popped = m_ScriptQueue.PacketPop(packet);
+  GetStatusLinkFigures().ScriptQueueDepth.store(m_ScriptQueue.GetCount());
+  return popped;
 }
 
 int CSSLogicProcess::GetScriptPackCount() {
