@@ -1,5 +1,5 @@
-// The steps of start-up that call subsystems which join the build later: the log lights
-// panel and the launch-control component. This is the one place where they are wired;
+// The steps of start-up that call subsystems which join the build later: the
+// launch-control component. This is the one place where they are wired;
 // while a subsystem is not part of the build its step writes one warning and is skipped,
 // so that the gap shows in the log.
 #pragma once
@@ -9,9 +9,6 @@ class MapServerLauncher;
 class QWidget;
 
 namespace app {
-
-// Builds the log lights strip on `panel`, owned by `owner`.
-void CreateLogLights(QWidget* owner, QWidget* panel);
 
 // Initialises the launch-control component ("Halvix.dll" in the current directory) with its
 // two callbacks acting on `launcher` and `window`; true when it runs (the window then polls

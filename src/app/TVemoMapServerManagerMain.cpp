@@ -27,6 +27,7 @@
 #include "scripting/CPySysGameData.h"
 #include "statuslink/IStatusLinkView.h"
 #include "statuslink/StatusLinkControl.h"
+#include "views/LogLights.h"
 #include "views/OwnerDataListModel.h"
 #include "components/IConfig.h"
 #include "components/IGameData.h"
@@ -40,7 +41,6 @@ namespace {
 
 constexpr const char* kWindowClass = "TVemoMapServerManagerMain";
 constexpr const char* kInitialCaption = "地图服务器管理器, 数目:%d";
-constexpr const char* kRunningCaption = "MapServerManager";
 constexpr const char* kMarkerFileName = "5D2E91C7-0A4B-4F63-9E18-7B3C6A2D40F5";
 // The platform's query whether the user may log off or shut down.
 constexpr uint32_t WM_QUERYENDSESSION = 17;
@@ -65,6 +65,7 @@ TVemoMapServerManagerMain::TVemoMapServerManagerMain(QWidget* parent) : QMainWin
   ConnectLaunchControls();
   ConnectCommandControls();
   ConnectStatusLinkControls();
+  ConnectViewControls();
 
   // Client area 899 x 541, centred on the screen.
   resize(899, 541);
@@ -188,7 +189,7 @@ TVemoMapServerManagerMain::StartupOutcome TVemoMapServerManagerMain::FormCreate(
   btForceCloseAll->setEnabled(false);
   btApply->setEnabled(false);
 
-  app::CreateLogLights(this, pnlMapLogLights);
+  CreateLogLights();
   m_SelectedCell = -1;
 
   if (app::InitLaunchControl(m_Launcher.get(), this)) tmProcessLauncher->start();
@@ -226,6 +227,7 @@ void TVemoMapServerManagerMain::FormDestroy() {
     UnloadGameDataComponent();
     m_GameDataLoaded = false;
   }
+  m_LogLights.reset();
   m_InstanceSegment.Close();
 }
 
@@ -297,11 +299,6 @@ void TVemoMapServerManagerMain::WndMethod(const platform::BusMessage& message) {
     default:
       break;
   }
-}
-
-void TVemoMapServerManagerMain::ttTimerTimer() {
-  if (m_Launcher) m_Launcher->ApplyHeartbeatRule();
-  setWindowTitle(kRunningCaption);
 }
 
 void TVemoMapServerManagerMain::btApplyClick() {

@@ -15,6 +15,7 @@
 class CPySysGameData;
 class IManagerFigures;
 class MetricsServer;
+class MapServerInfoManager;
 class MapServerLauncher;
 class OperatorCommands;
 class IStatusLinkView;
@@ -27,6 +28,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QPainter;
 class QPlainTextEdit;
 class QPushButton;
 class QScrollArea;
@@ -38,6 +40,7 @@ class QTableView;
 class QTimer;
 
 namespace views {
+class LogLights;
 class OwnerDataListModel;
 class StateGrid;
 class StateLegend;
@@ -79,7 +82,7 @@ class TVemoMapServerManagerMain : public QMainWindow, private ILaunchWindow {
 
   // The window messages of the bus.
   void WndMethod(const platform::BusMessage& message);
-  // The refresh timer.
+  // The refresh timer (MainWindowViews.cpp).
   void ttTimerTimer();
   // "SaveApply".
   void btApplyClick();
@@ -110,6 +113,15 @@ class TVemoMapServerManagerMain : public QMainWindow, private ILaunchWindow {
   OperatorCommands* Commands();
   // The selected row of the map list view, -1 when none.
   int SelectedMapPosition() const;
+  // The monitoring views (MainWindowViews.cpp): rows of both list views, one grid cell,
+  // clicks on the grid, and the log lights of the selected cell.
+  QString lvMapsData(int row, int column) const;
+  QString lvMapServerListData(int row, int column) const;
+  void sgMapDrawCell(int col, int row, QPainter& painter, const QRect& rect);
+  void sgMapClick();
+  void sgMapDblClick();
+  views::LogLights* LogLightsStrip() const { return m_LogLights.get(); }
+
   // The launcher; null until start-up has set the map data directory.
   MapServerLauncher* Launcher() const { return m_Launcher.get(); }
   // The status server link (MainWindowStatusLink.cpp).
@@ -239,6 +251,11 @@ class TVemoMapServerManagerMain : public QMainWindow, private ILaunchWindow {
   // Operating as a service (MainWindowService.cpp): the /metrics endpoint.
   void StartMetrics();
   void StopMetrics();
+  // Monitoring views (MainWindowViews.cpp).
+  void ConnectViewControls();
+  void CreateLogLights();
+  void UpdateLogLights();
+  MapServerInfoManager& Maps() const;
 
   // Launching (MainWindowLaunch.cpp).
   void ConnectLaunchControls();
@@ -276,6 +293,7 @@ class TVemoMapServerManagerMain : public QMainWindow, private ILaunchWindow {
   std::unique_ptr<OperatorCommands> m_Commands;
   std::unique_ptr<IStatusLinkView> m_StatusLinkView;
   std::unique_ptr<StatusLinkControl> m_StatusLink;
+  std::unique_ptr<views::LogLights> m_LogLights;
 
   std::unique_ptr<platform::BusEndpoint> m_Bus;
   QSocketNotifier* m_BusNotifier = nullptr;

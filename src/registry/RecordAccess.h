@@ -12,6 +12,7 @@
 // before it.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -57,6 +58,14 @@ inline uint32_t ProcessId(const tagMapServerData& r) { return Load(r.ProcessId);
 inline void SetProcessId(tagMapServerData& r, uint32_t pid) { Store(r.ProcessId, pid); }
 inline uint32_t Hwnd(const tagMapServerData& r) { return Load(r.Hwnd); }
 inline int32_t PlayerCnt(const tagMapServerData& r) { return Load(r.PlayerCnt); }
+
+// The seven log counters, "Debug" to "Fatal", each byte widened to an int.
+inline std::array<int, 7> LogLevelCounts(const tagMapServerData& r) {
+  std::array<int, 7> counts{};
+  for (std::size_t i = 0; i < counts.size(); ++i)
+    counts[i] = std::atomic_ref<uint8_t>(const_cast<uint8_t&>(r.LogLevelCounts[i])).load(std::memory_order_relaxed);
+  return counts;
+}
 
 // The requests to the map server. A request is set after anything it refers to.
 inline void PostCloseRequest(tagMapServerData& r) {

@@ -1,9 +1,14 @@
 #include "views/StateGrid.h"
 
+#include <QHelpEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QToolTip>
 #include <algorithm>
+
+#include "views/GridCell.h"
+#include "views/GridColours.h"
 
 namespace views {
 
@@ -32,6 +37,8 @@ void StateGrid::PaintCellBox(QPainter& painter, const QRect& cell, const QColor&
   const int top = cell.top();
   const int right = cell.left() + cell.width();
   const int bottom = cell.top() + cell.height();
+  // The white line lies on the cell's exclusive bottom edge, so the cell's own clip keeps it
+  // off the row below, as a cell of a grid without grid lines draws it.
   painter.setPen(Qt::white);
   painter.drawLine(left, bottom, right, bottom);
   const int l = left + 2, t = top + 2, r = right - 2, b = bottom - 2;
@@ -40,6 +47,20 @@ void StateGrid::PaintCellBox(QPainter& painter, const QRect& cell, const QColor&
   painter.drawLine(l, b, r, b);
   painter.drawLine(r, t, r, b);
   painter.fillRect(QRect(l, t, r - l, b - t), colour);
+}
+
+void StateGrid::PaintCell(QPainter& painter, const QRect& cell, const CellPlan& plan) {
+  PaintCellBox(painter, cell, kCellEmpty);
+  if (!plan.HasData) return;
+  PaintCellBox(painter, cell, plan.StateColour);
+  if (plan.DayShown != 0) {
+    // Dark boxes get a light day number.
+    const bool dark = qGray(plan.StateColour.rgb()) < 100;
+    painter.setPen(dark ? Qt::white : Qt::black);
+    const QRect box = cell.adjusted(2, 2, -2, -2);
+    painter.drawText(box, Qt::AlignLeft | Qt::AlignTop, QString::number(plan.DayShown));
+  }
+  if (plan.Running) PaintCellBox(painter, cell, plan.LoadColour);
 }
 
 void StateGrid::paintEvent(QPaintEvent* event) {
@@ -81,6 +102,23 @@ void StateGrid::mousePressEvent(QMouseEvent* event) {
   m_Col = col;
   m_Row = row;
   emit Clicked();
+}
+
+bool StateGrid::event(QEvent* event) {
+  if (event->type() == QEvent::ToolTip) {
+    auto* help = static_cast<QHelpEvent*>(event);
+    int col = 0, row = 0;
+    QString text;
+    if (m_ToolTip && CellAt(help->pos(), &col, &row)) text = m_ToolTip(col, row);
+    if (text.isEmpty()) {
+      QToolTip::hideText();
+      event->ignore();
+    } else {
+      QToolTip::showText(help->globalPos(), text, this, CellRect(col, row));
+    }
+    return true;
+  }
+  return QWidget::event(event);
 }
 
 void StateGrid::mouseDoubleClickEvent(QMouseEvent* event) {

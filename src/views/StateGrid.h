@@ -4,10 +4,13 @@
 #pragma once
 
 #include <QColor>
+#include <QString>
 #include <QWidget>
 #include <functional>
 
 namespace views {
+
+struct CellPlan;
 
 class StateGrid : public QWidget {
   Q_OBJECT
@@ -20,10 +23,13 @@ class StateGrid : public QWidget {
 
   // Draws one cell. The rectangle is given as a Windows one: right and bottom exclusive.
   using DrawCell = std::function<void(int col, int row, QPainter& painter, const QRect& cell)>;
+  // The tooltip of a cell under the mouse; an empty text shows none.
+  using CellToolTip = std::function<QString(int col, int row)>;
 
   explicit StateGrid(QWidget* parent = nullptr);
 
   void SetDrawCell(DrawCell drawCell);
+  void SetCellToolTip(CellToolTip toolTip) { m_ToolTip = std::move(toolTip); }
   int ColCount() const { return kColCount; }
   int RowCount() const { return kRowCount; }
   // The cell under the last click, (-1, -1) before the first.
@@ -36,6 +42,10 @@ class StateGrid : public QWidget {
   // Paints a cell box: a white line along the bottom, then inside a 2-pixel margin a
   // black bottom and right edge and a fill in `colour` that leaves those edges visible.
   static void PaintCellBox(QPainter& painter, const QRect& cell, const QColor& colour);
+  // Paints a cell as the draw-cell rule planned it: the box in white; for a map with a
+  // record the box in the state's colour, the error day in its top left corner, and for a
+  // running map the box again in the load colour, which covers the day.
+  static void PaintCell(QPainter& painter, const QRect& cell, const CellPlan& plan);
 
   QSize sizeHint() const override;
 
@@ -47,11 +57,13 @@ class StateGrid : public QWidget {
   void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
+  bool event(QEvent* event) override;
 
  private:
   bool CellAt(const QPoint& point, int* col, int* row) const;
 
   DrawCell m_DrawCell;
+  CellToolTip m_ToolTip;
   int m_Col = -1;
   int m_Row = -1;
 };
