@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -81,7 +82,7 @@ bool GetMemoryCounters(uint32_t pid, MemoryCounters* counters);
 bool GetMemoryCountersByHandle(int handle, MemoryCounters* counters);
 
 // Parsers of /proc texts, kept apart so that tests can feed saved samples.
-bool ParseProcStatTimes(const std::string& statText, CpuTimes* times);
+bool ParseProcStatTimes(std::string_view statText, CpuTimes* times);
 bool ParseProcStatus(const std::string& statusText, MemoryCounters* counters);
 
 int ProcessorCount();

@@ -44,6 +44,11 @@ struct HandleRecord {
   bool ended = false;
   int exitCode = 0;
   bool child = false;  // started by us: ours to reap
+  // /proc/<pid>/stat, opened on the first CPU reading while the process ran. The open file
+  // belongs to that process and never to a later one with the same pid (it reads as an
+  // error once the process is gone), so CPU sampling reads it again instead of opening and
+  // parsing a path every tick.
+  int statFd = -1;
 };
 
 std::mutex g_mutex;
@@ -422,6 +427,7 @@ void CloseProcessHandle(int handle) {
     auto it = g_handles.find(fd);
     if (it == g_handles.end()) return;  // not a handle of ours: never close a stranger's descriptor
     bool unreapedChild = it->second.child && !it->second.ended;
+    if (it->second.statFd >= 0) close(it->second.statFd);
     g_handles.erase(it);
     if (unreapedChild) g_orphans.push_back(fd);
     else close(fd);
@@ -488,12 +494,28 @@ uint32_t ProcessIdOfHandle(int handle) {
   return record.pid;
 }
 
-bool ParseProcStatTimes(const std::string& statText, CpuTimes* times) {
-  std::vector<std::string> fields;
-  if (!StatFieldsAfterName(statText, &fields) || fields.size() < 13) return false;
+bool ParseProcStatTimes(std::string_view statText, CpuTimes* times) {
+  // The command name may hold blanks and parentheses; it ends at the last ')'. utime and
+  // stime are fields 14 and 15 of the line, 12 and 13 after the name.
+  const std::size_t close = statText.rfind(')');
+  if (close == std::string_view::npos) return false;
+  std::string_view rest = statText.substr(close + 1);
+  auto nextField = [&rest]() {
+    const std::size_t start = rest.find_first_not_of(" \t\n");
+    if (start == std::string_view::npos) {
+      rest = std::string_view();
+      return std::string_view();
+    }
+    const std::size_t end = rest.find_first_of(" \t\n", start);
+    const std::string_view field = rest.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end);
+    return field;
+  };
+  for (int skipped = 0; skipped < 11; ++skipped)
+    if (nextField().empty()) return false;
   uint64_t utime = 0, stime = 0;
-  // utime and stime are fields 14 and 15 of the line, 11 and 12 after the name.
-  if (!ParseUnsigned(fields[11], &utime) || !ParseUnsigned(fields[12], &stime)) return false;
+  if (!ParseUnsigned(std::string(nextField()), &utime) || !ParseUnsigned(std::string(nextField()), &stime))
+    return false;
   if (times != nullptr) {
     times->User = TicksTo100ns(utime);
     times->Kernel = TicksTo100ns(stime);
@@ -548,13 +570,37 @@ bool GetProcessTimes(uint32_t pid, CpuTimes* times) {
 bool GetProcessTimesByHandle(int handle, CpuTimes* times) {
   HandleRecord record;
   if (!KnownHandle(handle, &record) || record.ended) return false;
-  // The pid may name another process once ours has ended; a reading taken while ours
-  // was still running before and after is certainly ours.
   if (!HandleProcessRunning(handle)) return false;
-  CpuTimes read;
-  if (!GetProcessTimes(record.pid, &read) || !HandleProcessRunning(handle)) return false;
-  if (times != nullptr) *times = read;
-  return true;
+  if (record.statFd < 0) {
+    // The pid may name another process once ours has ended; a file opened while ours was
+    // still running before and after is certainly ours.
+    const std::string path = "/proc/" + std::to_string(record.pid) + "/stat";
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    if (!HandleProcessRunning(handle)) {
+      close(fd);
+      return false;
+    }
+    std::lock_guard<std::mutex> lock(g_mutex);
+    auto it = g_handles.find(HandleFd(handle));
+    if (it == g_handles.end() || it->second.statFd >= 0) {
+      close(fd);  // closed meanwhile, or another thread opened it first
+    } else {
+      it->second.statFd = fd;
+    }
+  }
+  // Read under the lock: the file is closed with its handle, and its descriptor must not be
+  // taken by another file between the look-up and the read.
+  char text[1024];
+  ssize_t length = 0;
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    auto it = g_handles.find(HandleFd(handle));
+    if (it == g_handles.end() || it->second.statFd < 0) return false;
+    length = pread(it->second.statFd, text, sizeof text - 1, 0);
+  }
+  if (length <= 0) return false;
+  return ParseProcStatTimes(std::string_view(text, static_cast<std::size_t>(length)), times);
 }
 
 bool GetThreadTimes(uint32_t pid, uint32_t tid, CpuTimes* times) {

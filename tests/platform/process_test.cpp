@@ -1,6 +1,8 @@
 #include "platform/process.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -186,6 +188,8 @@ TEST(ProcessTest, HandleOfAReapedChildNeverSignalsItsPidsNextOwner) {
   const int oldHandle = old.handle;
   const uint32_t oldPid = old.pid;
   ASSERT_NE(oldHandle, 0);
+  CpuTimes before;
+  ASSERT_TRUE(GetProcessTimesByHandle(oldHandle, &before));  // its /proc file is open from now on
   ASSERT_TRUE(TerminateProcess(oldHandle, -1));
   int code = 0;
   ASSERT_TRUE(WaitForProcess(oldHandle, 10000, &code));
@@ -220,7 +224,18 @@ TEST(ProcessTest, HandleOfAReapedChildNeverSignalsItsPidsNextOwner) {
   peer::Stop(newHandle);
 }
 
+// The descriptors open in this process.
+int OpenDescriptors() {
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    (void)entry;
+    ++count;
+  }
+  return count;
+}
+
 TEST(ProcessTest, HandleOfAnotherProcessAndFigures) {
+  const int descriptors = OpenDescriptors();
   int handle = OpenProcessHandle(CurrentProcessId());
   ASSERT_NE(handle, 0);
   EXPECT_EQ(ProcessIdOfHandle(handle), CurrentProcessId());
@@ -237,8 +252,12 @@ TEST(ProcessTest, HandleOfAnotherProcessAndFigures) {
   EXPECT_GE(memory.PeakWorkingSetSize, memory.WorkingSetSize);
   EXPECT_GT(memory.PagefileUsage, 0u);
   EXPECT_GT(memory.PageFaultCount, 0u);
+  CpuTimes later;
+  ASSERT_TRUE(GetProcessTimesByHandle(handle, &later));
+  EXPECT_GE(later.User + later.Kernel, times.User + times.Kernel);
   CloseProcessHandle(handle);
   EXPECT_EQ(ProcessIdOfHandle(handle), 0u);
+  EXPECT_EQ(OpenDescriptors(), descriptors) << "the handle's files close with it";
 
   EXPECT_EQ(OpenProcessHandle(0), 0);
   EXPECT_FALSE(GetProcessTimes(0, &times));
