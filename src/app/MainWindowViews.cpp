@@ -1,6 +1,7 @@
 // The main window's side of the monitoring views: the refresh tick, the rows of both list
 // views, the cells of the state grid and the clicks on it, the labels the tick rewrites, and
 // the log lights of the selected cell. What a cell or a label shows is decided in src/views.
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -61,6 +62,18 @@ void TVemoMapServerManagerMain::ConnectViewControls() {
   });
   connect(sgMap, &views::StateGrid::Clicked, this, &TVemoMapServerManagerMain::sgMapClick);
   connect(sgMap, &views::StateGrid::DoubleClicked, this, &TVemoMapServerManagerMain::sgMapDblClick);
+
+  // Columns whose texts are longer than their captions start wide enough for them.
+  const QFontMetrics metrics(lvMaps->font());
+  auto widen = [&metrics](QTableView* view, int column, const char* sample) {
+    const int width = metrics.horizontalAdvance(QString::fromUtf8(sample)) + 18;
+    if (view->columnWidth(column) < width) view->setColumnWidth(column, width);
+  };
+  widen(lvMaps, 1, "Green Hills(MapServer_1000)");
+  widen(lvMaps, 4, "Connecting...");
+  widen(lvMaps, 10, "4294967295");
+  widen(lvMapServerList, 0, "Green Hills(MapServer_1000)");
+  widen(lvMapServerList, 2, "Connecting...");
 
   lblScriptPath->setBuddy(edtScriptPath);
   lblStatusServer->setBuddy(edtStatusServer);
