@@ -12,6 +12,7 @@
 
 #include "components/GameDataComponent.h"
 #include "platform/clock.h"
+#include "../support/TickingClock.h"
 #include "platform/process.h"
 #include "registry/MapServerInfoManager.h"
 
@@ -83,15 +84,6 @@ void BM_LoadMapListReopened(benchmark::State& state) {
   state.counters["maps"] = manager.GetMapInfoCount();
 }
 BENCHMARK(BM_LoadMapListReopened)->Arg(600)->Arg(2000)->Unit(benchmark::kMillisecond);
-
-// A clock that moves 1000 ms per reading, so every SampleCpu call is a full tick.
-class TickingClock : public platform::Clock {
- public:
-  uint32_t TickCount() override { return m_Now += 1000; }
-
- private:
-  uint32_t m_Now = 0;
-};
 
 void BM_SampleCpu(benchmark::State& state) {
   if (!LoadComponent()) return state.SkipWithError("Pellwyn.dll not loaded");

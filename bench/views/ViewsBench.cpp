@@ -14,21 +14,13 @@
 #include "ViewsWindow.h"
 #include "launch/MapServerLauncher.h"
 #include "platform/clock.h"
+#include "../support/TickingClock.h"
 #include "platform/process.h"
 #include "registry/MapServerInfoManager.h"
 #include "registry/RecordAccess.h"
 #include "views/OwnerDataListModel.h"
 
 namespace {
-
-// A clock that moves 1000 ms per reading, so that every tick samples the CPU.
-class TickingClock : public platform::Clock {
- public:
-  uint32_t TickCount() override { return m_Now += 1000; }
-
- private:
-  uint32_t m_Now = 0;
-};
 
 void BM_RefreshTick(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));

@@ -1,6 +1,7 @@
 #include "views/MapRowText.h"
 
 #include <charconv>
+#include <iterator>
 #include <cstdint>
 
 #include "common/Utils.h"
@@ -22,9 +23,6 @@ QString Pair(int32_t first, int32_t second) {
 QString Megabytes(uint64_t bytes) {
   return QString::fromStdString(FormatText("%0.3f", static_cast<double>(bytes) / 1024 / 1024));
 }
-QString StatusText(const tagMapServerData& record) {
-  return QString::fromLatin1(MapServerStateText(record::State(record)));
-}
 
 }  // namespace
 
@@ -40,88 +38,105 @@ QString ShortestFloatText(float value) {
   return QString::fromLatin1(text, static_cast<qsizetype>(result.ptr - text));
 }
 
-QString MapListCellText(const MapServerInfo* info, int column) {
-  if (info == nullptr) return QString();
-  switch (column) {
-    case 0:
-      return Signed(info->GetActive());
-    case 1:
-      return MapNameText(*info);
-    case 2:
-      return Signed(info->GetMapData().GetMapID());
-    case 3:
-      return Signed(info->GetProcessCpu());
+namespace {
+
+// What a column shows.
+enum class Field {
+  Active, Name, MapId, Cpu, Status, GameObjCnt, PlayerPair, ItemPair, Fps, ProcessId, Hwnd, XmlLoadCnt,
+  PackTotal, FbPair, WorkingSet, PagefileUsage, AllocPlayerCnt, AllocItemCnt, StreamSaveCostTime,
+  MapManagerNo, PlayerCnt, ItemCnt,
+};
+
+constexpr Field kMapListFields[] = {
+    Field::Active,     Field::Name,          Field::MapId,          Field::Cpu,          Field::Status,
+    Field::GameObjCnt, Field::PlayerPair,    Field::ItemPair,       Field::Fps,          Field::ProcessId,
+    Field::Hwnd,       Field::XmlLoadCnt,    Field::PackTotal,      Field::FbPair,       Field::WorkingSet,
+    Field::PagefileUsage, Field::AllocPlayerCnt, Field::AllocItemCnt, Field::StreamSaveCostTime,
+    Field::MapManagerNo,
+};
+constexpr Field kMapServerListFields[] = {Field::Name,     Field::MapId, Field::Status, Field::PlayerCnt,
+                                          Field::ItemCnt,  Field::Fps,   Field::ProcessId};
+static_assert(std::size(kMapListFields) == 20 && std::size(kMapServerListFields) == 7);
+
+// A field of a map's own, which needs no record.
+QString MapFieldText(const MapServerInfo& info, Field field) {
+  switch (field) {
+    case Field::Active:
+      return Signed(info.GetActive());
+    case Field::Name:
+      return MapNameText(info);
+    case Field::MapId:
+      return Signed(info.GetMapData().GetMapID());
+    case Field::Cpu:
+      return Signed(info.GetProcessCpu());
+    case Field::MapManagerNo:
+      return Signed(info.GetMapManagerNum());
     default:
       break;
   }
-  const tagMapServerData* record = info->GetShareData();
-  if (record == nullptr) return QString();
-  const tagMapServerData& r = *record;
-  switch (column) {
-    case 4:
-      return StatusText(r);
-    case 5:
+  return QString();
+}
+
+// A field read from the record (once per cell).
+QString RecordFieldText(const MapServerInfo& info, const tagMapServerData& r, Field field) {
+  switch (field) {
+    case Field::Status:
+      return QString::fromLatin1(MapServerStateText(record::State(r)));
+    case Field::GameObjCnt:
       return Signed(record::Load(r.GameObjCnt));
-    case 6:
+    case Field::PlayerPair:
       return Pair(record::Load(r.PlayerCnt), record::Load(r.MaxPlayerCnt));
-    case 7:
+    case Field::ItemPair:
       return Pair(record::Load(r.ItemCnt), record::Load(r.MaxItemCnt));
-    case 8:
+    case Field::Fps:
       return Signed(record::Load(r.FPS));
-    case 9:
+    case Field::ProcessId:
       return Unsigned(record::Load(r.ProcessId));
-    case 10:
+    case Field::Hwnd:
       return Unsigned(record::Load(r.Hwnd));
-    case 11:
+    case Field::XmlLoadCnt:
       return Unsigned(record::Load(r.XmlLoadCnt));
-    case 12:
+    case Field::PackTotal:
       return Unsigned(record::Load(r.PackTotal));
-    case 13:
-      return Pair(record::Load(r.FBCnt), info->GetFBLimit());
-    case 14:
-      return Megabytes(info->GetMemoryCounters().WorkingSetSize);
-    case 15:
-      return Megabytes(info->GetMemoryCounters().PagefileUsage);
-    case 16:
+    case Field::FbPair:
+      return Pair(record::Load(r.FBCnt), info.GetFBLimit());
+    case Field::WorkingSet:
+      return Megabytes(info.GetMemoryCounters().WorkingSetSize);
+    case Field::PagefileUsage:
+      return Megabytes(info.GetMemoryCounters().PagefileUsage);
+    case Field::AllocPlayerCnt:
       return Signed(record::Load(r.AllocPlayerCnt));
-    case 17:
+    case Field::AllocItemCnt:
       return Signed(record::Load(r.AllocItemCnt));
-    case 18:
+    case Field::StreamSaveCostTime:
       return ShortestFloatText(record::Load(r.StreamSaveCostTime));
-    case 19:
-      return Signed(info->GetMapManagerNum());
+    case Field::PlayerCnt:
+      return QString::fromStdString(FormatText("%d", record::Load(r.PlayerCnt)));
+    case Field::ItemCnt:
+      return QString::fromStdString(FormatText("%d", record::Load(r.ItemCnt)));
     default:
-      return QString();
+      return MapFieldText(info, field);
   }
 }
 
-QString MapServerListCellText(const MapServerInfo* info, int column) {
-  if (info == nullptr) return QString();
-  switch (column) {
-    case 0:
-      return MapNameText(*info);
-    case 1:
-      return Signed(info->GetMapData().GetMapID());
-    default:
-      break;
-  }
+// Column `column` of a list whose first `withoutRecord` columns show without a record.
+template <std::size_t N>
+QString CellText(const MapServerInfo* info, int column, const Field (&fields)[N], int withoutRecord) {
+  if (info == nullptr || column < 0 || column >= static_cast<int>(N)) return QString();
+  const Field field = fields[column];
+  if (column < withoutRecord) return MapFieldText(*info, field);
   const tagMapServerData* record = info->GetShareData();
-  if (record == nullptr) return QString();
-  const tagMapServerData& r = *record;
-  switch (column) {
-    case 2:
-      return StatusText(r);
-    case 3:
-      return QString::fromStdString(FormatText("%d", record::Load(r.PlayerCnt)));
-    case 4:
-      return QString::fromStdString(FormatText("%d", record::Load(r.ItemCnt)));
-    case 5:
-      return Signed(record::Load(r.FPS));
-    case 6:
-      return Unsigned(record::Load(r.ProcessId));
-    default:
-      return QString();
-  }
+  return record != nullptr ? RecordFieldText(*info, *record, field) : QString();
+}
+
+}  // namespace
+
+QString MapListCellText(const MapServerInfo* info, int column) {
+  return CellText(info, column, kMapListFields, kMapListColumnsWithoutRecord);
+}
+
+QString MapServerListCellText(const MapServerInfo* info, int column) {
+  return CellText(info, column, kMapServerListFields, kMapServerListColumnsWithoutRecord);
 }
 
 }  // namespace views

@@ -31,7 +31,7 @@ class CountSource : public views::ILogCountSource {
 };
 
 TEST(LogLightsTest, SevenCountersWithTheirNamesInExactlyTheirPlaces) {
-  EnsureViewsApplication();
+  EnsureOffscreenApplication();
   QWidget window;
   auto* panel = new QWidget(&window);
   panel->resize(500, 90);  // the strip takes its own size, whatever the panel had
@@ -71,7 +71,7 @@ TEST(LogLightsTest, SevenCountersWithTheirNamesInExactlyTheirPlaces) {
 }
 
 TEST(LogLightsTest, EachCounterShowsItsCountInItsColourAndGreyAtZero) {
-  EnsureViewsApplication();
+  EnsureOffscreenApplication();
   QWidget panel;
   views::LogLights lights(nullptr, &panel, &panel);
   lights.CreateLights();
@@ -108,7 +108,7 @@ TEST(LogLightsTest, EachCounterShowsItsCountInItsColourAndGreyAtZero) {
 }
 
 TEST(LogLightsTest, TheStripTakesItsCountersAlongAndSurvivesThePanelGoingFirst) {
-  EnsureViewsApplication();
+  EnsureOffscreenApplication();
   QWidget window;
   auto* panel = new QWidget(&window);
   QPointer<QLabel> counter;

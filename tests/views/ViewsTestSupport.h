@@ -6,10 +6,10 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <QApplication>
 #include <memory>
 #include <string>
 
+#include "app/OffscreenApplication.h"
 #include "components/GameDataComponent.h"
 #include "platform/clock.h"
 #include "platform/process.h"
@@ -18,16 +18,6 @@
 #include "registry/RecordAccess.h"
 #include "registry/tagMapServerData.h"
 #include "registry/RegistryTestSupport.h"
-
-// The one QApplication of a views test program, on Qt's offscreen platform.
-inline void EnsureViewsApplication() {
-  if (QApplication::instance() != nullptr) return;
-  setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  static int argc = 1;
-  static char arg0[] = "views_tests";
-  static char* argv[] = {arg0, nullptr};
-  new QApplication(argc, argv);
-}
 
 // One map line of the component's format: id, server, display name, sort key, line,
 // capacity, type, FB limit, map manager number.
@@ -44,7 +34,7 @@ class ViewsMapList : public ::testing::Test {
     static TempDir logDir;
     setenv("VEMO_LOG_DIR", logDir.Path().c_str(), 1);
     ASSERT_TRUE(LoadGameDataComponent("Pellwyn.dll"));
-    EnsureViewsApplication();
+    EnsureOffscreenApplication();
   }
   static void TearDownTestSuite() { UnloadGameDataComponent(); }
 
