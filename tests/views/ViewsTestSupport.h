@@ -17,7 +17,7 @@
 #include "registry/MapServerInfoManager.h"
 #include "registry/RecordAccess.h"
 #include "registry/tagMapServerData.h"
-#include "registry/RegistryTestSupport.h"
+#include "support/TestSupport.h"
 
 // One map line of the component's format: id, server, display name, sort key, line,
 // capacity, type, FB limit, map manager number.
