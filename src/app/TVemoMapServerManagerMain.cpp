@@ -18,7 +18,7 @@
 #include "commands/OperatorCommands.h"
 #include "launch/MapServerLauncher.h"
 #include "metrics/MetricsServer.h"
-#include "app/OptionalSubsystems.h"
+#include "launch/LaunchControl.h"
 #include "components/ConfigComponent.h"
 #include "components/GameDataComponent.h"
 #include "registry/MapServerInfoManager.h"
@@ -192,7 +192,8 @@ TVemoMapServerManagerMain::StartupOutcome TVemoMapServerManagerMain::FormCreate(
   CreateLogLights();
   m_SelectedCell = -1;
 
-  if (app::InitLaunchControl(m_Launcher.get(), this)) tmProcessLauncher->start();
+  launchcontrol::Bind(m_Launcher.get(), this);
+  if (launchcontrol::Init()) tmProcessLauncher->start();
 
   ttTimer->start();
   StartMetrics();
@@ -221,7 +222,7 @@ void TVemoMapServerManagerMain::FormClose() {
 void TVemoMapServerManagerMain::FormDestroy() {
   if (m_Destroyed) return;
   m_Destroyed = true;
-  app::ReleaseLaunchControl();
+  launchcontrol::Release();
   ReleaseStatusLink();
   if (m_GameDataLoaded) {
     UnloadGameDataComponent();
