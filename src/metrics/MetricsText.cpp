@@ -1,5 +1,6 @@
 #include "metrics/MetricsText.h"
 
+#include <charconv>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -43,12 +44,10 @@ class Family {
   static std::string Number(double value) {
     if (std::isnan(value)) return "NaN";
     if (std::isinf(value)) return value > 0 ? "+Inf" : "-Inf";
+    // The shortest text that reads back as the same double.
     char text[64];
-    if (value == std::floor(value) && std::fabs(value) < 1e15)
-      std::snprintf(text, sizeof text, "%.0f", value);
-    else
-      std::snprintf(text, sizeof text, "%.17g", value);
-    return text;
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, result.ptr);
   }
 
   std::string& m_Out;
