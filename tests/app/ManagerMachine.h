@@ -35,7 +35,12 @@ class ManagerMachine {
     m_Dir += "/";
     for (const auto& entry : fs::directory_iterator(VEMO_BIN_DIR)) {
       const std::string name = entry.path().filename().string();
-      if (without.count(name) != 0 || name == "VemoMapServerManager.ini" || name == "ServerLog") continue;
+      // What a run of the tree leaves in it (the demo's configuration, map list, logs and
+      // outputs) is no part of a fresh machine.
+      if (without.count(name) != 0 || name == "VemoMapServerManager.ini" || name == "ServerLog" ||
+          name == "StatusServer.out" || name == "FetchedLogs" || name == "VemoMapServerManager.pid" ||
+          name == "SaveData")
+        continue;
       if (name == "VemoMapServerManager")
         fs::copy_file(entry.path(), m_Dir + name);
       else
@@ -163,8 +168,13 @@ class ManagerMachine {
       return;
     }
     fs::create_directory(to);
-    for (const auto& entry : fs::directory_iterator(from))
-      LinkTree(entry.path(), to + "/" + entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(from)) {
+      const std::string name = entry.path().filename().string();
+      // The operator's map list and the map servers' logs and saves stay behind: a test
+      // that writes a map list must never write through a link into the tree.
+      if (name == "MapID.txt" || name == "Log" || name == "SaveData" || name == "SarventResult") continue;
+      LinkTree(entry.path(), to + "/" + name);
+    }
   }
 
   std::string m_Dir;

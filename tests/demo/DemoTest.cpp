@@ -1,0 +1,168 @@
+// The demo's machine in CI, without a display: the status server gets the figures of every
+// map within a minute, /metrics parses and matches the records, SIGTERM ends the manager
+// and leaves its map servers to the next manager, and Ctrl-C ends everything the demo
+// started.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <regex>
+#include <thread>
+
+#include "app/ManagerMachine.h"
+#include "registry/AShareStructObj.h"
+#include "registry/RecordAccess.h"
+
+extern char** environ;
+
+namespace {
+
+int FreePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
+bool WaitFor(const std::function<bool()>& done, int seconds) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  return true;
+}
+
+// A command's standard output.
+std::string Output(const std::string& command) {
+  std::string out;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return out;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  pclose(pipe);
+  return out;
+}
+
+// Runs `program` with `arguments` in `dir`, with `extra` added to the environment.
+pid_t Spawn(const std::string& dir, const std::vector<std::string>& arguments, const std::vector<std::string>& extra,
+            const std::string& outPath) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) env.push_back(*e);
+  env.insert(env.end(), extra.begin(), extra.end());
+  std::vector<std::string> args = arguments;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(dir.c_str()) != 0) _exit(126);
+    FILE* out = fopen(outPath.c_str(), "w");
+    if (out != nullptr) {
+      dup2(fileno(out), 1);
+      dup2(fileno(out), 2);
+    }
+    setpgid(0, 0);
+    std::vector<char*> argv, envp;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+TEST(DemoTest, TheWholeMachineRunsWithoutADisplayAndHandsItsMapServersToTheNextManager) {
+  ManagerMachine machine;
+  const std::string bin = machine.Dir().substr(0, machine.Dir().size() - 1);
+  const std::string server = "Demo" + std::to_string(getpid());
+  const int metricsPort = FreePort(), statusPort = FreePort(), linePort = FreePort();
+  const std::vector<std::string> env = {
+      "VEMO_DEMO_PLATFORM=offscreen", "VEMO_UNATTENDED=ok", "VEMO_DEMO_SERVER=" + server, "VEMO_DEMO_SIGN=" + server,
+      "VEMO_DEMO_STATUS_PORT=" + std::to_string(statusPort), "VEMO_DEMO_LINE_PORT=" + std::to_string(linePort),
+      "VEMO_DEMO_METRICS_PORT=" + std::to_string(metricsPort), "VEMO_LOG_DIR=" + machine.LogDir()};
+  const pid_t demo = Spawn(bin, {"/bin/bash", DEMO_SCRIPT, bin}, env, machine.Dir() + "demo.out");
+  struct EndDemo {
+    pid_t pid;
+    std::string bin;
+    ~EndDemo() {
+      if (pid > 0) {
+        kill(pid, SIGINT);
+        waitpid(pid, nullptr, 0);
+      }
+      // Whatever the demo left, should it have failed to end it.
+      std::system(("pkill -KILL -f '^" + bin + "/' 2>/dev/null").c_str());
+    }
+  } endDemo{demo, bin};
+
+  // The status server's table lists every map within a minute.
+  const std::string statusOut = machine.Dir() + "StatusServer.out";
+  ASSERT_TRUE(WaitFor([&] { return ManagerMachine::ReadFile(statusOut).find(": 36 maps, map entries 36") !=
+                                   std::string::npos; },
+                      60))
+      << ManagerMachine::ReadFile(machine.Dir() + "demo.out") << ManagerMachine::ReadFile(statusOut);
+  const std::string table = ManagerMachine::ReadFile(statusOut);
+  for (int id = 1001; id <= 1036; ++id)
+    EXPECT_NE(table.find(std::to_string(id) + "  " + server + "("), std::string::npos) << id;
+
+  // /metrics parses with the Prometheus parser and agrees with the records.
+  std::map<int, std::unique_ptr<AShareStructObj<tagMapServerData>>> records;
+  for (int id = 1001; id <= 1036; ++id)
+    records[id] = std::make_unique<AShareStructObj<tagMapServerData>>(server + "_" + std::to_string(id) + "_Config");
+  const std::string parsed =
+      Output("/usr/bin/python3 " PARSE_METRICS " http://127.0.0.1:" + std::to_string(metricsPort) + "/metrics");
+  ASSERT_NE(parsed.find("content-type|text/plain"), std::string::npos) << parsed;
+  for (int id : {1001, 1002, 1036}) {  // maps that behave: their state stays
+    const std::regex state("vemo_map_state\\|map_id=" + std::to_string(id) + ",[^|]*\\|([0-9.]+)");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(parsed, match, state)) << id;
+    EXPECT_EQ(std::stod(match[1]), record::State(*records[id]->GetData())) << id;
+  }
+  EXPECT_NE(parsed.find("vemo_status_link_connected||1.0"), std::string::npos);
+
+  // SIGTERM: the manager ends in order and its map servers run on.
+  const pid_t manager = std::stoi(ManagerMachine::ReadFile(machine.Dir() + "VemoMapServerManager.pid"));
+  std::map<int, uint32_t> pids;
+  for (int id : {1001, 1002, 1036}) pids[id] = record::ProcessId(*records[id]->GetData());
+  ASSERT_EQ(kill(manager, SIGTERM), 0);
+  ASSERT_TRUE(WaitFor([&] { return kill(manager, 0) != 0; }, 20));
+  for (const auto& [id, pid] : pids) EXPECT_EQ(kill(static_cast<pid_t>(pid), 0), 0) << "map " << id << " ended";
+
+  // The next manager supervises them: it launches none of them again.
+  std::vector<std::string> managerEnv = env;
+  managerEnv.push_back("QT_QPA_PLATFORM=offscreen");
+  const pid_t next = Spawn(bin, {bin + "/VemoMapServerManager", "-autolaunch"}, managerEnv, machine.Dir() + "next.out");
+  ASSERT_TRUE(WaitFor([&] { return machine.Log().find("waits for Start") != std::string::npos &&
+                                   machine.CountLog("waits for Start") >= 2; },
+                      30))
+      << ManagerMachine::ReadFile(machine.Dir() + "next.out") << machine.Log();
+  std::string client;
+  ASSERT_TRUE(WaitFor([&] {
+    client = Output(bin + "/HalvixClient --manager " + std::to_string(next) + " --timeout 60 start --wait 2>&1");
+    return client.find("result ok") != std::string::npos;
+  }, 30)) << client;
+  ASSERT_TRUE(WaitFor([&] { return machine.CountLog("is supervised again") >= 30; }, 30)) << machine.Log();
+  for (const auto& [id, pid] : pids) EXPECT_EQ(record::ProcessId(*records[id]->GetData()), pid) << id;
+
+  // Ctrl-C: the demo ends everything it started, map servers included.
+  kill(demo, SIGINT);
+  int status = 0;
+  ASSERT_TRUE(WaitFor([&] { return waitpid(demo, &status, WNOHANG) == demo; }, 30));
+  endDemo.pid = 0;
+  EXPECT_TRUE(WaitFor([&] { return Output("pgrep -f '^" + bin + "/' || true").empty(); }, 10))
+      << Output("pgrep -fa '^" + bin + "/'");
+}
+
+}  // namespace
