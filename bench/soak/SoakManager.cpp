@@ -1,0 +1,134 @@
+// The soak run: the real manager with a few hundred maps for a long while, its service
+// started through launch control, the status link connected and RestartExitedMaps on,
+// while map servers crash, hang, report states 4, 5 and 6 and ignore close requests at
+// random times (and again after every restart). Once a minute it samples the manager's
+// resident memory, open descriptors and threads, and prints them; at the end it says
+// whether the manager is still there and how the figures moved after the first minute.
+//
+//   build/bench/soak_manager [minutes, default 10] [maps, default 300]
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/ManagerMachine.h"
+
+namespace {
+
+struct Sample {
+  double minute;
+  long residentKb;
+  long descriptors;
+  long threads;
+};
+
+long StatusField(pid_t pid, const std::string& field) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind(field + ":", 0) == 0) return std::stol(line.substr(field.size() + 1));
+  return -1;
+}
+
+long Descriptors(pid_t pid) {
+  std::error_code ec;
+  long count = 0;
+  for (auto it = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec);
+       !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
+    ++count;
+  return ec ? -1 : count;
+}
+
+int SoakPort() {
+  // The soak runs alone on its machine; ports a little out of the way of the defaults.
+  static int next = 42000 + static_cast<int>(getpid() % 1000) * 3;
+  return next++;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int minutes = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
+  const int maps = argc > 2 ? std::max(1, std::atoi(argv[2])) : 300;
+  ManagerMachine machine;
+  const std::string bin = machine.Dir();
+  const std::string server = "Soak" + std::to_string(getpid());
+  const int statusPort = SoakPort(), linePort = SoakPort(), metricsPort = SoakPort();
+
+  // Faults at random: about a third of the maps misbehave some seconds after they run, and
+  // again after each restart, since a restarted map server gets the same switches.
+  std::mt19937 random(12345);
+  const char* kinds[] = {"crash", "hang", "state4", "state5", "state6", "ignoreclose"};
+  std::string faults, list;
+  for (int id = 1; id <= maps; ++id) {
+    list += std::to_string(id) + " " + server + " Map" + std::to_string(id) + " " + std::to_string(id) +
+            " 1 500 0 0 1\n";
+    if (random() % 3 != 0) continue;
+    std::string kind = kinds[random() % 6];
+    if (!faults.empty()) faults += ",";
+    faults += server + "_" + std::to_string(id) + ":" + kind + "@" + std::to_string(5 + random() % 120);
+    // A disconnected map that also ignores its close: the reconnect check waits, then kills.
+    if (kind == "state6" && random() % 2 == 0) faults += "," + server + "_" + std::to_string(id) + ":ignoreclose";
+  }
+  std::ofstream(bin + "MapServerData/Map/MapID.txt") << list;
+  machine.WriteIni("[MapManager]\nedtMutexSign=" + server + "\nedtSSPort=" + std::to_string(statusPort) +
+                   "\nedt_port=" + std::to_string(linePort) + "\nAutoConnectStatusServer=1\nRestartExitedMaps=1\n" +
+                   "MetricsPort=" + std::to_string(metricsPort) + "\n");
+  setenv("VEMO_MS_FAULTS", faults.c_str(), 1);
+  setenv("PYTHONPATH", (bin + "StatusScript").c_str(), 1);
+
+  const std::string statusServer = "cd '" + bin + "' && ./VemoStatusServer --listen=127.0.0.1:" +
+                                   std::to_string(statusPort) + " --lineinfo=127.0.0.1:" + std::to_string(linePort) +
+                                   " --period=5 </dev/null >StatusServer.out 2>&1 & echo $!";
+  FILE* started = popen(statusServer.c_str(), "r");
+  int statusPid = 0;
+  if (started != nullptr && std::fscanf(started, "%d", &statusPid) != 1) statusPid = 0;
+  if (started != nullptr) pclose(started);
+
+  std::filesystem::current_path(bin);  // launch control is loaded from the current directory
+  const pid_t manager = machine.Start({"-autolaunch"});
+  if (!machine.WaitForLog("waits for Start", 60000)) {
+    std::fprintf(stderr, "soak: the manager did not start\n%s", machine.Stderr(0).c_str());
+    return 1;
+  }
+  const std::string start = "./HalvixClient --manager " + std::to_string(manager) + " --timeout 120 start --wait";
+  if (std::system(start.c_str()) != 0) std::fprintf(stderr, "soak: launch control did not start the service\n");
+
+  std::printf("soak: %d maps, %d minutes; faults: %s\n", maps, minutes, faults.c_str());
+  std::printf("minute  resident_MB  descriptors  threads\n");
+  std::vector<Sample> samples;
+  for (int minute = 0; minute <= minutes; ++minute) {
+    if (minute > 0) std::this_thread::sleep_for(std::chrono::minutes(1));
+    if (!machine.IsRunning(manager)) {
+      std::printf("soak: the manager ended after %d minutes\n%s", minute, machine.Stderr(0).c_str());
+      break;
+    }
+    Sample sample{static_cast<double>(minute), StatusField(manager, "VmRSS"), Descriptors(manager),
+                  StatusField(manager, "Threads")};
+    samples.push_back(sample);
+    std::printf("%6d  %11.1f  %11ld  %7ld\n", minute, sample.residentKb / 1024.0, sample.descriptors, sample.threads);
+    std::fflush(stdout);
+  }
+  const bool alive = machine.IsRunning(manager);
+  std::printf("soak: restarts logged: %zu; reconnect restarts: %zu; the manager %s\n",
+              machine.CountLog("restarted (reason exited)"), machine.CountLog("ProcessDisconnectCheck Restart"),
+              alive ? "ran throughout" : "did NOT survive");
+  if (samples.size() > 2) {
+    const Sample& first = samples[1];
+    const Sample& last = samples.back();
+    std::printf("soak: after the first minute: resident %+.1f MB, descriptors %+ld, threads %+ld\n",
+                (last.residentKb - first.residentKb) / 1024.0, last.descriptors - first.descriptors,
+                last.threads - first.threads);
+  }
+
+  kill(manager, SIGTERM);
+  machine.WaitExit(manager, 30000);
+  if (statusPid > 0) kill(statusPid, SIGTERM);
+  std::system(("pkill -KILL -f '^" + bin + "MapServerData/VemoMapServer' 2>/dev/null").c_str());
+  return alive ? 0 : 1;
+}
