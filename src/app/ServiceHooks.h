@@ -5,8 +5,8 @@
 
 #include "launch/CHalvixProxy.h"
 #include "launch/ILaunchWindow.h"
+#include "statuslink/CSSLogicProcess.h"
 #include "statuslink/NetCore.h"
-#include "statuslink/StatusLinkLineId.h"
 
 #include "app/TVemoMapServerManagerMain.h"
 
@@ -22,8 +22,14 @@ class ServiceHooks : public IServiceHooks {
   // The status link: "Start" loads its network core and hands it the line number.
   void LoadNetCore() override { ::LoadNetCore(); }
   bool IsNetCoreLoaded() override { return ::IsNetCoreLoaded(); }
-  void SetLineId(int lineId) override { SetStatusLinkLineId(lineId); }
-  int GetLineId() override { return GetStatusLinkLineId(); }
+  // The link is made once the core is loaded; without a core there is no line number to keep.
+  void SetLineId(int lineId) override {
+    if (CSSLogicProcess* link = GetSSLogicProcess()) link->SetLineId(lineId);
+  }
+  int GetLineId() override {
+    CSSLogicProcess* link = GetSSLogicProcess();
+    return link != nullptr ? link->GetLineId() : 0;
+  }
   // After "Start": the status link's automatic connection, when configured.
   void ServiceStarted() override;
 

@@ -117,9 +117,9 @@ class AAutoQueue {
    public:
     void Reserve(std::size_t capacity) {
       if (capacity <= m_Slots.size()) return;
-      std::vector<T*> slots(capacity, nullptr);
-      for (std::size_t i = 0; i < m_Size; ++i) slots[i] = m_Slots[(m_Head + i) % m_Slots.size()];
-      m_Slots.swap(slots);
+      std::vector<T*> grown(capacity, nullptr);
+      for (std::size_t i = 0; i < m_Size; ++i) grown[i] = m_Slots[(m_Head + i) % m_Slots.size()];
+      m_Slots.swap(grown);
       m_Head = 0;
     }
     void PushBack(T* item) {

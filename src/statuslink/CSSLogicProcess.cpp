@@ -13,7 +13,6 @@
 #include "runtime/PlatformThread.h"
 #include "scripting/CPythonScriptEx.h"
 #include "statuslink/NetCore.h"
-#include "statuslink/StatusLinkLineId.h"
 #include "statuslink/StatusWire.h"
 
 using namespace statuswire;
@@ -298,16 +297,4 @@ bool CSSLogicProcess::RunStatusScript() {
   }
   m_InScriptStep = false;
   return result;
-}
-
-// ---------------------------------------------------------------------------------------
-// The line number for the main window's "Start"
-
-void SetStatusLinkLineId(int lineId) {
-  if (CSSLogicProcess* link = GetSSLogicProcess()) link->SetLineId(lineId);
-}
-
-int GetStatusLinkLineId() {
-  CSSLogicProcess* link = GetSSLogicProcess();
-  return link != nullptr ? link->GetLineId() : 0;
 }

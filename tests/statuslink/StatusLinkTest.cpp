@@ -13,7 +13,6 @@
 #include "statuslink/BaseInfoReply.h"
 #include "statuslink/CSSLogicProcess.h"
 #include "statuslink/StatusLinkControl.h"
-#include "statuslink/StatusLinkLineId.h"
 
 using namespace statuslink_test;
 using statuswire::CommonCmdBody;
@@ -331,7 +330,7 @@ TEST_F(StartStopTest, AFailedConnectKeepsTheLinkForTheNextPress) {
 TEST_F(StartStopTest, StartAndStopRunTheirStepsAndTheCoreStaysUnloadedAfterwards) {
   m_Maps.Add(3, "Three");
   m_Maps.Load();
-  SetStatusLinkLineId(70);  // what "Start" read from the line-information script
+  GetSSLogicProcess()->SetLineId(70);  // what "Start" read from the line-information script
   m_Control->StartStatusServer();
   CSSLogicProcess* link = PeekSSLogicProcess();
   ASSERT_NE(link, nullptr);
