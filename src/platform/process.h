@@ -80,10 +80,15 @@ struct MemoryCounters {
 };
 bool GetMemoryCounters(uint32_t pid, MemoryCounters* counters);
 bool GetMemoryCountersByHandle(int handle, MemoryCounters* counters);
+// CPU times and, when `memory` is given, memory counters of the handle's process in one
+// reading. The handle keeps the process's /proc files open, so a reading parses what it
+// reads again without opening a path or allocating: the form for a sample every second of
+// many processes. False when the process has ended or either figure cannot be read.
+bool GetProcessUsageByHandle(int handle, CpuTimes* times, MemoryCounters* memory);
 
 // Parsers of /proc texts, kept apart so that tests can feed saved samples.
 bool ParseProcStatTimes(std::string_view statText, CpuTimes* times);
-bool ParseProcStatus(const std::string& statusText, MemoryCounters* counters);
+bool ParseProcStatus(std::string_view statusText, MemoryCounters* counters);
 
 int ProcessorCount();
 void SleepMs(uint32_t ms);

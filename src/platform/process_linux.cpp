@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +23,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <span>
 #include <sstream>
 
 #include "platform/debug_output.h"
@@ -44,11 +46,12 @@ struct HandleRecord {
   bool ended = false;
   int exitCode = 0;
   bool child = false;  // started by us: ours to reap
-  // /proc/<pid>/stat, opened on the first CPU reading while the process ran. The open file
-  // belongs to that process and never to a later one with the same pid (it reads as an
-  // error once the process is gone), so CPU sampling reads it again instead of opening and
-  // parsing a path every tick.
+  // /proc/<pid>/stat and /proc/<pid>/status, each opened on its first reading while the
+  // process ran. An open file belongs to that process and never to a later one with the
+  // same pid (it reads as an error once the process is gone), so the refresh tick reads it
+  // again instead of opening and parsing a path every second.
   int statFd = -1;
+  int statusFd = -1;
 };
 
 std::mutex g_mutex;
@@ -100,24 +103,58 @@ bool ReadFile(const std::string& path, std::string* text) {
   return !text->empty();
 }
 
-// The fields of a /proc stat line after the command name (which may hold blanks and
-// parentheses; it ends at the last ')'). Element 0 is the state (field 3).
-bool StatFieldsAfterName(const std::string& statText, std::vector<std::string>* fields) {
-  std::size_t close = statText.rfind(')');
-  if (close == std::string::npos) return false;
-  std::istringstream in(statText.substr(close + 1));
-  std::string field;
-  while (in >> field) fields->push_back(field);
-  return !fields->empty();
+bool ParseUnsigned(std::string_view text, uint64_t* value) {
+  if (text.empty() || text[0] == '-' || text[0] == '+') return false;
+  uint64_t v = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (error != std::errc() || end != text.data() + text.size()) return false;
+  *value = v;
+  return true;
 }
 
-bool ParseUnsigned(const std::string& text, uint64_t* value) {
-  if (text.empty() || text[0] == '-') return false;
-  char* end = nullptr;
-  errno = 0;
-  unsigned long long v = std::strtoull(text.c_str(), &end, 10);
-  if (errno != 0 || end == text.c_str() || *end != '\0') return false;
-  *value = v;
+// Walks the fields of a /proc stat line after the command name (which may hold blanks and
+// parentheses; it ends at the last ')'), without allocating. Field 0 is the state (field 3
+// of the line).
+class StatFields {
+ public:
+  explicit StatFields(std::string_view statText) {
+    const std::size_t close = statText.rfind(')');
+    m_Valid = close != std::string_view::npos;
+    if (m_Valid) m_Rest = statText.substr(close + 1);
+  }
+  bool Valid() const { return m_Valid; }
+  // The next field; empty at the end.
+  std::string_view Next() {
+    const std::size_t start = m_Rest.find_first_not_of(" \t\n");
+    if (start == std::string_view::npos) {
+      m_Rest = std::string_view();
+      return std::string_view();
+    }
+    const std::size_t end = m_Rest.find_first_of(" \t\n", start);
+    const std::string_view field = m_Rest.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+    m_Rest = end == std::string_view::npos ? std::string_view() : m_Rest.substr(end);
+    return field;
+  }
+  // Skips `count` fields; false when the line ends first.
+  bool Skip(int count) {
+    for (int i = 0; i < count; ++i)
+      if (Next().empty()) return false;
+    return true;
+  }
+
+ private:
+  bool m_Valid = false;
+  std::string_view m_Rest;
+};
+
+// Minor and major page faults: fields 10 and 12 of a stat line (7 and 9 after the name).
+bool ParseStatPageFaults(std::string_view statText, uint64_t* faults) {
+  StatFields fields(statText);
+  uint64_t minor = 0, major = 0;
+  if (!fields.Valid() || !fields.Skip(7) || !ParseUnsigned(fields.Next(), &minor) || !fields.Skip(1) ||
+      !ParseUnsigned(fields.Next(), &major))
+    return false;
+  *faults = minor + major;
   return true;
 }
 
@@ -129,9 +166,10 @@ uint64_t TicksTo100ns(uint64_t ticks) {
 bool ProcStatState(uint32_t pid, char* state) {
   std::string text;
   if (!ReadFile("/proc/" + std::to_string(pid) + "/stat", &text)) return false;
-  std::vector<std::string> fields;
-  if (!StatFieldsAfterName(text, &fields) || fields[0].empty()) return false;
-  *state = fields[0][0];
+  StatFields fields(text);
+  const std::string_view field = fields.Valid() ? fields.Next() : std::string_view();
+  if (field.empty()) return false;
+  *state = field[0];
   return true;
 }
 
@@ -428,6 +466,7 @@ void CloseProcessHandle(int handle) {
     if (it == g_handles.end()) return;  // not a handle of ours: never close a stranger's descriptor
     bool unreapedChild = it->second.child && !it->second.ended;
     if (it->second.statFd >= 0) close(it->second.statFd);
+    if (it->second.statusFd >= 0) close(it->second.statusFd);
     g_handles.erase(it);
     if (unreapedChild) g_orphans.push_back(fd);
     else close(fd);
@@ -495,27 +534,11 @@ uint32_t ProcessIdOfHandle(int handle) {
 }
 
 bool ParseProcStatTimes(std::string_view statText, CpuTimes* times) {
-  // The command name may hold blanks and parentheses; it ends at the last ')'. utime and
-  // stime are fields 14 and 15 of the line, 12 and 13 after the name.
-  const std::size_t close = statText.rfind(')');
-  if (close == std::string_view::npos) return false;
-  std::string_view rest = statText.substr(close + 1);
-  auto nextField = [&rest]() {
-    const std::size_t start = rest.find_first_not_of(" \t\n");
-    if (start == std::string_view::npos) {
-      rest = std::string_view();
-      return std::string_view();
-    }
-    const std::size_t end = rest.find_first_of(" \t\n", start);
-    const std::string_view field = rest.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
-    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end);
-    return field;
-  };
-  for (int skipped = 0; skipped < 11; ++skipped)
-    if (nextField().empty()) return false;
+  // utime and stime are fields 14 and 15 of the line, 12 and 13 after the name.
+  StatFields fields(statText);
+  if (!fields.Valid() || !fields.Skip(11)) return false;
   uint64_t utime = 0, stime = 0;
-  if (!ParseUnsigned(std::string(nextField()), &utime) || !ParseUnsigned(std::string(nextField()), &stime))
-    return false;
+  if (!ParseUnsigned(fields.Next(), &utime) || !ParseUnsigned(fields.Next(), &stime)) return false;
   if (times != nullptr) {
     times->User = TicksTo100ns(utime);
     times->Kernel = TicksTo100ns(stime);
@@ -523,29 +546,42 @@ bool ParseProcStatTimes(std::string_view statText, CpuTimes* times) {
   return true;
 }
 
-bool ParseProcStatus(const std::string& statusText, MemoryCounters* counters) {
-  std::istringstream in(statusText);
-  std::string line;
+bool ParseProcStatus(std::string_view statusText, MemoryCounters* counters) {
   uint64_t rss = 0, hwm = 0, anon = 0, swap = 0;
   bool haveRss = false;
-  while (std::getline(in, line)) {
-    std::size_t colon = line.find(':');
-    if (colon == std::string::npos) continue;
-    std::string key = line.substr(0, colon);
+  int found = 0;
+  // The four lines lie in the first half of the text: the rest is not looked at.
+  while (!statusText.empty() && found < 4) {
+    const std::size_t newline = statusText.find('\n');
+    const std::string_view line = statusText.substr(0, newline);
+    statusText = newline == std::string_view::npos ? std::string_view() : statusText.substr(newline + 1);
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos) continue;
+    const std::string_view key = line.substr(0, colon);
     uint64_t* target = nullptr;
     if (key == "VmRSS") target = &rss;
     else if (key == "VmHWM") target = &hwm;
     else if (key == "RssAnon") target = &anon;
     else if (key == "VmSwap") target = &swap;
     if (target == nullptr) continue;
-    std::istringstream value(line.substr(colon + 1));
-    std::string number, unit;
-    value >> number >> unit;
+    // "<blanks><number>[<blanks>kB]"
+    std::string_view value = line.substr(colon + 1);
+    const std::size_t start = value.find_first_not_of(" \t");
+    if (start == std::string_view::npos) return false;
+    value = value.substr(start);
+    const std::size_t numberEnd = value.find_first_of(" \t");
+    const std::string_view number = value.substr(0, numberEnd);
+    std::string_view unit = numberEnd == std::string_view::npos ? std::string_view() : value.substr(numberEnd);
+    const std::size_t unitStart = unit.find_first_not_of(" \t");
+    unit = unitStart == std::string_view::npos ? std::string_view() : unit.substr(unitStart);
+    if (const std::size_t unitEnd = unit.find_last_not_of(" \t\r"); unitEnd != std::string_view::npos)
+      unit = unit.substr(0, unitEnd + 1);
     uint64_t kb = 0;
     if (!ParseUnsigned(number, &kb) || (unit != "kB" && !unit.empty())) return false;
     if (kb > UINT64_MAX / 1024) return false;
     *target = kb * 1024;
     if (target == &rss) haveRss = true;
+    ++found;
   }
   // A kernel thread or a zombie has no memory lines: that is no figure at all.
   if (!haveRss) return false;
@@ -567,41 +603,88 @@ bool GetProcessTimes(uint32_t pid, CpuTimes* times) {
   return ParseProcStatTimes(text, times);
 }
 
-bool GetProcessTimesByHandle(int handle, CpuTimes* times) {
-  HandleRecord record;
-  if (!KnownHandle(handle, &record) || record.ended) return false;
-  if (!HandleProcessRunning(handle)) return false;
-  if (record.statFd < 0) {
-    // The pid may name another process once ours has ended; a file opened while ours was
-    // still running before and after is certainly ours.
-    const std::string path = "/proc/" + std::to_string(record.pid) + "/stat";
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    if (!HandleProcessRunning(handle)) {
-      close(fd);
-      return false;
-    }
-    std::lock_guard<std::mutex> lock(g_mutex);
-    auto it = g_handles.find(HandleFd(handle));
-    if (it == g_handles.end() || it->second.statFd >= 0) {
-      close(fd);  // closed meanwhile, or another thread opened it first
-    } else {
-      it->second.statFd = fd;
-    }
+namespace {
+
+// The /proc files a handle keeps open for its process's figures.
+struct ProcFile {
+  int HandleRecord::*member;
+  const char* name;
+};
+constexpr ProcFile kStatFile{&HandleRecord::statFd, "stat"};
+constexpr ProcFile kStatusFile{&HandleRecord::statusFd, "status"};
+
+// Opens the file for the handle's process unless the handle holds it already; false when
+// the process has ended or the file cannot be opened.
+bool KeepProcFileOpen(int handle, const HandleRecord& record, const ProcFile& file) {
+  if (record.*file.member >= 0) return true;
+  // The pid may name another process once ours has ended; a file opened while ours was
+  // still running before and after is certainly ours.
+  const std::string path = "/proc/" + std::to_string(record.pid) + "/" + file.name;
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  if (!HandleProcessRunning(handle)) {
+    close(fd);
+    return false;
   }
-  // Read under the lock: the file is closed with its handle, and its descriptor must not be
-  // taken by another file between the look-up and the read.
-  char text[1024];
-  ssize_t length = 0;
-  {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    auto it = g_handles.find(HandleFd(handle));
-    if (it == g_handles.end() || it->second.statFd < 0) return false;
-    length = pread(it->second.statFd, text, sizeof text - 1, 0);
-  }
-  if (length <= 0) return false;
-  return ParseProcStatTimes(std::string_view(text, static_cast<std::size_t>(length)), times);
+  std::lock_guard<std::mutex> lock(g_mutex);
+  auto it = g_handles.find(HandleFd(handle));
+  if (it == g_handles.end() || it->second.*file.member >= 0)
+    close(fd);  // closed meanwhile, or another thread opened it first
+  else
+    it->second.*file.member = fd;
+  return true;
 }
+
+// Reads the handle's kept-open stat file, and its status file when `status` is given, from
+// their start; the lengths read. False when the process has ended or a file cannot be read.
+bool ReadProcFilesOfHandle(int handle, std::span<char> stat, std::size_t* statLength, std::span<char> status,
+                           std::size_t* statusLength) {
+  HandleRecord record;
+  if (!KnownHandle(handle, &record) || record.ended || !HandleProcessRunning(handle)) return false;
+  const bool withStatus = !status.empty();
+  if (!KeepProcFileOpen(handle, record, kStatFile) || (withStatus && !KeepProcFileOpen(handle, record, kStatusFile)))
+    return false;
+  // Read under the lock: the files are closed with their handle, and a descriptor must not
+  // be taken by another file between the look-up and the read.
+  std::lock_guard<std::mutex> lock(g_mutex);
+  auto it = g_handles.find(HandleFd(handle));
+  if (it == g_handles.end()) return false;
+  const ssize_t statRead = pread(it->second.statFd, stat.data(), stat.size(), 0);
+  if (statRead <= 0) return false;
+  *statLength = static_cast<std::size_t>(statRead);
+  if (!withStatus) return true;
+  const ssize_t statusRead = pread(it->second.statusFd, status.data(), status.size(), 0);
+  if (statusRead <= 0) return false;
+  *statusLength = static_cast<std::size_t>(statusRead);
+  return true;
+}
+
+}  // namespace
+
+bool GetProcessUsageByHandle(int handle, CpuTimes* times, MemoryCounters* memory) {
+  // The stat line is some 300 bytes and the status text some 1,500; the memory lines come
+  // early in it.
+  char stat[1024];
+  char status[4096];
+  std::size_t statLength = 0, statusLength = 0;
+  if (!ReadProcFilesOfHandle(handle, stat, &statLength, memory != nullptr ? std::span<char>(status) : std::span<char>(),
+                             &statusLength))
+    return false;
+  const std::string_view statText(stat, statLength);
+  CpuTimes readTimes;
+  if (!ParseProcStatTimes(statText, &readTimes)) return false;
+  MemoryCounters readMemory;
+  if (memory != nullptr) {
+    if (!ParseProcStatus(std::string_view(status, statusLength), &readMemory)) return false;
+    uint64_t faults = 0;
+    if (ParseStatPageFaults(statText, &faults)) readMemory.PageFaultCount = static_cast<uint32_t>(faults);
+  }
+  if (times != nullptr) *times = readTimes;
+  if (memory != nullptr) *memory = readMemory;
+  return true;
+}
+
+bool GetProcessTimesByHandle(int handle, CpuTimes* times) { return GetProcessUsageByHandle(handle, times, nullptr); }
 
 bool GetThreadTimes(uint32_t pid, uint32_t tid, CpuTimes* times) {
   if (pid == 0 || tid == 0) return false;
@@ -619,24 +702,16 @@ bool GetMemoryCounters(uint32_t pid, MemoryCounters* counters) {
   if (!ReadFile("/proc/" + std::to_string(pid) + "/status", &text)) return false;
   MemoryCounters parsed;
   if (!ParseProcStatus(text, &parsed)) return false;
-  // Page faults (minor + major) live in the stat line, fields 10 and 12.
   std::string stat;
-  std::vector<std::string> fields;
-  uint64_t minor = 0, major = 0;
-  if (ReadFile("/proc/" + std::to_string(pid) + "/stat", &stat) && StatFieldsAfterName(stat, &fields) &&
-      fields.size() > 9 && ParseUnsigned(fields[7], &minor) && ParseUnsigned(fields[9], &major))
-    parsed.PageFaultCount = static_cast<uint32_t>(minor + major);
+  uint64_t faults = 0;
+  if (ReadFile("/proc/" + std::to_string(pid) + "/stat", &stat) && ParseStatPageFaults(stat, &faults))
+    parsed.PageFaultCount = static_cast<uint32_t>(faults);
   if (counters != nullptr) *counters = parsed;
   return true;
 }
 
 bool GetMemoryCountersByHandle(int handle, MemoryCounters* counters) {
-  HandleRecord record;
-  if (!KnownHandle(handle, &record) || record.ended || !HandleProcessRunning(handle)) return false;
-  MemoryCounters read;
-  if (!GetMemoryCounters(record.pid, &read) || !HandleProcessRunning(handle)) return false;
-  if (counters != nullptr) *counters = read;
-  return true;
+  return GetProcessUsageByHandle(handle, nullptr, counters);
 }
 
 int ProcessorCount() {

@@ -24,11 +24,7 @@ void MapServerInfo::SetProcessInfo(const platform::ProcessInformation& info) {
   if (m_ProcessInfo.ProcessHandle != 0 && m_ProcessInfo.ProcessHandle != info.ProcessHandle)
     platform::CloseProcessHandle(m_ProcessInfo.ProcessHandle);
   m_ProcessInfo = info;
-  m_HasPrevTimes = false;
-  m_PrevKernelTime = 0;
-  m_PrevUserTime = 0;
-  m_KernelTimeDiff = 0;
-  m_UserTimeDiff = 0;
+  ForgetSamples();
 }
 
 platform::ProcessInformation MapServerInfo::GetProcessInfo() const {
@@ -46,11 +42,7 @@ int MapServerInfo::AdoptProcess(int handle, uint32_t pid) {
   if (m_ProcessInfo.ProcessHandle != 0 && m_ProcessInfo.ProcessHandle != handle)
     platform::CloseProcessHandle(m_ProcessInfo.ProcessHandle);
   m_ProcessInfo = platform::ProcessInformation{handle, 0, pid, pid};
-  m_HasPrevTimes = false;
-  m_PrevKernelTime = 0;
-  m_PrevUserTime = 0;
-  m_KernelTimeDiff = 0;
-  m_UserTimeDiff = 0;
+  ForgetSamples();
   return handle;
 }
 
@@ -61,18 +53,36 @@ int MapServerInfo::GetProcessCpu() const {
 
 platform::MemoryCounters MapServerInfo::GetMemoryCounters() const {
   std::lock_guard<std::mutex> lock(m_ProcessMutex);
-  platform::MemoryCounters counters;
-  if (m_ProcessInfo.ProcessHandle == 0) return counters;
-  if (!platform::GetMemoryCountersByHandle(m_ProcessInfo.ProcessHandle, &counters))
-    return platform::MemoryCounters();
-  return counters;
+  return m_Memory;
+}
+
+void MapServerInfo::ForgetSamples() {
+  m_HasPrevTimes = false;
+  m_PrevKernelTime = 0;
+  m_PrevUserTime = 0;
+  m_KernelTimeDiff = 0;
+  m_UserTimeDiff = 0;
+  m_Memory = platform::MemoryCounters();
+}
+
+void MapServerInfo::SampleMemory() {
+  std::lock_guard<std::mutex> lock(m_ProcessMutex);
+  platform::MemoryCounters memory;  // stays zero when there is no process or no reading
+  if (m_ProcessInfo.ProcessHandle != 0) platform::GetMemoryCountersByHandle(m_ProcessInfo.ProcessHandle, &memory);
+  m_Memory = memory;
 }
 
 void MapServerInfo::SampleCpu(uint32_t elapsedMs) {
   std::lock_guard<std::mutex> lock(m_ProcessMutex);
   if (m_ProcessInfo.ProcessHandle == 0) return;
   platform::CpuTimes now;
-  if (!platform::GetProcessTimesByHandle(m_ProcessInfo.ProcessHandle, &now)) return;
+  platform::MemoryCounters memory;
+  if (!platform::GetProcessUsageByHandle(m_ProcessInfo.ProcessHandle, &now, &memory)) {
+    // An ended process has no memory; its CPU figure stays as the last sample left it.
+    m_Memory = platform::MemoryCounters();
+    return;
+  }
+  m_Memory = memory;
 
   // The first sample of a process only notes its times. Times that went backwards cannot
   // come from the same process; they start a new series instead of a wrapped difference.

@@ -1,5 +1,5 @@
 // One loaded map: its identity and shared record, the process this manager launched
-// for it, and its CPU figures.
+// for it, and its CPU and memory figures.
 #pragma once
 
 #include <atomic>
@@ -71,15 +71,23 @@ class MapServerInfo {
 
   // CPU usage in percent of one processor, from the last two samples.
   int GetProcessCpu() const;
-  // Memory counters of the launched process; all zero when there is no process handle
-  // or the query fails.
+  // Memory counters of the launched process as the last sample read them (the refresh
+  // tick's, at most a second old); all zero before the first sample of the process, when
+  // there is no process handle, or when the last reading failed (the process ended).
+  // Any thread may ask: no caller reads /proc for a figure shown once a second.
   platform::MemoryCounters GetMemoryCounters() const;
 
-  // One CPU sample (the manager's SampleCpu calls it for every map): `elapsedMs` is the
-  // time since the manager's previous sample.
+  // One sample of CPU and memory (the manager's SampleCpu calls it for every map):
+  // `elapsedMs` is the time since the manager's previous sample.
   void SampleCpu(uint32_t elapsedMs);
+  // A sample of the memory counters alone (the manager's first sample, which has no
+  // elapsed time for a CPU figure).
+  void SampleMemory();
 
  private:
+  // A new process: no sample of it yet (the lock is held).
+  void ForgetSamples();
+
   std::atomic<int> m_Active{1};
   std::atomic<bool> m_Claimed{false};
   std::atomic<uint32_t> m_RefusedPid{0};
@@ -90,7 +98,7 @@ class MapServerInfo {
   int m_SortKey = 0;
   int m_FBLimit = 0;
   int m_MapManagerNum = 0;
-  mutable std::mutex m_ProcessMutex;  // guards the process information and CPU figures
+  mutable std::mutex m_ProcessMutex;  // guards the process information, CPU and memory figures
   platform::ProcessInformation m_ProcessInfo;
   // Last CPU sample of the process (100-ns units) and whether there is one.
   bool m_HasPrevTimes = false;
@@ -99,4 +107,5 @@ class MapServerInfo {
   uint64_t m_KernelTimeDiff = 0;
   uint64_t m_UserTimeDiff = 0;
   int m_CpuUsage = 0;
+  platform::MemoryCounters m_Memory;  // the last sample's
 };

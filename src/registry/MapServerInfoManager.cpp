@@ -64,8 +64,10 @@ void MapServerInfoManager::SampleCpu() {
   if (m_ProcessorCount == 0) return;
   uint32_t now = platform::TimeGetTime();
   if (!m_HasSampleTime) {
+    // No CPU figure without an elapsed time; the memory figures are there from the start.
     m_HasSampleTime = true;
     m_LastSampleTime = now;
+    for (int i = 0; i < m_List.Count(); ++i) m_List.Get(i)->SampleMemory();
     return;
   }
   uint32_t elapsed = now - m_LastSampleTime;

@@ -59,8 +59,10 @@ class MapServerInfoManager {
   // The map with that id, or null.
   MapServerInfo* FindMapInfo(int mapId) const { return m_Index.Find(static_cast<uint32_t>(mapId)); }
 
-  // One CPU sample of every launched map server, on the refresh tick. The first call only
-  // notes the time; later calls less than 1000 ms after the last sample do nothing.
+  // One CPU and memory sample of every launched map server, on the refresh tick (the
+  // window thread). The first call notes the time and samples memory only; later calls
+  // less than 1000 ms after the last sample do nothing. Other threads read the figures
+  // sampled here (MapServerInfo::GetProcessCpu, GetMemoryCounters) and never /proc.
   void SampleCpu();
 
   int GetProcessorCount() const { return m_ProcessorCount; }

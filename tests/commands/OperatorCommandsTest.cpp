@@ -184,6 +184,7 @@ TEST_F(OperatorCommandsTest, BrowseShowAndMinimizeReachTheirTargets) {
 
 TEST_F(OperatorCommandsTest, MemoryDumpIsOneDebugEntryWithALineAMap) {
   ASSERT_TRUE(LaunchMapServer(Map(1)));
+  for (int i = 0; i < 3; ++i) Map(i).SampleMemory();  // the refresh tick's sample
   m_Commands->OutputMemory();
   const auto entries = m_Log.Texts(llDebug);
   ASSERT_EQ(entries.size(), 1u);

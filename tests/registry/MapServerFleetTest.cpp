@@ -83,6 +83,7 @@ TEST(MapServerFleetTest, FiftyMapServersRunAndCloseThroughTheirRecords) {
     EXPECT_LE(record->MaxPlayerCnt, 1000);
     EXPECT_GE(record->PlayerCnt, 0);
     EXPECT_NE(RecordText(record->MsgText).find(info->GetMapData().GetKey()), std::string::npos);
+    info->SampleMemory();
     EXPECT_GT(info->GetMemoryCounters().WorkingSetSize, 0u);
   }
   // Display order: sort key (id % 3), then map id.

@@ -148,7 +148,7 @@ TEST_F(ReplyTest, ErrorStatesPutTheirReportFirstReadWithinTheFieldsAndEveryMapCa
   EXPECT_EQ(mapCounts, 3);
 }
 
-TEST_F(ReplyTest, ALiveMapServersMemoryIsReadThroughItsProcessHandle) {
+TEST_F(ReplyTest, ALiveMapServersMemoryIsTheRefreshTicksSampleOfItsProcess) {
   m_Maps.Add(5, "Live");
   m_Maps.Load();
   platform::ProcessInformation process;
@@ -156,6 +156,7 @@ TEST_F(ReplyTest, ALiveMapServersMemoryIsReadThroughItsProcessHandle) {
   ASSERT_TRUE(platform::StartProcess("/bin/sleep 30", "", false, &process, &error)) << error;
   m_Maps.maps.GetMapInfo(0)->SetProcessInfo(process);
   m_Maps.Record(0).ProcessId = process.ProcessId;
+  m_Maps.maps.GetMapInfo(0)->SampleMemory();  // the refresh tick's sample
 
   const BaseInfo reply = DecodeBaseInfo(Answer(RequestHead(1), BaseInfoRequest()));
   ASSERT_TRUE(reply.wellFormed);

@@ -102,6 +102,8 @@ TEST_F(ListRowTextTest, MemoryColumnsShowTheLaunchedProcessInMegabytes) {
   int errorCode = 0;
   ASSERT_TRUE(platform::StartProcess("/bin/sleep 30", "", false, &process, &errorCode));
   Map(5).SetProcessInfo(process);
+  EXPECT_EQ(views::MapListCellText(&Map(5), 14), "0.000") << "not sampled yet";
+  Map(5).SampleMemory();  // the refresh tick's sample
   platform::MemoryCounters counters;
   ASSERT_TRUE(platform::GetMemoryCounters(process.ProcessId, &counters));
 
@@ -114,6 +116,7 @@ TEST_F(ListRowTextTest, MemoryColumnsShowTheLaunchedProcessInMegabytes) {
 
   ASSERT_TRUE(platform::TerminateProcess(process.ProcessHandle, -1));
   ASSERT_TRUE(platform::WaitForProcess(process.ProcessHandle, 5000, nullptr));
+  Map(5).SampleMemory();
   EXPECT_EQ(views::MapListCellText(&Map(5), 14), "0.000") << "a process that ended has no memory";
 }
 
