@@ -33,15 +33,6 @@ Program Spawn(const ManagerMachine& machine, const std::string& program, const s
 
 int Finish(const Program& run) { return WaitProgram(run.pid); }
 
-bool Eventually(const std::function<bool()>& done, int timeoutMs = 20000) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
-
 TEST(CommandsProcessTest, ScriptsStartStopAndCloseARunningManager) {
   ManagerMachine machine;
   const std::string server = "ProcCmd" + std::to_string(getpid());

@@ -16,6 +16,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -24,6 +25,16 @@
 #include <vector>
 
 extern char** environ;
+
+// Waits up to `timeoutMs` for `done` to hold (what a manager's processes do takes its time).
+inline bool Eventually(const std::function<bool()>& done, int timeoutMs = 20000) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
 
 class ManagerMachine {
  public:

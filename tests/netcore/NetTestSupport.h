@@ -334,6 +334,7 @@ class ChildProgram {
     return lines;
   }
   const std::vector<std::string>& Seen() const { return m_Lines; }
+  pid_t Pid() const { return m_Pid; }
 
   // Ends the child with `signal` and waits; returns its exit status as from waitpid.
   int Kill(int signal = SIGKILL) {
