@@ -89,8 +89,9 @@ MapServerLauncher::MapServerLauncher(const Settings& settings)
       m_Processes(settings.MapDataDir) {}
 
 MapServerLauncher::~MapServerLauncher() {
-  // The workers run this launcher's work functions: they end before it does.
-  if (m_ServiceStarted) m_Threads->StopAll();
+  // The workers run this launcher's work functions: they end before it does (the window's
+  // close has usually stopped them already).
+  if (m_ServiceStarted && m_Threads->GetThreadCount() > 0) m_Threads->StopAll();
 }
 
 // ---------------------------------------------------------------------------------------
