@@ -33,7 +33,8 @@ bool MapServerInfoManager::LoadMapList(IMapFileLoader* loader, int mapManagerNum
     const tagMapItem* item = loader->GetMapItem(i);
     if (item == nullptr) continue;
     if (mapManagerNum != 0 && item->MapManagerNum != mapManagerNum) continue;
-    if (item->ServerName == nullptr || item->ServerName[0] == 0) {
+    // An empty server name still makes a key ("_<id>"); only a missing one cannot.
+    if (item->ServerName == nullptr) {
       LogObject()->LogError("MapServerInfoManager::LoadMapList MapID = %d in %s has no server name, skipped",
                             item->MapID, path.c_str());
       continue;

@@ -134,6 +134,50 @@ TEST_F(MapListTest, MissingFileOrLoaderLeavesAnEmptyList) {
   EXPECT_TRUE(log.Contains("MapServerInfoManager::LoadMapList no map file loader, " + path + " not loaded"));
 }
 
+// A loader that hands out the items it is given, so a test can offer items the real
+// component never produces.
+class ListLoader : public IMapFileLoader {
+ public:
+  explicit ListLoader(std::vector<tagMapItem> items) : m_Items(std::move(items)) {}
+  void Clear() override { m_Items.clear(); }
+  const char* GetMapFilePath() override { return ""; }
+  tagMapItem* FindMapItem(int) override { return nullptr; }
+  int GetErrorCount() override { return 0; }
+  const char* GetLastErrorText() override { return ""; }
+  bool IsDebugLoad() override { return false; }
+  int GetMapCount() override { return static_cast<int>(m_Items.size()); }
+  tagMapItem* GetMapItem(int index) override { return &m_Items.at(static_cast<std::size_t>(index)); }
+  bool LoadMapFile(const char*, int) override { return true; }
+
+ private:
+  std::vector<tagMapItem> m_Items;
+};
+
+TEST(MapServerInfoManagerTest, EmptyServerNameBuildsItsKeyAndOnlyANullNameIsSkipped) {
+  RecordingLog log;
+  // Ids from the process id, so the records ("_<id>_Config") are this test's own.
+  const int emptyId = static_cast<int>(platform::CurrentProcessId());
+  const int nullId = emptyId + 1;
+  ListLoader loader({{"", emptyId, "Nameless", 1, 1, 500, 0, 0, 1}, {nullptr, nullId, "Null", 2, 1, 500, 0, 0, 1}});
+  MapServerInfoManager manager(1);
+  ASSERT_TRUE(manager.LoadMapList(&loader, 0, "list", false));
+
+  ASSERT_EQ(manager.GetMapInfoCount(), 1);
+  MapServerInfo* nameless = manager.FindMapInfo(emptyId);
+  ASSERT_NE(nameless, nullptr);
+  EXPECT_EQ(nameless->GetMapData().GetKey(), "_" + std::to_string(emptyId));
+  ASSERT_NE(nameless->GetShareData(), nullptr);
+  // The record is the segment of that key: a map server opening it meets the manager.
+  AShareStructObj<tagMapServerData> mapServer("_" + std::to_string(emptyId) + "_Config");
+  ASSERT_NE(mapServer.GetData(), nullptr);
+  mapServer.GetData()->PlayerCnt = 3;
+  EXPECT_EQ(nameless->GetShareData()->PlayerCnt, 3);
+
+  EXPECT_EQ(manager.FindMapInfo(nullId), nullptr);
+  ASSERT_EQ(log.Texts(llError).size(), 1u);
+  EXPECT_NE(log.Texts(llError)[0].find(std::to_string(nullId)), std::string::npos) << log.Texts(llError)[0];
+}
+
 TEST(MapServerInfoManagerTest, OneInstancePerProcess) {
   EXPECT_EQ(&GetMapServerInfoManager(), &GetMapServerInfoManager());
   EXPECT_EQ(GetMapServerInfoManager().GetProcessorCount(), platform::ProcessorCount());
