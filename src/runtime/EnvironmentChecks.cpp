@@ -217,7 +217,8 @@ int ListOldFiles(const std::string& directory, const std::string& mask, std::vec
   int added = 0;
   while (dirent* entry = readdir(handle)) {
     std::string name = entry->d_name;
-    if (fnmatch(mask.c_str(), name.c_str(), 0) != 0) continue;
+    // Masks match without regard to case, as file searches do on the operator's platform.
+    if (fnmatch(mask.c_str(), name.c_str(), FNM_CASEFOLD) != 0) continue;
     std::string path = dir + name;
     struct stat st;
     if (lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;

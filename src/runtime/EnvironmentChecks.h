@@ -31,8 +31,8 @@ bool DEPCheck();
 // its wrap. Always true.
 bool ServerRunTimeCheck();
 
-// Adds to `list` the names of the files in `directory` matching `mask` that are older than
-// `days` whole days; returns how many were added.
+// Adds to `list` the names of the files in `directory` matching `mask` (without regard to
+// case) that are older than `days` whole days; returns how many were added.
 int ListOldFiles(const std::string& directory, const std::string& mask, std::vector<std::string>& list, int days);
 
 // Deletes the "*.log" files in `directory` older than 7 whole days; returns the number

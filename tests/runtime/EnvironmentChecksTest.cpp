@@ -252,7 +252,9 @@ TEST_F(EnvironmentChecksTest, ClearOldLogsDeletesOnlyWeekOldLogsOfItsDirectory) 
       {"logs/future.log", -30 * kDay, false},
       {"logs/old.txt", 8 * kDay, false},
       {"logs/old.log.bak", 8 * kDay, false},
-      {"logs/OLD.LOG", 8 * kDay, false},
+      // The mask matches without regard to case, as the operator's platform always did.
+      {"logs/OLD.LOG", 8 * kDay, true},
+      {"logs/Mixed.Log", 8 * kDay, true},
       // Where "directory + name" would point if the separator were left out.
       {"logsold.log", 8 * kDay, false},
   };
@@ -268,7 +270,7 @@ TEST_F(EnvironmentChecksTest, ClearOldLogsDeletesOnlyWeekOldLogsOfItsDirectory) 
   EXPECT_EQ(listed, (std::vector<std::string>{"old.txt"}));
 
   // Given without its trailing separator.
-  EXPECT_EQ(ClearOldLogs(logs), 2);
+  EXPECT_EQ(ClearOldLogs(logs), 4);
   for (const File& f : files) EXPECT_EQ(Exists(m_Dir + f.name), !f.deleted) << f.name;
   EXPECT_TRUE(Exists(logs + "/archive.log"));
   EXPECT_EQ(ClearOldLogs(logs + "/"), 0);
