@@ -272,6 +272,9 @@ void CPythonScript::RegisterModule(const std::string& name) {
 // Messages and error reports
 
 void CPythonScript::AddMessage(const std::string& kind, const std::string& text, bool isError) {
+  // The history and the message number are shared with LogUI.Msg on script threads, which
+  // hold the interpreter lock; the lock keeps the two from running side by side.
+  CPythonLock lock;
   if (m_Messages.size() > kMaxHistoryLines) m_Messages.clear();
   ILog* log = LogObject();
   if (isError)
@@ -537,6 +540,7 @@ bool CallWithBytes(CPythonScript* host, const char* path, const char* funcName, 
 // Trace lines
 
 void CPythonScript::AddTraceLine(const std::string& text) {
+  CPythonLock lock;
   if (m_TraceOutput) m_TraceOutput(*this, text);
   if (m_TraceLines.size() > kMaxHistoryLines) m_TraceLines.clear();
   m_TraceLines.push_back(text);

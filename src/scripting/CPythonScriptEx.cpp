@@ -2,6 +2,7 @@
 #include "scripting/CPythonScriptEx.h"
 
 #include "components/LogComponent.h"
+#include "scripting/CPythonLock.h"
 
 namespace {
 CPythonScriptEx* g_Instance = nullptr;
@@ -20,6 +21,7 @@ CPythonScriptEx::CPythonScriptEx() {
 CPythonScriptEx::~CPythonScriptEx() { m_TrackLines.clear(); }
 
 bool CPythonScriptEx::EnableTrack(bool on) {
+  CPythonLock lock;  // the trace output is used under the lock (AddTraceLine)
   m_TrackLines.clear();
   if (on) {
     m_TraceOutput = [this](CPythonScript&, const std::string& line) {

@@ -3,6 +3,7 @@
 // history and the process-wide host with its tracking switch.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <thread>
@@ -467,6 +468,26 @@ TEST_F(ScriptHostTest, LoadsWhileAScriptThreadWritesKeepEveryMessage) {
   std::vector<std::string> chat = log.Texts(kOutput);
   ASSERT_EQ(chat.size(), 300u);
   for (int i = 0; i < 300; ++i) EXPECT_EQ(chat[i], "chat " + std::to_string(i));
+}
+
+TEST_F(ScriptHostTest, AddMessageWaitsWhileAnotherThreadHoldsTheInterpreterLock) {
+  // A script thread inside LogUI.Msg holds the interpreter lock while it adds its message;
+  // a message added from a thread of the manager must wait for it, not run beside it.
+  std::atomic<bool> added{false};
+  std::thread writer;
+  {
+    CPythonLock lock;
+    writer = std::thread([&] {
+      host->AddMessage("Manager", "from a manager thread", false);
+      added = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(added.load()) << "AddMessage ran beside a holder of the interpreter lock";
+  }
+  writer.join();
+  EXPECT_TRUE(added.load());
+  EXPECT_EQ(log.Texts(kOutput), std::vector<std::string>{"from a manager thread"});
+  EXPECT_TRUE(IsHistoryLine(host->Messages().back(), "Manager", "from a manager thread")) << host->Messages().back();
 }
 
 static PyObject* Twice(PyObject*, PyObject* args) {
