@@ -5,14 +5,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cstdio>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
 #include "IniText.h"
+#include "components/ILog.h"
 
 namespace {
 
@@ -136,9 +139,25 @@ bool ParseFloat(const std::string& text, double& value) {
   return errno == 0 && end == t.c_str() + t.size();
 }
 
-const char kBom[] = "\xEF\xBB\xBF";
+std::atomic<ConfigLogFunc> g_GetLog{nullptr};
 
 }  // namespace
+
+void BrenoxSetLog(ConfigLogFunc getLog) { g_GetLog.store(getLog); }
+
+void BrenoxReport(const char* format, ...) {
+  char text[2048];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  ConfigLogFunc getLog = g_GetLog.load();
+  if (ILog* log = getLog != nullptr ? getLog() : nullptr) {
+    log->LogWarn("Brenox: %s", text);
+  } else {
+    std::fprintf(stderr, "Brenox: %s\n", text);
+  }
+}
 
 CBrenoxConfig::CBrenoxConfig() : m_Ini(false, false, false) {}
 
@@ -156,23 +175,28 @@ void CBrenoxConfig::Apply() {
   ReadResult result = ReadWholeFile(m_Path, text, error);
   if (result == ReadResult::Missing) return;  // a fresh installation: the defaults
   if (result == ReadResult::Failed) {
-    std::fprintf(stderr, "Brenox: cannot read \"%s\": %s; the defaults are in force\n", m_Path.c_str(),
-                 std::strerror(error));
+    BrenoxReport("cannot read \"%s\": %s; the defaults are in force", m_Path.c_str(), std::strerror(error));
     return;
   }
-  int badLine = 0;
-  if (!ini_text::IsWellFormed(text, &badLine)) {
-    std::fprintf(stderr,
-                 "Brenox: \"%s\" line %d is neither a section, a key=value nor a comment; the defaults are "
-                 "in force and the file will not be written until it is corrected\n",
-                 m_Path.c_str(), badLine);
-    return;
-  }
-  if (text.compare(0, 3, kBom) == 0) text.erase(0, 3);
-  if (m_Ini.LoadData(text.data(), text.size()) < 0) {
+  std::vector<int> badLines;
+  std::string readable = ini_text::Readable(text, &badLines);
+  ReportSkippedLines(badLines);
+  if (m_Ini.LoadData(readable.data(), readable.size()) < 0) {
     m_Ini.Reset();
-    std::fprintf(stderr, "Brenox: cannot parse \"%s\"; the defaults are in force\n", m_Path.c_str());
+    BrenoxReport("cannot parse \"%s\"; the defaults are in force", m_Path.c_str());
   }
+}
+
+void CBrenoxConfig::ReportSkippedLines(const std::vector<int>& badLines) {
+  std::string lines;
+  for (std::size_t i = 0; i < badLines.size() && i < 10; ++i) lines += (i == 0 ? "" : ", ") + std::to_string(badLines[i]);
+  if (badLines.size() > 10) lines += ", ...";
+  std::string report = badLines.empty() ? std::string() : m_Path + "|" + lines;
+  if (report == m_LastSkipReport) return;
+  m_LastSkipReport = report;
+  if (badLines.empty()) return;
+  BrenoxReport("\"%s\" line%s %s: neither a section, a key=value nor a comment, skipped; the other lines are in force",
+               m_Path.c_str(), badLines.size() == 1 ? "" : "s", lines.c_str());
 }
 
 bool CBrenoxConfig::RegisteredDefault(const std::string& key, std::string& value) const {
@@ -228,12 +252,11 @@ const char* CBrenoxConfig::GetString(const char* key, const char* defaultValue) 
 
 void CBrenoxConfig::Store(const char* key, const std::string& value) {
   if (key == nullptr || Trimmed(key).empty() || std::strpbrk(key, "=[]\r\n") != nullptr) {
-    std::fprintf(stderr, "Brenox: \"%s\" cannot be a key; nothing stored\n", key != nullptr ? key : "");
+    BrenoxReport("\"%s\" cannot be a key; nothing stored", key != nullptr ? key : "");
     return;
   }
   if (value.find_first_of("\r\n") != std::string::npos || value.find('\0') != std::string::npos) {
-    std::fprintf(stderr, "Brenox: the value of \"%s\" spans lines and cannot be stored in \"%s\"\n", key,
-                 m_Path.c_str());
+    BrenoxReport("the value of \"%s\" spans lines and cannot be stored in \"%s\"", key, m_Path.c_str());
     return;
   }
   m_Ini.SetValue(m_Section.c_str(), key, value.c_str());
@@ -244,22 +267,15 @@ void CBrenoxConfig::Store(const char* key, const std::string& value) {
   int error = 0;
   ReadResult result = ReadWholeFile(m_Path, text, error);
   if (result == ReadResult::Failed) {
-    std::fprintf(stderr, "Brenox: cannot read \"%s\": %s; \"%s\" is kept for this run only, the file is left alone\n",
+    BrenoxReport("cannot read \"%s\": %s; \"%s\" is kept for this run only, the file is left alone",
                  m_Path.c_str(), std::strerror(error), key);
     return;
   }
-  int badLine = 0;
-  if (result == ReadResult::Ok && !ini_text::IsWellFormed(text, &badLine)) {
-    std::fprintf(stderr,
-                 "Brenox: \"%s\" line %d is neither a section, a key=value nor a comment; \"%s\" is kept for "
-                 "this run only, the file is left alone\n",
-                 m_Path.c_str(), badLine, key);
-    return;
-  }
+  // Lines that are no INI are copied as they are: only the key's own line changes.
   std::string writeError;
   if (!WriteWholeFile(m_Path, ini_text::SetValue(text, m_Section, key, value), writeError))
-    std::fprintf(stderr, "Brenox: cannot write \"%s\": %s; \"%s\" is kept for this run only\n", m_Path.c_str(),
-                 writeError.c_str(), key);
+    BrenoxReport("cannot write \"%s\": %s; \"%s\" is kept for this run only", m_Path.c_str(), writeError.c_str(),
+                 key);
 }
 
 void CBrenoxConfig::SetBool(const char* key, bool value) { Store(key, value ? "1" : "0"); }

@@ -12,14 +12,15 @@
 // before each write, so hand edits made since Apply survive, and replaced through a
 // temporary file so that a failed write never leaves half a file.
 //
-// A file that cannot be read, or that holds a line which is neither blank, a comment
-// (";" or "#"), a "[section]" nor a "key=value", is reported on standard error and read
-// as if empty (the defaults). Such a file is never written: a Set then keeps the value
-// for this run only and reports that the file was left alone, so nothing the operator
-// wrote is lost. A missing file is normal: the first Set creates it.
+// A line that is neither blank, a comment (";" or "#"), a "[section]" nor a "key=value" is
+// skipped: every other line keeps its meaning, and a write leaves the skipped line as the
+// operator wrote it. The file is reported once for the lines it skips (again only when they
+// change). A file that cannot be read is reported and read as if empty (the defaults); a
+// Set then keeps the value for this run only, so nothing the operator wrote is lost. A
+// missing file is normal: the first Set creates it.
 //
-// Messages go to standard error, prefixed "Brenox:": the component sits below the
-// manager's log and does not call back into it.
+// Messages go to the manager's log when the manager has handed the component its way there
+// (the export SetConfigLog, IConfig.h), otherwise to standard error; prefixed "Brenox:".
 #pragma once
 
 // Texts are single-byte or GBK: SimpleIni keeps the bytes as they are. Debian's header
@@ -30,6 +31,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "components/IConfig.h"
 
@@ -61,10 +63,19 @@ class CBrenoxConfig final : public IConfig {
   bool RegisteredDefault(const std::string& key, std::string& value) const;
   // Stores the value and writes it to the file (see above).
   void Store(const char* key, const std::string& value);
+  // Reports the lines of the file that Apply skipped, unless they were reported last time.
+  void ReportSkippedLines(const std::vector<int>& badLines);
 
   std::string m_Path;
   std::string m_Section;
   CSimpleIniA m_Ini;                             // the file's contents, as last applied
   std::map<std::string, std::string> m_Defaults;  // registered defaults as text, by lower-case key
   std::string m_StringResult;                     // what GetString handed out last
+  std::string m_LastSkipReport;                   // the last report of skipped lines
 };
+
+// Writes one of the component's messages, at the warning level, to the manager's log when
+// it has been handed (SetConfigLog), else to standard error.
+void BrenoxReport(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Remembers the manager's way to its log (null: standard error only).
+void BrenoxSetLog(ConfigLogFunc getLog);

@@ -80,17 +80,21 @@ std::string Content(const std::vector<Line>& lines, std::size_t i) {
 
 }  // namespace
 
-bool IsWellFormed(const std::string& text, int* badLine) {
+std::string Readable(const std::string& text, std::vector<int>* badLines) {
   std::vector<Line> lines = SplitLines(text);
+  std::string out;
+  out.reserve(text.size());
   for (std::size_t i = 0; i < lines.size(); ++i) {
     std::string name;
     std::string content = Content(lines, i);
     if (content.find('\0') != std::string::npos || Classify(content, name, nullptr) == Kind::Bad) {
-      if (badLine != nullptr) *badLine = static_cast<int>(i + 1);
-      return false;
+      if (badLines != nullptr) badLines->push_back(static_cast<int>(i + 1));
+      content.clear();
     }
+    out += content;
+    out += lines[i].ending;
   }
-  return true;
+  return out;
 }
 
 std::string SetValue(const std::string& text, const std::string& section, const std::string& key,

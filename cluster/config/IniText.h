@@ -3,13 +3,16 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace ini_text {
 
-// True when every line is blank, a comment (";" or "#"), a "[section]" (anything may follow
-// the closing bracket) or "key=value" with a non-empty key, and the text holds no NUL byte.
-// A leading UTF-8 byte-order mark is allowed. On false, `badLine` is the 1-based line number.
-bool IsWellFormed(const std::string& text, int* badLine);
+// The text an INI reader can take: every line that is neither blank, a comment (";" or "#"),
+// a "[section]" (anything may follow the closing bracket) nor "key=value" with a non-empty
+// key -- and every line holding a NUL byte -- is emptied, so the lines around it keep their
+// meaning. A leading UTF-8 byte-order mark is dropped. The 1-based numbers of the emptied
+// lines go to `badLines`.
+std::string Readable(const std::string& text, std::vector<int>* badLines);
 
 // The text with `key` of `section` set to `value` (names compared without regard to ASCII
 // case). Every line of that key in every part of that section gets the new value, keeping

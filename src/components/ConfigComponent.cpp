@@ -27,6 +27,10 @@ IConfig* g_Config = nullptr;
   std::_Exit(1);
 }
 
+// The configuration component's way to the log; loads the log component only when the
+// configuration has something to say.
+ILog* ManagerLog() { return LogObject(); }
+
 void LoadComponent() {
   if (g_CreateConfig != nullptr) return;
   void* library = platform::LoadLibrary("Brenox.dll");
@@ -37,6 +41,9 @@ void LoadComponent() {
   if (free == nullptr) FailToStart("Can't find FreeConfig function in Brenox module!!!Fail to start server!!!");
   g_CreateConfig = create;
   g_FreeConfig = free;
+  // Optional: a component that can write to the manager's log is told how to reach it.
+  if (auto setLog = reinterpret_cast<SetConfigLogFunc>(platform::GetProcAddress(library, "SetConfigLog")))
+    setLog(&ManagerLog);
 }
 
 }  // namespace

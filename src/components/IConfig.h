@@ -23,7 +23,16 @@ class IConfig {
   ~IConfig() = default;
 };
 
+class ILog;
+
 extern "C" {
 typedef IConfig* (*CreateConfigFunc)();
 typedef void (*FreeConfigFunc)(IConfig*);
+// Optional export "SetConfigLog": hands the component the way to the manager's log object,
+// so that what it finds wrong in the file reaches the manager's log and not only standard
+// error. The function is called only when there is something to write, so the log
+// component is not loaded any earlier for it. A component without the export writes to
+// standard error alone.
+typedef ILog* (*ConfigLogFunc)();
+typedef void (*SetConfigLogFunc)(ConfigLogFunc getLog);
 }

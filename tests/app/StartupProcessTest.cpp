@@ -103,6 +103,21 @@ TEST(StartupProcessTest, ABlankSignAllowsAnyNumberOfManagers) {
   for (pid_t pid : pids) EXPECT_TRUE(machine.IsRunning(pid));
 }
 
+TEST(StartupProcessTest, AnIniLineThatIsNoIniIsSkippedAndSaidOnceInTheManagersLog) {
+  ManagerMachine machine;
+  const std::string sign = UniqueSign("badline");
+  machine.WriteIni("[MapManager]\nthis line is no ini\nedtMutexSign=" + sign + "\n");
+  const pid_t first = machine.Start();
+  ASSERT_TRUE(machine.WaitForLog(kStarted)) << machine.Stderr(0);
+  EXPECT_EQ(machine.CountLog("line 2: neither a section, a key=value nor a comment"), 1u) << machine.Log();
+  // The sign after the broken line is in force: a manager elsewhere with that sign meets the first.
+  ManagerMachine other;
+  WriteSign(other, sign);
+  const pid_t second = other.Start();
+  EXPECT_EQ(other.WaitExit(second), 0) << other.Stderr(0);
+  EXPECT_TRUE(machine.IsRunning(first));
+}
+
 // A missing or broken component: the exact text of its box and the exit code.
 TEST(StartupProcessTest, MissingOrBrokenComponentsEndStartUpWithTheirTexts) {
   struct Case {

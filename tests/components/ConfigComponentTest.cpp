@@ -1,6 +1,7 @@
 // The configuration component, loaded for real, with the manager's keys and defaults.
 #include <gtest/gtest.h>
 
+#include "../support/RecordingLog.h"
 #include "ComponentTestSupport.h"
 #include "components/ConfigComponent.h"
 #include "platform/library.h"
@@ -16,6 +17,9 @@ class ConfigComponentTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_FALSE(dir.Path().empty());
     component_test::PreloadComponents();
+    // Loaded through the manager's loader first, which hands the component the way to the
+    // manager's log (here the recording one).
+    ASSERT_NE(CreateConfigInterface(), nullptr);
     void* library = platform::LoadLibrary("Brenox.dll");
     ASSERT_NE(library, nullptr) << platform::LastLibraryError();
     create = reinterpret_cast<CreateConfigFunc>(platform::GetProcAddress(library, "CreateConfig"));
@@ -48,20 +52,24 @@ class ConfigComponentTest : public ::testing::Test {
     return config;
   }
 
+  // Each read passes a fallback other than the expected value, so a lost default shows.
   static void ExpectDefaults(IConfig* config) {
     EXPECT_TRUE(config->GetBool("cbOpenInCMDLine", false));
-    EXPECT_FALSE(config->GetBool("cbDebugModule", false));
-    EXPECT_FALSE(config->GetBool("cbSingleServerMode", false));
+    EXPECT_FALSE(config->GetBool("cbDebugModule", true));
+    EXPECT_FALSE(config->GetBool("cbSingleServerMode", true));
     EXPECT_STREQ(config->GetString("edt_ip", ""), "127.0.0.1");
     EXPECT_EQ(config->GetInt("edt_port", 0), 19001);
-    EXPECT_EQ(config->GetInt("edtMapManagerNum", 0), 0);
-    EXPECT_FALSE(config->GetBool("cbForbiddenAutoRestart", false));
+    EXPECT_EQ(config->GetInt("edtMapManagerNum", 7), 0);
+    EXPECT_FALSE(config->GetBool("cbForbiddenAutoRestart", true));
     EXPECT_STREQ(config->GetString("edtScriptPath", ""), "/opt/vemo/MapServerData/Script/");
     EXPECT_STREQ(config->GetString("edtSSIP", ""), "127.0.0.1");
     EXPECT_EQ(config->GetInt("edtSSPort", 0), 21888);
     EXPECT_STREQ(config->GetString("edtMutexSign", ""), "MapServerManager");
   }
 
+  std::vector<std::string> Warnings() const { return log.Texts(llWarn); }
+
+  RecordingLog log;
   ScratchDir dir;
   std::string path;
   CreateConfigFunc create = nullptr;
@@ -144,61 +152,75 @@ TEST_F(ConfigComponentTest, HandEditedFileIsHonouredAndKeptOnWrite) {
   EXPECT_EQ(ReadFile(path), expected);
 }
 
-TEST_F(ConfigComponentTest, UnparseableFileIsReportedReadAsDefaultsAndNeverOverwritten) {
-  const std::string broken = "[MapManager]\ncbDebugModule=1\nedt_port 5\n[Other]\nkey=value\n";
+TEST_F(ConfigComponentTest, LineThatIsNoIniIsSkippedReportedOnceInTheLogAndKeptOnWrite) {
+  const std::string broken =
+      "[MapManager]\r\ncbDebugModule=1\r\nedt_port 5\r\nedtSSPort=3000\r\n[Other]\r\nedtSSPort=1\r\n";
   WriteFile(path, broken);
-  ::testing::internal::CaptureStderr();
   IConfig* config = Started();
-  std::string report = ::testing::internal::GetCapturedStderr();
-  EXPECT_NE(report.find("line 3"), std::string::npos) << report;
-  ExpectDefaults(config);
+  // Only the broken line is lost: the keys before and after it are in force.
+  EXPECT_TRUE(config->GetBool("cbDebugModule", false));
+  EXPECT_EQ(config->GetInt("edtSSPort", 0), 3000);
+  EXPECT_EQ(config->GetInt("edt_port", 0), 19001);
+  EXPECT_STREQ(config->GetString("edtMutexSign", ""), "MapServerManager");
+  ASSERT_EQ(Warnings().size(), 1u);
+  EXPECT_NE(Warnings()[0].find("line 3"), std::string::npos) << Warnings()[0];
+  EXPECT_NE(Warnings()[0].find(path), std::string::npos) << Warnings()[0];
 
-  ::testing::internal::CaptureStderr();
-  config->SetBool("cbDebugModule", true);
-  report = ::testing::internal::GetCapturedStderr();
-  EXPECT_NE(report.find("left alone"), std::string::npos) << report;
-  EXPECT_EQ(ReadFile(path), broken);
-  EXPECT_TRUE(config->GetBool("cbDebugModule", false));  // kept for this run
+  // Applying the same file again says nothing new.
+  config->Apply();
+  EXPECT_EQ(Warnings().size(), 1u);
 
-  // Binary garbage is no INI either.
-  const char garbage[] = "[MapManager]\nedt_port=1\0\x01\x02";
+  // A write changes its own line only; the broken line stays as the operator wrote it.
+  config->SetBool("cbDebugModule", false);
+  std::string expected = broken;
+  expected.replace(expected.find("cbDebugModule=1"), 15, "cbDebugModule=0");
+  EXPECT_EQ(ReadFile(path), expected);
+  EXPECT_FALSE(config->GetBool("cbDebugModule", true));
+  EXPECT_EQ(Warnings().size(), 1u);
+
+  // A NUL byte makes its line unreadable, not the file.
+  const char garbage[] = "[MapManager]\nedt_port=1\0\x01\x02\nedtSSPort=7\n";
   WriteFile(path, std::string(garbage, sizeof garbage - 1));
-  ::testing::internal::CaptureStderr();
-  ExpectDefaults(Started());
-  EXPECT_NE(::testing::internal::GetCapturedStderr().find("line 2"), std::string::npos);
+  config = Started();
+  EXPECT_EQ(config->GetInt("edt_port", 0), 19001);
+  EXPECT_EQ(config->GetInt("edtSSPort", 0), 7);
+  ASSERT_EQ(Warnings().size(), 2u);
+  EXPECT_NE(Warnings()[1].find("line 2"), std::string::npos) << Warnings()[1];
 }
 
 TEST_F(ConfigComponentTest, UnreadableFileIsReportedAndReadAsDefaults) {
   std::filesystem::create_directory(path);  // a directory where the file should be
-  ::testing::internal::CaptureStderr();
   IConfig* config = Started();
   config->SetString("edt_ip", "10.0.0.1");
-  std::string report = ::testing::internal::GetCapturedStderr();
-  EXPECT_NE(report.find("cannot read"), std::string::npos) << report;
+  ASSERT_EQ(Warnings().size(), 2u);
+  EXPECT_NE(Warnings()[0].find("cannot read"), std::string::npos) << Warnings()[0];
+  EXPECT_NE(Warnings()[1].find("kept for this run only"), std::string::npos) << Warnings()[1];
   EXPECT_EQ(config->GetInt("edtSSPort", 0), 21888);
   EXPECT_TRUE(std::filesystem::is_directory(path));
 }
 
 TEST_F(ConfigComponentTest, ValuesThatCannotBeStoredAreRefused) {
   IConfig* config = Started();
-  ::testing::internal::CaptureStderr();
   config->SetString("edtSSIP", "1.2.3.4\n[Evil]");
   config->SetString("bad=key", "x");
-  std::string report = ::testing::internal::GetCapturedStderr();
-  EXPECT_NE(report.find("spans lines"), std::string::npos) << report;
-  EXPECT_NE(report.find("cannot be a key"), std::string::npos) << report;
+  ASSERT_EQ(Warnings().size(), 2u);
+  EXPECT_NE(Warnings()[0].find("spans lines"), std::string::npos) << Warnings()[0];
+  EXPECT_NE(Warnings()[1].find("cannot be a key"), std::string::npos) << Warnings()[1];
   EXPECT_STREQ(config->GetString("edtSSIP", ""), "127.0.0.1");
   EXPECT_FALSE(std::filesystem::exists(path));
 }
 
-TEST_F(ConfigComponentTest, ManagerLoaderCreatesOnce) {
+TEST_F(ConfigComponentTest, ManagerLoaderCreatesOnceAndItsConfigurationWritesToTheManagersLog) {
   IConfig* config = CreateConfigInterface();
   ASSERT_NE(config, nullptr);
   EXPECT_EQ(CreateConfigInterface(), config);
+  WriteFile(path, "[MapManager]\nnot a key\n");
   config->Open(path.c_str(), "MapManager");
   config->DefaultInt("edtSSPort", 21888);
   config->Apply();
   EXPECT_EQ(config->GetInt("edtSSPort", 0), 21888);
+  ASSERT_EQ(Warnings().size(), 1u);
+  EXPECT_EQ(Warnings()[0].rfind("Brenox: ", 0), 0u) << Warnings()[0];
 }
 
 }  // namespace
