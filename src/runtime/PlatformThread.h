@@ -38,6 +38,8 @@ class PlatformThread {
   bool IsFinished() const { return m_Finished.load(); }
   // The operating-system id of the thread, known from construction on.
   uint32_t ThreadID() const { return m_ThreadID; }
+  // True when called on this object's own thread.
+  bool IsCurrentThread() const { return m_Thread.get_id() == std::this_thread::get_id(); }
 
  protected:
   // The thread's work; runs once on the thread.

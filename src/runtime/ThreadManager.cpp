@@ -20,11 +20,21 @@ ThreadManager::~ThreadManager() {
   }
   // Workers go before the events: they hold their own events and may wait on shared ones.
   m_Threads.Clear();
+  DestroyRetired(true);
   m_Events.Clear();
+}
+
+void ThreadManager::DestroyRetired(bool all) {
+  std::erase_if(m_Retired, [all](const std::unique_ptr<SingleThread>& worker) {
+    // A worker cannot wait for its own end; another thread destroys it later.
+    if (worker->IsCurrentThread()) return false;
+    return all || worker->IsFinished();  // the destructor waits for the thread
+  });
 }
 
 SingleThread* ThreadManager::AddThread(const std::string& name, ThreadWorkFunc func, void* userData,
                                        bool comInit) {
+  DestroyRetired(false);
   auto* entry = new UserThread(name, func, userData, comInit);
   entry->m_Worker = std::make_unique<SingleThread>(name, func, userData, comInit, this);
   SingleThread* worker = entry->m_Worker.get();
@@ -79,7 +89,19 @@ void ThreadManager::StopAll() {
   ReleaseEvents();
   EndWorkers(true);
   WriteInfo("All Thread Exit OK!");
+  // Called from a work function: that worker is still inside its loop, on its own thread.
+  // It is terminated already and leaves the loop once the work function returns; it is
+  // kept until then, and its exit callback, which points into the entry, is dropped.
+  for (int i = 0; i < m_Threads.Count(); ++i) {
+    UserThread* entry = m_Threads.Get(i);
+    if (entry->m_Worker != nullptr && entry->m_Worker->IsCurrentThread()) {
+      entry->m_Worker->SetExitCallback(nullptr, nullptr);
+      entry->m_Thread.store(nullptr);
+      m_Retired.push_back(std::move(entry->m_Worker));
+    }
+  }
   m_Threads.Clear();
+  DestroyRetired(false);
 }
 
 KxThreadEvent* ThreadManager::CreateEvent(const std::string& name) {

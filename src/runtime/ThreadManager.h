@@ -6,7 +6,9 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "common/AList.h"
 #include "runtime/KxThreadEvent.h"
@@ -32,6 +34,8 @@ class ThreadManager {
   void StartAll();
   // Marks the registry stopped, releases and disables the shared events, ends every
   // worker and waits for each, then destroys all entries. Always returns (see the .cpp).
+  // A work function may call it: its own worker is ended and kept until it has left its
+  // loop, and destroyed later on another thread.
   void StopAll();
   bool IsRunning() const { return m_Running.load(); }
 
@@ -48,7 +52,12 @@ class ThreadManager {
   void ReleaseEvents();
   void EndWorkers(bool log);
 
+  // Destroys the workers that were ended from their own thread once they have finished.
+  void DestroyRetired(bool all);
+
   AList<UserThread> m_Threads{true, 10};
   AList<KxThreadEvent> m_Events{true, 10};
+  // Workers whose entry went while their own thread was still inside the work function.
+  std::vector<std::unique_ptr<SingleThread>> m_Retired;
   std::atomic<bool> m_Running{false};
 };

@@ -324,6 +324,48 @@ TEST(ThreadManagerTest, AnExceptionEndsOnlyItsWorker) {
   EXPECT_TRUE(log.Contains("Good Thread Exit"));
 }
 
+// A work function that stops the whole registry, its own worker included.
+struct RegistryCloser {
+  ThreadManager* manager = nullptr;
+  std::atomic<int> calls{0};
+  std::atomic<bool> returned{false};
+  static int Work(void* data, int) {
+    auto* self = static_cast<RegistryCloser*>(data);
+    ++self->calls;
+    self->manager->StopAll();
+    self->returned = true;
+    return 0;  // "again at once": the worker must see that it was ended instead
+  }
+};
+
+TEST(ThreadManagerTest, AWorkFunctionThatStopsItsOwnRegistryEndsItsWorkerSafely) {
+  RecordingLog log;
+  RegistryCloser closer;
+  Counter other;
+  {
+    ThreadManager manager;
+    closer.manager = &manager;
+    manager.AddThread("Other", &Counter::Work, &other, false);
+    manager.AddThread("Closer", &RegistryCloser::Work, &closer, false);
+    manager.StartAll();
+    ASSERT_TRUE(WaitUntil([&] { return log.Contains("Closer Thread Exit"); }));
+    EXPECT_TRUE(closer.returned.load());
+    EXPECT_EQ(closer.calls.load(), 1);
+    EXPECT_EQ(manager.GetThreadCount(), 0);
+    EXPECT_FALSE(manager.IsRunning());
+    EXPECT_TRUE(log.Contains("Other Thread Exit"));
+    EXPECT_TRUE(log.Contains("All Thread Exit OK!"));
+    // The registry works on: a new worker runs and ends as usual.
+    Counter later;
+    later.result = -1;
+    SingleThread* worker = manager.AddThread("Later", &Counter::Work, &later, false);
+    manager.StartAll();
+    ASSERT_TRUE(WaitUntil([&] { return worker->IsFinished(); }));
+    manager.StopAll();
+  }
+  EXPECT_EQ(closer.calls.load(), 1);
+}
+
 // CPU samples with scripted times and a scripted multimedia timer.
 class ScriptedClock : public platform::Clock {
  public:
