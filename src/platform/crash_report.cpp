@@ -5,8 +5,11 @@
 
 #include "platform/shared_memory.h"
 
+#include <cxxabi.h>
+#include <dlfcn.h>
 #include <signal.h>
 #include <unistd.h>
+#include <unwind.h>
 
 #include <atomic>
 #include <cstdio>
@@ -50,9 +53,98 @@ bool BeginReport() {
   return false;
 }
 
-std::mutex g_lastMutex;
-bool g_haveLast = false;
-backward::StackTrace g_lastStack;
+// ---------------------------------------------------------------------------------------
+// Throws and the last exception, per thread
+
+constexpr int kMaxFrames = 64;
+
+// One throw seen on this thread: the thrown object (to know it again in the catch block)
+// and the call stack at the throw, the throwing function first. Plain data, so that the
+// throw hook neither allocates nor needs a constructor.
+struct ThrowRecord {
+  const void* object;
+  int frameCount;
+  void* frames[kMaxFrames];
+};
+constexpr int kThrowRecords = 4;  // a throw while another one is handled, and a few more
+thread_local ThrowRecord t_throws[kThrowRecords];
+thread_local unsigned t_nextThrow = 0;
+thread_local bool t_inThrowHook = false;
+
+// This thread's last recorded exception.
+struct LastException {
+  bool have = false;
+  std::string description;
+  uint32_t address = 0;
+  std::vector<void*> frames;
+};
+thread_local LastException t_last;
+
+struct Unwinding {
+  void** frames;
+  int max;
+  int count;
+};
+
+_Unwind_Reason_Code CollectFrame(_Unwind_Context* context, void* argument) {
+  auto* state = static_cast<Unwinding*>(argument);
+  if (state->count >= state->max) return _URC_END_OF_STACK;
+  int beforeInstruction = 0;
+  uintptr_t ip = _Unwind_GetIPInfo(context, &beforeInstruction);
+  if (ip == 0) return _URC_END_OF_STACK;
+  // A return address points past the call; the call itself names the right line.
+  if (!beforeInstruction) --ip;
+  state->frames[state->count++] = reinterpret_cast<void*>(ip);
+  return _URC_NO_REASON;
+}
+
+// The calling thread's stack into `frames`, starting at the frame that `returnAddress`
+// (a __builtin_return_address of the caller) returns into: the caller's caller first.
+int CaptureFrom(void* returnAddress, void** frames, int max) {
+  Unwinding state{frames, max, 0};
+  _Unwind_Backtrace(&CollectFrame, &state);
+  const uintptr_t site = reinterpret_cast<uintptr_t>(returnAddress) - 1;
+  for (int i = 0; i < state.count; ++i) {
+    if (reinterpret_cast<uintptr_t>(frames[i]) != site) continue;
+    for (int j = i; j < state.count; ++j) frames[j - i] = frames[j];
+    return state.count - i;
+  }
+  return state.count;
+}
+
+// The object a std::exception_ptr refers to (libstdc++ keeps exactly that pointer).
+const void* ExceptionObject(const std::exception_ptr& current) {
+  static_assert(sizeof(std::exception_ptr) == sizeof(void*));
+  const void* object = nullptr;
+  std::memcpy(&object, static_cast<const void*>(&current), sizeof object);
+  return object;
+}
+
+std::string Demangled(const char* name) {
+  int status = 0;
+  char* readable = abi::__cxa_demangle(name, nullptr, nullptr, &status);
+  std::string out = status == 0 && readable != nullptr ? readable : name;
+  std::free(readable);
+  return out;
+}
+
+// The offset of an address in the module that holds it.
+uint32_t ModuleOffset(const void* address) {
+  Dl_info info{};
+  if (address == nullptr || dladdr(address, &info) == 0 || info.dli_fbase == nullptr)
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(address));
+  return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(address) - reinterpret_cast<uintptr_t>(info.dli_fbase));
+}
+
+// Notes a throw on the calling thread (called by the throw hook at the end of this file).
+void NoteThrow(const void* object, void* throwSite) {
+  if (t_inThrowHook) return;  // a throw inside the note itself
+  t_inThrowHook = true;
+  ThrowRecord& record = t_throws[t_nextThrow++ % kThrowRecords];
+  record.object = object;
+  record.frameCount = CaptureFrom(throwSite, record.frames, kMaxFrames);
+  t_inThrowHook = false;
+}
 
 const char* SignalName(int sig) {
   switch (sig) {
@@ -66,12 +158,12 @@ const char* SignalName(int sig) {
 }
 
 // One line per frame: "#3 MyFunc at file.cpp:42", or the address when nothing is known.
-std::vector<std::string> ResolveLines(backward::StackTrace& stack) {
+std::vector<std::string> ResolveLines(const std::vector<void*>& frames) {
   std::vector<std::string> lines;
   backward::TraceResolver resolver;
-  resolver.load_stacktrace(stack);
-  for (std::size_t i = 0; i < stack.size(); ++i) {
-    backward::ResolvedTrace trace = resolver.resolve(stack[i]);
+  resolver.load_addresses(frames.data(), static_cast<int>(frames.size()));
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    backward::ResolvedTrace trace = resolver.resolve(backward::ResolvedTrace(backward::Trace(frames[i], i)));
     std::ostringstream line;
     line << "#" << i << " ";
     std::string function = !trace.source.function.empty() ? trace.source.function : trace.object_function;
@@ -101,7 +193,9 @@ std::string ReportFileName() {
 // resolving stack printer is; the process is lost anyway, and the report is worth the risk.
 void WriteReport(const std::string& headline, backward::StackTrace& stack) {
   std::string text = headline + "\n";
-  for (const std::string& line : ResolveLines(stack)) text += line + "\n";
+  std::vector<void*> frames;
+  for (std::size_t i = 0; i < stack.size(); ++i) frames.push_back(stack[i].addr);
+  for (const std::string& line : ResolveLines(frames)) text += line + "\n";
   ForceDirectories(g_reportDir);
   std::string fileName = ReportFileName();
   if (FILE* file = std::fopen(fileName.c_str(), "w")) {
@@ -206,27 +300,43 @@ bool IsCrashReportingActive() {
   return std::get_terminate() == TerminateHandler;
 }
 
-void RecordExceptionCallStack() {
-  backward::StackTrace stack;
-  stack.load_here(64);
-  stack.skip_n_firsts(1);  // this function itself
-  std::lock_guard<std::mutex> lock(g_lastMutex);
-  g_lastStack = stack;
-  g_haveLast = true;
+__attribute__((noinline)) void RecordExceptionCallStack() {
+  LastException last;
+  last.have = true;
+  std::exception_ptr current = std::current_exception();
+  if (current) {
+    const std::type_info* type = abi::__cxa_current_exception_type();
+    last.description = type != nullptr ? Demangled(type->name()) : "unknown exception";
+    try {
+      std::rethrow_exception(current);
+    } catch (const std::exception& e) {
+      last.description += std::string(": ") + e.what();
+    } catch (...) {
+    }
+    // The stack of the throw, when this thread threw it (the latest throw of that object).
+    const void* object = ExceptionObject(current);
+    for (int back = 1; back <= kThrowRecords && last.frames.empty(); ++back) {
+      const ThrowRecord& record = t_throws[(t_nextThrow - static_cast<unsigned>(back)) % kThrowRecords];
+      if (record.object == object && record.frameCount > 0)
+        last.frames.assign(record.frames, record.frames + record.frameCount);
+    }
+  }
+  if (last.frames.empty()) {
+    void* frames[kMaxFrames];
+    int count = CaptureFrom(__builtin_return_address(0), frames, kMaxFrames);
+    last.frames.assign(frames, frames + count);
+  }
+  last.address = last.frames.empty() ? 0 : ModuleOffset(last.frames[0]);
+  t_last = std::move(last);
 }
 
 bool GetLastExceptionCallStack(std::vector<std::string>& lines, std::string& error) {
-  backward::StackTrace stack;
-  {
-    std::lock_guard<std::mutex> lock(g_lastMutex);
-    if (!g_haveLast) {
-      error = "no exception call stack was recorded";
-      return false;
-    }
-    stack = g_lastStack;
+  if (!t_last.have) {
+    error = "no exception call stack was recorded";
+    return false;
   }
   try {
-    lines = ResolveLines(stack);
+    lines = ResolveLines(t_last.frames);
   } catch (const std::exception& e) {
     error = e.what();
     return false;
@@ -238,4 +348,22 @@ bool GetLastExceptionCallStack(std::vector<std::string>& lines, std::string& err
   return true;
 }
 
+bool GetLastException(std::string& description, uint32_t& address) {
+  if (!t_last.have) return false;
+  description = t_last.description;
+  address = t_last.address;
+  return true;
+}
+
 }  // namespace platform
+
+// The throw hook: every C++ throw of the program passes here first, notes the throwing
+// thread's stack, and goes on to the runtime's own __cxa_throw.
+extern "C" [[noreturn]] void __cxa_throw(void* object, std::type_info* type, void (*destroy)(void*)) {
+  platform::NoteThrow(object, __builtin_return_address(0));
+  using ThrowFunc = void (*)(void*, std::type_info*, void (*)(void*));
+  static ThrowFunc next = reinterpret_cast<ThrowFunc>(dlsym(RTLD_NEXT, "__cxa_throw"));
+  if (next == nullptr) std::abort();
+  next(object, type, destroy);
+  __builtin_unreachable();
+}

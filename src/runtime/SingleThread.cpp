@@ -27,9 +27,14 @@ void SingleThread::Execute() {
   try {
     RunLoop();
   } catch (...) {
+    // The exception's own type and message, where it was thrown (an offset in the module
+    // that threw it), and the stack of this worker at the throw.
     platform::RecordExceptionCallStack();
     try {
-      LogObject()->LogError("%s %s %0x %s", m_Name.c_str(), ExceptionCodeName(kCppExceptionCode), 0u,
+      std::string description;
+      uint32_t address = 0;
+      if (!platform::GetLastException(description, address)) description = ExceptionCodeName(kCppExceptionCode);
+      LogObject()->LogError("%s %s %0x %s", m_Name.c_str(), description.c_str(), address,
                             GetLastExceptionCallStackAsText().c_str());
     } catch (...) {
       // The error line could not be written; the state below still tells.

@@ -5,6 +5,9 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <stdexcept>
+#include <thread>
+
 #include "PeerHelpers.h"
 
 using namespace platform;
@@ -17,6 +20,27 @@ __attribute__((noinline)) void RecordingCatchBlock() {
   } catch (const std::exception&) {
     RecordExceptionCallStack();
   }
+}
+
+__attribute__((noinline)) void ThrowDeepInside(int depth) {
+  if (depth == 0) throw std::out_of_range("index 7 of 3");
+  ThrowDeepInside(depth - 1);
+  asm volatile("");  // keeps the call from becoming a jump
+}
+
+// Catches what ThrowDeepInside threw, far from the throw, and records it.
+__attribute__((noinline)) void CatchFromAfar() {
+  try {
+    ThrowDeepInside(2);
+  } catch (...) {
+    RecordExceptionCallStack();
+  }
+}
+
+bool Holds(const std::vector<std::string>& lines, const std::string& text) {
+  for (const std::string& line : lines)
+    if (line.find(text) != std::string::npos) return true;
+  return false;
 }
 
 }  // namespace
@@ -36,6 +60,43 @@ TEST(CrashReportTest, LastExceptionCallStack) {
     if (line.find("RecordingCatchBlock") != std::string::npos && line.find("crash_report_test.cpp:") != std::string::npos)
       named = true;
   EXPECT_TRUE(named) << lines[0];
+}
+
+TEST(CrashReportTest, LastExceptionIsTheThrowersOwnPerThread) {
+  CatchFromAfar();
+  std::vector<std::string> lines;
+  std::string error;
+  ASSERT_TRUE(GetLastExceptionCallStack(lines, error)) << error;
+  // The stack of the throw: the throwing function first, the catching one further down.
+  ASSERT_FALSE(lines.empty());
+  EXPECT_NE(lines[0].find("ThrowDeepInside"), std::string::npos) << lines[0];
+  EXPECT_TRUE(Holds(lines, "CatchFromAfar"));
+  std::string description;
+  uint32_t address = 0;
+  ASSERT_TRUE(GetLastException(description, address));
+  EXPECT_EQ(description, "std::out_of_range: index 7 of 3");
+  EXPECT_NE(address, 0u);
+
+  // Another thread's exception is that thread's own and leaves this thread's record alone.
+  std::string otherDescription;
+  std::vector<std::string> otherLines;
+  bool otherHadNone = false;
+  std::thread other([&] {
+    std::string ignored;
+    uint32_t ignoredAddress = 0;
+    otherHadNone = !GetLastException(ignored, ignoredAddress);
+    RecordingCatchBlock();
+    GetLastException(otherDescription, ignoredAddress);
+    GetLastExceptionCallStack(otherLines, ignored);
+  });
+  other.join();
+  EXPECT_TRUE(otherHadNone);
+  EXPECT_EQ(otherDescription, "std::runtime_error: worker failed");
+  EXPECT_TRUE(Holds(otherLines, "RecordingCatchBlock"));
+  ASSERT_TRUE(GetLastException(description, address));
+  EXPECT_EQ(description, "std::out_of_range: index 7 of 3");
+  ASSERT_TRUE(GetLastExceptionCallStack(lines, error)) << error;
+  EXPECT_NE(lines[0].find("ThrowDeepInside"), std::string::npos) << lines[0];
 }
 
 TEST(CrashReportTest, ActiveOnlyWhileTheHandlersAreInPlace) {

@@ -65,7 +65,11 @@ struct Counter {
   }
 };
 
-int Throwing(void*, int) { throw std::runtime_error("work failed"); }
+__attribute__((noinline)) void FailDeepInside() { throw std::runtime_error("work failed"); }
+int Throwing(void*, int) {
+  FailDeepInside();
+  return 1;
+}
 
 int Count(const std::vector<std::string>& texts, const std::string& text) {
   int n = 0;
@@ -303,14 +307,17 @@ TEST(ThreadManagerTest, AnExceptionEndsOnlyItsWorker) {
   EXPECT_EQ(bad->GetState(), KxThread::tsException);
   EXPECT_EQ(bad->GetStateText(), "Exception Error");
 
+  // "<name> <type>: <message> <throw address> <stack of the throw>".
   std::vector<std::string> errors = log.Texts(llError);
   ASSERT_EQ(errors.size(), 1u);
-  std::string prefix = FormatText("Bad %s 0 ", ExceptionCodeName(kCppExceptionCode));
-  EXPECT_EQ(errors[0].rfind(prefix, 0), 0u) << errors[0];
-  std::string stack = errors[0].substr(prefix.size());
-  EXPECT_TRUE(stack.rfind("Exception Call Stack:\r\n", 0) == 0 ||
-              stack.rfind("GetLastExceptionCallStackAsText Exception:", 0) == 0)
-      << stack;
+  const std::string prefix = "Bad std::runtime_error: work failed ";
+  ASSERT_EQ(errors[0].rfind(prefix, 0), 0u) << errors[0];
+  std::size_t blank = errors[0].find(' ', prefix.size());
+  ASSERT_NE(blank, std::string::npos);
+  EXPECT_NE(std::stoul(errors[0].substr(prefix.size(), blank - prefix.size()), nullptr, 16), 0u) << errors[0];
+  std::string stack = errors[0].substr(blank + 1);
+  ASSERT_EQ(stack.rfind("Exception Call Stack:\r\n#0 ", 0), 0u) << stack;
+  EXPECT_NE(stack.find("FailDeepInside"), std::string::npos) << "the stack of the throw: " << stack;
   // The exit callback is not called: the entry still refers to the worker.
   EXPECT_FALSE(log.Contains("Bad Thread Exit"));
   EXPECT_EQ(manager.GetThread(0)->GetThread(), bad);
