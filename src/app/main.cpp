@@ -14,11 +14,13 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/termination_signals.h"
+#include "platform/shared_memory.h"
 
 namespace {
 
 [[noreturn]] void EndProcess(int exitCode) {
   ReleaseLogObject();
+  platform::ReleaseSharedSegmentsAtExit();
   std::fflush(nullptr);
   std::_Exit(exitCode);
 }
@@ -34,6 +36,9 @@ int main(int argc, char* argv[]) {
   for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
   if (TVemoMapServerManagerMain::IsCheckEurekaActiveSwitch(arguments))
     EndProcess(platform::IsCrashReportingActive() ? 0 : 1);
+
+  // Names of segments left by managers or map servers that were killed: nobody holds them.
+  platform::RemoveUnheldSharedSegments();
 
   QApplication application(argc, argv);
   QApplication::setApplicationName("VemoMapServerManager");

@@ -10,6 +10,7 @@
 #include "components/LogComponent.h"
 #include "platform/dialogs.h"
 #include "platform/library.h"
+#include "platform/shared_memory.h"
 
 namespace {
 
@@ -23,6 +24,7 @@ IConfig* g_Config = nullptr;
 [[noreturn]] void FailToStart(const std::string& text) {
   platform::CurrentDialogs().ErrorBox(text, "Error report");
   ReleaseLogObject();
+  platform::ReleaseSharedSegmentsAtExit();
   std::fflush(nullptr);
   std::_Exit(1);
 }

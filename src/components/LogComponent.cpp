@@ -10,6 +10,7 @@
 
 #include "platform/dialogs.h"
 #include "platform/library.h"
+#include "platform/shared_memory.h"
 
 namespace {
 
@@ -24,6 +25,7 @@ LogFreeFunc g_LogFree = nullptr;
 // process ends at once.
 [[noreturn]] void FailToStart(const std::string& text) {
   platform::CurrentDialogs().ErrorBox(text, "Error report");
+  platform::ReleaseSharedSegmentsAtExit();
   std::fflush(nullptr);
   std::_Exit(1);
 }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace platform {
@@ -29,15 +30,41 @@ int CreateSharedSegment(const std::string& name, std::size_t size, bool* existed
 // segment is smaller than `size` or the mapping fails.
 void* MapSharedSegment(int handle, std::size_t size, int* errorCode);
 void UnmapSharedSegment(void* view, std::size_t size);
-// Stops holding the segment; the last holder's close ends it.
+// Stops holding the segment; the last holder's close ends it (and removes its name).
 void CloseSharedSegment(int handle);
 
+// For a process about to end itself at once (a fatal start-up failure): stops holding every
+// segment and view it holds, so that the names of segments nobody else holds go with it.
+// The views stay mapped; no handle may be used afterwards.
+void ReleaseSharedSegmentsAtExit();
+// A holder that was killed could not remove its segments' names. Removes the name of every
+// segment made by this layer that no process holds any more (its bytes meant nothing: the
+// next holder would have zero-filled them); returns how many went. Objects of other
+// programs are never touched.
+int RemoveUnheldSharedSegments();
+
+// The segment lock: one holder at a time, whichever process it is in. Waits up to
+// `timeoutMs` (kWaitForever: without limit); true when taken. The lock goes with
+// UnlockSharedSegment, with the handle's close or with the holder's end. The threads of one
+// process that use one handle share its lock, so they must keep apart by themselves.
+constexpr uint32_t kWaitForever = 0xFFFFFFFFu;
+bool LockSharedSegment(int handle, uint32_t timeoutMs);
+void UnlockSharedSegment(int handle);
+
 // A peer of the same user can shrink a segment under a view; touching the lost pages would
-// raise SIGBUS. Every view is guarded: a fault inside a view replaces the lost page with a
-// zero page, so the record reads as zeros and the program goes on. The guard's handler is
-// installed with the first view unless another SIGBUS handler is in place (crash reporting
-// calls RecoverSharedMemoryFault itself). Async-signal-safe; true when the fault was handled.
+// raise SIGBUS. Every view is guarded: a fault inside a view gives the segment its size
+// back, so the lost bytes read as zeros for every holder and later writes reach the segment
+// as before. A view that cannot be mended (or whose segment a peer shrinks again and again)
+// gets a private zero page instead and is marked lost: its writes reach nobody from then
+// on. The guard's handler is installed with the first view unless another SIGBUS handler is
+// in place (crash reporting calls RecoverSharedMemoryFault itself). Everything the handler
+// needs is prepared beforehand; it makes only async-signal-safe calls. True when the fault
+// was handled.
 bool RecoverSharedMemoryFault(void* address);
+// Faults the guard has handled in this process, for normal code to notice and report.
+uint64_t SharedMemoryFaultCount();
+// True once the view has been cut off from its segment (see above).
+bool IsSharedViewLost(const void* view);
 
 // The system's text for an error code (strerror).
 std::string SystemErrorText(int errorCode);

@@ -1,19 +1,29 @@
 // Named shared memory with the lifetime rules of a Windows file mapping, on POSIX shared
 // memory objects.
 //
-// Every holder keeps a shared open-file-description lock on the object for as long as it
-// holds it; the kernel drops the lock when the holder closes it or dies. A new holder first
+// Every holder keeps a shared open-file-description lock on the object's first byte for as
+// long as it holds it; the kernel drops the lock when the holder closes it or dies. A new holder first
 // tries an exclusive lock: if that is granted nobody else holds the segment, so the bytes
 // left by earlier holders (perhaps a crashed one) are stale and the segment is zero-filled
 // anew; the lock is then converted to a shared one, atomically. If it is refused, somebody
 // holds the segment and the new holder only takes a shared lock (waiting, at most, for a
 // creator that is still zero-filling).
 //
-// The last holder removes the object's name. That is race-free because it happens under the
+// The last holder removes the object's name. A holder that lets go first drops its lock and
+// then tries the exclusive lock: of several holders letting go at the same moment, the one
+// that drops last finds nobody else (or only another one trying, who then found nobody), so
+// somebody always removes the name. That is race-free because it happens under the
 // exclusive lock, and because everybody who takes a lock checks afterwards that the name
 // still leads to the object it locked: a process that opened the object just before the
 // name went away notices it and starts again with a fresh object, instead of holding a
 // nameless one that later openers would never meet.
+//
+// A holder that dies cannot remove the name. Objects made here carry the mode 01600 (the
+// sticky bit marks them as this layer's), so RemoveUnheldSharedSegments can find the names
+// that nobody holds any more and remove them, leaving every other program's objects alone.
+//
+// The second byte carries the segment lock (LockSharedSegment): an exclusive lock that
+// every holder of the segment sees, in any process.
 //
 // A mapped view holds the segment too (it takes its own lock on a second open file
 // description), so that unmapping after closing the handle is safe and the bytes under a
@@ -27,6 +37,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <dirent.h>
+#include <time.h>
+
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -34,9 +47,17 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <vector>
+
+#include "platform/debug_output.h"
 
 namespace platform {
 namespace {
+
+constexpr off_t kHoldByte = 0;  // shared by every holder; exclusive while one creates or lets go
+constexpr off_t kLockByte = 1;  // the segment lock
+constexpr mode_t kObjectMode = 01600;  // owner read-write; the sticky bit marks our objects
+constexpr const char kObjectDirectory[] = "/dev/shm/";
 
 struct HeldObject {
   std::string objectName;
@@ -47,19 +68,39 @@ struct HeldView {
   std::string objectName;
 };
 
-// The views as address ranges the SIGBUS guard can search without locks or allocation.
+// The views as address ranges the SIGBUS guard can search without locks or allocation,
+// each with what the guard needs to mend it: the view's own descriptor (read-write) to give
+// the object its size back, and counters that normal code reads afterwards.
 constexpr std::size_t kMaxGuardedViews = 16384;
 struct GuardedRange {
   std::atomic<uintptr_t> start{0};
   std::atomic<std::size_t> size{0};
+  std::atomic<int> fd{-1};
+  std::atomic<uint32_t> restores{0};  // faults mended by giving the object its size back
+  std::atomic<bool> lost{false};      // cut off from the segment: its writes reach nobody
 };
 GuardedRange g_guarded[kMaxGuardedViews];
+std::atomic<uint64_t> g_faults{0};
+// Prepared before the guard can run, so that the handler asks the system for nothing else.
+long g_pageSize = sysconf(_SC_PAGESIZE);
+// A peer that shrinks a segment again and again gets this many restores per view, then the
+// view is cut off (its lost page replaced by a private zero page).
+constexpr uint32_t kMaxRestores = 1000;
 
-void GuardView(void* view, std::size_t size) {
+GuardedRange* FindRange(const void* view) {
+  for (auto& range : g_guarded)
+    if (range.start.load(std::memory_order_acquire) == reinterpret_cast<uintptr_t>(view)) return &range;
+  return nullptr;
+}
+
+void GuardView(void* view, std::size_t size, int fd) {
   for (auto& range : g_guarded) {
     uintptr_t expected = 0;
     if (range.start.load(std::memory_order_relaxed) == 0 &&
         range.start.compare_exchange_strong(expected, reinterpret_cast<uintptr_t>(view))) {
+      range.restores.store(0, std::memory_order_relaxed);
+      range.lost.store(false, std::memory_order_relaxed);
+      range.fd.store(fd, std::memory_order_relaxed);
       range.size.store(size, std::memory_order_release);
       return;
     }
@@ -67,13 +108,16 @@ void GuardView(void* view, std::size_t size) {
   // More views than slots: the rest go unguarded, as a plain mapping would be.
 }
 
-void UnguardView(void* view) {
-  for (auto& range : g_guarded) {
-    if (range.start.load(std::memory_order_acquire) == reinterpret_cast<uintptr_t>(view)) {
-      range.size.store(0, std::memory_order_release);
-      range.start.store(0, std::memory_order_release);
-      return;
-    }
+// Stops guarding the view; tells what the guard had to do for it.
+void UnguardView(void* view, uint32_t* restores, bool* lost) {
+  *restores = 0;
+  *lost = false;
+  if (GuardedRange* range = FindRange(view)) {
+    range->size.store(0, std::memory_order_release);
+    *restores = range->restores.load();
+    *lost = range->lost.load();
+    range->fd.store(-1, std::memory_order_release);
+    range->start.store(0, std::memory_order_release);
   }
 }
 
@@ -102,12 +146,13 @@ std::mutex g_mutex;
 std::map<int, HeldObject> g_handles;  // handle (descriptor) -> object name
 std::map<void*, HeldView> g_views;    // view address -> its own lock
 
-int Lock(int fd, short type, bool wait) {
+// Locks (or unlocks) one byte of the object; 0 or the error number.
+int Lock(int fd, short type, bool wait, off_t byte = kHoldByte) {
   struct flock fl {};
   fl.l_type = type;
   fl.l_whence = SEEK_SET;
-  fl.l_start = 0;
-  fl.l_len = 0;  // the whole object, whatever its size
+  fl.l_start = byte;
+  fl.l_len = 1;  // a lock byte, not the data: it may lie beyond the object's end
   for (;;) {
     if (fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl) == 0) return 0;
     if (errno == EINTR) continue;
@@ -127,9 +172,10 @@ bool NameLeadsTo(const std::string& objectName, int fd) {
   return same;
 }
 
-// Stops holding through `fd`: the last holder removes the name, then the lock goes with
-// the descriptor.
+// Stops holding through `fd`: drops the hold first, then looks whether anybody else still
+// holds the object; the last holder removes the name. The locks go with the descriptor.
 void ReleaseHold(int fd, const std::string& objectName) {
+  Lock(fd, F_UNLCK, false);
   if (Lock(fd, F_WRLCK, false) == 0 && NameLeadsTo(objectName, fd)) shm_unlink(objectName.c_str());
   close(fd);
 }
@@ -192,8 +238,9 @@ int CreateSharedSegment(const std::string& name, std::size_t size, bool* existed
       continue;
     }
     if (first) {
-      // Nobody else holds it: whatever it holds is left from earlier holders.
-      if (ftruncate(fd, 0) != 0 || ftruncate(fd, static_cast<off_t>(size)) != 0) {
+      // Nobody else holds it: whatever it holds is left from earlier holders. The mode marks
+      // it as ours for RemoveUnheldSharedSegments.
+      if (ftruncate(fd, 0) != 0 || ftruncate(fd, static_cast<off_t>(size)) != 0 || fchmod(fd, kObjectMode) != 0) {
         *errorCode = errno;
         ReleaseHold(fd, objectName);
         return -1;
@@ -268,7 +315,7 @@ void* MapSharedSegment(int handle, std::size_t size, int* errorCode) {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_views[view] = HeldView{lockFd, size, objectName};
   }
-  GuardView(view, size);
+  GuardView(view, size, lockFd);
   InstallFaultGuard();
   *errorCode = 0;
   return view;
@@ -284,8 +331,16 @@ void UnmapSharedSegment(void* view, std::size_t size) {
     held = it->second;
     g_views.erase(it);
   }
-  UnguardView(view);
+  uint32_t restores = 0;
+  bool lost = false;
+  UnguardView(view, &restores, &lost);
   munmap(view, held.size);
+  if (lost)
+    OutputDebugString("shared memory: the view of " + held.objectName.substr(1) +
+                      " was cut off after its segment was shrunk again and again; its later writes were lost");
+  else if (restores > 0)
+    OutputDebugString("shared memory: the segment " + held.objectName.substr(1) + " was shrunk under its view " +
+                      std::to_string(restores) + " time(s); its size was given back each time");
   ReleaseHold(held.lockFd, held.objectName);
 }
 
@@ -301,24 +356,129 @@ void CloseSharedSegment(int handle) {
   ReleaseHold(handle, objectName);
 }
 
+// A view of a file (read-only): the guard never changes the file's size; a page lost to a
+// truncation becomes a page of zeros.
 void GuardMappedView(void* view, std::size_t size) {
-  GuardView(view, size);
+  GuardView(view, size, -1);
   InstallFaultGuard();
 }
 
-void UnguardMappedView(void* view) { UnguardView(view); }
+void UnguardMappedView(void* view) {
+  uint32_t restores = 0;
+  bool lost = false;
+  UnguardView(view, &restores, &lost);
+}
 
+void ReleaseSharedSegmentsAtExit() {
+  std::map<int, HeldObject> handles;
+  std::map<void*, HeldView> views;
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    handles.swap(g_handles);
+    views.swap(g_views);
+  }
+  // The views stay mapped (the process is ending and another thread may still read them);
+  // only the holds go, each of them looking whether it was the last.
+  for (auto& [view, held] : views) {
+    uint32_t restores = 0;
+    bool lost = false;
+    UnguardView(view, &restores, &lost);
+    ReleaseHold(held.lockFd, held.objectName);
+  }
+  for (auto& [handle, held] : handles) ReleaseHold(handle, held.objectName);
+}
+
+int RemoveUnheldSharedSegments() {
+  DIR* directory = opendir(kObjectDirectory);
+  if (directory == nullptr) return 0;
+  const uid_t self = geteuid();
+  int removed = 0;
+  while (dirent* entry = readdir(directory)) {
+    if (entry->d_name[0] == '.') continue;
+    struct stat st {};
+    if (fstatat(dirfd(directory), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (!S_ISREG(st.st_mode) || st.st_uid != self || (st.st_mode & 07777) != kObjectMode) continue;
+    const std::string objectName = std::string("/") + entry->d_name;
+    int fd = shm_open(objectName.c_str(), O_RDWR | O_CLOEXEC, 0);
+    if (fd < 0) continue;
+    struct stat opened {};
+    // The exclusive lock is granted only when nobody holds the object; a creator that
+    // opens it meanwhile waits for the lock and then finds the name gone.
+    if (fstat(fd, &opened) == 0 && opened.st_uid == self && (opened.st_mode & 07777) == kObjectMode &&
+        Lock(fd, F_WRLCK, false) == 0 && NameLeadsTo(objectName, fd) && shm_unlink(objectName.c_str()) == 0)
+      ++removed;
+    close(fd);
+  }
+  closedir(directory);
+  return removed;
+}
+
+bool LockSharedSegment(int handle, uint32_t timeoutMs) {
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (g_handles.find(handle) == g_handles.end()) return false;
+  }
+  if (timeoutMs == kWaitForever) return Lock(handle, F_WRLCK, true, kLockByte) == 0;
+  timespec start {};
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  for (;;) {
+    int rc = Lock(handle, F_WRLCK, false, kLockByte);
+    if (rc == 0) return true;
+    if (rc != EAGAIN && rc != EACCES) return false;
+    timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    int64_t waited = (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+    if (waited >= static_cast<int64_t>(timeoutMs)) return false;
+    timespec pause{0, 1000000};  // 1 ms
+    nanosleep(&pause, nullptr);
+  }
+}
+
+void UnlockSharedSegment(int handle) {
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (g_handles.find(handle) == g_handles.end()) return;
+  }
+  Lock(handle, F_UNLCK, false, kLockByte);
+}
+
+uint64_t SharedMemoryFaultCount() { return g_faults.load(); }
+
+bool IsSharedViewLost(const void* view) {
+  GuardedRange* range = FindRange(view);
+  return range != nullptr && range->lost.load();
+}
+
+// Runs in a signal handler: only async-signal-safe calls (fstat, ftruncate, write) and, for
+// a view that cannot be mended, mmap, which on Linux is the bare system call.
 bool RecoverSharedMemoryFault(void* address) {
   uintptr_t at = reinterpret_cast<uintptr_t>(address);
   for (auto& range : g_guarded) {
     uintptr_t start = range.start.load(std::memory_order_acquire);
     std::size_t size = range.size.load(std::memory_order_acquire);
     if (start == 0 || at < start || at - start >= size) continue;
-    uintptr_t pageSize = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    g_faults.fetch_add(1, std::memory_order_relaxed);
+    // A peer shrank the object: give it its size back, so the lost bytes read as zeros for
+    // every holder and this process's writes reach the segment again.
+    int fd = range.fd.load(std::memory_order_acquire);
+    struct stat st {};
+    if (!range.lost.load() && range.restores.fetch_add(1) < kMaxRestores && fd >= 0 && fstat(fd, &st) == 0 &&
+        (static_cast<uint64_t>(st.st_size) >= size || ftruncate(fd, static_cast<off_t>(size)) == 0)) {
+      static const char line[] =
+          "shared memory: a segment was shrunk under its view; its size is given back and the lost bytes read as "
+          "zeros\n";
+      ssize_t ignored = write(STDERR_FILENO, line, sizeof line - 1);
+      (void)ignored;
+      return true;
+    }
+    // It cannot be mended: the page becomes a private zero page, and the view is marked lost.
+    uintptr_t pageSize = static_cast<uintptr_t>(g_pageSize > 0 ? g_pageSize : 4096);
     void* page = reinterpret_cast<void*>(at & ~(pageSize - 1));
     if (mmap(page, pageSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) == MAP_FAILED)
       return false;
-    static const char line[] = "shared memory: a segment was shrunk under its view; the lost page reads as zeros\n";
+    range.lost.store(true);
+    static const char line[] =
+        "shared memory: a segment was shrunk under its view and cannot be mended; the view is cut off from it\n";
     ssize_t ignored = write(STDERR_FILENO, line, sizeof line - 1);
     (void)ignored;
     return true;

@@ -22,6 +22,7 @@
 #include "platform/dialogs.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/shared_memory.h"
 #include "runtime/CodePage.h"
 #include "runtime/Console.h"
 
@@ -44,6 +45,7 @@ std::string ModuleFileName() {
 // Ends the process at once with `code`, after the log has been released.
 [[noreturn]] void EndProcess(int code) {
   ReleaseLogObject();
+  platform::ReleaseSharedSegmentsAtExit();
   std::fflush(nullptr);
   std::_Exit(code);
 }

@@ -7,6 +7,7 @@
 #include "components/LogComponent.h"
 #include "platform/library.h"
 #include "platform/paths.h"
+#include "platform/shared_memory.h"
 
 CPySysGameData::CPySysGameData(const std::string& path) {
   std::string file = platform::LogicalFileName(path);
@@ -18,6 +19,7 @@ CPySysGameData::CPySysGameData(const std::string& path) {
   if (m_Library == nullptr) {
     LogObject()->LogFatal("Load DLL %s fail!", path.c_str());
     ReleaseLogObject();
+    platform::ReleaseSharedSegmentsAtExit();
     std::fflush(nullptr);
     std::_Exit(-1);
   }

@@ -24,6 +24,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/shared_memory.h"
+
 extern char** environ;
 
 // Waits up to `timeoutMs` for `done` to hold (what a manager's processes do takes its time).
@@ -63,6 +65,9 @@ class ManagerMachine {
       kill(pid, SIGKILL);
       waitpid(pid, nullptr, 0);
     }
+    // A killed manager cannot remove its instance segment's name; the next manager's start
+    // would, and so does the machine, so that tests leave nothing in /dev/shm.
+    if (!m_Children.empty()) platform::RemoveUnheldSharedSegments();
     std::error_code ignored;
     std::filesystem::remove_all(m_Dir, ignored);
   }
@@ -128,6 +133,12 @@ class ManagerMachine {
       if (std::chrono::steady_clock::now() >= until) return -1;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+  }
+  // Ends the manager with SIGKILL, as a crash would: it cleans nothing up.
+  void Kill(pid_t pid) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    std::erase(m_Children, pid);
   }
   bool IsRunning(pid_t pid) {
     int status = 0;

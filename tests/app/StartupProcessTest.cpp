@@ -7,7 +7,11 @@
 
 #include <string>
 
+#include <fcntl.h>
+#include <sys/mman.h>
+
 #include "ManagerMachine.h"
+#include "app/InstanceSegment.h"
 
 namespace {
 
@@ -21,6 +25,15 @@ std::string UniqueSign(const char* tag) {
 
 void WriteSign(const ManagerMachine& machine, const std::string& sign) {
   machine.WriteIni("[MapManager]\nedtMutexSign=" + sign + "\n");
+}
+
+// True while the instance segment of `sign` still has its name in /dev/shm.
+bool InstanceNameExists(const std::string& sign) {
+  const std::string object = platform::SharedMemoryObjectName(app::InstanceSegment::NameOf(sign));
+  const int fd = shm_open(object.c_str(), O_RDONLY, 0);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
 }
 
 TEST(StartupProcessTest, CheckEurekaActiveAnswersInAnyCaseAndOnlyAlone) {
@@ -141,7 +154,8 @@ TEST(StartupProcessTest, MissingOrBrokenComponentsEndStartUpWithTheirTexts) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ManagerMachine machine(c.without ? std::set<std::string>{c.without} : std::set<std::string>{});
-    WriteSign(machine, UniqueSign("broken"));
+    const std::string sign = UniqueSign("broken");
+    WriteSign(machine, sign);
     if (c.brokenBrenox)
       machine.Replace("libBrenox.so", std::string(VEMO_APP_FIXTURES) + c.brokenBrenox + "/libBrenox.so");
     const pid_t pid = machine.Start();
@@ -154,7 +168,23 @@ TEST(StartupProcessTest, MissingOrBrokenComponentsEndStartUpWithTheirTexts) {
       EXPECT_EQ(err.find("[Message]"), std::string::npos) << err;
     }
     EXPECT_EQ(machine.CountLog(kStarted), 0u);
+    // Ending at once on a fatal failure still lets go of the instance segment.
+    EXPECT_FALSE(InstanceNameExists(sign));
   }
+}
+
+TEST(StartupProcessTest, AKilledManagersInstanceNameIsRemovedByTheNextStart) {
+  ManagerMachine killed, next;
+  const std::string killedSign = UniqueSign("killed");
+  WriteSign(killed, killedSign);
+  WriteSign(next, UniqueSign("next"));
+  const pid_t victim = killed.Start();
+  ASSERT_TRUE(killed.WaitForLog(kStarted)) << killed.Stderr(0);
+  killed.Kill(victim);  // its instance segment's name stays, held by nobody
+  const pid_t pid = next.Start();
+  ASSERT_TRUE(next.WaitForLog(kStarted)) << next.Stderr(0);
+  EXPECT_FALSE(InstanceNameExists(killedSign));
+  EXPECT_TRUE(next.IsRunning(pid));
 }
 
 TEST(StartupProcessTest, AMissingGameDataComponentIsLoggedAsFatal) {

@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/mman.h>
+
+#include <atomic>
 #include <cstring>
+#include <thread>
+#include <vector>
 
 #include "PeerHelpers.h"
 
@@ -36,6 +42,14 @@ struct Segment {
     return true;
   }
 };
+
+// True when the segment's name is still in the system's list of shared memory objects.
+bool NameExists(const std::string& name) {
+  int fd = shm_open(SharedMemoryObjectName(name).c_str(), O_RDONLY, 0);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
 
 }  // namespace
 
@@ -176,4 +190,69 @@ TEST(SharedMemoryTest, KilledSoleHolderLeavesNoBytesBehind) {
   ASSERT_NE(next.view, nullptr);
   EXPECT_FALSE(next.existed);
   EXPECT_TRUE(next.AllEqual(0));
+}
+
+TEST(SharedMemoryTest, TwoLastHoldersLettingGoAtOnceLeaveNoName) {
+  // Two threads, each the holder of one handle, let go at the same moment, round after
+  // round; the race is narrow, so it takes many rounds to meet it. Batches keep the number
+  // of open descriptors modest.
+  constexpr int kBatches = 2;
+  constexpr int kRounds = 200;
+  int left = 0;
+  for (int batch = 0; batch < kBatches; ++batch) {
+    std::vector<std::string> names;
+    std::vector<int> handles[2];
+    for (int round = 0; round < kRounds; ++round) {
+      names.push_back(UniqueName("race"));
+      for (auto& side : handles) side.push_back(CreateSharedSegment(names.back(), 64, nullptr, nullptr));
+      ASSERT_GE(handles[1].back(), 0);
+    }
+    std::atomic<int> arrived{0};
+    auto release = [&](int side) {
+      for (int round = 0; round < kRounds; ++round) {
+        // Both threads spin until the other has arrived too, then let go together.
+        arrived.fetch_add(1);
+        while (arrived.load() < 2 * (round + 1)) {
+        }
+        CloseSharedSegment(handles[side][round]);
+      }
+    };
+    std::thread a(release, 0);
+    std::thread b(release, 1);
+    a.join();
+    b.join();
+    for (const std::string& name : names) {
+      if (!NameExists(name)) continue;
+      ++left;
+      shm_unlink(SharedMemoryObjectName(name).c_str());
+    }
+  }
+  EXPECT_EQ(left, 0) << "names left behind by two holders letting go at once";
+}
+
+TEST(SharedMemoryTest, NamesNobodyHoldsAreRemovedHeldAndForeignOnesStay) {
+  const std::string held = UniqueName("held");
+  const std::string orphan = UniqueName("orphan");
+  const std::string foreign = UniqueName("foreign");
+  Segment mine(held, 64);
+  ASSERT_NE(mine.view, nullptr);
+  const std::string dir = peer::ScratchDir("shm");
+  peer::Process holder("shm-hold " + orphan + " 64 1 " + dir + "hold");
+  ASSERT_NE(holder.handle, 0);
+  EXPECT_EQ(peer::WaitForFile(dir + "hold"), "0 0");
+  holder.Kill();  // SIGKILL: its segment's name stays, held by nobody
+  // Another program's object, made without this layer.
+  int fd = shm_open(SharedMemoryObjectName(foreign).c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
+  ASSERT_GE(fd, 0);
+  close(fd);
+
+  RemoveUnheldSharedSegments();  // (another test program may be sweeping at the same time)
+  EXPECT_FALSE(NameExists(orphan));
+  EXPECT_TRUE(NameExists(held));
+  EXPECT_TRUE(NameExists(foreign));
+  shm_unlink(SharedMemoryObjectName(foreign).c_str());
+  // The held segment works on, and a new holder of the orphan's name starts afresh.
+  Segment again(orphan, 64);
+  EXPECT_FALSE(again.existed);
+  EXPECT_TRUE(again.AllEqual(0));
 }
