@@ -142,8 +142,9 @@ bool CPellwyn::LoadShareData() {
 
 bool CPellwyn::RecreateFileMapping(int version) {
   ShareLock();
-  CloseSegment();
+  CloseSegment();  // the segment lock goes with the old handle
   bool ok = OpenSegment();
+  if (ok) m_SegmentLocked = platform::LockSharedSegment(m_Handle, platform::kWaitForever);
   if (ok) {
     auto* head = static_cast<tagShareHead*>(m_View);
     head->VemoSysVersion = static_cast<uint32_t>(version);
@@ -161,24 +162,48 @@ int CPellwyn::GetSharePlayerTotal() { return static_cast<int>(GetShareHead()->Pl
 
 int CPellwyn::GetShareItemTotal() { return static_cast<int>(GetShareHead()->ItemTotal); }
 
-bool CPellwyn::ShareLock() {
-  std::unique_lock<std::mutex> lock(m_LockMutex);
-  auto self = std::this_thread::get_id();
-  m_LockFree.wait(lock, [&] { return m_LockDepth == 0 || m_LockOwner == self; });
-  m_LockOwner = self;
-  ++m_LockDepth;
-  return true;
-}
+// The share lock has two layers: the threads of this process queue for ownership here
+// (re-entrant for the owner), and the owner then takes the segment's own lock, which every
+// process holding the segment sees. Both are given up together when the depth returns to 0.
+bool CPellwyn::ShareLock() { return WaitForShareLock(platform::kWaitForever); }
 
 bool CPellwyn::WaitForShareLock(uint32_t timeoutMs) {
+  const auto self = std::this_thread::get_id();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   std::unique_lock<std::mutex> lock(m_LockMutex);
-  auto self = std::this_thread::get_id();
-  if (!m_LockFree.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                           [&] { return m_LockDepth == 0 || m_LockOwner == self; }))
+  auto mine = [&] { return m_LockDepth == 0 || m_LockOwner == self; };
+  if (timeoutMs == platform::kWaitForever)
+    m_LockFree.wait(lock, mine);
+  else if (!m_LockFree.wait_until(lock, deadline, mine))
     return false;
+  if (m_LockDepth > 0) {
+    ++m_LockDepth;
+    return true;
+  }
   m_LockOwner = self;
-  ++m_LockDepth;
-  return true;
+  m_LockDepth = 1;
+  const int handle = m_Handle;
+  lock.unlock();
+  // Other threads of this process wait above meanwhile; only the owner waits here.
+  bool taken = true;
+  if (handle >= 0) {
+    uint32_t left = timeoutMs;
+    if (timeoutMs != platform::kWaitForever) {
+      auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      left = rest.count() > 0 ? static_cast<uint32_t>(rest.count()) : 0;
+    }
+    taken = platform::LockSharedSegment(handle, left);
+  }
+  if (taken) {
+    m_SegmentLocked = handle >= 0;
+    return true;
+  }
+  lock.lock();
+  m_LockDepth = 0;
+  m_LockOwner = std::thread::id();
+  lock.unlock();
+  m_LockFree.notify_all();
+  return false;
 }
 
 void CPellwyn::ReleaseShareLock() {
@@ -189,6 +214,8 @@ void CPellwyn::ReleaseShareLock() {
     return;
   }
   if (--m_LockDepth == 0) {
+    if (m_SegmentLocked && m_Handle >= 0) platform::UnlockSharedSegment(m_Handle);
+    m_SegmentLocked = false;
     m_LockOwner = std::thread::id();
     lock.unlock();
     m_LockFree.notify_all();

@@ -3,7 +3,8 @@
 // machine. Initialize creates or opens the segment; once it is there the object posts
 // WM_MAPMANAGER_LOAD_SHAREDATA to the notify window, whose owner then calls
 // LoadShareData on its own thread. Used from the owner's window thread; the share lock
-// guards the tables against the component's other users.
+// guards the tables against the component's other users, in this process and in every
+// other process that holds the segment.
 #pragma once
 
 #include <condition_variable>
@@ -45,7 +46,8 @@ class CPellwyn final : public IPellwyn {
   int GetSharePlayerTotal() override;
   int GetShareItemTotal() override;
 
-  // The share lock: held by one thread at a time, re-entrant for that thread.
+  // The share lock: held by one thread of one process at a time (every process holding the
+  // segment sees it; the kernel drops it when its holder ends), re-entrant for that thread.
   bool ShareLock();
   void ReleaseShareLock();
   // Takes the lock if it becomes free within `timeoutMs`; true when taken.
@@ -73,6 +75,7 @@ class CPellwyn final : public IPellwyn {
   std::condition_variable m_LockFree;
   std::thread::id m_LockOwner;
   int m_LockDepth = 0;
+  bool m_SegmentLocked = false;  // the owner holds the segment's lock too (owner's thread only)
 };
 
 }  // namespace gamedata

@@ -1,6 +1,9 @@
 // The system-table share data: its segment, the load notice, the tables and re-creation.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <string>
 #include <thread>
@@ -164,6 +167,55 @@ TEST_F(ShareDataTest, ShareLockHasOneOwnerAtATime) {
   });
   later.join();
   EXPECT_EQ(result, 1);
+}
+
+// A second holder of the share data in a process of its own: it takes the share lock, says
+// so on `toParent`, and lets go when a byte arrives on `fromParent` (or ends while holding it).
+[[noreturn]] void HoldShareLockInChild(const std::string& name, const std::string& dir, int toParent, int fromParent,
+                                       bool dieHolding) {
+  CPellwyn other(name, dir);
+  char byte = other.Initialize() && other.ShareLock() ? 'L' : 'F';
+  if (write(toParent, &byte, 1) != 1 || read(fromParent, &byte, 1) != 1) _exit(2);
+  if (dieHolding) _exit(3);
+  other.ReleaseShareLock();
+  byte = 'R';
+  if (write(toParent, &byte, 1) != 1) _exit(2);
+  _exit(0);
+}
+
+TEST_F(ShareDataTest, ShareLockIsSeenByEveryProcessHoldingTheSegment) {
+  CPellwyn pellwyn(m_Name, m_Dir.Path());
+  ASSERT_TRUE(pellwyn.Initialize());
+  for (bool dieHolding : {false, true}) {
+    int toParent[2], fromParent[2];
+    ASSERT_EQ(pipe(toParent), 0);
+    ASSERT_EQ(pipe(fromParent), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) HoldShareLockInChild(m_Name, m_Dir.Path(), toParent[1], fromParent[0], dieHolding);
+    char byte = 0;
+    ASSERT_EQ(read(toParent[0], &byte, 1), 1);
+    ASSERT_EQ(byte, 'L');
+    // The other process holds the lock: this one cannot take it, from any thread.
+    EXPECT_FALSE(pellwyn.WaitForShareLock(100));
+    std::atomic<int> fromThread{-1};
+    std::thread([&] { fromThread = pellwyn.WaitForShareLock(50) ? 1 : 0; }).join();
+    EXPECT_EQ(fromThread, 0);
+    ASSERT_EQ(write(fromParent[1], "x", 1), 1);
+    if (!dieHolding) {
+      ASSERT_EQ(read(toParent[0], &byte, 1), 1);
+      EXPECT_EQ(byte, 'R');
+    }
+    // Released, or its holder ended: now it is this process's, re-entrant as before.
+    EXPECT_TRUE(pellwyn.WaitForShareLock(5000)) << (dieHolding ? "after the holder died" : "after the release");
+    EXPECT_TRUE(pellwyn.ShareLock());
+    pellwyn.ReleaseShareLock();
+    pellwyn.ReleaseShareLock();
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(WEXITSTATUS(status), dieHolding ? 3 : 0);
+    for (int fd : {toParent[0], toParent[1], fromParent[0], fromParent[1]}) close(fd);
+  }
 }
 
 }  // namespace
