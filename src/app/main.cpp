@@ -15,6 +15,7 @@
 #include "platform/process.h"
 #include "platform/termination_signals.h"
 #include "platform/shared_memory.h"
+#include "runtime/Console.h"
 
 namespace {
 
@@ -28,6 +29,9 @@ namespace {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // A program with a window: start-up failures go to their dialogs, never to a key press on
+  // the terminal it was started from.
+  SetWindowedProgram(true);
   platform::InstallCrashReporting(platform::LogDir());
   platform::RaiseOpenFileLimit();
 

@@ -3,10 +3,17 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <ctime>
 
-bool HasConsoleWindow() { return isatty(STDIN_FILENO) == 1; }
+namespace {
+std::atomic<bool> g_Windowed{false};
+}
+
+void SetWindowedProgram(bool windowed) { g_Windowed = windowed; }
+
+bool HasConsoleWindow() { return !g_Windowed.load() && isatty(STDIN_FILENO) == 1; }
 
 void WaitForAnyKey() {
   if (!HasConsoleWindow()) return;

@@ -1,5 +1,5 @@
 // The thread framework's info writer: a line on standard output when the process is run
-// as a console program (here: standard input is a terminal, see HasConsoleWindow), and
+// as a console program at a terminal (see HasConsoleWindow; never the manager itself), and
 // always a line in the log at the info level.
 #pragma once
 

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <stdlib.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -68,6 +69,7 @@ class ManagerMachine {
     // A killed manager cannot remove its instance segment's name; the next manager's start
     // would, and so does the machine, so that tests leave nothing in /dev/shm.
     if (!m_Children.empty()) platform::RemoveUnheldSharedSegments();
+    for (int master : m_Terminals) close(master);
     std::error_code ignored;
     std::filesystem::remove_all(m_Dir, ignored);
   }
@@ -84,7 +86,9 @@ class ManagerMachine {
   }
 
   // Starts the manager with arguments; standard error goes to "stderr.<n>" in the machine.
-  pid_t Start(const std::vector<std::string>& arguments = {}) {
+  // `onTerminal`: as from a shell, in a session of its own whose controlling terminal (a
+  // pseudo-terminal the machine keeps open) is its standard input.
+  pid_t Start(const std::vector<std::string>& arguments = {}, bool onTerminal = false) {
     const std::string errPath = m_Dir + "stderr." + std::to_string(m_Children.size());
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
@@ -106,8 +110,24 @@ class ManagerMachine {
     argv.push_back(nullptr);
     for (auto& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
+    std::string terminal;
+    if (onTerminal) {
+      const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+      if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0 && ptsname(master) != nullptr) {
+        terminal = ptsname(master);
+        m_Terminals.push_back(master);
+      } else if (master >= 0) {
+        close(master);
+      }
+    }
     const pid_t pid = fork();
     if (pid == 0) {
+      if (!terminal.empty()) {
+        setsid();
+        const int tty = open(terminal.c_str(), O_RDWR);  // the session's controlling terminal
+        if (tty < 0) _exit(126);
+        dup2(tty, 0);
+      }
       const int fd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       if (fd >= 0) {
         dup2(fd, 2);
@@ -202,4 +222,5 @@ class ManagerMachine {
   std::string m_Dir;
   std::vector<pid_t> m_Children;
   std::vector<std::string> m_ErrPaths;
+  std::vector<int> m_Terminals;  // pseudo-terminal masters of managers started on a terminal
 };

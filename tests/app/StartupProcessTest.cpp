@@ -187,6 +187,20 @@ TEST(StartupProcessTest, AKilledManagersInstanceNameIsRemovedByTheNextStart) {
   EXPECT_TRUE(next.IsRunning(pid));
 }
 
+TEST(StartupProcessTest, AManagerStartedFromAShellShowsItsStartUpFailureInItsDialog) {
+  // The environment dump tool is missing: a fatal start-up failure. A program with a window
+  // tells its operator in a dialog, never by waiting for a key on the terminal it came from.
+  ManagerMachine machine({"Gavrock"});
+  WriteSign(machine, UniqueSign("shell"));
+  const pid_t pid = machine.Start({}, true);
+  EXPECT_EQ(machine.WaitExit(pid), 1) << machine.Stderr(0);
+  const std::string err = machine.Stderr(0);
+  EXPECT_NE(err.find("[ErrorBox] Check EvnInfoError: Can't find file: " + machine.Dir() + "Gavrock.exe"),
+            std::string::npos)
+      << err;
+  EXPECT_EQ(err.find("Press any key"), std::string::npos) << err;
+}
+
 TEST(StartupProcessTest, AMissingGameDataComponentIsLoggedAsFatal) {
   ManagerMachine machine({"libPellwyn.so"});
   WriteSign(machine, UniqueSign("pellwyn"));
