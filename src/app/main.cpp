@@ -11,6 +11,7 @@
 #include "components/LogComponent.h"
 #include "platform/crash_report.h"
 #include "platform/dialogs.h"
+#include "platform/message_bus.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/termination_signals.h"
@@ -46,6 +47,8 @@ int main(int argc, char* argv[]) {
 
   QApplication application(argc, argv);
   QApplication::setApplicationName("VemoMapServerManager");
+  // This is the window thread: a bus send from it never waits for a full receiver.
+  platform::SetNonBlockingSends(true);
   app::QtDialogs dialogs;
   platform::SetDialogs(&dialogs);
 

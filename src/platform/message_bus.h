@@ -87,6 +87,13 @@ uint32_t GetWindowProcessId(WindowHandle window);
 // Delivery. All are datagrams to the endpoint; false when the window does not exist or
 // the datagram could not be queued. SendMessage delivers the same way (the system never
 // uses a send's result beyond delivery).
+//
+// A receiver whose queue is full is waited for, up to a second per datagram, then the
+// datagram is dropped with a debug line. A window thread must never wait so: once it has
+// called SetNonBlockingSends(true), whatever its receiver cannot take at once goes to the
+// bus's sender thread, which delivers it (in order with the thread's later datagrams to
+// that window) or drops it after that second with a debug line; the send returns at once.
+void SetNonBlockingSends(bool never);
 bool PostMessage(WindowHandle to, uint32_t msg, uint64_t wParam, uint64_t lParam, WindowHandle from = 0);
 bool SendMessage(WindowHandle to, uint32_t msg, uint64_t wParam, uint64_t lParam, WindowHandle from = 0);
 bool SendCopyData(WindowHandle to, uint32_t number, const void* data, std::size_t size, WindowHandle from = 0);

@@ -1,6 +1,8 @@
 #include "platform/message_bus.h"
 
 #include <gtest/gtest.h>
+
+#include <chrono>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -314,6 +316,28 @@ TEST(MessageBusTest, BurstLargerThanTheKernelQueueArrivesComplete) {
     if (!PostMessage(h, WM_USER, static_cast<uint64_t>(i), 0)) ++failed;
   owner.join();
   EXPECT_EQ(failed, 0);
+  ASSERT_EQ(r.got.size(), static_cast<std::size_t>(kCount));
+  for (int i = 0; i < kCount; ++i) EXPECT_EQ(r.got[i].WParam, static_cast<uint64_t>(i));
+}
+
+TEST(MessageBusTest, AWindowThreadNeverWaitsForAFullReceiverAndItsMessagesStillArriveInOrder) {
+  Receiver r(UniqueTitle("full"));
+  ASSERT_TRUE(r.endpoint);
+  const WindowHandle h = r.endpoint->Handle();
+  // Far more than the kernel queues for a receiver that does not read (a dozen or so).
+  constexpr int kCount = 40;
+  SetNonBlockingSends(true);
+  const auto begin = std::chrono::steady_clock::now();
+  int failed = 0;
+  for (int i = 0; i < kCount; ++i)
+    if (!PostMessage(h, WM_USER, static_cast<uint64_t>(i), 0)) ++failed;
+  const auto spent = std::chrono::steady_clock::now() - begin;
+  SetNonBlockingSends(false);
+  EXPECT_EQ(failed, 0);
+  // A thread that waited would have spent a second on the first message the queue refused.
+  EXPECT_LT(spent, std::chrono::milliseconds(900));
+  // The owner reads now: everything arrives, in the order it was sent.
+  for (int rounds = 0; r.got.size() < kCount && rounds < 500; ++rounds) r.endpoint->Pump(20);
   ASSERT_EQ(r.got.size(), static_cast<std::size_t>(kCount));
   for (int i = 0; i < kCount; ++i) EXPECT_EQ(r.got[i].WParam, static_cast<uint64_t>(i));
 }
