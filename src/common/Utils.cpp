@@ -1,7 +1,8 @@
 // Common routines shared by the whole program and its components.
 #include "common/Utils.h"
 
-#include <array>
+#include <libdeflate.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -9,10 +10,6 @@
 #include <fstream>
 #include <sstream>
 #include <limits>
-
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
 
 #include "platform/crash_report.h"
 #include "platform/debug_output.h"
@@ -49,157 +46,12 @@ std::string FormatText(const char* format, ...) {
 }
 
 // ---------------------------------------------------------------------------------------
-// CRC-32 (reflected, polynomial 0xEDB88320, as zlib). Where the processor has carry-less
-// multiplication, blocks of 64 bytes and more are folded 64 bytes at a time with PCLMULQDQ
-// and reduced with Barrett's method (the method of Intel's paper "Fast CRC Computation for
-// Generic Polynomials Using PCLMULQDQ"); the rest, and every byte on other processors,
-// goes through tables sliced by 16.
-
-namespace {
-
-using CrcTables = std::array<std::array<uint32_t, 256>, 16>;
-
-constexpr CrcTables MakeCrcTables() {
-  CrcTables tables{};
-  for (uint32_t n = 0; n < 256; ++n) {
-    uint32_t c = n;
-    for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-    tables[0][n] = c;
-  }
-  for (uint32_t n = 0; n < 256; ++n) {
-    uint32_t c = tables[0][n];
-    for (std::size_t t = 1; t < 16; ++t) {
-      c = tables[0][c & 0xFF] ^ (c >> 8);
-      tables[t][n] = c;
-    }
-  }
-  return tables;
-}
-
-constexpr CrcTables kCrcTables = MakeCrcTables();
-
-inline uint32_t LoadLe32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-// `crc` is the running value already inverted; so is the result.
-uint32_t CrcTablesUpdate(uint32_t crc, const unsigned char* p, std::size_t length) {
-  const auto& t = kCrcTables;
-  while (length >= 16) {
-    uint32_t a = LoadLe32(p) ^ crc;
-    uint32_t b = LoadLe32(p + 4);
-    uint32_t c = LoadLe32(p + 8);
-    uint32_t d = LoadLe32(p + 12);
-    crc = t[15][a & 0xFF] ^ t[14][(a >> 8) & 0xFF] ^ t[13][(a >> 16) & 0xFF] ^ t[12][a >> 24] ^
-          t[11][b & 0xFF] ^ t[10][(b >> 8) & 0xFF] ^ t[9][(b >> 16) & 0xFF] ^ t[8][b >> 24] ^
-          t[7][c & 0xFF] ^ t[6][(c >> 8) & 0xFF] ^ t[5][(c >> 16) & 0xFF] ^ t[4][c >> 24] ^
-          t[3][d & 0xFF] ^ t[2][(d >> 8) & 0xFF] ^ t[1][(d >> 16) & 0xFF] ^ t[0][d >> 24];
-    p += 16;
-    length -= 16;
-  }
-  while (length-- > 0) crc = t[0][(crc ^ *p++) & 0xFF] ^ (crc >> 8);
-  return crc;
-}
-
-#if defined(__x86_64__)
-bool HasCarrylessMultiply() {
-  static const bool has = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
-  return has;
-}
-
-#define VEMO_CLMUL __attribute__((target("pclmul,sse4.1")))
-
-VEMO_CLMUL inline __m128i LoadBlock(const unsigned char* at) {
-  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-}
-
-// One 128-bit fold: `into` carried 128 bits further by the constants, added to `next`.
-VEMO_CLMUL inline __m128i FoldBlock(__m128i into, __m128i next, __m128i constants) {
-  __m128i low = _mm_clmulepi64_si128(into, constants, 0x00);
-  __m128i high = _mm_clmulepi64_si128(into, constants, 0x11);
-  return _mm_xor_si128(_mm_xor_si128(high, next), low);
-}
-
-// Folds `length` bytes (at least 64, a multiple of 16); `crc` inverted, as is the result.
-VEMO_CLMUL uint32_t CrcFoldUpdate(uint32_t crc, const unsigned char* p, std::size_t length) {
-  // Constants of the reflected polynomial: x^(4*128+32) and x^(4*128-32) mod P for the
-  // four-way fold, x^(128+32) and x^(128-32) mod P for the one-way fold, x^64 mod P, and
-  // P' with Barrett's mu.
-  const __m128i k1k2 = _mm_set_epi64x(0x01c6e41596, 0x0154442bd4);
-  const __m128i k3k4 = _mm_set_epi64x(0x00ccaa009e, 0x01751997d0);
-  const __m128i k5k0 = _mm_set_epi64x(0x0000000000, 0x0163cd6124);
-  const __m128i poly = _mm_set_epi64x(0x01f7011641, 0x01db710641);
-
-  __m128i x1 = _mm_xor_si128(LoadBlock(p), _mm_cvtsi32_si128(static_cast<int>(crc)));
-  __m128i x2 = LoadBlock(p + 16);
-  __m128i x3 = LoadBlock(p + 32);
-  __m128i x4 = LoadBlock(p + 48);
-  p += 64;
-  length -= 64;
-
-  while (length >= 64) {
-    __m128i x5 = _mm_clmulepi64_si128(x1, k1k2, 0x00);
-    __m128i x6 = _mm_clmulepi64_si128(x2, k1k2, 0x00);
-    __m128i x7 = _mm_clmulepi64_si128(x3, k1k2, 0x00);
-    __m128i x8 = _mm_clmulepi64_si128(x4, k1k2, 0x00);
-    x1 = _mm_clmulepi64_si128(x1, k1k2, 0x11);
-    x2 = _mm_clmulepi64_si128(x2, k1k2, 0x11);
-    x3 = _mm_clmulepi64_si128(x3, k1k2, 0x11);
-    x4 = _mm_clmulepi64_si128(x4, k1k2, 0x11);
-    x1 = _mm_xor_si128(_mm_xor_si128(x1, x5), LoadBlock(p));
-    x2 = _mm_xor_si128(_mm_xor_si128(x2, x6), LoadBlock(p + 16));
-    x3 = _mm_xor_si128(_mm_xor_si128(x3, x7), LoadBlock(p + 32));
-    x4 = _mm_xor_si128(_mm_xor_si128(x4, x8), LoadBlock(p + 48));
-    p += 64;
-    length -= 64;
-  }
-
-  // Four lanes into one, then the remaining 16-byte blocks.
-  x1 = FoldBlock(x1, x2, k3k4);
-  x1 = FoldBlock(x1, x3, k3k4);
-  x1 = FoldBlock(x1, x4, k3k4);
-  while (length >= 16) {
-    x1 = FoldBlock(x1, LoadBlock(p), k3k4);
-    p += 16;
-    length -= 16;
-  }
-
-  // 128 bits to 64.
-  const __m128i mask32 = _mm_setr_epi32(~0, 0, ~0, 0);
-  x2 = _mm_clmulepi64_si128(x1, k3k4, 0x10);
-  x1 = _mm_xor_si128(_mm_srli_si128(x1, 8), x2);
-  x2 = _mm_srli_si128(x1, 4);
-  x1 = _mm_and_si128(x1, mask32);
-  x1 = _mm_clmulepi64_si128(x1, k5k0, 0x00);
-  x1 = _mm_xor_si128(x1, x2);
-
-  // Barrett reduction to 32 bits.
-  x2 = _mm_and_si128(x1, mask32);
-  x2 = _mm_clmulepi64_si128(x2, poly, 0x10);
-  x2 = _mm_and_si128(x2, mask32);
-  x2 = _mm_clmulepi64_si128(x2, poly, 0x00);
-  x1 = _mm_xor_si128(x1, x2);
-  return static_cast<uint32_t>(_mm_extract_epi32(x1, 1));
-}
-#undef VEMO_CLMUL
-#endif
-
-}  // namespace
+// CRC-32 (reflected, polynomial 0xEDB88320, as zlib): libdeflate's, which picks the
+// fastest method the processor offers (carry-less multiplication where there is one).
 
 uint32_t Crc32(uint32_t previous, const void* bytes, std::size_t length) {
   if (bytes == nullptr) return 0;
-  const auto* p = static_cast<const unsigned char*>(bytes);
-  uint32_t crc = ~previous;
-#if defined(__x86_64__)
-  if (length >= 64 && HasCarrylessMultiply()) {
-    std::size_t folded = length & ~static_cast<std::size_t>(15);
-    crc = CrcFoldUpdate(crc, p, folded);
-    p += folded;
-    length -= folded;
-  }
-#endif
-  return ~CrcTablesUpdate(crc, p, length);
+  return libdeflate_crc32(previous, bytes, length);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -274,7 +126,8 @@ uint16_t ReadWord(const void* buffer, int& cursor) {
 uint32_t ReadDword(const void* buffer, int& cursor) {
   const auto* p = static_cast<const unsigned char*>(buffer) + cursor;
   cursor += 4;
-  return LoadLe32(p);
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+         static_cast<uint32_t>(p[3]) << 24;
 }
 
 void ReadBytes(const void* buffer, int& cursor, void* out, int count) {
