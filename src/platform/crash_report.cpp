@@ -359,7 +359,7 @@ bool GetLastException(std::string& description, uint32_t& address) {
 
 // The throw hook: every C++ throw of the program passes here first, notes the throwing
 // thread's stack, and goes on to the runtime's own __cxa_throw.
-extern "C" [[noreturn]] void __cxa_throw(void* object, std::type_info* type, void (*destroy)(void*)) {
+extern "C" __attribute__((noreturn)) void __cxa_throw(void* object, std::type_info* type, void (*destroy)(void*)) {
   platform::NoteThrow(object, __builtin_return_address(0));
   using ThrowFunc = void (*)(void*, std::type_info*, void (*)(void*));
   static ThrowFunc next = reinterpret_cast<ThrowFunc>(dlsym(RTLD_NEXT, "__cxa_throw"));
