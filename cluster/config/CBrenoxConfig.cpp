@@ -178,6 +178,11 @@ void CBrenoxConfig::Apply() {
     BrenoxReport("cannot read \"%s\": %s; the defaults are in force", m_Path.c_str(), std::strerror(error));
     return;
   }
+  ApplyText(text);
+}
+
+void CBrenoxConfig::ApplyText(const std::string& text) {
+  m_Ini.Reset();
   std::vector<int> badLines;
   std::string readable = ini_text::Readable(text, &badLines);
   ReportSkippedLines(badLines);

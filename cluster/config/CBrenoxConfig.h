@@ -56,6 +56,9 @@ class CBrenoxConfig final : public IConfig {
   void DefaultInt(const char* key, int value) override;
   void DefaultString(const char* key, const char* value) override;
 
+  // What Apply does with the file's text once it has read it.
+  void ApplyText(const std::string& text);
+
  private:
   // The text in force for a key: the file's (or a value set this run), else the
   // registered default; false when neither exists.

@@ -53,8 +53,13 @@ std::vector<Line> SplitLines(const std::string& text) {
 
 enum class Kind { Blank, Comment, Section, Key, Bad };
 
-// Classifies one line; `name` receives the section or key name.
+// Classifies one line; `name` receives the section or key name. A line holding a NUL byte,
+// or a carriage return before its end (which an INI reader takes for a line break), is no
+// INI, whatever else it holds.
 Kind Classify(const std::string& content, std::string& name, std::size_t* equals) {
+  if (content.find('\0') != std::string::npos) return Kind::Bad;
+  std::size_t lastText = content.find_last_not_of('\r');
+  if (lastText != std::string::npos && content.find('\r') < lastText) return Kind::Bad;
   std::string t = Trim(content);
   if (t.empty()) return Kind::Blank;
   if (t[0] == ';' || t[0] == '#') return Kind::Comment;
@@ -87,7 +92,7 @@ std::string Readable(const std::string& text, std::vector<int>* badLines) {
   for (std::size_t i = 0; i < lines.size(); ++i) {
     std::string name;
     std::string content = Content(lines, i);
-    if (content.find('\0') != std::string::npos || Classify(content, name, nullptr) == Kind::Bad) {
+    if (Classify(content, name, nullptr) == Kind::Bad) {
       if (badLines != nullptr) badLines->push_back(static_cast<int>(i + 1));
       content.clear();
     }

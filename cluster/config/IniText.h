@@ -9,9 +9,10 @@ namespace ini_text {
 
 // The text an INI reader can take: every line that is neither blank, a comment (";" or "#"),
 // a "[section]" (anything may follow the closing bracket) nor "key=value" with a non-empty
-// key -- and every line holding a NUL byte -- is emptied, so the lines around it keep their
-// meaning. A leading UTF-8 byte-order mark is dropped. The 1-based numbers of the emptied
-// lines go to `badLines`.
+// key -- and every line holding a NUL byte or a carriage return before its end -- is
+// emptied, so the lines around it keep their meaning. A leading UTF-8 byte-order mark is
+// dropped. The 1-based numbers of the emptied lines go to `badLines`. SetValue leaves such
+// lines as they are.
 std::string Readable(const std::string& text, std::vector<int>* badLines);
 
 // The text with `key` of `section` set to `value` (names compared without regard to ASCII
