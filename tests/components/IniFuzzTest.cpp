@@ -7,6 +7,7 @@
 #include <string>
 
 #include "IniFuzz.h"
+#include "support/FuzzInputs.h"
 
 namespace {
 
@@ -33,14 +34,7 @@ std::string MakeInput(std::mt19937& random) {
     }
     if (i + 1 < lines || random() % 2) input += eol;
   }
-  const int damage = static_cast<int>(random() % 3);
-  for (int d = 0; d < damage && !input.empty(); ++d) {
-    const std::size_t at = random() % input.size();
-    if (random() % 2)
-      input[at] = static_cast<char>(byte(random));
-    else
-      input.insert(input.begin() + static_cast<long>(at), static_cast<char>(byte(random)));
-  }
+  DamageBytes(input, random, 0, static_cast<int>(random() % 3));
   return input;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "MapListFuzz.h"
+#include "support/FuzzInputs.h"
 
 namespace {
 
@@ -39,14 +40,7 @@ std::string MakeInput(std::mt19937& random) {
     }
     input += eol;
   }
-  const int damage = static_cast<int>(random() % 3);
-  for (int d = 0; d < damage && input.size() > 1; ++d) {
-    const std::size_t at = 1 + random() % (input.size() - 1);
-    if (random() % 2)
-      input[at] = static_cast<char>(byte(random));
-    else
-      input.insert(input.begin() + static_cast<long>(at), static_cast<char>(byte(random)));
-  }
+  DamageBytes(input, random, 1, static_cast<int>(random() % 3));
   if (random() % 5 == 0 && input.size() > 1) input.resize(1 + random() % (input.size() - 1));
   return input;
 }

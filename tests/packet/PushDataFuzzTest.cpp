@@ -6,6 +6,7 @@
 #include <string>
 
 #include "PushDataFuzz.h"
+#include "support/FuzzInputs.h"
 #include "packet/IPackageDispatcher.h"
 
 namespace {
@@ -35,16 +36,7 @@ std::string MakeInput(std::mt19937& random) {
     input.append(frame, 0, static_cast<std::size_t>(n));
   }
   FreePackageDispatcher(framer);
-  if (kind >= 2) {  // damage a few bytes, often in a head
-    const int damage = 1 + static_cast<int>(random() % 3);
-    for (int d = 0; d < damage && input.size() > 2; ++d) {
-      const std::size_t at = 2 + random() % (input.size() - 2);
-      if (random() % 2)
-        input[at] = static_cast<char>(byte(random));
-      else
-        input.insert(input.begin() + static_cast<long>(at), static_cast<char>(byte(random)));
-    }
-  }
+  if (kind >= 2) DamageBytes(input, random, 2, 1 + static_cast<int>(random() % 3));  // often in a head
   if (kind == 3) input.resize(2 + random() % (input.size() - 1));
   return input;
 }
