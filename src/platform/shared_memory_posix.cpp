@@ -2,10 +2,10 @@
 // memory objects.
 //
 // Every holder keeps a shared open-file-description lock on the object's first byte for as
-// long as it holds it; the kernel drops the lock when the holder closes it or dies. A new holder first
-// tries an exclusive lock: if that is granted nobody else holds the segment, so the bytes
-// left by earlier holders (perhaps a crashed one) are stale and the segment is zero-filled
-// anew; the lock is then converted to a shared one, atomically. If it is refused, somebody
+// long as it holds it; the kernel drops the lock when the holder closes it or dies. A new
+// holder first tries an exclusive lock: if that is granted nobody else holds the segment, so
+// the bytes left by earlier holders (perhaps a crashed one) are stale and the segment is
+// zero-filled anew; the lock is then converted to a shared one, atomically. If it is refused, somebody
 // holds the segment and the new holder only takes a shared lock (waiting, at most, for a
 // creator that is still zero-filling).
 //
@@ -31,14 +31,13 @@
 #include "platform/shared_memory.h"
 #include "platform/mapped_view_guard.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <unistd.h>
-
-#include <dirent.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -47,7 +46,6 @@
 #include <cstring>
 #include <map>
 #include <mutex>
-#include <vector>
 
 #include "platform/debug_output.h"
 
