@@ -9,8 +9,8 @@
 #include <cerrno>
 #include <charconv>
 #include <climits>
-#include <cstdio>
 #include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -194,7 +194,8 @@ void CBrenoxConfig::ApplyText(const std::string& text) {
 
 void CBrenoxConfig::ReportSkippedLines(const std::vector<int>& badLines) {
   std::string lines;
-  for (std::size_t i = 0; i < badLines.size() && i < 10; ++i) lines += (i == 0 ? "" : ", ") + std::to_string(badLines[i]);
+  for (std::size_t i = 0; i < badLines.size() && i < 10; ++i)
+    lines += (i == 0 ? "" : ", ") + std::to_string(badLines[i]);
   if (badLines.size() > 10) lines += ", ...";
   std::string report = badLines.empty() ? std::string() : m_Path + "|" + lines;
   if (report == m_LastSkipReport) return;
