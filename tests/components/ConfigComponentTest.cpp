@@ -136,7 +136,7 @@ TEST_F(ConfigComponentTest, HandEditedFileIsHonouredAndKeptOnWrite) {
   EXPECT_EQ(config->GetInt("edt_port", 0), 20001);
   EXPECT_FALSE(config->GetBool("cbOpenInCMDLine", true));
   EXPECT_TRUE(config->GetBool("cbSingleServerMode", false));
-  EXPECT_EQ(config->GetInt("edtMapManagerNum", 0), 0);  // not a number: the default
+  EXPECT_EQ(config->GetInt("edtMapManagerNum", 7), 0);  // not a number: the registered default
   EXPECT_STREQ(config->GetString("edtMutexSign", "x"), "");
   EXPECT_STREQ(config->GetString("edtSSIP", ""), "127.0.0.1");
 
