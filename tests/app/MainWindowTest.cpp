@@ -84,6 +84,7 @@ class MainWindowTest : public ::testing::Test {
   void SetUp() override {
     unsetenv("VEMO_UNATTENDED");
     setenv("VEMO_LOG_DIR", m_Machine.LogDir().c_str(), 1);
+    setenv("VEMO_PELLWYN_SHARE_NAME", m_Machine.ShareName().c_str(), 1);
     platform::SetExeDirForTesting(m_Machine.Dir());
     platform::SetDialogs(&m_Dialogs);
     m_Sign = "VemoAppWindowTest_" + std::to_string(getpid()) + "_" +
@@ -94,6 +95,7 @@ class MainWindowTest : public ::testing::Test {
     platform::SetDialogs(nullptr);
     platform::SetExeDirForTesting("");
     unsetenv("VEMO_LOG_DIR");
+    unsetenv("VEMO_PELLWYN_SHARE_NAME");
   }
 
   // Writes the machine's configuration (always with this test's own sign) and starts up.

@@ -6,7 +6,9 @@
 //
 // Managers are started as real processes on Qt's offscreen platform with every dialog
 // answered OK (VEMO_UNATTENDED=ok writes the dialog to standard error, which goes to a file
-// in the machine), and killed when the machine goes away.
+// in the machine), and killed when the machine goes away. The machine's system tables get a
+// share segment of their own (VEMO_PELLWYN_SHARE_NAME), so a test never meets the share data
+// of a manager that runs on the machine for real.
 #pragma once
 
 #include <fcntl.h>
@@ -75,6 +77,8 @@ class ManagerMachine {
   }
 
   const std::string& Dir() const { return m_Dir; }
+  // The machine's own share segment of the system tables.
+  const std::string& ShareName() const { return m_ShareName; }
   std::string LogDir() const { return m_Dir + "ServerLog/"; }
   std::string IniPath() const { return m_Dir + "VemoMapServerManager.ini"; }
 
@@ -95,13 +99,14 @@ class ManagerMachine {
       std::string var = *e;
       if (var.starts_with("QT_QPA_PLATFORM=") || var.starts_with("VEMO_UNATTENDED=") ||
           var.starts_with("VEMO_LOG_DIR=") || var.starts_with("VEMO_SYSTEM_ROOT=") ||
-          var.starts_with("LD_LIBRARY_PATH="))
+          var.starts_with("LD_LIBRARY_PATH=") || var.starts_with("VEMO_PELLWYN_SHARE_NAME="))
         continue;  // a library path could find a left-out component in build/bin
       env.push_back(var);
     }
     env.push_back("QT_QPA_PLATFORM=offscreen");
     env.push_back("VEMO_UNATTENDED=ok");
     env.push_back("VEMO_LOG_DIR=" + LogDir());
+    env.push_back("VEMO_PELLWYN_SHARE_NAME=" + m_ShareName);
     std::vector<std::string> args = {m_Dir + "VemoMapServerManager"};
     args.insert(args.end(), arguments.begin(), arguments.end());
 
@@ -220,6 +225,8 @@ class ManagerMachine {
   }
 
   std::string m_Dir;
+  std::string m_ShareName = "PellwynAppTest" + std::to_string(getpid()) + "_" + std::to_string(++s_Machines);
+  static inline int s_Machines = 0;
   std::vector<pid_t> m_Children;
   std::vector<std::string> m_ErrPaths;
   std::vector<int> m_Terminals;  // pseudo-terminal masters of managers started on a terminal
