@@ -144,7 +144,7 @@ bool CPellwyn::RecreateFileMapping(int version) {
   ShareLock();
   CloseSegment();  // the segment lock goes with the old handle
   bool ok = OpenSegment();
-  if (ok) m_SegmentLocked = platform::LockSharedSegment(m_Handle, platform::kWaitForever);
+  if (ok) m_SegmentLocked = platform::LockSharedSegment(m_Handle, platform::kWaitForever);  // false: see ShareLock
   if (ok) {
     auto* head = static_cast<tagShareHead*>(m_View);
     head->VemoSysVersion = static_cast<uint32_t>(version);
@@ -192,7 +192,18 @@ bool CPellwyn::WaitForShareLock(uint32_t timeoutMs) {
       auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       left = rest.count() > 0 ? static_cast<uint32_t>(rest.count()) : 0;
     }
-    taken = platform::LockSharedSegment(handle, left);
+    bool earlierHolder = false;
+    taken = platform::LockSharedSegment(handle, left, &earlierHolder);
+    if (!taken && earlierHolder) {
+      // A process of an earlier build holds the segment: it never takes the segment lock,
+      // so it cannot be kept out; this process's threads still take turns.
+      if (!m_EarlierHolderReported)
+        LogObject()->LogWarn("CPellwyn::ShareLock share memory %s is held by a process of an earlier build; the "
+                             "share lock keeps out only this process's other threads until it ends",
+                             m_ShareName.c_str());
+      m_EarlierHolderReported = true;
+      return true;
+    }
   }
   if (taken) {
     m_SegmentLocked = handle >= 0;

@@ -76,6 +76,7 @@ class CPellwyn final : public IPellwyn {
   std::thread::id m_LockOwner;
   int m_LockDepth = 0;
   bool m_SegmentLocked = false;  // the owner holds the segment's lock too (owner's thread only)
+  bool m_EarlierHolderReported = false;
 };
 
 }  // namespace gamedata

@@ -47,8 +47,11 @@ int RemoveUnheldSharedSegments();
 // `timeoutMs` (kWaitForever: without limit); true when taken. The lock goes with
 // UnlockSharedSegment, with the handle's close or with the holder's end. The threads of one
 // process that use one handle share its lock, so they must keep apart by themselves.
+// A holder made by an earlier build of this layer (its hold covers every byte) keeps the
+// lock out for as long as it holds the segment: then the call returns false at once with
+// `*earlierHolder` set, instead of waiting for a lock that cannot come.
 constexpr uint32_t kWaitForever = 0xFFFFFFFFu;
-bool LockSharedSegment(int handle, uint32_t timeoutMs);
+bool LockSharedSegment(int handle, uint32_t timeoutMs, bool* earlierHolder = nullptr);
 void UnlockSharedSegment(int handle);
 
 // A peer of the same user can shrink a segment under a view; touching the lost pages would

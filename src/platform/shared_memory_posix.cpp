@@ -411,22 +411,33 @@ int RemoveUnheldSharedSegments() {
   return removed;
 }
 
-bool LockSharedSegment(int handle, uint32_t timeoutMs) {
+bool LockSharedSegment(int handle, uint32_t timeoutMs, bool* earlierHolder) {
+  if (earlierHolder != nullptr) *earlierHolder = false;
   {
     std::lock_guard<std::mutex> lock(g_mutex);
     if (g_handles.find(handle) == g_handles.end()) return false;
   }
-  if (timeoutMs == kWaitForever) return Lock(handle, F_WRLCK, true, kLockByte) == 0;
   timespec start {};
   clock_gettime(CLOCK_MONOTONIC, &start);
   for (;;) {
     int rc = Lock(handle, F_WRLCK, false, kLockByte);
     if (rc == 0) return true;
     if (rc != EAGAIN && rc != EACCES) return false;
+    // Who keeps it out: another holder's segment lock (exclusive), or the hold of an earlier
+    // build, which is shared and covers every byte, and goes only with that holder.
+    struct flock probe {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    probe.l_start = kLockByte;
+    probe.l_len = 1;
+    if (fcntl(handle, F_OFD_GETLK, &probe) == 0 && probe.l_type == F_RDLCK) {
+      if (earlierHolder != nullptr) *earlierHolder = true;
+      return false;
+    }
     timespec now {};
     clock_gettime(CLOCK_MONOTONIC, &now);
     int64_t waited = (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
-    if (waited >= static_cast<int64_t>(timeoutMs)) return false;
+    if (timeoutMs != kWaitForever && waited >= static_cast<int64_t>(timeoutMs)) return false;
     timespec pause{0, 1000000};  // 1 ms
     nanosleep(&pause, nullptr);
   }

@@ -1,10 +1,13 @@
 // The system-table share data: its segment, the load notice, the tables and re-creation.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,6 +18,7 @@
 #include "ShareData.h"
 #include "SysTables.h"
 #include "platform/message_bus.h"
+#include "platform/shared_memory.h"
 #include "registry/CSharedMem.h"
 
 namespace {
@@ -216,6 +220,31 @@ TEST_F(ShareDataTest, ShareLockIsSeenByEveryProcessHoldingTheSegment) {
     EXPECT_EQ(WEXITSTATUS(status), dieHolding ? 3 : 0);
     for (int fd : {toParent[0], toParent[1], fromParent[0], fromParent[1]}) close(fd);
   }
+}
+
+TEST_F(ShareDataTest, AHolderOfAnEarlierBuildDoesNotHangTheShareLock) {
+  CPellwyn pellwyn(m_Name, m_Dir.Path());
+  ASSERT_TRUE(pellwyn.Initialize());
+  // An earlier build held its segments with a shared lock over every byte, and never took
+  // the segment lock: it blocks that lock for as long as it lives.
+  int earlier = shm_open(platform::SharedMemoryObjectName(m_Name).c_str(), O_RDWR, 0);
+  ASSERT_GE(earlier, 0);
+  struct flock hold {};
+  hold.l_type = F_RDLCK;
+  hold.l_whence = SEEK_SET;
+  ASSERT_EQ(fcntl(earlier, F_OFD_SETLK, &hold), 0);
+
+  std::atomic<int> taken{-1};
+  std::thread owner([&] {
+    taken = pellwyn.ShareLock() ? 1 : 0;
+    if (taken == 1) pellwyn.ReleaseShareLock();
+  });
+  for (int i = 0; i < 500 && taken.load() < 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(taken.load(), 1) << "the share lock waited for a lock that the earlier holder never gives back";
+  close(earlier);  // (lets a waiting lock through, so that the test ends either way)
+  owner.join();
+  ASSERT_EQ(m_Log.Texts(llWarn).size(), 1u);
+  EXPECT_NE(m_Log.Texts(llWarn)[0].find("earlier build"), std::string::npos) << m_Log.Texts(llWarn)[0];
 }
 
 }  // namespace
