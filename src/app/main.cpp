@@ -21,6 +21,7 @@
 namespace {
 
 [[noreturn]] void EndProcess(int exitCode) {
+  platform::FlushDeferredSends(1000);
   ReleaseLogObject();
   platform::ReleaseSharedSegmentsAtExit();
   std::fflush(nullptr);
@@ -80,6 +81,9 @@ int main(int argc, char* argv[]) {
     dialogs.SetOwner(nullptr);
   }
   platform::SetDialogs(nullptr);
+  // Messages that waited for a full receiver (a raise for the first manager, say) go out
+  // before the process ends.
+  platform::FlushDeferredSends(1000);
   // The last lines reach the log file before the process ends.
   ReleaseLogObject();
   return exitCode;

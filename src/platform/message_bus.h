@@ -94,6 +94,9 @@ uint32_t GetWindowProcessId(WindowHandle window);
 // bus's sender thread, which delivers it (in order with the thread's later datagrams to
 // that window) or drops it after that second with a debug line; the send returns at once.
 void SetNonBlockingSends(bool never);
+// Waits up to `timeoutMs` until the sender thread has delivered (or dropped) everything
+// handed to it; a process calls it before it ends, so that its last messages are not lost.
+void FlushDeferredSends(int timeoutMs);
 bool PostMessage(WindowHandle to, uint32_t msg, uint64_t wParam, uint64_t lParam, WindowHandle from = 0);
 bool SendMessage(WindowHandle to, uint32_t msg, uint64_t wParam, uint64_t lParam, WindowHandle from = 0);
 bool SendCopyData(WindowHandle to, uint32_t number, const void* data, std::size_t size, WindowHandle from = 0);

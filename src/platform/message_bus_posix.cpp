@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <chrono>
 #include <cerrno>
 #include <condition_variable>
 #include <deque>
@@ -257,6 +258,12 @@ class DeferredSender {
     return it != m_Pending.end() && it->second > 0;
   }
 
+  // Waits until nothing is queued or in delivery, or `timeoutMs` has passed.
+  void Flush(int timeoutMs) {
+    std::unique_lock<std::mutex> lock(m_Mutex);
+    m_Idle.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_Pending.empty(); });
+  }
+
   // False when too much waits already (the datagram is dropped with a debug line).
   bool Queue(WindowHandle to, std::vector<uint8_t> datagram) {
     std::lock_guard<std::mutex> lock(m_Mutex);
@@ -291,11 +298,13 @@ class DeferredSender {
       if (SendNow(item.to, item.datagram, kQueueWaitMs) == SendResult::Full) ReportDrop(item.to);
       lock.lock();
       if (--m_Pending[item.to] == 0) m_Pending.erase(item.to);
+      if (m_Pending.empty()) m_Idle.notify_all();
     }
   }
 
   std::mutex m_Mutex;
   std::condition_variable m_Wake;
+  std::condition_variable m_Idle;
   std::deque<Item> m_Queue;
   std::map<WindowHandle, int> m_Pending;  // datagrams queued per window
   std::thread m_Thread;
@@ -550,6 +559,8 @@ uint32_t GetWindowProcessId(WindowHandle window) {
 }
 
 void SetNonBlockingSends(bool never) { t_NonBlockingSends = never; }
+
+void FlushDeferredSends(int timeoutMs) { DeferredSender::Instance().Flush(timeoutMs); }
 
 bool PostMessage(WindowHandle to, uint32_t msg, uint64_t wParam, uint64_t lParam, WindowHandle from) {
   return SendDatagram(to, BusMessage::Kind::Message, from, msg, wParam, lParam, nullptr, 0);

@@ -336,8 +336,13 @@ TEST(MessageBusTest, AWindowThreadNeverWaitsForAFullReceiverAndItsMessagesStillA
   EXPECT_EQ(failed, 0);
   // A thread that waited would have spent a second on the first message the queue refused.
   EXPECT_LT(spent, std::chrono::milliseconds(900));
-  // The owner reads now: everything arrives, in the order it was sent.
-  for (int rounds = 0; r.got.size() < kCount && rounds < 500; ++rounds) r.endpoint->Pump(20);
+  // The owner reads now, and the sender thread is done once everything is out: everything
+  // arrives, in the order it was sent.
+  std::thread owner([&] {
+    for (int rounds = 0; r.got.size() < kCount && rounds < 500; ++rounds) r.endpoint->Pump(20);
+  });
+  FlushDeferredSends(10000);
+  owner.join();
   ASSERT_EQ(r.got.size(), static_cast<std::size_t>(kCount));
   for (int i = 0; i < kCount; ++i) EXPECT_EQ(r.got[i].WParam, static_cast<uint64_t>(i));
 }
