@@ -134,6 +134,9 @@ void TVemoMapServerManagerMain::ttTimerTimer() {
 
   // 9. The log lights of the selected cell.
   UpdateLogLights();
+
+  // A record segment shrunk under the manager by another process goes into the log.
+  maps.ReportSharedMemoryFaults();
 }
 
 void TVemoMapServerManagerMain::UpdateLogLights() {

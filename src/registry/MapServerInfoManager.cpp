@@ -3,6 +3,7 @@
 #include "components/GameDataComponent.h"
 #include "components/LogComponent.h"
 #include "platform/clock.h"
+#include "platform/shared_memory.h"
 
 MapServerInfoManager::MapServerInfoManager() : MapServerInfoManager(platform::ProcessorCount()) {}
 
@@ -13,6 +14,7 @@ MapServerInfoManager::~MapServerInfoManager() { Clear(); }
 void MapServerInfoManager::Clear() {
   m_List.Clear();   // not owning: only forgets the pointers
   m_Index.Clear();  // owning: destroys the maps
+  m_ReportedLostMaps.clear();
 }
 
 bool MapServerInfoManager::LoadMapList(int mapManagerNum, const std::string& path, bool debug) {
@@ -75,6 +77,25 @@ void MapServerInfoManager::SampleCpu() {
   if (elapsed < 1000) return;
   m_LastSampleTime = now;
   for (int i = 0; i < m_List.Count(); ++i) m_List.Get(i)->SampleCpu(elapsed);
+}
+
+uint64_t MapServerInfoManager::ReportSharedMemoryFaults() {
+  const uint64_t faults = platform::SharedMemoryFaultCount();
+  if (faults == m_ReportedFaults) return 0;
+  const uint64_t fresh = faults - m_ReportedFaults;
+  m_ReportedFaults = faults;
+  LogObject()->LogError("Shared memory: %llu fault(s) under this manager's views; a segment was shrunk by another process",
+                        static_cast<unsigned long long>(fresh));
+  for (int i = 0; i < m_List.Count(); ++i) {
+    const MapServerInfo* info = m_List.Get(i);
+    const tagMapServerData* record = info->GetShareData();
+    if (record == nullptr || !platform::IsSharedViewLost(record)) continue;
+    if (m_ReportedLostMaps.insert(info->GetMapData().GetMapID()).second)
+      LogObject()->LogError("Shared memory: the record of MapID = %d was cut off from its segment; its figures read as "
+                            "zeros until the map list is loaded again",
+                            info->GetMapData().GetMapID());
+  }
+  return fresh;
 }
 
 MapServerInfoManager& GetMapServerInfoManager() {

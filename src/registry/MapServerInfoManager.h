@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <shared_mutex>
 #include <string>
 
@@ -67,6 +68,14 @@ class MapServerInfoManager {
 
   int GetProcessorCount() const { return m_ProcessorCount; }
 
+  // A map server (or any program of this user) that shrinks a record's segment under the
+  // manager's view makes the guard of shared views step in, silently for normal code. On
+  // the refresh tick this logs how many such faults came since the last call, and names
+  // once each map whose record view was cut off from its segment (its figures are zeros and
+  // the manager's writes to it reach nobody until the map list is loaded again). Returns
+  // the number of new faults.
+  uint64_t ReportSharedMemoryFaults();
+
   // Held by a thread other than the window thread while it reads the list.
   std::shared_lock<MapListLock> ReadLock() const { return std::shared_lock(m_ListLock); }
   // The window thread's exclusive hold for a rebuild. Waits for the readers in short steps
@@ -80,6 +89,8 @@ class MapServerInfoManager {
   bool m_HasSampleTime = false;
   uint32_t m_LastSampleTime = 0;  // multimedia-timer milliseconds of the last sample
   int m_ProcessorCount = 0;
+  uint64_t m_ReportedFaults = 0;   // shared-memory faults already in the log
+  std::set<int> m_ReportedLostMaps;  // maps whose lost record view was already named
 };
 
 // The process's one map list.

@@ -1,5 +1,10 @@
 // The map list built from the real game data component and a map file on disk.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
@@ -8,6 +13,7 @@
 #include "../support/TestSupport.h"
 #include "components/GameDataComponent.h"
 #include "registry/CSharedMem.h"
+#include "platform/shared_memory.h"
 #include "registry/MapServerInfoManager.h"
 
 namespace {
@@ -176,6 +182,35 @@ TEST(MapServerInfoManagerTest, EmptyServerNameBuildsItsKeyAndOnlyANullNameIsSkip
   EXPECT_EQ(manager.FindMapInfo(nullId), nullptr);
   ASSERT_EQ(log.Texts(llError).size(), 1u);
   EXPECT_NE(log.Texts(llError)[0].find(std::to_string(nullId)), std::string::npos) << log.Texts(llError)[0];
+}
+
+// A peer shrinks a map's record segment under the manager, beyond mending (no file of the
+// process may grow): the refresh tick's report names the fault once and the map whose view
+// was cut off once, however often it runs. 0 when it did; otherwise the step that failed.
+int ShrinkRecordUnderTheManager() {
+  RecordingLog log;
+  const int id = static_cast<int>(platform::CurrentProcessId());
+  ListLoader loader({{"Shrunk", id, "Shrunk", 1, 1, 500, 0, 0, 1}});
+  MapServerInfoManager manager(1);
+  if (!manager.LoadMapList(&loader, 0, "list", false)) return 1;
+  volatile tagMapServerData* record = manager.GetMapInfo(0)->GetShareData();
+  if (record == nullptr || manager.ReportSharedMemoryFaults() != 0) return 2;
+  const std::string name = platform::SharedMemoryObjectName("Shrunk_" + std::to_string(id) + "_Config");
+  const int peer = shm_open(name.c_str(), O_RDWR, 0);
+  if (peer < 0 || ftruncate(peer, 0) != 0) return 3;
+  close(peer);
+  signal(SIGXFSZ, SIG_IGN);
+  rlimit none{0, 0};  // the record is smaller than a page: no file may grow at all
+  if (setrlimit(RLIMIT_FSIZE, &none) != 0) return 4;
+  if (record->PlayerCnt != 0) return 5;  // faults: the view is cut off
+  if (manager.ReportSharedMemoryFaults() != 1 || manager.ReportSharedMemoryFaults() != 0) return 6;
+  const auto errors = log.Texts(llError);
+  if (errors.size() != 2 || errors[1].find("MapID = " + std::to_string(id)) == std::string::npos) return 7;
+  return 0;
+}
+
+TEST(SharedMemoryFaultTest, RecordShrunkUnderTheManagerIsReportedOnce) {
+  EXPECT_EXIT(std::_Exit(ShrinkRecordUnderTheManager()), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(MapServerInfoManagerTest, OneInstancePerProcess) {
