@@ -31,18 +31,15 @@ bool StartsWithNoCase(const std::string& text, const char* prefix) {
   return text.size() >= n && strncasecmp(text.c_str(), prefix, n) == 0;
 }
 
+// The file's text, or "" when it cannot be read.
 std::string ReadText(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream out;
-  if (file) out << file.rdbuf();
-  return out.str();
+  std::string text;
+  return ReadWholeFile(path, text) ? text : std::string();
 }
 
 // The value of "key<sep>value" lines (the first match), trimmed; "" when missing.
 std::string FieldOf(const std::string& text, const std::string& key, char separator) {
-  std::istringstream lines(text);
-  std::string line;
-  while (std::getline(lines, line)) {
+  for (const std::string& line : SplitLines(text)) {
     std::size_t at = line.find(separator);
     if (at == std::string::npos) continue;
     std::string name = line.substr(0, at);

@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <charconv>
+#include <cerrno>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
@@ -15,41 +15,10 @@
 #include <cstring>
 
 #include "IniText.h"
+#include "common/Text.h"
 #include "components/ILog.h"
 
 namespace {
-
-enum class ReadResult { Ok, Missing, Failed };
-
-ReadResult ReadWholeFile(const std::string& path, std::string& text, int& error) {
-  text.clear();
-  error = 0;
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    error = errno;
-    return error == ENOENT ? ReadResult::Missing : ReadResult::Failed;
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    ::close(fd);
-    return ReadResult::Failed;
-  }
-  char buffer[8192];
-  for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      error = errno;
-      ::close(fd);
-      return ReadResult::Failed;
-    }
-    if (n == 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  return ReadResult::Ok;
-}
 
 // Replaces the file's contents through a temporary file beside it and a rename, keeping
 // the file's permissions; a symbolic link is followed so the link itself stays.
@@ -93,29 +62,13 @@ bool WriteWholeFile(const std::string& path, const std::string& text, std::strin
   return true;
 }
 
-std::string Trimmed(const std::string& s) {
-  std::size_t b = s.find_first_not_of(" \t");
-  if (b == std::string::npos) return std::string();
-  std::size_t e = s.find_last_not_of(" \t");
-  return s.substr(b, e - b + 1);
-}
+// Values and keys are trimmed of blanks and tabs only.
+constexpr const char* kValueBlanks = " \t";
 
-std::string Lowered(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
-
-bool ParseInt(const std::string& text, int& value) {
-  std::string t = Trimmed(text);
-  if (!t.empty() && t[0] == '+') t.erase(0, 1);
-  if (t.empty()) return false;
-  auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), value);
-  return ec == std::errc() && end == t.data() + t.size();
-}
+bool ParseInt(const std::string& text, int& value) { return TextToInt(TrimText(text, kValueBlanks), value); }
 
 bool ParseBool(const std::string& text, bool& value) {
-  std::string t = Lowered(Trimmed(text));
+  std::string t = AsciiLower(TrimText(text, kValueBlanks));
   if (t == "true" || t == "yes" || t == "on") {
     value = true;
     return true;
@@ -131,7 +84,7 @@ bool ParseBool(const std::string& text, bool& value) {
 }
 
 bool ParseFloat(const std::string& text, double& value) {
-  std::string t = Trimmed(text);
+  std::string t = TrimText(text, kValueBlanks);
   if (t.empty()) return false;
   char* end = nullptr;
   errno = 0;
@@ -172,9 +125,8 @@ void CBrenoxConfig::Apply() {
   if (m_Path.empty()) return;
   std::string text;
   int error = 0;
-  ReadResult result = ReadWholeFile(m_Path, text, error);
-  if (result == ReadResult::Missing) return;  // a fresh installation: the defaults
-  if (result == ReadResult::Failed) {
+  if (!ReadWholeFile(m_Path, text, &error)) {
+    if (error == ENOENT) return;  // a fresh installation: the defaults
     BrenoxReport("cannot read \"%s\": %s; the defaults are in force", m_Path.c_str(), std::strerror(error));
     return;
   }
@@ -206,7 +158,7 @@ void CBrenoxConfig::ReportSkippedLines(const std::vector<int>& badLines) {
 }
 
 bool CBrenoxConfig::RegisteredDefault(const std::string& key, std::string& value) const {
-  auto it = m_Defaults.find(Lowered(key));
+  auto it = m_Defaults.find(AsciiLower(key));
   if (it == m_Defaults.end()) return false;
   value = it->second;
   return true;
@@ -257,7 +209,7 @@ const char* CBrenoxConfig::GetString(const char* key, const char* defaultValue) 
 }
 
 void CBrenoxConfig::Store(const char* key, const std::string& value) {
-  if (key == nullptr || Trimmed(key).empty() || std::strpbrk(key, "=[]\r\n") != nullptr) {
+  if (key == nullptr || TrimText(key, kValueBlanks).empty() || std::strpbrk(key, "=[]\r\n") != nullptr) {
     BrenoxReport("\"%s\" cannot be a key; nothing stored", key != nullptr ? key : "");
     return;
   }
@@ -271,8 +223,8 @@ void CBrenoxConfig::Store(const char* key, const std::string& value) {
   // Read the file afresh so that hand edits made since Apply are kept.
   std::string text;
   int error = 0;
-  ReadResult result = ReadWholeFile(m_Path, text, error);
-  if (result == ReadResult::Failed) {
+  // A missing file is written afresh.
+  if (!ReadWholeFile(m_Path, text, &error) && error != ENOENT) {
     BrenoxReport("cannot read \"%s\": %s; \"%s\" is kept for this run only, the file is left alone",
                  m_Path.c_str(), std::strerror(error), key);
     return;
@@ -297,13 +249,13 @@ void CBrenoxConfig::SetFloat(const char* key, double value) {
 }
 
 void CBrenoxConfig::DefaultBool(const char* key, bool value) {
-  if (key != nullptr) m_Defaults[Lowered(key)] = value ? "1" : "0";
+  if (key != nullptr) m_Defaults[AsciiLower(key)] = value ? "1" : "0";
 }
 
 void CBrenoxConfig::DefaultInt(const char* key, int value) {
-  if (key != nullptr) m_Defaults[Lowered(key)] = std::to_string(value);
+  if (key != nullptr) m_Defaults[AsciiLower(key)] = std::to_string(value);
 }
 
 void CBrenoxConfig::DefaultString(const char* key, const char* value) {
-  if (key != nullptr) m_Defaults[Lowered(key)] = value != nullptr ? value : "";
+  if (key != nullptr) m_Defaults[AsciiLower(key)] = value != nullptr ? value : "";
 }

@@ -3,29 +3,14 @@
 
 #include <vector>
 
+#include "common/Text.h"
+
 namespace ini_text {
 namespace {
 
 constexpr const char kBom[] = "\xEF\xBB\xBF";
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-std::string Trim(const std::string& s) {
-  std::size_t b = 0;
-  std::size_t e = s.size();
-  while (b < e && IsBlank(s[b])) ++b;
-  while (e > b && IsBlank(s[e - 1])) --e;
-  return s.substr(b, e - b);
-}
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  return true;
-}
+bool SameName(const std::string& a, const std::string& b) { return AsciiLower(a) == AsciiLower(b); }
 
 struct Line {
   std::string content;  // without the line ending
@@ -60,18 +45,18 @@ Kind Classify(const std::string& content, std::string& name, std::size_t* equals
   if (content.find('\0') != std::string::npos) return Kind::Bad;
   std::size_t lastText = content.find_last_not_of('\r');
   if (lastText != std::string::npos && content.find('\r') < lastText) return Kind::Bad;
-  std::string t = Trim(content);
+  std::string t = TrimText(content);
   if (t.empty()) return Kind::Blank;
   if (t[0] == ';' || t[0] == '#') return Kind::Comment;
   if (t[0] == '[') {
     std::size_t close = t.find(']');
     if (close == std::string::npos) return Kind::Bad;
-    name = Trim(t.substr(1, close - 1));
+    name = TrimText(t.substr(1, close - 1));
     return Kind::Section;
   }
   std::size_t eq = content.find('=');
   if (eq == std::string::npos) return Kind::Bad;
-  name = Trim(content.substr(0, eq));
+  name = TrimText(content.substr(0, eq));
   if (name.empty()) return Kind::Bad;
   if (equals != nullptr) *equals = eq;
   return Kind::Key;
@@ -144,7 +129,7 @@ std::string SetValue(const std::string& text, const std::string& section, const 
       lines.insert(lines.begin() + static_cast<long>(at), added);
     } else {
       if (!lines.empty() && lines.back().ending.empty()) lines.back().ending = eol;
-      if (!lines.empty() && !Trim(lines.back().content).empty()) lines.push_back({"", eol});
+      if (!lines.empty() && !TrimText(lines.back().content).empty()) lines.push_back({"", eol});
       lines.push_back({"[" + section + "]", eol});
       lines.push_back(added);
     }

@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "common/Text.h"
 #include "platform/message_bus.h"
 
 namespace {
@@ -99,14 +100,12 @@ int main(int argc, char** argv) {
       } else if (arg == "--manager-title") {
         managerTitle = value;
       } else if (arg == "--manager") {
-        char* end = nullptr;
-        const unsigned long handle = std::strtoul(value.c_str(), &end, 10);
-        if (end == value.c_str() || *end != '\0' || handle == 0 || handle > 0xFFFFFFFFul) return Usage("bad handle " + value);
+        long long handle = 0;
+        if (!TextToInt64(value, handle) || handle <= 0 || handle > 0xFFFFFFFFll) return Usage("bad handle " + value);
         managerHandle = static_cast<platform::WindowHandle>(handle);
       } else if (arg == "--timeout") {
-        char* end = nullptr;
-        const long seconds = std::strtol(value.c_str(), &end, 10);
-        if (end == value.c_str() || *end != '\0' || seconds < 0 || seconds > 86400) return Usage("bad timeout " + value);
+        int seconds = 0;
+        if (!TextToInt(value, seconds) || seconds < 0 || seconds > 86400) return Usage("bad timeout " + value);
         timeoutMs = seconds * 1000;
       } else {
         return Usage("unknown option " + arg);

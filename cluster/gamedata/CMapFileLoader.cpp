@@ -98,7 +98,7 @@ void CMapFileLoader::LoadMapText(const std::string& text, const std::string& sou
     bool numbersOk = true;
     for (int k = 0; k < 7 && numbersOk; ++k) {
       const std::string& field = fields[static_cast<size_t>(kNumberColumns[k])];
-      if (!ParseInt32(field, *targets[k])) {
+      if (!TextToInt(field, *targets[k])) {
         Skip(sourceName, lineNumber, FormatText("%s is not a 32-bit integer: \"%s\"", kNumberNames[k], field.c_str()));
         numbersOk = false;
       }

@@ -36,7 +36,7 @@ void ForEachRow(const std::string& text, const std::string& sourceName, std::vec
 std::string ParseNumbers(const std::vector<std::string>& fields, const std::vector<size_t>& columns,
                          const std::vector<const char*>& names, const std::vector<int32_t*>& targets) {
   for (size_t k = 0; k < columns.size(); ++k) {
-    if (!ParseInt32(fields[columns[k]], *targets[k]))
+    if (!TextToInt(fields[columns[k]], *targets[k]))
       return FormatText("%s is not a 32-bit integer: \"%s\"", names[k], fields[columns[k]].c_str());
   }
   return "";

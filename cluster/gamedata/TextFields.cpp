@@ -1,11 +1,10 @@
 #include "TextFields.h"
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 
+#include "common/Text.h"
 #include "platform/paths.h"
 
 namespace gamedata {
@@ -42,34 +41,9 @@ bool SplitFields(const std::string& line, std::vector<std::string>& fields, std:
   return true;
 }
 
-bool ParseInt32(const std::string& text, int32_t& value) {
-  if (text.empty() || text.size() > 12) return false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    bool sign = i == 0 && (c == '+' || c == '-') && text.size() > 1;
-    if (!sign && (c < '0' || c > '9')) return false;
-  }
-  errno = 0;
-  char* end = nullptr;
-  long long parsed = std::strtoll(text.c_str(), &end, 10);
-  if (errno != 0 || end == nullptr || *end != 0 || parsed < INT32_MIN || parsed > INT32_MAX) return false;
-  value = static_cast<int32_t>(parsed);
-  return true;
-}
-
 std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) start = 3;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    size_t stop = end;
-    if (stop > start && text[stop - 1] == '\r') --stop;
-    lines.push_back(text.substr(start, stop - start));
-    start = end + 1;
-  }
-  return lines;
+  const bool bom = text.compare(0, 3, "\xEF\xBB\xBF") == 0;
+  return ::SplitLines(bom ? text.substr(3) : text);
 }
 
 bool ReadTextFile(const std::string& path, std::size_t maxBytes, std::string& text, std::string& error) {

@@ -15,9 +15,6 @@ namespace gamedata {
 // closed or not followed by a separator.
 bool SplitFields(const std::string& line, std::vector<std::string>& fields, std::string& error);
 
-// A decimal 32-bit integer with an optional sign and nothing else.
-bool ParseInt32(const std::string& text, int32_t& value);
-
 // Cuts a file's text into lines: LF or CR LF ends a line; a leading UTF-8 byte order
 // mark is dropped.
 std::vector<std::string> SplitLines(const std::string& text);

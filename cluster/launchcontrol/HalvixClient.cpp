@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "HalvixSocket.h"
+#include "common/Text.h"
 
 namespace {
 
@@ -89,9 +90,8 @@ int main(int argc, char** argv) {
   std::size_t i = 0;
   for (; i < args.size() && args[i].starts_with("--"); ++i) {
     if (i + 1 >= args.size()) return Usage(("missing value after " + args[i]).c_str());
-    char* end = nullptr;
-    const long value = std::strtol(args[i + 1].c_str(), &end, 10);
-    if (end == args[i + 1].c_str() || *end != '\0' || value < 0) return Usage(("bad value " + args[i + 1]).c_str());
+    int value = 0;
+    if (!TextToInt(args[i + 1], value) || value < 0) return Usage(("bad value " + args[i + 1]).c_str());
     if (args[i] == "--manager")
       manager = static_cast<pid_t>(value);
     else if (args[i] == "--timeout")

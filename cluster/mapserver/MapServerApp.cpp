@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "common/Text.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
 #include "platform/process.h"
@@ -20,13 +21,12 @@ constexpr int kDefaultScriptTimeoutSeconds = 30;
 int NumberFromEnvironment(MapServerLog& log, const char* name, int low, int high, int fallback) {
   const char* text = std::getenv(name);
   if (!text || !*text) return fallback;
-  char* end = nullptr;
-  long value = std::strtol(text, &end, 10);
-  if (*end != '\0' || value < low || value > high) {
+  int value = 0;
+  if (!TextToInt(TrimText(text), value) || value < low || value > high) {
     log.Write(llWarn, "%s=\"%s\" is not %d to %d; %d used", name, text, low, high, fallback);
     return fallback;
   }
-  return static_cast<int>(value);
+  return value;
 }
 
 // Removes the script work directories "<stem>_<pid>_script" of servers that ended without

@@ -1,22 +1,14 @@
 #include "MapServerOptions.h"
 
 #include <algorithm>
-#include <charconv>
+
+#include "common/Text.h"
 
 namespace mapserver {
 namespace {
 
 constexpr const char* kManagerWord = "MapManager";
 constexpr const char* kFaultOption = "--fault=";
-
-bool ParseInt(const std::string& text, int& value) {
-  if (text.empty()) return false;
-  const char* first = text.data();
-  const char* last = text.data() + text.size();
-  if (*first == '+') ++first;
-  auto [end, ec] = std::from_chars(first, last, value);
-  return ec == std::errc() && end == last && first != last;
-}
 
 bool StartsWith(const std::string& text, const std::string& prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
@@ -31,13 +23,6 @@ constexpr KindName kKindNames[] = {
     {"state4", FaultKind::State4}, {"state5", FaultKind::State5}, {"state6", FaultKind::State6},
     {"unterminated", FaultKind::Unterminated},
 };
-
-std::string Trim(const std::string& text) {
-  std::size_t first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return "";
-  std::size_t last = text.find_last_not_of(" \t\r\n");
-  return text.substr(first, last - first + 1);
-}
 
 }  // namespace
 
@@ -63,15 +48,14 @@ bool ParseFaultSpec(const std::string& text, FaultSpec& fault, std::string& erro
   std::size_t at = kind.find('@');
   if (at != std::string::npos) {
     int delay = 0;
-    if (!ParseInt(kind.substr(at + 1), delay) || delay < 0) {
+    if (!TextToInt(kind.substr(at + 1), delay) || delay < 0) {
       error = "fault \"" + text + "\" has a bad delay (seconds, 0 or more)";
       return false;
     }
     result.DelaySeconds = delay;
     kind.resize(at);
   }
-  std::transform(kind.begin(), kind.end(), kind.begin(),
-                 [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
+  kind = AsciiLower(kind);
   bool known = false;
   for (const KindName& entry : kKindNames) {
     if (kind == entry.Name) {
@@ -94,7 +78,7 @@ void ParseFaultList(const std::string& text, std::vector<FaultSpec>& faults,
   while (start <= text.size()) {
     std::size_t comma = text.find(',', start);
     if (comma == std::string::npos) comma = text.size();
-    std::string entry = Trim(text.substr(start, comma - start));
+    std::string entry = TrimText(text.substr(start, comma - start));
     if (!entry.empty()) {
       FaultSpec fault;
       std::string error;
@@ -125,12 +109,12 @@ bool ParseMapServerArgs(const std::vector<std::string>& args, MapServerOptions& 
     return false;
   }
   result.AllMode = key == "ALL";
-  if (!ParseInt(args[1], result.ServerVersion)) {
+  if (!TextToInt(args[1], result.ServerVersion)) {
     error = "server version \"" + args[1] + "\" is not a number";
     return false;
   }
   int debug = 0;
-  if (!ParseInt(args[2], debug) || (debug != 0 && debug != 1)) {
+  if (!TextToInt(args[2], debug) || (debug != 0 && debug != 1)) {
     error = "debug flag \"" + args[2] + "\" is not 0 or 1";
     return false;
   }
@@ -161,7 +145,7 @@ bool ParseMapServerArgs(const std::vector<std::string>& args, MapServerOptions& 
     }
     result.Keys.push_back(key);
   } else {
-    if (rest.empty() || !ParseInt(rest.front(), result.MapManagerNum)) {
+    if (rest.empty() || !TextToInt(rest.front(), result.MapManagerNum)) {
       error = "ALL needs a map manager number after MapManager";
       return false;
     }

@@ -3,8 +3,8 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
+#include "common/Text.h"
 #include "platform/clock.h"
 #include "platform/process.h"
 
@@ -98,14 +98,8 @@ bool WriteFile(const std::string& path, const std::string& text) {
 }
 
 std::vector<std::string> ReadLines(const std::string& path) {
-  std::vector<std::string> lines;
-  std::ifstream file(path, std::ios::binary);
-  std::string line;
-  while (std::getline(file, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
-  return lines;
+  std::string text;
+  return ReadWholeFile(path, text) ? SplitLines(text) : std::vector<std::string>();
 }
 
 }  // namespace

@@ -66,14 +66,10 @@ bool ParseHostPort(const std::string& text, std::string& host, int& port) {
 }
 
 bool ParseNumber(const std::string& text, long long low, long long high, long long& value) {
-  if (text.empty() || text.size() > 18) return false;
-  std::size_t used = 0;
-  try {
-    value = std::stoll(text, &used);
-  } catch (...) {
-    return false;
-  }
-  return used == text.size() && value >= low && value <= high;
+  long long parsed = 0;
+  if (!TextToInt64(text, parsed) || parsed < low || parsed > high) return false;
+  value = parsed;
+  return true;
 }
 
 }  // namespace

@@ -272,59 +272,6 @@ std::string TextBefore(const std::string& text, const std::string& part) {
   return at == std::string::npos ? std::string() : text.substr(0, at);
 }
 
-std::string TrimText(const std::string& text) {
-  const char* blanks = " \t\r\n";
-  const std::size_t first = text.find_first_not_of(blanks);
-  if (first == std::string::npos) return std::string();
-  return text.substr(first, text.find_last_not_of(blanks) - first + 1);
-}
-
-std::string AsciiLower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
-
-int TextToIntDef(const std::string& text, int fallback) {
-  const std::string t = TrimText(text);
-  if (t.empty()) return fallback;
-  std::size_t at = (t[0] == '-' || t[0] == '+') ? 1 : 0;
-  if (at == t.size()) return fallback;
-  long long value = 0;
-  for (; at < t.size(); ++at) {
-    if (t[at] < '0' || t[at] > '9') return fallback;
-    value = value * 10 + (t[at] - '0');
-    if (value > 2147483648LL) return fallback;
-  }
-  if (t[0] == '-') value = -value;
-  if (value < INT32_MIN || value > INT32_MAX) return fallback;
-  return static_cast<int>(value);
-}
-
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::size_t stop = end;
-    if (stop > start && text[stop - 1] == '\r') --stop;
-    lines.push_back(text.substr(start, stop - start));
-    start = end + 1;
-  }
-  return lines;
-}
-
-bool ReadWholeFile(const std::string& path, std::string& content) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return false;
-  std::ostringstream out;
-  out << file.rdbuf();
-  if (file.bad()) return false;
-  content = out.str();
-  return true;
-}
-
 // ---------------------------------------------------------------------------------------
 // Processes and the system
 

@@ -1,6 +1,7 @@
-// Common routines: text and numbers, the CRC-32, hex text, the little-endian byte
-// cursor, text search and splitting, process routines, debug output, the folder picker,
-// and the texts of exception codes and call stacks. None keeps global state.
+// Common routines: text and numbers (with those of common/Text.h), the CRC-32, hex text,
+// the little-endian byte cursor, text search and splitting, process routines, debug
+// output, the folder picker, and the texts of exception codes and call stacks. None keeps
+// global state.
 #pragma once
 
 #include <cstdarg>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/Text.h"
 #include "platform/process.h"
 
 // printf-style formatting; a null format gives "".
@@ -50,18 +52,6 @@ std::string TextBefore(const std::string& text, const std::string& part);
 
 // True when the whole text is well-formed UTF-8 (no overlong forms, no surrogates).
 bool IsWellFormedUtf8(const std::string& text);
-// Blanks (space, tab, CR, LF) removed from both ends.
-std::string TrimText(const std::string& text);
-// Lower-cases the ASCII letters only, so that the bytes of multi-byte characters stay.
-std::string AsciiLower(std::string text);
-// A whole decimal integer, optionally signed and surrounded by blanks; `fallback` for any
-// other text or a value outside int.
-int TextToIntDef(const std::string& text, int fallback);
-// The lines of a text, without their CR LF or LF; a last line without an ending counts,
-// an ending after the last line adds no empty line.
-std::vector<std::string> SplitLines(const std::string& text);
-// The whole content of a file; false when it cannot be opened or read.
-bool ReadWholeFile(const std::string& path, std::string& content);
 
 // Starts the command line in `workDir` and waits until it runs (and, with `wait`, until it
 // ends). On failure shows the system's text for the error in a message box and returns

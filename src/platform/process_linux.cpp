@@ -20,12 +20,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <span>
-#include <sstream>
 
+#include "common/Text.h"
 #include "platform/debug_output.h"
 #include "platform/paths.h"
 
@@ -94,14 +93,8 @@ void RecordReaped(uint32_t pid, int exitCode) {
   }
 }
 
-bool ReadFile(const std::string& path, std::string* text) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream out;
-  out << in.rdbuf();
-  *text = out.str();
-  return !text->empty();
-}
+// A /proc file; an empty one (the process is gone) counts as unreadable.
+bool ReadFile(const std::string& path, std::string* text) { return ReadWholeFile(path, *text) && !text->empty(); }
 
 bool ParseUnsigned(std::string_view text, uint64_t* value) {
   if (text.empty() || text[0] == '-' || text[0] == '+') return false;
