@@ -6,7 +6,6 @@
 #include <spdlog/sinks/daily_file_sink.h>
 #include <spdlog/sinks/stdout_sinks.h>
 
-#include <unistd.h>
 
 #include <cstdio>
 #include <exception>
@@ -27,10 +26,7 @@ std::string WithTrailingSlash(std::string dir) {
 // The executable's file name, the first part of the log file names until the server
 // name is set.
 std::string ExecutableName() {
-  char buffer[4096];
-  ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n <= 0) return "Log";
-  std::string path(buffer, static_cast<std::size_t>(n));
+  const std::string path = platform::ExePath();
   std::size_t slash = path.rfind('/');
   std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   return name.empty() ? "Log" : name;

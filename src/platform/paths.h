@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -14,6 +15,9 @@ namespace platform {
 std::string ExeDir();
 // Tests and tools may pretend the executable lives elsewhere; "" restores the real one.
 void SetExeDirForTesting(const std::string& dir);
+// The running executable's own path (/proc/self/exe, never the pretended directory); "" when
+// it cannot be read.
+std::string ExePath();
 
 // The process's current directory as it is at the moment of the call (no trailing "/");
 // "" when it cannot be read (removed, or not reachable).
@@ -39,5 +43,9 @@ bool ForceDirectories(const std::string& path);  // mkdir -p; true when the dire
 // Linux keeps no settable birth time, and a log still being written is not old, so
 // the creation time is taken from the last modification time. 0 when the file is missing.
 uint64_t FileCreationTime(const std::string& path);
+
+// The names of the entries of `directory` that are not directories themselves (a link is
+// not followed); empty when it cannot be read.
+std::vector<std::string> ListFilesOf(const std::string& directory);
 
 }  // namespace platform

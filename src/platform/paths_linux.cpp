@@ -1,6 +1,7 @@
 // Paths of the runnable tree and the mapping of logical (Windows) file names.
 #include "platform/paths.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -10,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+
+#include "common/Text.h"
 
 namespace platform {
 namespace {
@@ -23,27 +26,23 @@ std::string WithTrailingSlash(std::string dir) {
 }
 
 std::string RealExeDir() {
-  char buffer[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n <= 0) return "./";
-  std::string path(buffer, static_cast<std::size_t>(n));
+  const std::string path = ExePath();
   std::size_t slash = path.rfind('/');
   if (slash == std::string::npos) return "./";
   return path.substr(0, slash + 1);
 }
 
 bool EndsWithNoCase(const std::string& text, const char* suffix, std::size_t suffixLength) {
-  if (text.size() < suffixLength) return false;
-  for (std::size_t i = 0; i < suffixLength; ++i) {
-    char a = text[text.size() - suffixLength + i];
-    char b = suffix[i];
-    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-    if (a != b) return false;
-  }
-  return true;
+  return text.size() >= suffixLength && AsciiLower(text.substr(text.size() - suffixLength)) == suffix;
 }
 
 }  // namespace
+
+std::string ExePath() {
+  char buffer[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
 
 std::string ExeDir() {
   std::lock_guard<std::mutex> lock(g_exeDirMutex);
@@ -131,6 +130,20 @@ uint64_t FileCreationTime(const std::string& path) {
   int64_t seconds = static_cast<int64_t>(st.st_mtim.tv_sec) + kEpochDifference;
   if (seconds < 0) return 0;
   return static_cast<uint64_t>(seconds) * 10000000ULL + static_cast<uint64_t>(st.st_mtim.tv_nsec) / 100ULL;
+}
+
+std::vector<std::string> ListFilesOf(const std::string& directory) {
+  std::vector<std::string> names;
+  DIR* handle = opendir(directory.c_str());
+  if (handle == nullptr) return names;
+  const std::string dir = WithTrailingSlash(directory);
+  while (dirent* entry = readdir(handle)) {
+    const std::string name = entry->d_name;
+    struct stat st;
+    if (lstat((dir + name).c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) names.push_back(name);
+  }
+  closedir(handle);
+  return names;
 }
 
 }  // namespace platform

@@ -13,6 +13,7 @@
 
 #include "common/Utils.h"
 #include "components/LogComponent.h"
+#include "platform/clock.h"
 #include "platform/paths.h"
 #include "scripting/CPythonLock.h"
 #include "scripting/CPythonScriptEx.h"
@@ -41,14 +42,6 @@ struct tagMethodTable {
 };
 
 namespace {
-
-// Lower-cases the ASCII letters only, so that the bytes of a double-byte character stay.
-std::string LowerCase(const std::string& text) {
-  std::string lower = text;
-  for (char& ch : lower)
-    if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
-  return lower;
-}
 
 std::size_t LastSeparator(const std::string& path) { return path.find_last_of("/\\"); }
 
@@ -281,7 +274,7 @@ void CPythonScript::AddMessage(const std::string& kind, const std::string& text,
     log->ScriptError(0, text.c_str());
   else
     log->ScriptOutput(0, text.c_str());
-  std::time_t now = std::time(nullptr);
+  std::time_t now = platform::CurrentClock().Now();
   std::tm local{};
   localtime_r(&now, &local);
   char timeText[16];
@@ -370,7 +363,7 @@ std::string CPythonScript::FormatPythonError() {
 // ---------------------------------------------------------------------------------------
 // Loading and reloading
 
-tagModuleDict* CPythonScript::FindModule(const std::string& path) const { return m_ModuleList.Find(LowerCase(path)); }
+tagModuleDict* CPythonScript::FindModule(const std::string& path) const { return m_ModuleList.Find(AsciiLower(path)); }
 
 bool CPythonScript::LoadFromFile(const std::string& path) {
   // Under the lock: a script thread's LogUI.Msg raises the number at any time.
@@ -394,7 +387,7 @@ bool CPythonScript::LoadModule(const std::string& path) {
                true);
   std::string stem = ScriptStem(scriptPath);
   std::string moduleName = stem.empty() ? scriptPath : stem;
-  std::string key = LowerCase(scriptPath);
+  std::string key = AsciiLower(scriptPath);
   tagModuleDict* entry = m_ModuleList.Find(key);
   if (entry == nullptr) {
     entry = new tagModuleDict;
@@ -467,7 +460,7 @@ PyObject* CPythonScript::CallFunction(const std::string& path, const std::string
     scriptPath = (hasExtension ? path.substr(0, dot) : path) + ext;
   }
   CPythonLock lock;
-  std::string key = LowerCase(scriptPath);
+  std::string key = AsciiLower(scriptPath);
   tagModuleDict* entry = m_ModuleList.Find(key);
   if (entry == nullptr) {
     LoadFromFile(scriptPath);
