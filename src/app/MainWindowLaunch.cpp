@@ -14,6 +14,7 @@
 #include "app/TVemoMapServerManagerMain.h"
 #include "components/LogComponent.h"
 #include "launch/MapServerLauncher.h"
+#include "platform/process.h"
 #include "views/OwnerDataListModel.h"
 
 void TVemoMapServerManagerMain::ConnectLaunchControls() {
@@ -109,8 +110,4 @@ void TVemoMapServerManagerMain::ShowStatePage() { pcView->setCurrentWidget(tsSta
 
 void TVemoMapServerManagerMain::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
-void TVemoMapServerManagerMain::EndProcess(int exitCode) {
-  ReleaseLogObject();
-  std::fflush(nullptr);
-  std::_Exit(exitCode);
-}
+void TVemoMapServerManagerMain::EndProcess(int exitCode) { platform::EndProcess(exitCode); }

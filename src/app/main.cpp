@@ -18,18 +18,6 @@
 #include "platform/shared_memory.h"
 #include "runtime/Console.h"
 
-namespace {
-
-[[noreturn]] void EndProcess(int exitCode) {
-  platform::FlushDeferredSends(1000);
-  ReleaseLogObject();
-  platform::ReleaseSharedSegmentsAtExit();
-  std::fflush(nullptr);
-  std::_Exit(exitCode);
-}
-
-}  // namespace
-
 int main(int argc, char* argv[]) {
   // A program with a window: start-up failures go to their dialogs, never to a key press on
   // the terminal it was started from.
@@ -41,7 +29,7 @@ int main(int argc, char* argv[]) {
   QStringList arguments;
   for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
   if (TVemoMapServerManagerMain::IsCheckEurekaActiveSwitch(arguments))
-    EndProcess(platform::IsCrashReportingActive() ? 0 : 1);
+    platform::EndProcess(platform::IsCrashReportingActive() ? 0 : 1);
 
   // Names of segments left by managers or map servers that were killed: nobody holds them.
   platform::RemoveUnheldSharedSegments();
@@ -66,7 +54,7 @@ int main(int argc, char* argv[]) {
     for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
     const auto outcome = window.FormCreate(arguments);
     using Kind = TVemoMapServerManagerMain::StartupOutcome::Kind;
-    if (outcome.kind == Kind::EndProcess) EndProcess(outcome.exitCode);
+    if (outcome.kind == Kind::EndProcess) platform::EndProcess(outcome.exitCode);
     if (outcome.kind == Kind::Running) {
       QSocketNotifier signalNotifier(signalFd, QSocketNotifier::Read);
       signalNotifier.setEnabled(signalFd >= 0);

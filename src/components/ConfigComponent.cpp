@@ -10,7 +10,7 @@
 #include "components/LogComponent.h"
 #include "platform/dialogs.h"
 #include "platform/library.h"
-#include "platform/shared_memory.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -19,14 +19,11 @@ CreateConfigFunc g_CreateConfig = nullptr;
 FreeConfigFunc g_FreeConfig = nullptr;  // resolved so a broken component is caught early; never called
 IConfig* g_Config = nullptr;
 
-// A fatal start-up failure: the topmost box, the log released (when anything loaded it
-// already), then the process ends at once.
+// A fatal start-up failure: the topmost box, then the process ends at once (the log, when
+// anything loaded it already, is released on the way).
 [[noreturn]] void FailToStart(const std::string& text) {
   platform::CurrentDialogs().ErrorBox(text, "Error report");
-  ReleaseLogObject();
-  platform::ReleaseSharedSegmentsAtExit();
-  std::fflush(nullptr);
-  std::_Exit(1);
+  platform::EndProcess(1);
 }
 
 // The configuration component's way to the log; loads the log component only when the

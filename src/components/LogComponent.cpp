@@ -10,7 +10,7 @@
 
 #include "platform/dialogs.h"
 #include "platform/library.h"
-#include "platform/shared_memory.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -25,9 +25,7 @@ LogFreeFunc g_LogFree = nullptr;
 // process ends at once.
 [[noreturn]] void FailToStart(const std::string& text) {
   platform::CurrentDialogs().ErrorBox(text, "Error report");
-  platform::ReleaseSharedSegmentsAtExit();
-  std::fflush(nullptr);
-  std::_Exit(1);
+  platform::EndProcess(1);
 }
 
 // Loads the component and resolves its exports; called under g_LoadMutex.
@@ -42,6 +40,9 @@ void LoadComponent() {
   g_Library = library;
   g_GetLog = getLog;
   g_LogFree = logFree;
+  // Only a loaded component is flushed when the process ends at once: a failure above must
+  // not come back here for the lock this load holds.
+  platform::AtEndProcess(&ReleaseLogObject);
 }
 
 }  // namespace

@@ -1,19 +1,14 @@
 #include "runtime/EnvironmentChecks.h"
 
-#include <dirent.h>
 #include <fnmatch.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <fstream>
-#include <sstream>
+#include <filesystem>
 #include <stdexcept>
 
 #include "common/Utils.h"
@@ -22,7 +17,6 @@
 #include "platform/dialogs.h"
 #include "platform/paths.h"
 #include "platform/process.h"
-#include "platform/shared_memory.h"
 #include "runtime/CodePage.h"
 #include "runtime/Console.h"
 
@@ -35,19 +29,9 @@ std::string WithTrailingSlash(std::string dir) {
 
 // The manager's own file: the executable's directory and its file name.
 std::string ModuleFileName() {
-  char buffer[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  std::string path = n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+  const std::string path = platform::ExePath();
   std::size_t slash = path.rfind('/');
   return platform::ExeDir() + (slash == std::string::npos ? path : path.substr(slash + 1));
-}
-
-// Ends the process at once with `code`, after the log has been released.
-[[noreturn]] void EndProcess(int code) {
-  ReleaseLogObject();
-  platform::ReleaseSharedSegmentsAtExit();
-  std::fflush(nullptr);
-  std::_Exit(code);
 }
 
 // A failed environment dump: log, tell the operator, end with exit code 1.
@@ -60,23 +44,16 @@ std::string ModuleFileName() {
   } else {
     platform::CurrentDialogs().ErrorBox(text, "Check EvnInfoError");
   }
-  EndProcess(1);
+  platform::EndProcess(1);
 }
 
 // The whole text of a file; throws with the reason when it cannot be read.
-std::string ReadWholeFile(const std::string& path) {
-  errno = 0;
-  std::ifstream file(path, std::ios::binary);
-  int error = errno;
-  std::ostringstream content;
-  if (file) {
-    content << file.rdbuf();
-    error = errno;
-  }
-  if (!file || file.bad())
-    throw std::runtime_error(FormatText("Cannot open file \"%s\". %s", path.c_str(),
-                                        error != 0 ? std::strerror(error) : "Read error"));
-  return content.str();
+std::string ReadFileOrThrow(const std::string& path) {
+  std::string content;
+  int error = 0;
+  if (!ReadWholeFile(path, content, &error))
+    throw std::runtime_error(FormatText("Cannot open file \"%s\". %s", path.c_str(), std::strerror(error)));
+  return content;
 }
 
 }  // namespace
@@ -148,7 +125,7 @@ void RunIntegrityCheck(const std::string& dir) {
   if (!platform::StartProcess("\"" + toolPath + "\"", "", false, &info, &error)) {
     LogObject()->LogFatal("Create %s failed! GetLastError() = %d, CmdLine = %s", "Holmira.exe", error,
                           toolPath.c_str());
-    EndProcess(-1);
+    platform::EndProcess(-1);
   }
   LogObject()->LogInfo("Begin checking file integrity!");
   int exitCode = 0;
@@ -167,7 +144,7 @@ bool DEPCheck() {
     }
     // A Boot.ini that is there but cannot be read is reported below; the run-time check
     // still follows.
-    if (AsciiLower(ReadWholeFile(bootIni)).find("/noexecute=optin") == std::string::npos) {
+    if (AsciiLower(ReadFileOrThrow(bootIni)).find("/noexecute=optin") == std::string::npos) {
       // The second line is GBK text.
       std::string question =
           "DEP Is Activate, Server May Not Run Normally! Continue Run?\r\n"
@@ -211,20 +188,14 @@ bool ServerRunTimeCheck() {
 int ListOldFiles(const std::string& directory, const std::string& mask, std::vector<std::string>& list, int days) {
   std::string dir = WithTrailingSlash(platform::NativePath(directory));
   if (dir.empty()) return 0;
-  DIR* handle = opendir(dir.c_str());
-  if (handle == nullptr) return 0;
   // Both times count from the same epoch in UTC, so the age has no time-zone error.
   constexpr int64_t kSecondsFrom1601To1970 = 11644473600LL;
   int64_t now = static_cast<int64_t>(platform::CurrentClock().Now());
   int added = 0;
-  while (dirent* entry = readdir(handle)) {
-    std::string name = entry->d_name;
+  for (const std::string& name : platform::ListFilesOf(dir)) {
     // Masks match without regard to case, as file searches do on the operator's platform.
     if (fnmatch(mask.c_str(), name.c_str(), FNM_CASEFOLD) != 0) continue;
-    std::string path = dir + name;
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
-    uint64_t created = platform::FileCreationTime(path);
+    uint64_t created = platform::FileCreationTime(dir + name);
     if (created == 0) continue;
     int64_t age = now - (static_cast<int64_t>(created / 10000000ULL) - kSecondsFrom1601To1970);
     // A file dated in the future is recent, not old.
@@ -232,7 +203,6 @@ int ListOldFiles(const std::string& directory, const std::string& mask, std::vec
     list.push_back(name);
     ++added;
   }
-  closedir(handle);
   return added;
 }
 
@@ -243,8 +213,10 @@ int ClearOldLogs(const std::string& directory) {
   std::vector<std::string> names;
   ListOldFiles(dir, "*.log", names, 7);
   int deleted = 0;
-  for (const std::string& name : names)
-    if (unlink((dir + name).c_str()) == 0) ++deleted;
+  for (const std::string& name : names) {
+    std::error_code error;
+    if (std::filesystem::remove(dir + name, error)) ++deleted;
+  }
   return deleted;
 }
 

@@ -7,7 +7,7 @@
 #include "components/LogComponent.h"
 #include "platform/library.h"
 #include "platform/paths.h"
-#include "platform/shared_memory.h"
+#include "platform/process.h"
 
 CPySysGameData::CPySysGameData(const std::string& path) {
   std::string file = platform::LogicalFileName(path);
@@ -18,10 +18,7 @@ CPySysGameData::CPySysGameData(const std::string& path) {
   m_Library = platform::LoadLibrary(path);
   if (m_Library == nullptr) {
     LogObject()->LogFatal("Load DLL %s fail!", path.c_str());
-    ReleaseLogObject();
-    platform::ReleaseSharedSegmentsAtExit();
-    std::fflush(nullptr);
-    std::_Exit(-1);
+    platform::EndProcess(-1);
   }
   m_Init = reinterpret_cast<PyDataInitFunc>(platform::GetProcAddress(m_Library, "PyData_Init"));
   if (m_Init == nullptr) LogObject()->LogFatal("Get PyData_Init fucntion address fail!");

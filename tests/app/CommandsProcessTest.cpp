@@ -3,13 +3,16 @@
 // asks it to close everything and exit, over the real message bus, with real map servers.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <memory>
 #include <regex>
 
 #include "ManagerMachine.h"
+#include "app/InstanceSegment.h"
 #include "support/ChildProgram.h"
 #include "registry/MapServerData.h"
 #include "registry/MapServerState.h"
@@ -109,6 +112,10 @@ TEST(CommandsProcessTest, ScriptsStartStopAndCloseARunningManager) {
   EXPECT_NE(ManagerMachine::ReadFile(close.out).find("32770 (0x8002)"), std::string::npos);
   EXPECT_EQ(machine.WaitExit(manager), 0);
   EXPECT_NE(machine.Log().find("Close Success!"), std::string::npos);
+  // Ending at once from the window still lets go of its instance segment: no name is left.
+  const int instance = shm_open(platform::SharedMemoryObjectName(app::InstanceSegment::NameOf(server)).c_str(), O_RDONLY, 0);
+  if (instance >= 0) ::close(instance);
+  EXPECT_LT(instance, 0) << "the instance segment's name was left behind";
   for (uint32_t pid : pids)
     EXPECT_TRUE(Eventually([&] { return kill(static_cast<pid_t>(pid), 0) != 0; })) << "map server " << pid;
 
