@@ -72,19 +72,18 @@ int MakeManifest(const std::string& manifestPath, int count, char** files) {
 }
 
 int CheckManifest(const std::string& manifestPath) {
-  std::ifstream manifest(manifestPath, std::ios::binary);
-  if (!manifest) {
-    std::fprintf(stderr, "Holmira: cannot read the manifest \"%s\": %s\n", manifestPath.c_str(), std::strerror(errno));
+  std::string manifest;
+  int error = 0;
+  if (!ReadWholeFile(manifestPath, manifest, &error)) {
+    std::fprintf(stderr, "Holmira: cannot read the manifest \"%s\": %s\n", manifestPath.c_str(), std::strerror(error));
     return 2;
   }
   std::string base = DirectoryOf(manifestPath);
-  std::string line;
   int lineNumber = 0;
   int checked = 0;
   int mismatches = 0;
-  while (std::getline(manifest, line)) {
+  for (const std::string& line : SplitLines(manifest)) {
     ++lineNumber;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty() || line[0] == '#') continue;
     unsigned int expectedCrc = 0;
     unsigned long long expectedSize = 0;
