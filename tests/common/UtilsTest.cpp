@@ -1,12 +1,15 @@
 // The common routines: checksum, hex text, percentages, byte cursor, text search and
-// splitting, and the process, dialog and crash-text routines on the platform layer.
+// splitting, whole integers and whole files, and the process, dialog and crash-text
+// routines on the platform layer.
 #include "common/Utils.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 #include <zlib.h>
 
+#include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -288,6 +291,57 @@ TEST(CrashTextTest, FailureAndRecordedStack) {
   std::string text = GetLastExceptionCallStackAsText();
   ASSERT_EQ(text.rfind("Exception Call Stack:\r\n", 0), 0u) << text;
   EXPECT_GT(text.size(), std::string("Exception Call Stack:\r\n").size());
+}
+
+TEST(TextRoutinesTest, WholeIntegersAreExactlyASignAndDigits) {
+  int value = 7;
+  for (const char* bad : {"", "+", "-", "+-5", "-+5", " 5", "5 ", "5x", "0x10", "2147483648", "-2147483649"}) {
+    EXPECT_FALSE(TextToInt(bad, value)) << bad;
+    EXPECT_EQ(value, 7) << "left alone: " << bad;
+  }
+  ASSERT_TRUE(TextToInt("+0042", value));
+  EXPECT_EQ(value, 42);
+  ASSERT_TRUE(TextToInt("-2147483648", value));
+  EXPECT_EQ(value, INT_MIN);
+  long long big = 0;
+  ASSERT_TRUE(TextToInt64("1125899906842624", big));
+  EXPECT_EQ(big, 1LL << 50);
+  // The lenient form takes blanks around the number and falls back on anything else.
+  EXPECT_EQ(TextToIntDef(" \t-12\r\n", 3), -12);
+  EXPECT_EQ(TextToIntDef("+-12", 3), 3);
+  // Trimming other characters than the default blanks leaves a carriage return in place.
+  EXPECT_EQ(TrimText(" \tvalue\r \t", " \t"), "value\r");
+}
+
+TEST(TextRoutinesTest, ReadWholeFileReadsRegularFilesOnlyAndSaysWhyNot) {
+  char dir[] = "/tmp/vemo_text_XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string file = std::string(dir) + "/bytes";
+  const std::string bytes("a\0b\r\nc", 6);
+  FILE* out = std::fopen(file.c_str(), "wb");
+  ASSERT_NE(out, nullptr);
+  std::fwrite(bytes.data(), 1, bytes.size(), out);
+  std::fclose(out);
+
+  std::string content = "before";
+  int error = -1;
+  ASSERT_TRUE(ReadWholeFile(file, content, &error));
+  EXPECT_EQ(content, bytes);
+  EXPECT_EQ(error, 0);
+  EXPECT_EQ(SplitLines(content), (std::vector<std::string>{std::string("a\0b", 3), "c"}));
+
+  // A directory opens as a stream that reads nothing: it must not pass for an empty file.
+  content = "before";
+  EXPECT_FALSE(ReadWholeFile(dir, content, &error));
+  EXPECT_EQ(error, EISDIR);
+  EXPECT_EQ(content, "before");
+  EXPECT_FALSE(ReadWholeFile(std::string(dir) + "/missing", content, &error));
+  EXPECT_EQ(error, ENOENT);
+  EXPECT_FALSE(ReadWholeFile("/dev/null", content, &error)) << "a device is no file to read whole";
+  EXPECT_EQ(error, EINVAL);
+
+  std::remove(file.c_str());
+  rmdir(dir);
 }
 
 }  // namespace
