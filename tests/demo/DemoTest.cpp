@@ -121,10 +121,13 @@ TEST(DemoTest, TheWholeMachineRunsWithoutADisplayAndHandsItsMapServersToTheNextM
   std::map<int, std::unique_ptr<AShareStructObj<tagMapServerData>>> records;
   for (int id = 1001; id <= 1036; ++id)
     records[id] = std::make_unique<AShareStructObj<tagMapServerData>>(server + "_" + std::to_string(id) + "_Config");
+  // Maps that behave reach "Running" and stay there: compare once they have.
+  for (int id : {1001, 1002, 1036})
+    ASSERT_TRUE(WaitFor([&] { return record::State(*records[id]->GetData()) == msRunning; }, 60)) << id;
   const std::string parsed =
       Output("/usr/bin/python3 " PARSE_METRICS " http://127.0.0.1:" + std::to_string(metricsPort) + "/metrics");
   ASSERT_NE(parsed.find("content-type|text/plain"), std::string::npos) << parsed;
-  for (int id : {1001, 1002, 1036}) {  // maps that behave: their state stays
+  for (int id : {1001, 1002, 1036}) {
     const std::regex state("vemo_map_state\\|map_id=" + std::to_string(id) + ",[^|]*\\|([0-9.]+)");
     std::smatch match;
     ASSERT_TRUE(std::regex_search(parsed, match, state)) << id;
