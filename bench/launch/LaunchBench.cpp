@@ -21,12 +21,12 @@
 #include <string>
 #include <vector>
 
-#include "../bench/support/SilentLog.h"
-#include "components/LogComponent.h"
 #include "app/ManagerMachine.h"
+#include "components/LogComponent.h"
+#include "interfaces/SilentLog.h"
 #include "launch/LaunchTestSupport.h"
-#include "registry/AShareStructObj.h"
 #include "platform/process.h"
+#include "registry/AShareStructObj.h"
 
 extern char** environ;
 

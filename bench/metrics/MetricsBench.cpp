@@ -3,8 +3,8 @@
 #include <benchmark/benchmark.h>
 #include <httplib.h>
 
-#include "../bench/support/SilentLog.h"
 #include "components/LogComponent.h"
+#include "interfaces/SilentLog.h"
 #include "launch/LaunchTestSupport.h"
 #include "metrics/MetricsServer.h"
 

@@ -20,10 +20,10 @@
 #include <thread>
 #include <vector>
 
-#include "../support/SilentLog.h"
-#include "components/ITiravo.h"
 #include "components/LogComponent.h"
-#include "packet/IPackageDispatcher.h"
+#include "interfaces/IPackageDispatcher.h"
+#include "interfaces/ITiravo.h"
+#include "interfaces/SilentLog.h"
 #include "packet/MMORPGPacket.h"
 #include "platform/library.h"
 

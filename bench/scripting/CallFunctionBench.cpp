@@ -12,9 +12,9 @@
 #include <fstream>
 #include <string>
 
-#include "../support/SilentLog.h"
-#include "components/ILog.h"
 #include "components/LogComponent.h"
+#include "interfaces/ILog.h"
+#include "interfaces/SilentLog.h"
 #include "scripting/CPythonLock.h"
 #include "scripting/CPythonScriptEx.h"
 

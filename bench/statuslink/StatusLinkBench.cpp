@@ -13,15 +13,15 @@
 #include <thread>
 #include <vector>
 
-#include "../support/SilentLog.h"
 #include "components/LogComponent.h"
+#include "interfaces/SilentLog.h"
 #include "packet/MMORPGPacket.h"
 #include "platform/process.h"
 #include "statuslink/CSSLogicProcess.h"
 #include "statuslink/NetCore.h"
 #include "statuslink/StatusLinkControl.h"
-#include "statuslink/StatusWire.h"
 #include "statuslink/StatusLinkTestSupport.h"  // tests/statuslink: the in-memory test helpers
+#include "statuslink/StatusWire.h"
 
 using namespace statuslink_test;
 

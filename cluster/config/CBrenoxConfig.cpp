@@ -16,7 +16,7 @@
 
 #include "IniText.h"
 #include "common/Text.h"
-#include "components/ILog.h"
+#include "interfaces/ILog.h"
 
 namespace {
 

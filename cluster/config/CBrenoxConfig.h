@@ -33,7 +33,7 @@
 #include <string>
 #include <vector>
 
-#include "components/IConfig.h"
+#include "interfaces/IConfig.h"
 
 class CBrenoxConfig final : public IConfig {
  public:

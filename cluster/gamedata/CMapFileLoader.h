@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "components/IGameData.h"
+#include "interfaces/IGameData.h"
 
 namespace gamedata {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <thread>
 
-#include "components/IGameData.h"
+#include "interfaces/IGameData.h"
 
 namespace gamedata {
 

@@ -6,7 +6,7 @@
 
 #include "CMapFileLoader.h"
 #include "CPellwyn.h"
-#include "components/IGameData.h"
+#include "interfaces/IGameData.h"
 #include "platform/paths.h"
 
 #define PELLWYN_EXPORT extern "C" __attribute__((visibility("default")))

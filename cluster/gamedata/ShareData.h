@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "components/IGameData.h"
+#include "interfaces/IGameData.h"
 
 namespace gamedata {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "HalvixSocket.h"
-#include "components/ILog.h"
+#include "interfaces/ILog.h"
 #include "platform/library.h"
 
 namespace {

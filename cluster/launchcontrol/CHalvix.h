@@ -10,7 +10,7 @@
 #include <map>
 #include <string>
 
-#include "components/ILaunchControl.h"
+#include "interfaces/ILaunchControl.h"
 
 class CHalvix final : public ILaunchControl {
  public:

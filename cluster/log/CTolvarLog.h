@@ -32,7 +32,7 @@
 #include <mutex>
 #include <string>
 
-#include "components/ILog.h"
+#include "interfaces/ILog.h"
 
 namespace spdlog::sinks {
 class sink;

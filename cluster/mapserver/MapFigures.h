@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <random>
 
-#include "registry/tagMapServerData.h"
+#include "interfaces/tagMapServerData.h"
 
 namespace mapserver {
 

@@ -14,9 +14,9 @@
 #include "MapServerLog.h"
 #include "MapServerOptions.h"
 #include "ScriptRunner.h"
-#include "components/ILog.h"
+#include "interfaces/ILog.h"
+#include "interfaces/tagMapServerData.h"
 #include "platform/message_bus.h"
-#include "registry/tagMapServerData.h"
 
 namespace mapserver {
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "components/ILog.h"
+#include "interfaces/ILog.h"
 
 namespace mapserver {
 

@@ -8,7 +8,7 @@
 #include <exception>
 
 #include "components/LogComponent.h"
-#include "packet/IPackageDispatcher.h"
+#include "interfaces/IPackageDispatcher.h"
 #include "packet/MMORPGPacket.h"
 
 namespace netcore {

@@ -31,7 +31,7 @@
 #include <thread>
 
 #include "FrameReader.h"
-#include "components/ITiravo.h"
+#include "interfaces/ITiravo.h"
 
 class IPackageDispatcher;
 

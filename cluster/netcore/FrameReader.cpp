@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <exception>
 
-#include "packet/IPackageDispatcher.h"
+#include "interfaces/IPackageDispatcher.h"
 
 namespace netcore {
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <thread>
 
-#include "components/IStatusLogic.h"
+#include "interfaces/IStatusLogic.h"
 #include "packet/MMORPGPacket.h"
 #include "statuslink/StatusWire.h"
 

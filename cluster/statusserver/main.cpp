@@ -13,6 +13,8 @@
 #include <unistd.h>
 
 #include "StatusServer.h"
+#include "components/LogComponent.h"
+#include "packet/PacketLog.h"
 
 namespace {
 
@@ -92,6 +94,8 @@ int main(int argc, char** argv) {
     std::fputs(statusserver::ServerUsage(), stdout);
     return 0;
   }
+  // The packet layer writes its lines to the log component's object.
+  packet::SetLogSource(&LogObject);
 
   asio::io_context io;
   statusserver::StatusServer server(io, options, &PrintLine);

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "components/LogComponent.h"
-#include "scripting/PyDataExports.h"
+#include "interfaces/PyDataExports.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <QPushButton>
 
 #include "app/TVemoMapServerManagerMain.h"
-#include "components/IConfig.h"
 #include "components/LogComponent.h"
+#include "interfaces/IConfig.h"
 #include "launch/MapServerLauncher.h"
 #include "metrics/MetricsServer.h"
 #include "registry/MapServerInfoManager.h"

@@ -15,8 +15,8 @@
 
 #include "app/TVemoMapServerManagerMain.h"
 #include "components/GameDataComponent.h"
-#include "components/IGameData.h"
 #include "components/LogComponent.h"
+#include "interfaces/IGameData.h"
 #include "launch/MapServerLauncher.h"
 #include "registry/MapServerInfoManager.h"
 #include "registry/MapServerState.h"

@@ -1,6 +1,6 @@
 #include "app/ManagerConfig.h"
 
-#include "components/IConfig.h"
+#include "interfaces/IConfig.h"
 
 namespace app {
 namespace {

@@ -16,11 +16,19 @@
 #include "app/ManagerConfig.h"
 #include "app/QtDialogs.h"
 #include "commands/OperatorCommands.h"
-#include "launch/MapServerLauncher.h"
-#include "metrics/MetricsServer.h"
-#include "launch/LaunchControl.h"
 #include "components/ConfigComponent.h"
 #include "components/GameDataComponent.h"
+#include "components/LogComponent.h"
+#include "interfaces/IConfig.h"
+#include "interfaces/IGameData.h"
+#include "launch/LaunchControl.h"
+#include "launch/MapServerLauncher.h"
+#include "metrics/MetricsServer.h"
+#include "packet/PacketLog.h"
+#include "platform/crash_report.h"
+#include "platform/debug_output.h"
+#include "platform/dialogs.h"
+#include "platform/paths.h"
 #include "registry/MapServerInfoManager.h"
 #include "runtime/EnvironmentChecks.h"
 #include "runtime/ThreadManager.h"
@@ -29,13 +37,6 @@
 #include "statuslink/StatusLinkControl.h"
 #include "views/LogLights.h"
 #include "views/OwnerDataListModel.h"
-#include "components/IConfig.h"
-#include "components/IGameData.h"
-#include "components/LogComponent.h"
-#include "platform/crash_report.h"
-#include "platform/debug_output.h"
-#include "platform/dialogs.h"
-#include "platform/paths.h"
 
 namespace {
 
@@ -146,6 +147,8 @@ TVemoMapServerManagerMain::StartupOutcome TVemoMapServerManagerMain::FormCreate(
   log->SetLogPath(platform::LogDir().c_str(), "");
   log->SetMarkerFileFound(platform::FileExists(exeDir + kMarkerFileName) ? 1 : 0);
   log->SetServerName("MapServerManager");
+  // The packet layer writes to the same log object.
+  packet::SetLogSource(&LogObject);
 
   RunEnvironmentDump(platform::LogDir());
   RunIntegrityCheck("");

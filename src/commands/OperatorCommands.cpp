@@ -1,8 +1,8 @@
 #include "commands/OperatorCommands.h"
 
 #include "common/Utils.h"
-#include "components/IConfig.h"
 #include "components/LogComponent.h"
+#include "interfaces/IConfig.h"
 #include "launch/ILaunchWindow.h"
 #include "launch/MapServerLauncher.h"
 #include "platform/dialogs.h"

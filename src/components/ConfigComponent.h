@@ -1,7 +1,7 @@
 // The manager's access to the configuration component "Brenox.dll".
 #pragma once
 
-#include "components/IConfig.h"
+#include "interfaces/IConfig.h"
 
 // The configuration interface. The first call loads "Brenox.dll" and resolves CreateConfig
 // and FreeConfig; a failure shows the topmost "Error report" box and ends the process with

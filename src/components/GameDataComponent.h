@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "components/IGameData.h"
+#include "interfaces/IGameData.h"
 
 // Loads the component and resolves its nine exports in order. The first failure is
 // written with LogError and its Windows error code, the library is freed and false is

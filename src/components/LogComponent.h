@@ -2,7 +2,7 @@
 // and its one log object is used by every part of the program.
 #pragma once
 
-#include "components/ILog.h"
+#include "interfaces/ILog.h"
 
 // The process's log object. The first call loads "Tolvar.dll" and resolves GetLog and
 // Log_Free; a failure shows the topmost "Error report" box and ends the process with 1.

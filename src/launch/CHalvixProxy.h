@@ -7,7 +7,7 @@
 // is destroyed.
 #pragma once
 
-#include "components/ILaunchControl.h"
+#include "interfaces/ILaunchControl.h"
 
 class CHalvixProxy {
  public:

@@ -4,8 +4,8 @@
 #include <limits>
 
 #include "common/Utils.h"
-#include "components/IConfig.h"
 #include "components/LogComponent.h"
+#include "interfaces/IConfig.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"
 #include "platform/message_bus.h"

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "common/AList.h"
-#include "components/LogComponent.h"
+#include "packet/PacketLog.h"
 #include "packet/TLockObj.h"
 
 template <typename T>
@@ -58,7 +58,7 @@ class AAutoQueue {
     TLockObj lock(m_Lock);
     m_Free.PushFront(item);
     if (EmptyCountLocked() > CountLocked())
-      LogObject()->LogError("Free Error : EmptyCount(%d) > Count(%d)", EmptyCountLocked(), CountLocked());
+      packet::Log()->LogError("Free Error : EmptyCount(%d) > Count(%d)", EmptyCountLocked(), CountLocked());
   }
 
   // Empties both lists, destroying the elements when owning.
@@ -100,8 +100,8 @@ class AAutoQueue {
   }
   T* GetEmptyLocked() {
     if (EmptyCountLocked() < 0 || EmptyCountLocked() > CountLocked())
-      LogObject()->LogError(" AAutoQueue<T>::GetEmpty EmptyCount(%d)<0 || EmptyCount() > Count(%d)",
-                            EmptyCountLocked(), CountLocked());
+      packet::Log()->LogError(" AAutoQueue<T>::GetEmpty EmptyCount(%d)<0 || EmptyCount() > Count(%d)",
+                              EmptyCountLocked(), CountLocked());
     return m_Free.PopFront();
   }
   void ClearLocked() {

@@ -8,7 +8,7 @@
 #include <mutex>
 
 #include "common/AQueue.h"
-#include "components/LogComponent.h"
+#include "packet/PacketLog.h"
 #include "packet/TLockObj.h"
 
 template <typename T>
@@ -27,7 +27,7 @@ class CThreadQueue {
     if (m_Queue->Count() <= 0 || out == nullptr) return false;
     T* item = m_Queue->Pop();
     if (item == nullptr) {
-      LogObject()->LogWarn("CThreadQueue<T>::PacketPop(T * Packet)  m_Queue->Pop()== NULL");
+      packet::Log()->LogWarn("CThreadQueue<T>::PacketPop(T * Packet)  m_Queue->Pop()== NULL");
       return false;
     }
     ThreadQueueCopy(out, item);
@@ -63,7 +63,7 @@ class CThreadQueue {
       if (item != nullptr)
         Release(item);
       else
-        LogObject()->LogWarn("CThreadQueue<T>::Clear()  m_Queue->Pop()== NULL");
+        packet::Log()->LogWarn("CThreadQueue<T>::Clear()  m_Queue->Pop()== NULL");
     }
   }
 

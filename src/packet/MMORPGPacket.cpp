@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "common/Utils.h"
-#include "components/LogComponent.h"
+#include "packet/PacketLog.h"
 
 namespace MMORPG {
 
@@ -40,7 +40,7 @@ void MMORPGPacket::Reset() {
 
 int MMORPGPacket::ReadData(const char* lpData, int Len) {
   if (Len < 0) {
-    LogObject()->LogError("MMORPGPacket::ReadData(char *lpData, int Len), Len = %d", Len);
+    packet::Log()->LogError("MMORPGPacket::ReadData(char *lpData, int Len), Len = %d", Len);
     return Len;
   }
   if (Len == 0) {
@@ -48,7 +48,7 @@ int MMORPGPacket::ReadData(const char* lpData, int Len) {
     return 0;
   }
   if (lpData == nullptr) {
-    LogObject()->LogError("MMORPGPacket::ReadData(char *lpData, int Len), lpData = NULL, Len = %d", Len);
+    packet::Log()->LogError("MMORPGPacket::ReadData(char *lpData, int Len), lpData = NULL, Len = %d", Len);
     return 0;
   }
   m_Data.assign(lpData, static_cast<std::size_t>(Len));
@@ -58,7 +58,7 @@ int MMORPGPacket::ReadData(const char* lpData, int Len) {
 int MMORPGPacket::SetHead(const char* bytes, int len) {
   if (bytes == nullptr) {
     m_PackHead = tagPackHead{};
-    LogObject()->LogWarn("Error in tagPackHead : %s ", "NULL");
+    packet::Log()->LogWarn("Error in tagPackHead : %s ", "NULL");
     return sizeof(tagPackHead);
   }
   // Read through a copy: the bytes may be this packet's own head (a packet copied onto
@@ -69,7 +69,7 @@ int MMORPGPacket::SetHead(const char* bytes, int len) {
   if (len != 0 && len != static_cast<int>(sizeof(tagPackHead))) {
     // A negative length vouches for nothing beyond the head itself.
     const std::size_t dumped = len > 0 ? static_cast<std::size_t>(len) : sizeof(tagPackHead);
-    LogObject()->LogWarn("Error in tagPackHead : %s ", HexText(bytes, dumped).c_str());
+    packet::Log()->LogWarn("Error in tagPackHead : %s ", HexText(bytes, dumped).c_str());
   }
   return sizeof(tagPackHead);
 }
@@ -98,12 +98,12 @@ std::string MMORPGPacket::GetSendData() {
     content = m_Data;
   } else {
     if (m_PackHead.DestServerType <= stMin || m_PackHead.DestServerType >= stMax)
-      LogObject()->LogWarn(
+      packet::Log()->LogWarn(
           "MMORPGPacket::GetSendData  m_PackHead.DestServerType <= stMin || m_PackHead.DestServerType >= stMax  , "
           "packType=%d",
           m_PackHead.PackType);
     if (m_PackHead.SrcServerType <= stMin || m_PackHead.SrcServerType >= stMax)
-      LogObject()->LogWarn(
+      packet::Log()->LogWarn(
           "MMORPGPacket::GetSendData  m_PackHead.SrcServerType <= stMin || m_PackHead.SrcServerType >= stMax  , "
           "packType=%d",
           m_PackHead.PackType);
@@ -114,8 +114,8 @@ std::string MMORPGPacket::GetSendData() {
   const int64_t bufferSize = static_cast<int64_t>(m_Dispatcher->GetPackHeadLen()) +
                              static_cast<int64_t>(content.size()) + m_Dispatcher->GetCrcLen();
   if (bufferSize > INT32_MAX) {
-    LogObject()->LogError("MMORPGPacket::GetSendData  data too long: %lld bytes",
-                          static_cast<long long>(content.size()));
+    packet::Log()->LogError("MMORPGPacket::GetSendData  data too long: %lld bytes",
+                            static_cast<long long>(content.size()));
     return std::string();
   }
   std::string buffer(static_cast<std::size_t>(bufferSize), '\0');

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "packet/IPackageDispatcher.h"
+#include "interfaces/IPackageDispatcher.h"
 #include "packet/tagPackHead.h"
 
 namespace MMORPG {

@@ -3,20 +3,21 @@
 #include <atomic>
 
 #include "packet/CResGuard.h"
+#include "packet/PacketLog.h"
 
 using MMORPG::MMORPGPacket;
 
 MMORPGPacketPool::MMORPGPacketPool() : m_PacketPool(true, 10, 1000) {
   m_PacketPool.Fill(kInitialPackets);
   m_PacketPool.SetGrowCount(kGrowPackets);
-  LogObject()->LogInfo("Init PacketPool Size = %d", kInitialPackets);
+  packet::Log()->LogInfo("Init PacketPool Size = %d", kInitialPackets);
 }
 
 MMORPGPacket* MMORPGPacketPool::Alloc() {
   // The packet leaves the free list under the queue's lock; from then on it is this
   // caller's alone, so its flag needs no lock.
   MMORPGPacket* packet = m_PacketPool.Alloc();
-  if (packet == nullptr || packet->m_InUse) LogObject()->LogError("MMORPGPacketPool  m_PacketPool.Alloc == NULL");
+  if (packet == nullptr || packet->m_InUse) packet::Log()->LogError("MMORPGPacketPool  m_PacketPool.Alloc == NULL");
   if (packet == nullptr) return nullptr;
   MMORPGPacket::m_Count.fetch_add(1);
   packet->m_InUse = 1;
@@ -26,7 +27,7 @@ MMORPGPacket* MMORPGPacketPool::Alloc() {
 void MMORPGPacketPool::Free(MMORPGPacket* packet) {
   if (packet == nullptr) return;
   if (!packet->CanFree()) {
-    LogObject()->LogError("MMORPGPacketPool::Free  MMORPGPacket * pack can't free");
+    packet::Log()->LogError("MMORPGPacketPool::Free  MMORPGPacket * pack can't free");
     return;
   }
   // Held over the whole return, so that two threads freeing the same packet cannot both
@@ -36,12 +37,12 @@ void MMORPGPacketPool::Free(MMORPGPacket* packet) {
   // would later make a proper free look like one too many and keep that packet out of
   // the pool for good.
   if (!packet->m_InUse) {
-    LogObject()->LogError("MMORPGPacketPool::Free  MMORPGPacket * pack is Not Used");
+    packet::Log()->LogError("MMORPGPacketPool::Free  MMORPGPacket * pack is Not Used");
     return;
   }
   const int32_t count = MMORPGPacket::m_Count.fetch_sub(1) - 1;
   if (count < 0) {
-    LogObject()->LogError("Error : MMORPGPacket::Free, m_Count = %d", count);
+    packet::Log()->LogError("Error : MMORPGPacket::Free, m_Count = %d", count);
     MMORPGPacket::m_Count.fetch_add(1);
     return;
   }

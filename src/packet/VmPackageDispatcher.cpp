@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "common/Utils.h"
-#include "components/LogComponent.h"
+#include "packet/PacketLog.h"
 
 namespace {
 
@@ -74,20 +74,20 @@ namespace {
 
 // The refusals of PackData, kept out of line so that packing stays a short call.
 [[gnu::cold, gnu::noinline]] int RefuseBadArguments(const char* data, int len, char* buf, int maxBuff) {
-  LogObject()->LogFatal("VmPackageDispatcher::PackData bad arguments: data = %p, len = %d, buf = %p, maxBuff = %d",
-                        static_cast<const void*>(data), len, static_cast<void*>(buf), maxBuff);
+  packet::Log()->LogFatal("VmPackageDispatcher::PackData bad arguments: data = %p, len = %d, buf = %p, maxBuff = %d",
+                          static_cast<const void*>(data), len, static_cast<void*>(buf), maxBuff);
   return 0;
 }
 
 [[gnu::cold, gnu::noinline]] int RefuseShortLength(int64_t totalPackLen) {
-  LogObject()->LogFatal("VmPackageDispatcher::PackData totalPackLen(%lld) > %d in 16-bit length mode",
-                        static_cast<long long>(totalPackLen), VmPackageDispatcher::kMaxShortLen);
+  packet::Log()->LogFatal("VmPackageDispatcher::PackData totalPackLen(%lld) > %d in 16-bit length mode",
+                          static_cast<long long>(totalPackLen), VmPackageDispatcher::kMaxShortLen);
   return 0;
 }
 
 [[gnu::cold, gnu::noinline]] int RefuseSmallBuffer(int headLen, int64_t totalPackLen, int maxBuff) {
-  LogObject()->LogFatal("VmPackageDispatcher::PackData packHeadLen(%d) + totalPackLen(%d) > maxBuff(%d)", headLen,
-                        static_cast<int>(totalPackLen), maxBuff);
+  packet::Log()->LogFatal("VmPackageDispatcher::PackData packHeadLen(%d) + totalPackLen(%d) > maxBuff(%d)", headLen,
+                          static_cast<int>(totalPackLen), maxBuff);
   return 0;
 }
 
@@ -179,8 +179,8 @@ int64_t VmPackageDispatcher::CutPack(const char* p, std::size_t avail) {
     const uint32_t curCRC = Crc32(0, p, payloadEnd);
     const uint32_t packCRC = LoadLe32(p + payloadEnd);
     if (curCRC != packCRC) {
-      LogObject()->LogError("Pack CRC Error! curCRC = %d, packCRC = %d, pack = %s", static_cast<int>(curCRC),
-                            static_cast<int>(packCRC), HexText(p, static_cast<std::size_t>(total)).c_str());
+      packet::Log()->LogError("Pack CRC Error! curCRC = %d, packCRC = %d, pack = %s", static_cast<int>(curCRC),
+                              static_cast<int>(packCRC), HexText(p, static_cast<std::size_t>(total)).c_str());
       throw PackCrcError();
     }
   }

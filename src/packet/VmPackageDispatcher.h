@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "packet/IPackageDispatcher.h"
+#include "interfaces/IPackageDispatcher.h"
 
 class VmPackageDispatcher final : public IPackageDispatcher {
  public:

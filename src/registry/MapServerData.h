@@ -4,8 +4,8 @@
 
 #include <string>
 
+#include "interfaces/tagMapServerData.h"
 #include "registry/AShareStructObj.h"
-#include "registry/tagMapServerData.h"
 
 class MapServerData {
  public:

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-#include "components/IGameData.h"
+#include "interfaces/IGameData.h"
 #include "platform/process.h"
 #include "registry/MapServerData.h"
 

@@ -31,7 +31,7 @@
 
 #include "common/AIndexList.h"
 #include "common/AList.h"
-#include "components/IGameData.h"
+#include "interfaces/IGameData.h"
 #include "registry/MapServerInfo.h"
 
 class MapServerInfoManager {

@@ -20,7 +20,7 @@
 #include <string>
 #include <type_traits>
 
-#include "registry/tagMapServerData.h"
+#include "interfaces/tagMapServerData.h"
 
 namespace record {
 

@@ -3,7 +3,7 @@
 // always a line in the log at the info level.
 #pragma once
 
-#include "components/ILog.h"
+#include "interfaces/ILog.h"
 
 // Formats the message; at a terminal prints "<date and time>\t<message>\n" to standard
 // output; then writes the message with LogInfo.

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "scripting/PyDataExports.h"
+#include "interfaces/PyDataExports.h"
 
 class CPySysGameData {
  public:

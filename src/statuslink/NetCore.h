@@ -7,7 +7,7 @@
 // for a send in progress and a send after the unload is refused.
 #pragma once
 
-#include "components/ITiravo.h"
+#include "interfaces/ITiravo.h"
 
 // Loads the executable's directory + "Tiravo.dll" and resolves GetTiravo; a library without
 // the export is released again and nothing is kept.

@@ -6,7 +6,7 @@
 
 #include <atomic>
 
-#include "components/IStatusLogic.h"
+#include "interfaces/IStatusLogic.h"
 
 class SSProcessDLLLoad {
  public:

@@ -5,8 +5,8 @@
 #include <exception>
 
 #include "common/Utils.h"
-#include "components/IConfig.h"
 #include "components/LogComponent.h"
+#include "interfaces/IConfig.h"
 #include "packet/MMORPGPacket.h"
 #include "packet/VmPackageDispatcher.h"
 #include "platform/dialogs.h"

@@ -13,7 +13,7 @@
 #include <array>
 
 #include "common/AIndexList.h"
-#include "components/ILog.h"
+#include "interfaces/ILog.h"
 
 class QWidget;
 

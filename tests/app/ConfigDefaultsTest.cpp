@@ -8,7 +8,7 @@
 
 #include "app/ManagerConfig.h"
 #include "components/ConfigComponent.h"
-#include "components/IConfig.h"
+#include "interfaces/IConfig.h"
 
 namespace {
 

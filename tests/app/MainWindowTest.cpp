@@ -28,13 +28,13 @@
 #include <functional>
 #include <memory>
 
-#include "app/ManagerConfig.h"
-#include "app/TVemoMapServerManagerMain.h"
-#include "launch/MapServerLauncher.h"
 #include "ManagerMachine.h"
 #include "OffscreenApplication.h"
-#include "components/IConfig.h"
-#include "components/IGameData.h"
+#include "app/ManagerConfig.h"
+#include "app/TVemoMapServerManagerMain.h"
+#include "interfaces/IConfig.h"
+#include "interfaces/IGameData.h"
+#include "launch/MapServerLauncher.h"
 #include "platform/crash_report.h"
 #include "platform/dialogs.h"
 #include "platform/message_bus.h"

@@ -34,7 +34,7 @@
 #include "OffscreenApplication.h"
 #include "ViewsWindow.h"
 #include "components/GameDataComponent.h"
-#include "components/IGameData.h"
+#include "interfaces/IGameData.h"
 #include "launch/MapServerLauncher.h"
 #include "platform/clock.h"
 #include "registry/CSharedMem.h"

@@ -18,12 +18,12 @@
 #include "ManagerMachine.h"
 #include "OffscreenApplication.h"
 #include "app/TVemoMapServerManagerMain.h"
+#include "interfaces/tagMapServerData.h"
 #include "platform/crash_report.h"
 #include "platform/dialogs.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "registry/AShareStructObj.h"
-#include "registry/tagMapServerData.h"
 #include "support/RecordingLog.h"
 #include "views/StateGrid.h"
 

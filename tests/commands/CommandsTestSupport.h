@@ -17,13 +17,13 @@
 #include <thread>
 
 #include "components/GameDataComponent.h"
-#include "components/IConfig.h"
+#include "interfaces/IConfig.h"
 #include "launch/ILaunchWindow.h"
 #include "launch/MapServerLauncher.h"
 #include "platform/process.h"
 #include "registry/MapServerInfoManager.h"
-#include "registry/RecordAccess.h"
 #include "registry/MapServerState.h"
+#include "registry/RecordAccess.h"
 
 class MemoryConfig : public IConfig {
  public:

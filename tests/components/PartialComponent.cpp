@@ -4,8 +4,8 @@
 // and its Log_Free says on standard error that it was called.
 #include <cstdio>
 
-#include "components/IConfig.h"
-#include "components/ILog.h"
+#include "interfaces/IConfig.h"
+#include "interfaces/ILog.h"
 
 namespace {
 #ifdef EXPORT_LOGFREE

@@ -12,7 +12,7 @@
 
 #include "common/Utils.h"
 #include "components/GameDataComponent.h"
-#include "components/ITiravo.h"
+#include "interfaces/ITiravo.h"
 #include "metrics/MetricsText.h"
 #include "packet/MMORPGPacket.h"
 #include "platform/process.h"

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "HostileRecordFuzz.h"
-#include "registry/tagMapServerData.h"
+#include "interfaces/tagMapServerData.h"
 
 namespace {
 

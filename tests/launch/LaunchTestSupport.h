@@ -18,7 +18,7 @@
 #include "../support/TestSupport.h"
 #include "common/Utils.h"
 #include "components/GameDataComponent.h"
-#include "components/IConfig.h"
+#include "interfaces/IConfig.h"
 #include "launch/MapServerLauncher.h"
 #include "platform/dialogs.h"
 #include "registry/MapServerInfoManager.h"

@@ -10,9 +10,9 @@
 #include <string>
 #include <thread>
 
+#include "interfaces/tagMapServerData.h"
 #include "platform/process.h"
 #include "platform/shared_memory.h"
-#include "registry/tagMapServerData.h"
 
 namespace mstest {
 

@@ -25,8 +25,8 @@
 #include <thread>
 #include <vector>
 
-#include "components/ITiravo.h"
-#include "packet/IPackageDispatcher.h"
+#include "interfaces/IPackageDispatcher.h"
+#include "interfaces/ITiravo.h"
 #include "packet/MMORPGPacket.h"
 #include "platform/library.h"
 

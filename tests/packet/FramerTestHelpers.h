@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "packet/IPackageDispatcher.h"
+#include "interfaces/IPackageDispatcher.h"
 
 // Everything a framer reported, in order: "pack:<payload>", "info:<text>", "error".
 struct FramerEvents {

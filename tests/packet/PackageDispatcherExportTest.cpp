@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "packet/IPackageDispatcher.h"
+#include "interfaces/IPackageDispatcher.h"
 
 TEST(PackageDispatcherExport, FoundByNameInTheProgram) {
   auto newFramer = reinterpret_cast<NewPackageDispatcherFunc>(dlsym(RTLD_DEFAULT, "NewPackageDispatcher"));

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "packet/IPackageDispatcher.h"
+#include "interfaces/IPackageDispatcher.h"
 #include "support/RecordingLog.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "PushDataFuzz.h"
+#include "interfaces/IPackageDispatcher.h"
 #include "support/FuzzInputs.h"
-#include "packet/IPackageDispatcher.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 #include <cstring>
 #include <string>
 
+#include "interfaces/tagMapServerData.h"
 #include "platform/process.h"
 #include "registry/AShareStructObj.h"
 #include "registry/RecordText.h"
-#include "registry/tagMapServerData.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) return 1;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "../support/TestSupport.h"
+#include "interfaces/tagMapServerData.h"
 #include "platform/debug_output.h"
 #include "platform/process.h"
 #include "platform/shared_memory.h"
@@ -14,7 +15,6 @@
 #include "registry/CSharedMem.h"
 #include "registry/MapServerState.h"
 #include "registry/RecordText.h"
-#include "registry/tagMapServerData.h"
 
 namespace {
 

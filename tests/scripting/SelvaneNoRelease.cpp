@@ -1,6 +1,6 @@
 // A system data component that lacks PyData_Release, for the bridge's tests.
 #include "components/LogComponent.h"
-#include "scripting/PyDataExports.h"
+#include "interfaces/PyDataExports.h"
 
 extern "C" {
 

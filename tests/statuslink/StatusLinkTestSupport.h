@@ -20,9 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "components/IConfig.h"
-#include "components/IGameData.h"
-#include "components/ITiravo.h"
+#include "interfaces/IConfig.h"
+#include "interfaces/IGameData.h"
+#include "interfaces/ITiravo.h"
 #include "packet/MMORPGPacket.h"
 #include "platform/clock.h"
 #include "platform/process.h"

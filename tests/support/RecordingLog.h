@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "components/ILog.h"
 #include "components/LogComponent.h"
+#include "interfaces/ILog.h"
 
 class RecordingLog : public ILog {
  public:

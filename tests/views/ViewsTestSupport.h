@@ -11,12 +11,12 @@
 
 #include "app/OffscreenApplication.h"
 #include "components/GameDataComponent.h"
+#include "interfaces/tagMapServerData.h"
 #include "platform/clock.h"
 #include "platform/process.h"
 #include "registry/AShareStructObj.h"
 #include "registry/MapServerInfoManager.h"
 #include "registry/RecordAccess.h"
-#include "registry/tagMapServerData.h"
 #include "support/TestSupport.h"
 
 // One map line of the component's format: id, server, display name, sort key, line,

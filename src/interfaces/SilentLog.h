@@ -1,7 +1,8 @@
-// A log object that writes nothing: benchmarks measure the code, not the log component.
+// A log object that writes nothing: for code that was handed no log (its lines go nowhere)
+// and for benchmarks, which measure the code, not the log component.
 #pragma once
 
-#include "components/ILog.h"
+#include "interfaces/ILog.h"
 
 class SilentLog : public ILog {
  public:

@@ -18,7 +18,7 @@ enum ELogLevel : int32_t {
 };
 constexpr int kLogLevelCount = 9;
 inline const char* LogLevelName(int level) {
-  static const char* const names[kLogLevelCount] = {"Nomal", " Info", "Debug", "PyWarn", " Warn",
+  static const char* const names[kLogLevelCount] = {"Nomal",  " Info", "Debug", "PyWarn", " Warn",
                                                     "Design", "PyErr", "Error", "Fatal"};
   return level >= 0 && level < kLogLevelCount ? names[level] : "";
 }

@@ -14,27 +14,27 @@ class MMORPGPacket;
 class ITiravo {
  public:
   // Called once when the link starts; its result is the link's Start result.
-  virtual int Start() = 0;                                                            // 0
+  virtual int Start() = 0;  // 0
   // True when the connection is made. The core keeps reconnecting after a drop.
-  virtual bool Connect(const char* ip, int port) = 0;                                  // 1
+  virtual bool Connect(const char* ip, int port) = 0;  // 1
   // Called when the request thread is let run.
-  virtual int Resume() = 0;                                                            // 2
+  virtual int Resume() = 0;  // 2
   // Stops the core's work (the connection and its reconnection); on stop and release.
-  virtual int Stop() = 0;                                                              // 3
+  virtual int Stop() = 0;  // 3
   // False while there is no connection.
-  virtual bool IsConnected() = 0;                                                      // 4
+  virtual bool IsConnected() = 0;  // 4
   // True once a connection is made until ClearNeedLogin: the login must be sent.
-  virtual bool NeedLogin() = 0;                                                        // 5
-  virtual void ClearNeedLogin() = 0;                                                   // 6
+  virtual bool NeedLogin() = 0;       // 5
+  virtual void ClearNeedLogin() = 0;  // 6
   // Sends one message (head and body); safe from any thread at once.
   virtual bool SendPack(const char* head, int headLen, const char* body, int bodyLen) = 0;  // 7
   // Fills `packet` (head and data) with the next received message, which then no longer
   // counts as waiting; false when there is none.
-  virtual bool PopRecvPack(MMORPG::MMORPGPacket* packet) = 0;                          // 8
+  virtual bool PopRecvPack(MMORPG::MMORPGPacket* packet) = 0;  // 8
   // The number of received messages waiting.
-  virtual int GetRecvCount() = 0;                                                      // 9
+  virtual int GetRecvCount() = 0;  // 9
   // Called once when the link is released, after Stop.
-  virtual void Shutdown() = 0;                                                         // 10
+  virtual void Shutdown() = 0;  // 10
 
  protected:
   ~ITiravo() = default;

@@ -23,18 +23,18 @@ static_assert(__builtin_offsetof(tagShareHead, Recreated) == 112);
 // The share data object, by position.
 class IPellwyn {
  public:
-  virtual bool Initialize() = 0;                              // 0
-  virtual tagShareHead* GetShareHead() = 0;                   // 1
-  virtual void SetNotifyWindow(uint32_t window) = 0;          // 2
-  virtual int GetShareDataSize() = 0;                         // 3
-  virtual bool IsShareDataLoaded() = 0;                       // 4
-  virtual int GetShareMemoryInitState() = 0;                  // 5
-  virtual const char* GetShareName() = 0;                     // 6
-  virtual void UnloadShareData() = 0;                         // 7
-  virtual bool LoadShareData() = 0;                           // 8
-  virtual bool RecreateFileMapping(int version) = 0;          // 9
-  virtual int GetSharePlayerTotal() = 0;                      // 10
-  virtual int GetShareItemTotal() = 0;                        // 11
+  virtual bool Initialize() = 0;                      // 0
+  virtual tagShareHead* GetShareHead() = 0;           // 1
+  virtual void SetNotifyWindow(uint32_t window) = 0;  // 2
+  virtual int GetShareDataSize() = 0;                 // 3
+  virtual bool IsShareDataLoaded() = 0;               // 4
+  virtual int GetShareMemoryInitState() = 0;          // 5
+  virtual const char* GetShareName() = 0;             // 6
+  virtual void UnloadShareData() = 0;                 // 7
+  virtual bool LoadShareData() = 0;                   // 8
+  virtual bool RecreateFileMapping(int version) = 0;  // 9
+  virtual int GetSharePlayerTotal() = 0;              // 10
+  virtual int GetShareItemTotal() = 0;                // 11
 
  protected:
   ~IPellwyn() = default;
@@ -46,26 +46,26 @@ class IPellwyn {
 struct tagMapItem {
   const char* ServerName;  // the stem of the map's key
   int32_t MapID;
-  const char* MapName;     // display name
+  const char* MapName;  // display name
   int32_t SortKey;
   int32_t LineID;
   int32_t MaxPlayer;
   int32_t MapType;
-  int32_t FBLimit;         // second number of "FB Count"
+  int32_t FBLimit;  // second number of "FB Count"
   int32_t MapManagerNum;
 };
 
 // The map file loader, by position.
 class IMapFileLoader {
  public:
-  virtual void Clear() = 0;                                     // 0
-  virtual const char* GetMapFilePath() = 0;                     // 1
-  virtual tagMapItem* FindMapItem(int mapId) = 0;               // 2
-  virtual int GetErrorCount() = 0;                              // 3
-  virtual const char* GetLastErrorText() = 0;                   // 4
-  virtual bool IsDebugLoad() = 0;                               // 5
-  virtual int GetMapCount() = 0;                                // 6
-  virtual tagMapItem* GetMapItem(int index) = 0;                // 7
+  virtual void Clear() = 0;                                       // 0
+  virtual const char* GetMapFilePath() = 0;                       // 1
+  virtual tagMapItem* FindMapItem(int mapId) = 0;                 // 2
+  virtual int GetErrorCount() = 0;                                // 3
+  virtual const char* GetLastErrorText() = 0;                     // 4
+  virtual bool IsDebugLoad() = 0;                                 // 5
+  virtual int GetMapCount() = 0;                                  // 6
+  virtual tagMapItem* GetMapItem(int index) = 0;                  // 7
   virtual bool LoadMapFile(const char* path, int debugFlag) = 0;  // 8
 
  protected:

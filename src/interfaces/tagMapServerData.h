@@ -8,33 +8,33 @@
 
 #pragma pack(push, 1)
 struct tagMapServerData {
-  int32_t GameObjCnt;          // MS
-  int32_t PlayerCnt;           // MS
-  int32_t MaxPlayerCnt;        // MS
-  int32_t FPS;                 // MS
-  int32_t ItemCnt;             // MS
-  int32_t MaxItemCnt;          // MS
-  int32_t State;               // MS; MM resets it to 0 when the heartbeat runs out
-  int32_t HeartBeat;           // MS keeps it raised; MM lowers it once per refresh tick
-  uint32_t MainThreadId;       // MM at launch
-  uint32_t Hwnd;               // MS: the map server's bus handle
-  uint32_t ProcessId;          // MM at launch
-  uint32_t XmlLoadCnt;         // MS
-  uint32_t PackTotal;          // MS
-  int32_t FBCnt;               // MS
-  int32_t AllocPlayerCnt;      // MS
-  int32_t AllocItemCnt;        // MS
-  float StreamSaveCostTime;    // MS
-  int32_t CloseRequest;        // MM: 1 asks the map server to save and close
-  int32_t DebugModule;         // MM
-  int32_t ServerVersion;       // MM at launch
-  char ScriptCmd[1024];        // MM: script text for the map server to run
-  char MsgText[1024];          // MS
-  int32_t ResetLogRequest;     // MM: 1 asks the map server to reset its log counters
-  uint8_t LogLevelCounts[7];   // MS: one counter per level from "Debug" to "Fatal"
-  char LastErrorTime[20];      // MS
-  char LastFatalTime[20];      // MS
-  char LastPyErrorTime[20];    // MS
+  int32_t GameObjCnt;         // MS
+  int32_t PlayerCnt;          // MS
+  int32_t MaxPlayerCnt;       // MS
+  int32_t FPS;                // MS
+  int32_t ItemCnt;            // MS
+  int32_t MaxItemCnt;         // MS
+  int32_t State;              // MS; MM resets it to 0 when the heartbeat runs out
+  int32_t HeartBeat;          // MS keeps it raised; MM lowers it once per refresh tick
+  uint32_t MainThreadId;      // MM at launch
+  uint32_t Hwnd;              // MS: the map server's bus handle
+  uint32_t ProcessId;         // MM at launch
+  uint32_t XmlLoadCnt;        // MS
+  uint32_t PackTotal;         // MS
+  int32_t FBCnt;              // MS
+  int32_t AllocPlayerCnt;     // MS
+  int32_t AllocItemCnt;       // MS
+  float StreamSaveCostTime;   // MS
+  int32_t CloseRequest;       // MM: 1 asks the map server to save and close
+  int32_t DebugModule;        // MM
+  int32_t ServerVersion;      // MM at launch
+  char ScriptCmd[1024];       // MM: script text for the map server to run
+  char MsgText[1024];         // MS
+  int32_t ResetLogRequest;    // MM: 1 asks the map server to reset its log counters
+  uint8_t LogLevelCounts[7];  // MS: one counter per level from "Debug" to "Fatal"
+  char LastErrorTime[20];     // MS
+  char LastFatalTime[20];     // MS
+  char LastPyErrorTime[20];   // MS
   uint8_t Reserved;
 };
 #pragma pack(pop)
