@@ -14,62 +14,62 @@ int32_t RoundUp(int32_t value, int32_t step) { return (value + step - 1) / step 
 
 }  // namespace
 
-MapFigures::MapFigures(int mapId, uint32_t seed) : mapId_(mapId), random_(seed) {
+MapFigures::MapFigures(int mapId, uint32_t seed) : m_MapId(mapId), m_Random(seed) {
   unsigned id = static_cast<unsigned>(mapId);
-  phase_ = static_cast<double>((id * 2654435761u) % 1000u) / 1000.0;
-  maxPlayerCnt_ = 400 + static_cast<int32_t>(id % 7u) * 100;
-  maxItemCnt_ = 50000 + static_cast<int32_t>(id % 5u) * 10000;
-  npcCnt_ = 300 + static_cast<int32_t>(id % 200u);
-  xmlLoadTarget_ = 48 + id % 10u;
-  fps_ = 0;
+  m_Phase = static_cast<double>((id * 2654435761u) % 1000u) / 1000.0;
+  m_MaxPlayerCnt = 400 + static_cast<int32_t>(id % 7u) * 100;
+  m_MaxItemCnt = 50000 + static_cast<int32_t>(id % 5u) * 10000;
+  m_NpcCnt = 300 + static_cast<int32_t>(id % 200u);
+  m_XmlLoadTarget = 48 + id % 10u;
+  m_Fps = 0;
 }
 
 void MapFigures::Advance(double runningSeconds) {
   if (runningSeconds <= 0.0) {
-    playerCnt_ = 0;
-    itemCnt_ = 0;
-    fps_ = 0;
-    gameObjCnt_ = npcCnt_;
-    fbCnt_ = 0;
+    m_PlayerCnt = 0;
+    m_ItemCnt = 0;
+    m_Fps = 0;
+    m_GameObjCnt = m_NpcCnt;
+    m_FbCnt = 0;
     return;
   }
   // Load between about 5% and 95% of capacity, moving slowly, plus a little noise.
-  double wave = 0.5 + 0.45 * std::sin(2.0 * kPi * (runningSeconds / kWavePeriodSeconds + phase_));
+  double wave = 0.5 + 0.45 * std::sin(2.0 * kPi * (runningSeconds / kWavePeriodSeconds + m_Phase));
   double noise = (Chance() - 0.5) * 0.04;
   double login = std::min(1.0, runningSeconds / kLoginSeconds);
   double load = std::clamp((wave + noise) * login, 0.0, 1.0);
-  playerCnt_ = static_cast<int32_t>(std::lround(load * maxPlayerCnt_));
+  m_PlayerCnt = static_cast<int32_t>(std::lround(load * m_MaxPlayerCnt));
 
-  int32_t groundItems = 2000 + (mapId_ % 500 + 500) % 500 * 3;
-  itemCnt_ = groundItems + playerCnt_ * 35 + static_cast<int32_t>(Chance() * 200.0);
-  itemCnt_ = std::min(itemCnt_, maxItemCnt_);
+  int32_t groundItems = 2000 + (m_MapId % 500 + 500) % 500 * 3;
+  m_ItemCnt = groundItems + m_PlayerCnt * 35 + static_cast<int32_t>(Chance() * 200.0);
+  m_ItemCnt = std::min(m_ItemCnt, m_MaxItemCnt);
 
   // Busy maps run a little slower; the frame rate never drops to zero while running.
-  fps_ = std::max(1, static_cast<int32_t>(std::lround(30.0 - load * 8.0 + (Chance() - 0.5) * 2.0)));
-  gameObjCnt_ = npcCnt_ + playerCnt_ + itemCnt_ / 20;
-  fbCnt_ = playerCnt_ / 40;
+  m_Fps = std::max(1, static_cast<int32_t>(std::lround(30.0 - load * 8.0 + (Chance() - 0.5) * 2.0)));
+  m_GameObjCnt = m_NpcCnt + m_PlayerCnt + m_ItemCnt / 20;
+  m_FbCnt = m_PlayerCnt / 40;
 
   // Every player sends a handful of packets a second; the total wraps as a 32-bit counter.
-  packTotal_ += static_cast<uint32_t>(playerCnt_) * (5u + static_cast<uint32_t>(Chance() * 10.0));
+  m_PackTotal += static_cast<uint32_t>(m_PlayerCnt) * (5u + static_cast<uint32_t>(Chance() * 10.0));
 
   // Pools grow in blocks and never shrink.
-  allocPlayerCnt_ = std::max(allocPlayerCnt_, RoundUp(playerCnt_, 64));
-  allocItemCnt_ = std::max(allocItemCnt_, RoundUp(itemCnt_, 1024));
+  m_AllocPlayerCnt = std::max(m_AllocPlayerCnt, RoundUp(m_PlayerCnt, 64));
+  m_AllocItemCnt = std::max(m_AllocItemCnt, RoundUp(m_ItemCnt, 1024));
 }
 
 void MapFigures::Publish(tagMapServerData& record) const {
-  record.GameObjCnt = gameObjCnt_;
-  record.PlayerCnt = playerCnt_;
-  record.MaxPlayerCnt = maxPlayerCnt_;
-  record.FPS = fps_;
-  record.ItemCnt = itemCnt_;
-  record.MaxItemCnt = maxItemCnt_;
-  record.XmlLoadCnt = xmlLoadCnt_;
-  record.PackTotal = packTotal_;
-  record.FBCnt = fbCnt_;
-  record.AllocPlayerCnt = allocPlayerCnt_;
-  record.AllocItemCnt = allocItemCnt_;
-  record.StreamSaveCostTime = streamSaveCostTime_;
+  record.GameObjCnt = m_GameObjCnt;
+  record.PlayerCnt = m_PlayerCnt;
+  record.MaxPlayerCnt = m_MaxPlayerCnt;
+  record.FPS = m_Fps;
+  record.ItemCnt = m_ItemCnt;
+  record.MaxItemCnt = m_MaxItemCnt;
+  record.XmlLoadCnt = m_XmlLoadCnt;
+  record.PackTotal = m_PackTotal;
+  record.FBCnt = m_FbCnt;
+  record.AllocPlayerCnt = m_AllocPlayerCnt;
+  record.AllocItemCnt = m_AllocItemCnt;
+  record.StreamSaveCostTime = m_StreamSaveCostTime;
 }
 
 int MapIdOfKey(const std::string& key) {

@@ -23,43 +23,43 @@ class MapFigures {
   static constexpr double kWavePeriodSeconds = 900.0;
 
   // Loading scripts and XML files during start-up and on a script reload.
-  void AddXmlLoads(uint32_t count) { xmlLoadCnt_ += count; }
-  uint32_t XmlLoadTarget() const { return xmlLoadTarget_; }
-  void SetStreamSaveCostTime(float milliseconds) { streamSaveCostTime_ = milliseconds; }
+  void AddXmlLoads(uint32_t count) { m_XmlLoadCnt += count; }
+  uint32_t XmlLoadTarget() const { return m_XmlLoadTarget; }
+  void SetStreamSaveCostTime(float milliseconds) { m_StreamSaveCostTime = milliseconds; }
 
   // Writes every figure into the record's map-server fields.
   void Publish(tagMapServerData& record) const;
 
-  int32_t PlayerCnt() const { return playerCnt_; }
-  int32_t MaxPlayerCnt() const { return maxPlayerCnt_; }
-  int32_t ItemCnt() const { return itemCnt_; }
-  int32_t MaxItemCnt() const { return maxItemCnt_; }
-  int32_t FPS() const { return fps_; }
-  uint32_t PackTotal() const { return packTotal_; }
+  int32_t PlayerCnt() const { return m_PlayerCnt; }
+  int32_t MaxPlayerCnt() const { return m_MaxPlayerCnt; }
+  int32_t ItemCnt() const { return m_ItemCnt; }
+  int32_t MaxItemCnt() const { return m_MaxItemCnt; }
+  int32_t FPS() const { return m_Fps; }
+  uint32_t PackTotal() const { return m_PackTotal; }
 
   // A random draw in [0, 1) from the map's own source, for the simulated log events.
-  double Chance() { return uniform_(random_); }
+  double Chance() { return m_Uniform(m_Random); }
 
  private:
-  int mapId_;
-  double phase_;
-  std::mt19937 random_;
-  std::uniform_real_distribution<double> uniform_{0.0, 1.0};
+  int m_MapId;
+  double m_Phase;
+  std::mt19937 m_Random;
+  std::uniform_real_distribution<double> m_Uniform{0.0, 1.0};
 
-  int32_t gameObjCnt_ = 0;
-  int32_t playerCnt_ = 0;
-  int32_t maxPlayerCnt_ = 0;
-  int32_t fps_ = 0;
-  int32_t itemCnt_ = 0;
-  int32_t maxItemCnt_ = 0;
-  uint32_t xmlLoadCnt_ = 0;
-  uint32_t xmlLoadTarget_ = 0;
-  uint32_t packTotal_ = 0;
-  int32_t fbCnt_ = 0;
-  int32_t allocPlayerCnt_ = 0;
-  int32_t allocItemCnt_ = 0;
-  float streamSaveCostTime_ = 0.0f;
-  int32_t npcCnt_ = 0;
+  int32_t m_GameObjCnt = 0;
+  int32_t m_PlayerCnt = 0;
+  int32_t m_MaxPlayerCnt = 0;
+  int32_t m_Fps = 0;
+  int32_t m_ItemCnt = 0;
+  int32_t m_MaxItemCnt = 0;
+  uint32_t m_XmlLoadCnt = 0;
+  uint32_t m_XmlLoadTarget = 0;
+  uint32_t m_PackTotal = 0;
+  int32_t m_FbCnt = 0;
+  int32_t m_AllocPlayerCnt = 0;
+  int32_t m_AllocItemCnt = 0;
+  float m_StreamSaveCostTime = 0.0f;
+  int32_t m_NpcCnt = 0;
 };
 
 // The map id of a key "<server name>_<map id>"; a key without a numeric tail gives a

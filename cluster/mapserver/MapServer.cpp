@@ -66,51 +66,51 @@ std::string FileSafe(std::string text) {
 }  // namespace
 
 MapServer::MapServer(std::string key, ServerContext& context, std::vector<FaultSpec> faults)
-    : key_(std::move(key)),
-      mapId_(MapIdOfKey(key_)),
-      context_(context),
-      figures_(mapId_, static_cast<uint32_t>(mapId_) * 7919u + platform::CurrentProcessId()) {
+    : m_Key(std::move(key)),
+      m_MapId(MapIdOfKey(m_Key)),
+      m_Context(context),
+      m_Figures(m_MapId, static_cast<uint32_t>(m_MapId) * 7919u + platform::CurrentProcessId()) {
   for (const FaultSpec& fault : faults) {
-    if (fault.Key == key_ || fault.Key == "*") faults_.push_back(fault);
+    if (fault.Key == m_Key || fault.Key == "*") m_Faults.push_back(fault);
   }
-  faultApplied_.assign(faults_.size(), false);
+  m_FaultApplied.assign(m_Faults.size(), false);
 }
 
 MapServer::~MapServer() {
-  scripts_.reset();
-  if (record_) platform::UnmapSharedSegment(record_, sizeof(tagMapServerData));
-  if (segment_ >= 0) platform::CloseSharedSegment(segment_);
+  m_Scripts.reset();
+  if (m_Record) platform::UnmapSharedSegment(m_Record, sizeof(tagMapServerData));
+  if (m_Segment >= 0) platform::CloseSharedSegment(m_Segment);
 }
 
 bool MapServer::Open(std::string& error) {
-  std::string name = key_ + "_Config";
+  std::string name = m_Key + "_Config";
   bool existed = false;
   int code = 0;
-  segment_ = platform::CreateSharedSegment(name, sizeof(tagMapServerData), &existed, &code);
-  if (segment_ < 0) {
+  m_Segment = platform::CreateSharedSegment(name, sizeof(tagMapServerData), &existed, &code);
+  if (m_Segment < 0) {
     error = "cannot create the record " + name + ": " + platform::SystemErrorText(code);
     return false;
   }
-  void* view = platform::MapSharedSegment(segment_, sizeof(tagMapServerData), &code);
+  void* view = platform::MapSharedSegment(m_Segment, sizeof(tagMapServerData), &code);
   if (!view) {
     error = "cannot map the record " + name + ": " + platform::SystemErrorText(code);
-    platform::CloseSharedSegment(segment_);
-    segment_ = -1;
+    platform::CloseSharedSegment(m_Segment);
+    m_Segment = -1;
     return false;
   }
-  record_ = static_cast<tagMapServerData*>(view);
+  m_Record = static_cast<tagMapServerData*>(view);
   // Two servers for one map would overwrite each other's figures and both act on the
   // manager's requests; the one that came second leaves the map alone.
-  platform::WindowHandle other = record_->Hwnd;
-  if (other != 0 && other != context_.Hwnd && platform::IsWindow(other)) {
+  platform::WindowHandle other = m_Record->Hwnd;
+  if (other != 0 && other != m_Context.Hwnd && platform::IsWindow(other)) {
     uint32_t owner = platform::GetWindowProcessId(other);
     if (owner != 0 && owner != platform::CurrentProcessId()) {
       error = "the record " + name + " is served by process " + std::to_string(owner) + " (window " +
               std::to_string(other) + ")";
-      platform::UnmapSharedSegment(record_, sizeof(tagMapServerData));
-      record_ = nullptr;
-      platform::CloseSharedSegment(segment_);
-      segment_ = -1;
+      platform::UnmapSharedSegment(m_Record, sizeof(tagMapServerData));
+      m_Record = nullptr;
+      platform::CloseSharedSegment(m_Segment);
+      m_Segment = -1;
       return false;
     }
   }
@@ -118,31 +118,31 @@ bool MapServer::Open(std::string& error) {
 }
 
 void MapServer::Start(uint32_t now) {
-  startTick_ = phaseTick_ = now;
-  startedAt_ = LocalTimeText();
-  debug_ = context_.Debug;
-  lastDebugModule_ = record_->DebugModule;
-  if (!context_.ScriptWorkDir.empty()) {
-    scripts_ = std::make_unique<ScriptRunner>(context_.ScriptWorkDir, context_.ScriptPath,
-                                              context_.ScriptTimeoutSeconds);
+  m_StartTick = m_PhaseTick = now;
+  m_StartedAt = LocalTimeText();
+  m_Debug = m_Context.Debug;
+  m_LastDebugModule = m_Record->DebugModule;
+  if (!m_Context.ScriptWorkDir.empty()) {
+    m_Scripts =
+        std::make_unique<ScriptRunner>(m_Context.ScriptWorkDir, m_Context.ScriptPath, m_Context.ScriptTimeoutSeconds);
   }
-  Log(llInfo, "serving map " + std::to_string(mapId_) + ", record " + key_ + "_Config");
+  Log(llInfo, "serving map " + std::to_string(m_MapId) + ", record " + m_Key + "_Config");
 
   // In ALL mode nobody clears the record before a launch: a close request found now was
   // meant for a server that is gone, and would end this one before it ever ran.
-  if (context_.AllMode && record_->CloseRequest != 0) {
+  if (m_Context.AllMode && m_Record->CloseRequest != 0) {
     Log(llWarn, "a CloseRequest left from an earlier server is cleared");
-    record_->CloseRequest = 0;
+    m_Record->CloseRequest = 0;
   }
   // The manager writes the process id of the servers it starts one by one; in ALL mode it
   // writes none, so the server does (the same value either way).
   uint32_t pid = platform::CurrentProcessId();
-  if (record_->ProcessId != pid && !platform::IsProcessAlive(record_->ProcessId)) record_->ProcessId = pid;
+  if (m_Record->ProcessId != pid && !platform::IsProcessAlive(m_Record->ProcessId)) m_Record->ProcessId = pid;
 
-  record_->Hwnd = context_.Hwnd;
-  record_->HeartBeat = kHeartBeatRaised;
-  figures_.Advance(0.0);
-  figures_.Publish(*record_);
+  m_Record->Hwnd = m_Context.Hwnd;
+  m_Record->HeartBeat = kHeartBeatRaised;
+  m_Figures.Advance(0.0);
+  m_Figures.Publish(*m_Record);
   PublishCounts();
   SetState(msConnecting);
   PublishTexts();
@@ -150,66 +150,66 @@ void MapServer::Start(uint32_t now) {
 }
 
 void MapServer::Log(ELogLevel level, const std::string& text) {
-  if (level == llDebug && !debug_) return;
+  if (level == llDebug && !m_Debug) return;
   if (level >= kCountedLevelFirst && level < kCountedLevelFirst + kCountedLevels) {
-    uint8_t& count = logCounts_[level - kCountedLevelFirst];
+    uint8_t& count = m_LogCounts[level - kCountedLevelFirst];
     if (count < 255) ++count;
-    if (level == llPyErr) lastPyErrorTime_ = LocalTimeText();
-    if (level == llError) lastErrorTime_ = LocalTimeText();
-    if (level == llFatal) lastFatalTime_ = LocalTimeText();
-    lastEvent_ = text;
+    if (level == llPyErr) m_LastPyErrorTime = LocalTimeText();
+    if (level == llError) m_LastErrorTime = LocalTimeText();
+    if (level == llFatal) m_LastFatalTime = LocalTimeText();
+    m_LastEvent = text;
   }
-  context_.Log->WriteText(level, "[" + key_ + "] " + text);
+  m_Context.Log->WriteText(level, "[" + m_Key + "] " + text);
 }
 
 bool MapServer::HasFault(FaultKind kind) const {
-  for (const FaultSpec& fault : faults_) {
+  for (const FaultSpec& fault : m_Faults) {
     if (fault.Kind == kind) return true;
   }
   return false;
 }
 
 void MapServer::SetState(int32_t state) {
-  state_ = state;
-  record_->State = state;
+  m_State = state;
+  m_Record->State = state;
 }
 
 void MapServer::Poll(uint32_t now) {
-  if (closed_ || hung_) return;
-  if (phase_ == Phase::Connecting && now - phaseTick_ >= context_.PhaseMs) {
-    phase_ = Phase::Initing;
-    phaseTick_ = now;
+  if (m_Closed || m_Hung) return;
+  if (m_Phase == Phase::Connecting && now - m_PhaseTick >= m_Context.PhaseMs) {
+    m_Phase = Phase::Initing;
+    m_PhaseTick = now;
     SetState(msIniting);
     Log(llInfo, "Initing...");
-    figures_.AddXmlLoads(figures_.XmlLoadTarget() / 2);
+    m_Figures.AddXmlLoads(m_Figures.XmlLoadTarget() / 2);
     Log(llWarn, "MapConfig.xml: no value for ViewRange, 18 used");
-    Log(llDesign, "Map " + std::to_string(mapId_) + ": 2 monsters without a drop table entry");
-  } else if (phase_ == Phase::Initing && now - phaseTick_ >= context_.PhaseMs) {
-    phase_ = Phase::Running;
-    phaseTick_ = runningTick_ = lastAutoSaveTick_ = now;
-    figures_.AddXmlLoads(figures_.XmlLoadTarget() - figures_.XmlLoadTarget() / 2);
+    Log(llDesign, "Map " + std::to_string(m_MapId) + ": 2 monsters without a drop table entry");
+  } else if (m_Phase == Phase::Initing && now - m_PhaseTick >= m_Context.PhaseMs) {
+    m_Phase = Phase::Running;
+    m_PhaseTick = m_RunningTick = m_LastAutoSaveTick = now;
+    m_Figures.AddXmlLoads(m_Figures.XmlLoadTarget() - m_Figures.XmlLoadTarget() / 2);
     SetState(msRunning);
     Log(llInfo, "Running");
-    Log(llDebug, "startup took " + std::to_string(now - startTick_) + " ms");
+    Log(llDebug, "startup took " + std::to_string(now - m_StartTick) + " ms");
   }
   ApplyDueFaults(now);
-  if (hung_ || closed_) return;
+  if (m_Hung || m_Closed) return;
   CheckRequests(now);
   PollScripts(now);
-  if (closing_) {
-    bool scriptsDone = !scriptSeen_ && scriptQueue_.empty() && !(scripts_ && scripts_->Busy());
-    if (scriptsDone || now - closeTick_ >= kCloseScriptWaitMs) FinishClose("CloseRequest");
+  if (m_Closing) {
+    bool scriptsDone = !m_ScriptSeen && m_ScriptQueue.empty() && !(m_Scripts && m_Scripts->Busy());
+    if (scriptsDone || now - m_CloseTick >= kCloseScriptWaitMs) FinishClose("CloseRequest");
   }
 }
 
 void MapServer::ApplyDueFaults(uint32_t now) {
-  for (std::size_t i = 0; i < faults_.size(); ++i) {
-    const FaultSpec& fault = faults_[i];
-    if (faultApplied_[i] || fault.Kind == FaultKind::IgnoreClose) continue;
-    if (phase_ != Phase::Running || now - runningTick_ < static_cast<uint32_t>(fault.DelaySeconds) * 1000u) {
+  for (std::size_t i = 0; i < m_Faults.size(); ++i) {
+    const FaultSpec& fault = m_Faults[i];
+    if (m_FaultApplied[i] || fault.Kind == FaultKind::IgnoreClose) continue;
+    if (m_Phase != Phase::Running || now - m_RunningTick < static_cast<uint32_t>(fault.DelaySeconds) * 1000u) {
       continue;
     }
-    faultApplied_[i] = true;
+    m_FaultApplied[i] = true;
     switch (fault.Kind) {
       case FaultKind::Crash:
         Log(llFatal, "crash switch: the process ends with SIGSEGV");
@@ -217,25 +217,25 @@ void MapServer::ApplyDueFaults(uint32_t now) {
         std::abort();
       case FaultKind::Hang:
         Log(llWarn, "hang switch: the map stops its heartbeat and its answers; the process stays");
-        hung_ = true;
+        m_Hung = true;
         return;
       case FaultKind::State4:
-        faultState_ = msPythonError;
-        SetState(faultState_);
+        m_FaultState = msPythonError;
+        SetState(m_FaultState);
         Log(llPyErr, "Traceback: NameError in OnTimer of the map script (state 4 switch)");
         break;
       case FaultKind::State5:
-        faultState_ = msCppError;
-        SetState(faultState_);
+        m_FaultState = msCppError;
+        SetState(m_FaultState);
         Log(llError, "access violation in the map loop (state 5 switch)");
         break;
       case FaultKind::State6:
-        faultState_ = msDisconnected;
-        SetState(faultState_);
+        m_FaultState = msDisconnected;
+        SetState(m_FaultState);
         Log(llError, "connection to the game server lost (state 6 switch)");
         break;
       case FaultKind::Unterminated:
-        unterminated_ = true;
+        m_Unterminated = true;
         Log(llWarn, "unterminated switch: MsgText and the time texts fill their buffers without a zero byte");
         PublishTexts();
         break;
@@ -248,51 +248,51 @@ void MapServer::ApplyDueFaults(uint32_t now) {
 void MapServer::CheckRequests(uint32_t now) {
   // The manager writes ScriptCmd before CloseRequest: reading the request first makes sure
   // the close script is seen together with the close.
-  int32_t closeRequest = record_->CloseRequest;
+  int32_t closeRequest = m_Record->CloseRequest;
   std::atomic_thread_fence(std::memory_order_acquire);
 
-  int32_t debugModule = record_->DebugModule;
-  if (debugModule != lastDebugModule_) {
-    lastDebugModule_ = debugModule;
-    debug_ = debugModule != 0;
-    Log(llInfo, std::string("DebugModule is now ") + (debug_ ? "on" : "off"));
+  int32_t debugModule = m_Record->DebugModule;
+  if (debugModule != m_LastDebugModule) {
+    m_LastDebugModule = debugModule;
+    m_Debug = debugModule != 0;
+    Log(llInfo, std::string("DebugModule is now ") + (m_Debug ? "on" : "off"));
   }
 
   // The manager copies the text in while this process may be reading it: a text is taken
   // once two polls in a row have read it the same, so a half-written text is never run.
-  if (record_->ScriptCmd[0] != '\0') {
-    std::size_t length = strnlen(record_->ScriptCmd, sizeof record_->ScriptCmd);
-    std::string text(record_->ScriptCmd, length);
-    if (!scriptSeen_ || text != pendingScript_) {
-      pendingScript_ = std::move(text);
-      scriptSeen_ = true;
+  if (m_Record->ScriptCmd[0] != '\0') {
+    std::size_t length = strnlen(m_Record->ScriptCmd, sizeof m_Record->ScriptCmd);
+    std::string text(m_Record->ScriptCmd, length);
+    if (!m_ScriptSeen || text != m_PendingScript) {
+      m_PendingScript = std::move(text);
+      m_ScriptSeen = true;
     } else {
-      std::memset(record_->ScriptCmd, 0, sizeof record_->ScriptCmd);
-      scriptSeen_ = false;
-      pendingScript_.clear();
-      if (length == sizeof record_->ScriptCmd) {
+      std::memset(m_Record->ScriptCmd, 0, sizeof m_Record->ScriptCmd);
+      m_ScriptSeen = false;
+      m_PendingScript.clear();
+      if (length == sizeof m_Record->ScriptCmd) {
         Log(llWarn, "ScriptCmd fills its buffer without a terminating zero; its 1024 bytes are taken as the text");
       }
       QueueScript(text);
     }
   } else {
-    scriptSeen_ = false;
-    pendingScript_.clear();
+    m_ScriptSeen = false;
+    m_PendingScript.clear();
   }
 
-  if (record_->ResetLogRequest != 0) {
+  if (m_Record->ResetLogRequest != 0) {
     ResetLogCounts();
-    record_->ResetLogRequest = 0;
+    m_Record->ResetLogRequest = 0;
     Log(llInfo, "ResetLogRequest: log counters reset");
   }
 
-  if (closeRequest != 0 && !closing_) {
+  if (closeRequest != 0 && !m_Closing) {
     if (HasFault(FaultKind::IgnoreClose)) {
-      if (!closeIgnoredLogged_) Log(llWarn, "CloseRequest ignored (ignoreclose switch)");
-      closeIgnoredLogged_ = true;
+      if (!m_CloseIgnoredLogged) Log(llWarn, "CloseRequest ignored (ignoreclose switch)");
+      m_CloseIgnoredLogged = true;
     } else {
-      closing_ = true;
-      closeTick_ = now;
+      m_Closing = true;
+      m_CloseTick = now;
       Log(llInfo, "CloseRequest: saving and closing");
     }
   }
@@ -300,27 +300,27 @@ void MapServer::CheckRequests(uint32_t now) {
 
 void MapServer::QueueScript(const std::string& text) {
   Log(llInfo, "ScriptCmd (" + std::to_string(text.size()) + " bytes): " + OneLine(text));
-  if (!scripts_) {
+  if (!m_Scripts) {
     Log(llWarn, "ScriptCmd not run: no script host; the text is only logged");
     return;
   }
-  if (scriptQueue_.size() >= kMaxQueuedScripts) {
-    Log(llError, "ScriptCmd not run: " + std::to_string(scriptQueue_.size()) + " scripts are waiting already");
+  if (m_ScriptQueue.size() >= kMaxQueuedScripts) {
+    Log(llError, "ScriptCmd not run: " + std::to_string(m_ScriptQueue.size()) + " scripts are waiting already");
     return;
   }
-  scriptQueue_.push_back(text);
+  m_ScriptQueue.push_back(text);
 }
 
 void MapServer::PollScripts(uint32_t now) {
-  if (!scripts_) return;
+  if (!m_Scripts) return;
   ScriptResult result;
-  if (scripts_->Poll(result)) HandleScriptResult(result);
-  if (!scripts_->Busy() && !scriptQueue_.empty()) {
-    std::string text = std::move(scriptQueue_.front());
-    scriptQueue_.pop_front();
+  if (m_Scripts->Poll(result)) HandleScriptResult(result);
+  if (!m_Scripts->Busy() && !m_ScriptQueue.empty()) {
+    std::string text = std::move(m_ScriptQueue.front());
+    m_ScriptQueue.pop_front();
     std::string error;
-    if (scripts_->Start(text, error)) {
-      ++scriptsRun_;
+    if (m_Scripts->Start(text, error)) {
+      ++m_ScriptsRun;
     } else {
       Log(llError, "ScriptCmd not run: " + error);
     }
@@ -331,7 +331,7 @@ void MapServer::HandleScriptResult(const ScriptResult& result) {
   bool failed = result.TimedOut || result.ExitCode != 0;
   for (const std::string& line : result.Output) Log(failed ? llPyErr : llNomal, "script: " + line);
   if (result.TimedOut) {
-    Log(llPyErr, "ScriptCmd stopped after " + std::to_string(context_.ScriptTimeoutSeconds) + " s");
+    Log(llPyErr, "ScriptCmd stopped after " + std::to_string(m_Context.ScriptTimeoutSeconds) + " s");
   } else if (result.ExitCode != 0) {
     Log(llPyErr, "ScriptCmd failed (exit code " + std::to_string(result.ExitCode) + ")");
   } else {
@@ -350,7 +350,7 @@ void MapServer::HandleScriptRequest(const std::string& request) {
   } else if (request == "Save") {
     Save("map data", ".sav");
   } else if (request == "RefreshScript") {
-    figures_.AddXmlLoads(figures_.XmlLoadTarget());
+    m_Figures.AddXmlLoads(m_Figures.XmlLoadTarget());
     Log(llInfo, "scripts and XML files reloaded");
   } else if (request == "ApplySetting") {
     Log(llInfo, "settings applied");
@@ -360,21 +360,21 @@ void MapServer::HandleScriptRequest(const std::string& request) {
 }
 
 void MapServer::ResetLogCounts() {
-  std::memset(logCounts_, 0, sizeof logCounts_);
+  std::memset(m_LogCounts, 0, sizeof m_LogCounts);
   PublishCounts();
 }
 
 bool MapServer::Save(const char* what, const std::string& fileSuffix) {
   auto begin = std::chrono::steady_clock::now();
-  std::string path = context_.SaveDir + FileSafe(key_) + fileSuffix;
+  std::string path = m_Context.SaveDir + FileSafe(m_Key) + fileSuffix;
   std::string temporary = path + ".tmp";
   std::error_code ec;
-  std::filesystem::create_directories(context_.SaveDir, ec);
+  std::filesystem::create_directories(m_Context.SaveDir, ec);
   {
     std::ofstream file(temporary, std::ios::trunc);
-    file << "key=" << key_ << "\nmap=" << mapId_ << "\nversion=" << context_.ServerVersion
-         << "\nplayers=" << figures_.PlayerCnt() << "\nitems=" << figures_.ItemCnt()
-         << "\nsaved=" << LocalTimeText() << "\n";
+    file << "key=" << m_Key << "\nmap=" << m_MapId << "\nversion=" << m_Context.ServerVersion
+         << "\nplayers=" << m_Figures.PlayerCnt() << "\nitems=" << m_Figures.ItemCnt() << "\nsaved=" << LocalTimeText()
+         << "\n";
     if (!file) {
       Log(llError, std::string("cannot save ") + what + " to " + temporary);
       return false;
@@ -388,9 +388,9 @@ bool MapServer::Save(const char* what, const std::string& fileSuffix) {
   }
   double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin).count();
   // Streaming every online player's data costs a little per player on top of the file.
-  float cost = static_cast<float>(ms + figures_.PlayerCnt() * 0.05);
-  figures_.SetStreamSaveCostTime(cost);
-  if (record_) record_->StreamSaveCostTime = cost;
+  float cost = static_cast<float>(ms + m_Figures.PlayerCnt() * 0.05);
+  m_Figures.SetStreamSaveCostTime(cost);
+  if (m_Record) m_Record->StreamSaveCostTime = cost;
   char text[64];
   std::snprintf(text, sizeof text, "%.3f", cost);
   Log(llInfo, std::string("saved ") + what + " to " + path + " in " + text + " ms");
@@ -398,49 +398,49 @@ bool MapServer::Save(const char* what, const std::string& fileSuffix) {
 }
 
 void MapServer::FinishClose(const char* reason) {
-  if (scripts_ && scripts_->Busy()) {
-    scripts_->Kill();
+  if (m_Scripts && m_Scripts->Busy()) {
+    m_Scripts->Kill();
     Log(llWarn, "a running ScriptCmd was stopped by the close");
   }
-  if (!scriptQueue_.empty()) {
-    Log(llWarn, std::to_string(scriptQueue_.size()) + " waiting ScriptCmd texts were not run because of the close");
-    scriptQueue_.clear();
+  if (!m_ScriptQueue.empty()) {
+    Log(llWarn, std::to_string(m_ScriptQueue.size()) + " waiting ScriptCmd texts were not run because of the close");
+    m_ScriptQueue.clear();
   }
   Save("map data", ".sav");
-  closed_ = true;
-  closing_ = false;
+  m_Closed = true;
+  m_Closing = false;
   SetState(msNotExist);
-  record_->HeartBeat = 0;
-  record_->Hwnd = 0;
-  record_->CloseRequest = 0;
+  m_Record->HeartBeat = 0;
+  m_Record->Hwnd = 0;
+  m_Record->CloseRequest = 0;
   Log(llInfo, std::string("closed (") + reason + ")");
 }
 
 void MapServer::Shutdown(const char* reason) {
-  if (closed_) return;
+  if (m_Closed) return;
   FinishClose(reason);
 }
 
 void MapServer::OnAnnounced() {
-  if (closed_ || hung_) return;
+  if (m_Closed || m_Hung) return;
   Log(llInfo, "message 1027 from the manager: the start of all maps is announced");
   PublishTexts();
 }
 
 void MapServer::Tick(uint32_t now) {
-  if (closed_ || hung_) return;
-  record_->HeartBeat = kHeartBeatRaised;
-  record_->Hwnd = context_.Hwnd;
-  record_->State = state_;
-  if (phase_ == Phase::Running) {
-    figures_.Advance((now - runningTick_) / 1000.0);
+  if (m_Closed || m_Hung) return;
+  m_Record->HeartBeat = kHeartBeatRaised;
+  m_Record->Hwnd = m_Context.Hwnd;
+  m_Record->State = m_State;
+  if (m_Phase == Phase::Running) {
+    m_Figures.Advance((now - m_RunningTick) / 1000.0);
     SimulateLogEvents();
-    if (now - lastAutoSaveTick_ >= kAutoSaveSeconds * 1000u) {
-      lastAutoSaveTick_ = now;
+    if (now - m_LastAutoSaveTick >= kAutoSaveSeconds * 1000u) {
+      m_LastAutoSaveTick = now;
       Save("map data (automatic)", ".sav");
     }
   }
-  figures_.Publish(*record_);
+  m_Figures.Publish(*m_Record);
   PublishCounts();
   PublishTexts();
 }
@@ -462,41 +462,41 @@ void MapServer::SimulateLogEvents() {
       {llFatal, 0.0005, "database connection %u lost and restored (simulated)"},
   };
   for (const Event& event : kEvents) {
-    if (figures_.Chance() >= event.Chance) continue;
+    if (m_Figures.Chance() >= event.Chance) continue;
     char text[160];
-    std::snprintf(text, sizeof text, event.Text, static_cast<unsigned>(figures_.Chance() * 100000.0));
+    std::snprintf(text, sizeof text, event.Text, static_cast<unsigned>(m_Figures.Chance() * 100000.0));
     Log(event.Level, text);
   }
 }
 
-void MapServer::PublishCounts() { std::memcpy(record_->LogLevelCounts, logCounts_, sizeof logCounts_); }
+void MapServer::PublishCounts() { std::memcpy(m_Record->LogLevelCounts, m_LogCounts, sizeof m_LogCounts); }
 
 void MapServer::PublishTexts() {
-  std::string text = key_ + " " + context_.ProgramName + " version " + std::to_string(context_.ServerVersion) +
-                     " debug " + (debug_ ? "1" : "0") + "\n";
-  text += "Started " + startedAt_ + ", pid " + std::to_string(platform::CurrentProcessId()) + ", " +
-          StateText(state_) + "\n";
-  text += "Players " + std::to_string(figures_.PlayerCnt()) + "/" + std::to_string(figures_.MaxPlayerCnt()) +
-          ", items " + std::to_string(figures_.ItemCnt()) + "/" + std::to_string(figures_.MaxItemCnt()) +
-          ", FPS " + std::to_string(figures_.FPS()) + "\n";
-  text += context_.AnnouncedAt.empty() ? std::string("Not announced by the manager\n")
-                                       : "Announced by the manager at " + context_.AnnouncedAt + "\n";
-  text += "Window: " + context_.ShowState + "\n";
-  if (scriptsRun_ != 0) text += "Scripts run: " + std::to_string(scriptsRun_) + "\n";
-  if (!lastEvent_.empty()) text += "Last event: " + lastEvent_ + "\n";
+  std::string text = m_Key + " " + m_Context.ProgramName + " version " + std::to_string(m_Context.ServerVersion) +
+                     " debug " + (m_Debug ? "1" : "0") + "\n";
+  text += "Started " + m_StartedAt + ", pid " + std::to_string(platform::CurrentProcessId()) + ", " +
+          StateText(m_State) + "\n";
+  text += "Players " + std::to_string(m_Figures.PlayerCnt()) + "/" + std::to_string(m_Figures.MaxPlayerCnt()) +
+          ", items " + std::to_string(m_Figures.ItemCnt()) + "/" + std::to_string(m_Figures.MaxItemCnt()) + ", FPS " +
+          std::to_string(m_Figures.FPS()) + "\n";
+  text += m_Context.AnnouncedAt.empty() ? std::string("Not announced by the manager\n")
+                                        : "Announced by the manager at " + m_Context.AnnouncedAt + "\n";
+  text += "Window: " + m_Context.ShowState + "\n";
+  if (m_ScriptsRun != 0) text += "Scripts run: " + std::to_string(m_ScriptsRun) + "\n";
+  if (!m_LastEvent.empty()) text += "Last event: " + m_LastEvent + "\n";
 
-  if (unterminated_) {
-    FillUnterminated(record_->MsgText, text);
-    FillUnterminated(record_->LastErrorTime, lastErrorTime_.empty() ? LocalTimeText() + "#" : lastErrorTime_ + "#");
-    FillUnterminated(record_->LastFatalTime, lastFatalTime_.empty() ? LocalTimeText() + "#" : lastFatalTime_ + "#");
-    FillUnterminated(record_->LastPyErrorTime,
-                     lastPyErrorTime_.empty() ? LocalTimeText() + "#" : lastPyErrorTime_ + "#");
+  if (m_Unterminated) {
+    FillUnterminated(m_Record->MsgText, text);
+    FillUnterminated(m_Record->LastErrorTime, m_LastErrorTime.empty() ? LocalTimeText() + "#" : m_LastErrorTime + "#");
+    FillUnterminated(m_Record->LastFatalTime, m_LastFatalTime.empty() ? LocalTimeText() + "#" : m_LastFatalTime + "#");
+    FillUnterminated(m_Record->LastPyErrorTime,
+                     m_LastPyErrorTime.empty() ? LocalTimeText() + "#" : m_LastPyErrorTime + "#");
     return;
   }
-  CopyTerminated(record_->MsgText, text);
-  CopyTerminated(record_->LastErrorTime, lastErrorTime_);
-  CopyTerminated(record_->LastFatalTime, lastFatalTime_);
-  CopyTerminated(record_->LastPyErrorTime, lastPyErrorTime_);
+  CopyTerminated(m_Record->MsgText, text);
+  CopyTerminated(m_Record->LastErrorTime, m_LastErrorTime);
+  CopyTerminated(m_Record->LastFatalTime, m_LastFatalTime);
+  CopyTerminated(m_Record->LastPyErrorTime, m_LastPyErrorTime);
   static_assert(kTimeTextSize == 20);
 }
 

@@ -64,7 +64,7 @@ class MapServer {
   MapServer(const MapServer&) = delete;
   MapServer& operator=(const MapServer&) = delete;
 
-  const std::string& Key() const { return key_; }
+  const std::string& Key() const { return m_Key; }
 
   // Creates or opens the record "<key>_Config". False with `error` when it cannot be mapped
   // or when another live map server already serves it.
@@ -81,10 +81,10 @@ class MapServer {
   void Shutdown(const char* reason);
 
   // True once the map has been closed (by CloseRequest or Shutdown).
-  bool Closed() const { return closed_; }
+  bool Closed() const { return m_Closed; }
   // True while a hang switch keeps the map stopped.
-  bool Hung() const { return hung_; }
-  int32_t State() const { return state_; }
+  bool Hung() const { return m_Hung; }
+  int32_t State() const { return m_State; }
 
  private:
   enum class Phase { Connecting, Initing, Running };
@@ -106,47 +106,47 @@ class MapServer {
   void PublishCounts();
   void Log(ELogLevel level, const std::string& text);
 
-  std::string key_;
-  int mapId_;
-  ServerContext& context_;
-  std::vector<FaultSpec> faults_;
-  std::vector<bool> faultApplied_;
+  std::string m_Key;
+  int m_MapId;
+  ServerContext& m_Context;
+  std::vector<FaultSpec> m_Faults;
+  std::vector<bool> m_FaultApplied;
 
-  int segment_ = -1;
-  tagMapServerData* record_ = nullptr;
+  int m_Segment = -1;
+  tagMapServerData* m_Record = nullptr;
 
-  MapFigures figures_;
-  Phase phase_ = Phase::Connecting;
-  uint32_t startTick_ = 0;
-  uint32_t phaseTick_ = 0;
-  uint32_t runningTick_ = 0;
-  uint32_t lastAutoSaveTick_ = 0;
-  int32_t state_ = msConnecting;
-  std::string startedAt_;
+  MapFigures m_Figures;
+  Phase m_Phase = Phase::Connecting;
+  uint32_t m_StartTick = 0;
+  uint32_t m_PhaseTick = 0;
+  uint32_t m_RunningTick = 0;
+  uint32_t m_LastAutoSaveTick = 0;
+  int32_t m_State = msConnecting;
+  std::string m_StartedAt;
 
-  bool debug_ = false;
-  int32_t lastDebugModule_ = 0;
+  bool m_Debug = false;
+  int32_t m_LastDebugModule = 0;
 
   // Requests and faults.
-  bool closing_ = false;
-  uint32_t closeTick_ = 0;
-  bool closed_ = false;
-  bool hung_ = false;
-  bool closeIgnoredLogged_ = false;
-  int32_t faultState_ = 0;      // 4, 5 or 6 once such a switch applies
-  bool unterminated_ = false;
+  bool m_Closing = false;
+  uint32_t m_CloseTick = 0;
+  bool m_Closed = false;
+  bool m_Hung = false;
+  bool m_CloseIgnoredLogged = false;
+  int32_t m_FaultState = 0;  // 4, 5 or 6 once such a switch applies
+  bool m_Unterminated = false;
 
-  std::unique_ptr<ScriptRunner> scripts_;
-  bool scriptSeen_ = false;      // a ScriptCmd text read once, waiting for a second read
-  std::string pendingScript_;
-  std::deque<std::string> scriptQueue_;
-  unsigned scriptsRun_ = 0;
+  std::unique_ptr<ScriptRunner> m_Scripts;
+  bool m_ScriptSeen = false;  // a ScriptCmd text read once, waiting for a second read
+  std::string m_PendingScript;
+  std::deque<std::string> m_ScriptQueue;
+  unsigned m_ScriptsRun = 0;
 
-  uint8_t logCounts_[kCountedLevels] = {};
-  std::string lastErrorTime_;
-  std::string lastFatalTime_;
-  std::string lastPyErrorTime_;
-  std::string lastEvent_;
+  uint8_t m_LogCounts[kCountedLevels] = {};
+  std::string m_LastErrorTime;
+  std::string m_LastFatalTime;
+  std::string m_LastPyErrorTime;
+  std::string m_LastEvent;
 };
 
 }  // namespace mapserver

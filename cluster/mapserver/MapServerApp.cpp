@@ -56,27 +56,27 @@ void RemoveStaleScriptDirs(const std::string& logDir) {
 void MapServerApp::RequestStop() { g_stopRequested = 1; }
 
 MapServerApp::MapServerApp(MapServerOptions options, std::string programName, std::string environmentFaults)
-    : options_(std::move(options)), environmentFaults_(std::move(environmentFaults)) {
-  context_.Log = &log_;
-  context_.ProgramName = std::move(programName);
-  context_.ServerVersion = options_.ServerVersion;
-  context_.Debug = options_.Debug;
-  context_.AllMode = options_.AllMode;
-  context_.ScriptPath = platform::NativePath(options_.ScriptPath);
-  context_.SaveDir = platform::ExeDir() + "SaveData/";
+    : m_Options(std::move(options)), m_EnvironmentFaults(std::move(environmentFaults)) {
+  m_Context.Log = &m_Log;
+  m_Context.ProgramName = std::move(programName);
+  m_Context.ServerVersion = m_Options.ServerVersion;
+  m_Context.Debug = m_Options.Debug;
+  m_Context.AllMode = m_Options.AllMode;
+  m_Context.ScriptPath = platform::NativePath(m_Options.ScriptPath);
+  m_Context.SaveDir = platform::ExeDir() + "SaveData/";
 }
 
 MapServerApp::~MapServerApp() {
-  maps_.clear();
-  endpoint_.reset();
-  if (!context_.ScriptWorkDir.empty()) {
+  m_Maps.clear();
+  m_Endpoint.reset();
+  if (!m_Context.ScriptWorkDir.empty()) {
     std::error_code ec;
-    std::filesystem::remove_all(context_.ScriptWorkDir, ec);
+    std::filesystem::remove_all(m_Context.ScriptWorkDir, ec);
   }
 }
 
 std::string MapServerApp::LogStem() const {
-  std::string stem = options_.AllMode ? "ALL_" + std::to_string(options_.MapManagerNum) : options_.Keys.front();
+  std::string stem = m_Options.AllMode ? "ALL_" + std::to_string(m_Options.MapManagerNum) : m_Options.Keys.front();
   for (char& c : stem) {
     if (c == '/' || c == '\\') c = '_';
   }
@@ -88,99 +88,99 @@ int MapServerApp::Run() {
   std::signal(SIGINT, [](int) { RequestStop(); });
   std::string stem = LogStem();
   std::string logPath = platform::ExeDir() + "Log/" + stem + ".log";
-  if (!log_.Open(logPath)) {
-    log_.Write(llError, "cannot open the log file %s; writing to standard error", logPath.c_str());
+  if (!m_Log.Open(logPath)) {
+    m_Log.Write(llError, "cannot open the log file %s; writing to standard error", logPath.c_str());
   }
-  log_.Write(llInfo, "%s started, pid %u, %s, version %d, debug %d, script path \"%s\"",
-             context_.ProgramName.c_str(), platform::CurrentProcessId(),
-             options_.AllMode ? ("ALL maps of map manager " + std::to_string(options_.MapManagerNum)).c_str()
-                              : ("map " + options_.Keys.front()).c_str(),
-             options_.ServerVersion, options_.Debug ? 1 : 0, context_.ScriptPath.c_str());
-  for (const std::string& key : options_.DuplicateKeys) {
-    log_.Write(llWarn, "map %s is listed twice; it is served once", key.c_str());
+  m_Log.Write(llInfo, "%s started, pid %u, %s, version %d, debug %d, script path \"%s\"", m_Context.ProgramName.c_str(),
+              platform::CurrentProcessId(),
+              m_Options.AllMode ? ("ALL maps of map manager " + std::to_string(m_Options.MapManagerNum)).c_str()
+                                : ("map " + m_Options.Keys.front()).c_str(),
+              m_Options.ServerVersion, m_Options.Debug ? 1 : 0, m_Context.ScriptPath.c_str());
+  for (const std::string& key : m_Options.DuplicateKeys) {
+    m_Log.Write(llWarn, "map %s is listed twice; it is served once", key.c_str());
   }
 
-  std::vector<FaultSpec> faults = options_.Faults;
+  std::vector<FaultSpec> faults = m_Options.Faults;
   std::vector<std::string> faultErrors;
-  ParseFaultList(environmentFaults_, faults, faultErrors);
-  for (const std::string& error : faultErrors) log_.Write(llWarn, "VEMO_MS_FAULTS: %s; ignored", error.c_str());
+  ParseFaultList(m_EnvironmentFaults, faults, faultErrors);
+  for (const std::string& error : faultErrors) m_Log.Write(llWarn, "VEMO_MS_FAULTS: %s; ignored", error.c_str());
   for (const FaultSpec& fault : faults) {
-    log_.Write(llInfo, "misbehaviour switch: %s %s after %d s", fault.Key.c_str(), FaultKindName(fault.Kind),
-               fault.DelaySeconds);
+    m_Log.Write(llInfo, "misbehaviour switch: %s %s after %d s", fault.Key.c_str(), FaultKindName(fault.Kind),
+                fault.DelaySeconds);
   }
 
-  context_.ScriptTimeoutSeconds =
-      NumberFromEnvironment(log_, "VEMO_MS_SCRIPT_TIMEOUT", 1, 3600, kDefaultScriptTimeoutSeconds);
-  context_.PhaseMs = static_cast<uint32_t>(NumberFromEnvironment(log_, "VEMO_MS_PHASE_MS", 0, 60000, kPhaseMs));
+  m_Context.ScriptTimeoutSeconds =
+      NumberFromEnvironment(m_Log, "VEMO_MS_SCRIPT_TIMEOUT", 1, 3600, kDefaultScriptTimeoutSeconds);
+  m_Context.PhaseMs = static_cast<uint32_t>(NumberFromEnvironment(m_Log, "VEMO_MS_PHASE_MS", 0, 60000, kPhaseMs));
   RemoveStaleScriptDirs(platform::ExeDir() + "Log/");
   std::string workDir = platform::ExeDir() + "Log/" + stem + "_script/";
   if (!platform::FileExists(ScriptRunner::Interpreter())) {
-    log_.Write(llWarn, "%s is missing: ScriptCmd texts are only logged", ScriptRunner::Interpreter());
+    m_Log.Write(llWarn, "%s is missing: ScriptCmd texts are only logged", ScriptRunner::Interpreter());
   } else if (!ScriptRunner::WriteHost(workDir)) {
-    log_.Write(llError, "cannot write the script host into %s: ScriptCmd texts are only logged", workDir.c_str());
+    m_Log.Write(llError, "cannot write the script host into %s: ScriptCmd texts are only logged", workDir.c_str());
   } else {
-    context_.ScriptWorkDir = workDir;
+    m_Context.ScriptWorkDir = workDir;
   }
 
   // The endpoint first, so that the handle is in the records as early as possible.
-  std::string title = options_.AllMode ? "ALL_" + std::to_string(options_.MapManagerNum) : options_.Keys.front();
-  endpoint_ = platform::BusEndpoint::Open(kMapServerWindowClass, title,
-                                          [this](const platform::BusMessage& message) { OnBusMessage(message); });
-  if (endpoint_) {
-    context_.Hwnd = endpoint_->Handle();
-    log_.Write(llInfo, "window %u, class %s, title %s", context_.Hwnd, kMapServerWindowClass, title.c_str());
+  std::string title = m_Options.AllMode ? "ALL_" + std::to_string(m_Options.MapManagerNum) : m_Options.Keys.front();
+  m_Endpoint = platform::BusEndpoint::Open(kMapServerWindowClass, title,
+                                           [this](const platform::BusMessage& message) { OnBusMessage(message); });
+  if (m_Endpoint) {
+    m_Context.Hwnd = m_Endpoint->Handle();
+    m_Log.Write(llInfo, "window %u, class %s, title %s", m_Context.Hwnd, kMapServerWindowClass, title.c_str());
   } else {
-    log_.Write(llError, "cannot open a message bus endpoint; Hwnd stays 0 and window messages cannot arrive");
+    m_Log.Write(llError, "cannot open a message bus endpoint; Hwnd stays 0 and window messages cannot arrive");
   }
 
   uint32_t now = platform::GetTickCount();
-  for (const std::string& key : options_.Keys) {
-    auto map = std::make_unique<MapServer>(key, context_, faults);
+  for (const std::string& key : m_Options.Keys) {
+    auto map = std::make_unique<MapServer>(key, m_Context, faults);
     std::string error;
     if (!map->Open(error)) {
-      log_.Write(llError, "map %s is not served: %s", key.c_str(), error.c_str());
+      m_Log.Write(llError, "map %s is not served: %s", key.c_str(), error.c_str());
       continue;
     }
     map->Start(now);
-    maps_.push_back(std::move(map));
+    m_Maps.push_back(std::move(map));
   }
-  if (maps_.empty()) {
-    log_.Write(llFatal, "no map record could be opened; ending");
+  if (m_Maps.empty()) {
+    m_Log.Write(llFatal, "no map record could be opened; ending");
     return 1;
   }
 
   uint32_t lastTick = now;
   for (;;) {
-    if (endpoint_) {
-      endpoint_->Pump(kLoopWaitMs);
+    if (m_Endpoint) {
+      m_Endpoint->Pump(kLoopWaitMs);
     } else {
       platform::SleepMs(kLoopWaitMs);
     }
     if (g_stopRequested) {
-      log_.Write(llInfo, "stop requested by signal: saving and ending");
-      for (auto& map : maps_) map->Shutdown("signal");
+      m_Log.Write(llInfo, "stop requested by signal: saving and ending");
+      for (auto& map : m_Maps) map->Shutdown("signal");
       break;
     }
     now = platform::GetTickCount();
     if (now - lastTick >= 1000) {
       // Keep the one-second rhythm without drifting, but do not catch up after a stall.
       lastTick = now - lastTick >= 2000 ? now : lastTick + 1000;
-      for (auto& map : maps_) map->Tick(now);
+      for (auto& map : m_Maps) map->Tick(now);
     }
     // Requests after the figures: what a request changes (a reset of the counters) is what
     // the record shows until the next second.
-    for (auto& map : maps_) map->Poll(now);
+    for (auto& map : m_Maps) map->Poll(now);
     bool allClosed = true;
-    for (auto& map : maps_) allClosed = allClosed && map->Closed();
+    for (auto& map : m_Maps) allClosed = allClosed && map->Closed();
     if (allClosed) break;
   }
-  log_.Write(llInfo, "%s ends", context_.ProgramName.c_str());
+  m_Log.Write(llInfo, "%s ends", m_Context.ProgramName.c_str());
   return 0;
 }
 
 void MapServerApp::SetShowState(const std::string& state, const char* why) {
-  context_.ShowState = state;
-  log_.Write(llInfo, "window request: %s; the window is now %s", why, state.c_str());
+  m_Context.ShowState = state;
+  m_Log.Write(llInfo, "window request: %s; the window is now %s", why, state.c_str());
 }
 
 void MapServerApp::OnBusMessage(const platform::BusMessage& message) {
@@ -188,26 +188,26 @@ void MapServerApp::OnBusMessage(const platform::BusMessage& message) {
   switch (message.kind) {
     case Kind::Message:
       if (message.Msg == kStartAnnounceMessage) {
-        context_.AnnouncedAt = LocalTimeText();
-        log_.Write(llInfo, "message %u from window %u (process %u)", message.Msg, message.From, message.SenderPid);
-        for (auto& map : maps_) map->OnAnnounced();
+        m_Context.AnnouncedAt = LocalTimeText();
+        m_Log.Write(llInfo, "message %u from window %u (process %u)", message.Msg, message.From, message.SenderPid);
+        for (auto& map : m_Maps) map->OnAnnounced();
       } else if (message.Msg == platform::WM_SYSCOMMAND && message.WParam == platform::SC_RESTORE) {
         SetShowState("normal", "system command restore");
       } else if (message.Msg == platform::WM_SYSCOMMAND && message.WParam == platform::SC_MINIMIZE) {
         SetShowState("minimised", "system command minimise");
       } else {
-        log_.Write(llInfo, "message %u (%llu, %llu) from window %u ignored", message.Msg,
-                   static_cast<unsigned long long>(message.WParam), static_cast<unsigned long long>(message.LParam),
-                   message.From);
+        m_Log.Write(llInfo, "message %u (%llu, %llu) from window %u ignored", message.Msg,
+                    static_cast<unsigned long long>(message.WParam), static_cast<unsigned long long>(message.LParam),
+                    message.From);
       }
       break;
     case Kind::CopyData:
-      log_.Write(llInfo, "copy data %u (%zu bytes) from window %u ignored", message.Msg, message.Data.size(),
-                 message.From);
+      m_Log.Write(llInfo, "copy data %u (%zu bytes) from window %u ignored", message.Msg, message.Data.size(),
+                  message.From);
       break;
     case Kind::Show:
       // Showing a window keeps its current size: a minimised one stays minimised.
-      SetShowState(context_.ShowState.substr(0, context_.ShowState.find(',')), "show");
+      SetShowState(m_Context.ShowState.substr(0, m_Context.ShowState.find(',')), "show");
       break;
     case Kind::Minimize:
       SetShowState("minimised", "minimise");
@@ -217,7 +217,7 @@ void MapServerApp::OnBusMessage(const platform::BusMessage& message) {
       break;
     case Kind::Raise:
       // Bringing a window to the front does not change its size.
-      SetShowState(context_.ShowState.substr(0, context_.ShowState.find(',')) + ", in front", "bring to the front");
+      SetShowState(m_Context.ShowState.substr(0, m_Context.ShowState.find(',')) + ", in front", "bring to the front");
       break;
   }
 }

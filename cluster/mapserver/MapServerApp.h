@@ -37,12 +37,12 @@ class MapServerApp {
   void SetShowState(const std::string& state, const char* why);
   std::string LogStem() const;
 
-  MapServerOptions options_;
-  std::string environmentFaults_;
-  MapServerLog log_;
-  ServerContext context_;
-  std::unique_ptr<platform::BusEndpoint> endpoint_;
-  std::vector<std::unique_ptr<MapServer>> maps_;
+  MapServerOptions m_Options;
+  std::string m_EnvironmentFaults;
+  MapServerLog m_Log;
+  ServerContext m_Context;
+  std::unique_ptr<platform::BusEndpoint> m_Endpoint;
+  std::vector<std::unique_ptr<MapServer>> m_Maps;
 };
 
 }  // namespace mapserver

@@ -10,17 +10,17 @@
 namespace mapserver {
 
 MapServerLog::~MapServerLog() {
-  if (file_) std::fclose(file_);
+  if (m_File) std::fclose(m_File);
 }
 
 bool MapServerLog::Open(const std::string& path) {
-  if (file_) std::fclose(file_);
-  file_ = nullptr;
-  path_ = path;
+  if (m_File) std::fclose(m_File);
+  m_File = nullptr;
+  m_Path = path;
   std::size_t slash = path.rfind('/');
   if (slash != std::string::npos) platform::ForceDirectories(path.substr(0, slash + 1));
-  file_ = std::fopen(path.c_str(), "a");
-  return file_ != nullptr;
+  m_File = std::fopen(path.c_str(), "a");
+  return m_File != nullptr;
 }
 
 void MapServerLog::Write(ELogLevel level, const char* format, ...) {
@@ -46,11 +46,11 @@ void MapServerLog::WriteText(ELogLevel level, const std::string& text) {
       std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
   std::string line = LocalTimeText() + "." + std::to_string(1000 + millis).substr(1) + " [" +
                      LogLevelName(level) + "] " + text + "\n";
-  if (file_) {
-    std::fputs(line.c_str(), file_);
-    std::fflush(file_);
+  if (m_File) {
+    std::fputs(line.c_str(), m_File);
+    std::fflush(m_File);
   }
-  if (echo_ || !file_) std::fputs(line.c_str(), stderr);
+  if (m_Echo || !m_File) std::fputs(line.c_str(), stderr);
 }
 
 std::string LocalTimeText() {

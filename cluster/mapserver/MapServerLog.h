@@ -20,18 +20,18 @@ class MapServerLog {
   // Opens (appends to) the file, creating its directory. False when it cannot be opened;
   // lines then go to standard error only.
   bool Open(const std::string& path);
-  const std::string& Path() const { return path_; }
+  const std::string& Path() const { return m_Path; }
 
   void Write(ELogLevel level, const char* format, ...) VEMO_PRINTF(3);
   void WriteText(ELogLevel level, const std::string& text);
 
   // Also copy every line to standard error (for an operator running it by hand).
-  void SetEcho(bool echo) { echo_ = echo; }
+  void SetEcho(bool echo) { m_Echo = echo; }
 
  private:
-  std::FILE* file_ = nullptr;
-  std::string path_;
-  bool echo_ = false;
+  std::FILE* m_File = nullptr;
+  std::string m_Path;
+  bool m_Echo = false;
 };
 
 // Local time as "YYYY-MM-DD hh:mm:ss" (19 characters).

@@ -105,7 +105,7 @@ std::vector<std::string> ReadLines(const std::string& path) {
 }  // namespace
 
 ScriptRunner::ScriptRunner(std::string workDir, std::string scriptPath, int timeoutSeconds)
-    : workDir_(std::move(workDir)), scriptPath_(std::move(scriptPath)), timeoutSeconds_(timeoutSeconds) {}
+    : m_WorkDir(std::move(workDir)), m_ScriptPath(std::move(scriptPath)), m_TimeoutSeconds(timeoutSeconds) {}
 
 ScriptRunner::~ScriptRunner() { Kill(); }
 
@@ -122,48 +122,48 @@ bool ScriptRunner::Start(const std::string& text, std::string& error) {
     error = "a script is still running";
     return false;
   }
-  jobDir_ = workDir_ + "job_" + std::to_string(platform::CurrentProcessId()) + "_" +
-            std::to_string(++g_jobNumber) + "/";
+  m_JobDir =
+      m_WorkDir + "job_" + std::to_string(platform::CurrentProcessId()) + "_" + std::to_string(++g_jobNumber) + "/";
   std::error_code ec;
-  std::filesystem::create_directories(jobDir_, ec);
-  if (ec || !WriteFile(jobDir_ + "script.py", text) || !WriteFile(jobDir_ + "path.txt", scriptPath_)) {
-    error = "cannot write the script job in " + jobDir_;
-    std::filesystem::remove_all(jobDir_, ec);
+  std::filesystem::create_directories(m_JobDir, ec);
+  if (ec || !WriteFile(m_JobDir + "script.py", text) || !WriteFile(m_JobDir + "path.txt", m_ScriptPath)) {
+    error = "cannot write the script job in " + m_JobDir;
+    std::filesystem::remove_all(m_JobDir, ec);
     return false;
   }
   // Quotes keep blanks inside the paths; a path with a quote of its own cannot be passed.
-  if (jobDir_.find('"') != std::string::npos || workDir_.find('"') != std::string::npos) {
-    error = "the script work directory contains a double quote: " + workDir_;
-    std::filesystem::remove_all(jobDir_, ec);
+  if (m_JobDir.find('"') != std::string::npos || m_WorkDir.find('"') != std::string::npos) {
+    error = "the script work directory contains a double quote: " + m_WorkDir;
+    std::filesystem::remove_all(m_JobDir, ec);
     return false;
   }
-  std::string commandLine = std::string(Interpreter()) + " -B \"" + workDir_ + kHostFileName + "\" \"" +
-                            jobDir_ + "\" " + std::to_string(timeoutSeconds_);
+  std::string commandLine = std::string(Interpreter()) + " -B \"" + m_WorkDir + kHostFileName + "\" \"" + m_JobDir +
+                            "\" " + std::to_string(m_TimeoutSeconds);
   platform::ProcessInformation info;
   int errorCode = 0;
-  if (!platform::StartProcess(commandLine, workDir_, false, &info, &errorCode)) {
+  if (!platform::StartProcess(commandLine, m_WorkDir, false, &info, &errorCode)) {
     error = std::string("cannot start ") + Interpreter() + ": " + std::to_string(errorCode);
-    std::filesystem::remove_all(jobDir_, ec);
+    std::filesystem::remove_all(m_JobDir, ec);
     return false;
   }
-  handle_ = info.ProcessHandle;
-  startTick_ = platform::GetTickCount();
+  m_Handle = info.ProcessHandle;
+  m_StartTick = platform::GetTickCount();
   return true;
 }
 
 bool ScriptRunner::Poll(ScriptResult& result) {
   if (!Busy()) return false;
   int exitCode = 0;
-  if (platform::WaitForProcess(handle_, 0, &exitCode)) {
+  if (platform::WaitForProcess(m_Handle, 0, &exitCode)) {
     result = ScriptResult();
     result.ExitCode = exitCode;
     Finish(result);
     return true;
   }
-  uint32_t elapsed = platform::GetTickCount() - startTick_;
-  if (elapsed < static_cast<uint32_t>(timeoutSeconds_) * 1000u) return false;
-  platform::TerminateProcess(handle_, -1);
-  platform::WaitForProcess(handle_, 2000, &exitCode);
+  uint32_t elapsed = platform::GetTickCount() - m_StartTick;
+  if (elapsed < static_cast<uint32_t>(m_TimeoutSeconds) * 1000u) return false;
+  platform::TerminateProcess(m_Handle, -1);
+  platform::WaitForProcess(m_Handle, 2000, &exitCode);
   result = ScriptResult();
   result.TimedOut = true;
   result.ExitCode = exitCode;
@@ -172,23 +172,23 @@ bool ScriptRunner::Poll(ScriptResult& result) {
 }
 
 void ScriptRunner::Finish(ScriptResult& result) {
-  platform::CloseProcessHandle(handle_);
-  handle_ = 0;
-  result.Output = ReadLines(jobDir_ + "out.txt");
-  result.Requests = ReadLines(jobDir_ + "requests.txt");
+  platform::CloseProcessHandle(m_Handle);
+  m_Handle = 0;
+  result.Output = ReadLines(m_JobDir + "out.txt");
+  result.Requests = ReadLines(m_JobDir + "requests.txt");
   std::error_code ec;
-  std::filesystem::remove_all(jobDir_, ec);
+  std::filesystem::remove_all(m_JobDir, ec);
 }
 
 void ScriptRunner::Kill() {
   if (!Busy()) return;
   int exitCode = 0;
-  platform::TerminateProcess(handle_, -1);
-  platform::WaitForProcess(handle_, 2000, &exitCode);
-  platform::CloseProcessHandle(handle_);
-  handle_ = 0;
+  platform::TerminateProcess(m_Handle, -1);
+  platform::WaitForProcess(m_Handle, 2000, &exitCode);
+  platform::CloseProcessHandle(m_Handle);
+  m_Handle = 0;
   std::error_code ec;
-  std::filesystem::remove_all(jobDir_, ec);
+  std::filesystem::remove_all(m_JobDir, ec);
 }
 
 }  // namespace mapserver

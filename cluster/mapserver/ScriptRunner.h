@@ -33,7 +33,7 @@ class ScriptRunner {
   // The interpreter that runs the scripts.
   static const char* Interpreter();
 
-  bool Busy() const { return handle_ != 0; }
+  bool Busy() const { return m_Handle != 0; }
   // Starts the text. False with `error` when the interpreter could not be started.
   bool Start(const std::string& text, std::string& error);
   // True once the started script has ended or has been stopped for its time limit;
@@ -45,12 +45,12 @@ class ScriptRunner {
  private:
   void Finish(ScriptResult& result);
 
-  std::string workDir_;
-  std::string scriptPath_;
-  int timeoutSeconds_;
-  int handle_ = 0;
-  uint32_t startTick_ = 0;
-  std::string jobDir_;
+  std::string m_WorkDir;
+  std::string m_ScriptPath;
+  int m_TimeoutSeconds;
+  int m_Handle = 0;
+  uint32_t m_StartTick = 0;
+  std::string m_JobDir;
 };
 
 }  // namespace mapserver

@@ -23,24 +23,24 @@ void WriteToStderr(const std::string& kind, const std::string& caption, const st
 // caption go to standard error, the answer is the one VEMO_UNATTENDED names.
 class UnattendedDialogs : public Dialogs {
  public:
-  explicit UnattendedDialogs(bool ok) : ok_(ok) {}
+  explicit UnattendedDialogs(bool ok) : m_Ok(ok) {}
   bool Ask(const std::string& text, const std::string& caption) override {
-    WriteToStderr("Ask", caption, text + (ok_ ? " -> OK" : " -> Cancel"));
-    return ok_;
+    WriteToStderr("Ask", caption, text + (m_Ok ? " -> OK" : " -> Cancel"));
+    return m_Ok;
   }
   void Message(const std::string& text) override { WriteToStderr("Message", "", text); }
   void ErrorBox(const std::string& text, const std::string& caption) override { WriteToStderr("ErrorBox", caption, text); }
   bool InputBox(const std::string& caption, const std::string& prompt, std::string& value) override {
-    WriteToStderr("InputBox", caption, prompt + " [" + value + "]" + (ok_ ? " -> OK" : " -> Cancel"));
-    return ok_;
+    WriteToStderr("InputBox", caption, prompt + " [" + value + "]" + (m_Ok ? " -> OK" : " -> Cancel"));
+    return m_Ok;
   }
   bool BrowseForFolder(const std::string& title, std::string& path) override {
-    WriteToStderr("BrowseForFolder", "", title + " [" + path + "]" + (ok_ ? " -> OK" : " -> Cancel"));
-    return ok_;
+    WriteToStderr("BrowseForFolder", "", title + " [" + path + "]" + (m_Ok ? " -> OK" : " -> Cancel"));
+    return m_Ok;
   }
 
  private:
-  bool ok_;
+  bool m_Ok;
 };
 
 ConsoleDialogs g_console;

@@ -73,7 +73,7 @@ class BusEndpoint {
  private:
   struct Impl;
   explicit BusEndpoint(std::unique_ptr<Impl> impl);
-  std::unique_ptr<Impl> impl_;
+  std::unique_ptr<Impl> m_Impl;
 };
 
 // Finds a live endpoint by class and title (both compared exactly; an empty class or title

@@ -390,7 +390,7 @@ struct BusEndpoint::Impl {
   }
 };
 
-BusEndpoint::BusEndpoint(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+BusEndpoint::BusEndpoint(std::unique_ptr<Impl> impl) : m_Impl(std::move(impl)) {}
 
 std::unique_ptr<BusEndpoint> BusEndpoint::Open(const std::string& windowClass, const std::string& title,
                                                Handler handler) {
@@ -448,35 +448,35 @@ std::unique_ptr<BusEndpoint> BusEndpoint::Open(const std::string& windowClass, c
 }
 
 BusEndpoint::~BusEndpoint() {
-  unlink((impl_->dir + std::to_string(impl_->handle) + ".info").c_str());
-  unlink((impl_->dir + std::to_string(impl_->handle) + ".sock").c_str());
-  close(impl_->fd);
+  unlink((m_Impl->dir + std::to_string(m_Impl->handle) + ".info").c_str());
+  unlink((m_Impl->dir + std::to_string(m_Impl->handle) + ".sock").c_str());
+  close(m_Impl->fd);
 }
 
-WindowHandle BusEndpoint::Handle() const { return impl_->handle; }
-const std::string& BusEndpoint::Class() const { return impl_->windowClass; }
-const std::string& BusEndpoint::Title() const { return impl_->title; }
+WindowHandle BusEndpoint::Handle() const { return m_Impl->handle; }
+const std::string& BusEndpoint::Class() const { return m_Impl->windowClass; }
+const std::string& BusEndpoint::Title() const { return m_Impl->title; }
 
 void BusEndpoint::SetTitle(const std::string& title) {
-  impl_->title = title;
-  if (!WriteInfo(impl_->dir, impl_->handle, EndpointInfo{CurrentProcessId(), impl_->windowClass, title}))
+  m_Impl->title = title;
+  if (!WriteInfo(m_Impl->dir, m_Impl->handle, EndpointInfo{CurrentProcessId(), m_Impl->windowClass, title}))
     OutputDebugString("BusEndpoint::SetTitle cannot write the endpoint info");
 }
 
-int BusEndpoint::Fd() const { return impl_->fd; }
+int BusEndpoint::Fd() const { return m_Impl->fd; }
 
 int BusEndpoint::Dispatch() {
   int handed = 0;
   const uid_t self = getuid();
   for (;;) {
-    iovec iov{impl_->buffer.data(), impl_->buffer.size()};
+    iovec iov{m_Impl->buffer.data(), m_Impl->buffer.size()};
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
     msghdr msg{};
     msg.msg_iov = &iov;
     msg.msg_iovlen = 1;
     msg.msg_control = control;
     msg.msg_controllen = sizeof control;
-    ssize_t n = recvmsg(impl_->fd, &msg, MSG_DONTWAIT | MSG_TRUNC | MSG_CMSG_CLOEXEC);
+    ssize_t n = recvmsg(m_Impl->fd, &msg, MSG_DONTWAIT | MSG_TRUNC | MSG_CMSG_CLOEXEC);
     if (n < 0) {
       if (errno == EINTR) continue;
       break;  // EAGAIN: nothing more waiting
@@ -490,21 +490,21 @@ int BusEndpoint::Dispatch() {
       OutputDebugString("MessageBus: datagram from another user dropped");
       continue;
     }
-    if ((msg.msg_flags & MSG_TRUNC) != 0 || static_cast<std::size_t>(n) > impl_->buffer.size() - 1) {
+    if ((msg.msg_flags & MSG_TRUNC) != 0 || static_cast<std::size_t>(n) > m_Impl->buffer.size() - 1) {
       OutputDebugString("MessageBus: oversized datagram of " + std::to_string(n) + " bytes dropped");
       continue;
     }
     BusMessage message;
-    if (!impl_->Decode(static_cast<std::size_t>(n), &message)) continue;
+    if (!m_Impl->Decode(static_cast<std::size_t>(n), &message)) continue;
     message.SenderPid = static_cast<uint32_t>(cred->pid);
     ++handed;
-    if (impl_->handler) impl_->handler(message);
+    if (m_Impl->handler) m_Impl->handler(message);
   }
   return handed;
 }
 
 int BusEndpoint::Pump(int timeoutMs) {
-  pollfd p{impl_->fd, POLLIN, 0};
+  pollfd p{m_Impl->fd, POLLIN, 0};
   int rc;
   do {
     rc = poll(&p, 1, timeoutMs);

@@ -39,37 +39,37 @@ class Record {
   explicit Record(const std::string& key) {
     bool existed = false;
     int code = 0;
-    handle_ = platform::CreateSharedSegment(key + "_Config", sizeof(tagMapServerData), &existed, &code);
-    if (handle_ >= 0) {
-      data_ = static_cast<tagMapServerData*>(platform::MapSharedSegment(handle_, sizeof(tagMapServerData), &code));
+    m_Handle = platform::CreateSharedSegment(key + "_Config", sizeof(tagMapServerData), &existed, &code);
+    if (m_Handle >= 0) {
+      m_Data = static_cast<tagMapServerData*>(platform::MapSharedSegment(m_Handle, sizeof(tagMapServerData), &code));
     }
   }
   ~Record() {
-    if (data_) platform::UnmapSharedSegment(data_, sizeof(tagMapServerData));
-    if (handle_ >= 0) platform::CloseSharedSegment(handle_);
+    if (m_Data) platform::UnmapSharedSegment(m_Data, sizeof(tagMapServerData));
+    if (m_Handle >= 0) platform::CloseSharedSegment(m_Handle);
   }
   Record(const Record&) = delete;
   Record& operator=(const Record&) = delete;
 
-  bool Ok() const { return data_ != nullptr; }
-  volatile tagMapServerData* operator->() { return data_; }
-  tagMapServerData* Raw() { return data_; }
+  bool Ok() const { return m_Data != nullptr; }
+  volatile tagMapServerData* operator->() { return m_Data; }
+  tagMapServerData* Raw() { return m_Data; }
 
-  std::string MsgText() const { return std::string(data_->MsgText, strnlen(data_->MsgText, sizeof data_->MsgText)); }
+  std::string MsgText() const { return std::string(m_Data->MsgText, strnlen(m_Data->MsgText, sizeof m_Data->MsgText)); }
   int CountSum() const {
     int sum = 0;
-    for (uint8_t count : data_->LogLevelCounts) sum += count;
+    for (uint8_t count : m_Data->LogLevelCounts) sum += count;
     return sum;
   }
   void WriteScript(const std::string& text) {
-    char buffer[sizeof data_->ScriptCmd] = {};
+    char buffer[sizeof m_Data->ScriptCmd] = {};
     std::memcpy(buffer, text.data(), std::min(text.size(), sizeof buffer - 1));
-    std::memcpy(data_->ScriptCmd, buffer, sizeof buffer);
+    std::memcpy(m_Data->ScriptCmd, buffer, sizeof buffer);
   }
 
  private:
-  int handle_ = -1;
-  tagMapServerData* data_ = nullptr;
+  int m_Handle = -1;
+  tagMapServerData* m_Data = nullptr;
 };
 
 // A started map server; killed at the end of the test if it still runs.
@@ -77,15 +77,15 @@ class ServerProcess {
  public:
   ServerProcess() = default;
   ~ServerProcess() {
-    if (info_.ProcessHandle != 0) {
+    if (m_Info.ProcessHandle != 0) {
       // Gracefully first, so that the server removes its script work directory.
       int code = 0;
-      platform::TerminateProcess(info_.ProcessHandle, 0);
-      if (!platform::WaitForProcess(info_.ProcessHandle, 3000, &code)) {
-        platform::TerminateProcess(info_.ProcessHandle, -1);
-        platform::WaitForProcess(info_.ProcessHandle, 5000, &code);
+      platform::TerminateProcess(m_Info.ProcessHandle, 0);
+      if (!platform::WaitForProcess(m_Info.ProcessHandle, 3000, &code)) {
+        platform::TerminateProcess(m_Info.ProcessHandle, -1);
+        platform::WaitForProcess(m_Info.ProcessHandle, 5000, &code);
       }
-      platform::CloseProcessHandles(info_);
+      platform::CloseProcessHandles(m_Info);
     }
   }
   ServerProcess(const ServerProcess&) = delete;
@@ -94,25 +94,26 @@ class ServerProcess {
   // `arguments` follow the program name, as the manager writes them.
   bool Start(const std::string& arguments, const std::string& program = "VemoMapServer.exe") {
     int error = 0;
-    return platform::StartProcess(MapServerDir() + program + " " + arguments, MapServerDir(), false, &info_,
-                                  &error);
+    return platform::StartProcess(MapServerDir() + program + " " + arguments, MapServerDir(), false, &m_Info, &error);
   }
-  uint32_t Pid() const { return info_.ProcessId; }
-  bool Alive() const { return platform::IsProcessAlive(info_.ProcessId); }
+  uint32_t Pid() const { return m_Info.ProcessId; }
+  bool Alive() const { return platform::IsProcessAlive(m_Info.ProcessId); }
   // True with the exit code when the process ended within the time.
-  bool WaitEnd(int timeoutMs, int* exitCode) { return platform::WaitForProcess(info_.ProcessHandle, timeoutMs, exitCode); }
-  bool Terminate() { return platform::TerminateProcess(info_.ProcessHandle, 0); }
+  bool WaitEnd(int timeoutMs, int* exitCode) {
+    return platform::WaitForProcess(m_Info.ProcessHandle, timeoutMs, exitCode);
+  }
+  bool Terminate() { return platform::TerminateProcess(m_Info.ProcessHandle, 0); }
 
   // The map server's own log ("<exe dir>/Log/<stem>_<pid>.log").
   std::string LogText(const std::string& stem) const {
-    std::ifstream file(MapServerDir() + "Log/" + stem + "_" + std::to_string(info_.ProcessId) + ".log");
+    std::ifstream file(MapServerDir() + "Log/" + stem + "_" + std::to_string(m_Info.ProcessId) + ".log");
     std::stringstream text;
     text << file.rdbuf();
     return text.str();
   }
 
  private:
-  platform::ProcessInformation info_;
+  platform::ProcessInformation m_Info;
 };
 
 }  // namespace mstest
