@@ -4,6 +4,7 @@ namespace {
 
 // The key words. They were generated once and are kept as they stand: changing one breaks
 // every peer that keys packets with this table.
+// clang-format off
 constexpr std::array<uint32_t, VemoPackKeyDictFetcher::kKeyCount> kPackKeyTable = {{
     0xFC50EA58, 0x4416CA24, 0xF80B3323, 0x32C3EA3B, 0xFAE09607, 0xC3A03759,
     0x6C990CBD, 0x586E2373, 0x17D40DCD, 0xDF5895B5, 0xEE895231, 0x2A1E20E4,
@@ -177,6 +178,7 @@ constexpr std::array<uint32_t, VemoPackKeyDictFetcher::kKeyCount> kPackKeyTable 
     0x5ECDA077, 0xF7259EF5, 0x75F91291, 0x4F760666, 0xE0EFD024, 0x47524E9D,
     0xC43559DE, 0x6E532FF7, 0x1C58F798, 0x73404F14,
 }};
+// clang-format on
 
 VemoPackKeyDictFetcher g_PackKeyDictFetcher;
 
