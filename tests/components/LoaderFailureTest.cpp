@@ -20,7 +20,7 @@ ChildResult RunProbe(const std::string& mode, const std::map<std::string, std::s
   ScratchDir dir;
   for (const auto& [name, source] : files)
     std::filesystem::copy_file(source, dir / name, std::filesystem::copy_options::overwrite_existing);
-  return RunChild(VEMO_TESTS_DIR "component_loader_probe", {mode},
+  return RunChild(VEMO_TESTS_DIR "components_loader_peer", {mode},
                   {"LD_LIBRARY_PATH=" + dir.Path(), "VEMO_UNATTENDED=ok", "VEMO_LOG_DIR=" + dir.Path()},
                   dir / "stderr.txt");
 }

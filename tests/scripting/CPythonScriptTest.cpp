@@ -557,7 +557,7 @@ TEST(ScriptingChild, FirstInstance) {
   const char* ctype = std::getenv("LC_CTYPE");
   std::printf("RESULT|LC_CTYPE %s\n", ctype != nullptr ? ctype : "unset");
   RunPython("import sys\nprint('RESULT|encoding', sys.getfilesystemencoding(), sys.flags.utf8_mode, flush=True)\n"
-            "print('RESULT|program', sys.executable.endswith('/test_scripting'), flush=True)");
+            "print('RESULT|program', sys.executable.endswith('/scripting_tests'), flush=True)");
 }
 
 TEST(ScriptingChild, OwningHost) {

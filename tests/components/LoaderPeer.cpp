@@ -21,6 +21,6 @@ int main(int argc, char** argv) {
     // As the main window does: no interface ends the process with 1, without a message.
     return CreateConfigInterface() != nullptr ? 0 : 1;
   }
-  std::fprintf(stderr, "usage: component_loader_probe log|config|log+config\n");
+  std::fprintf(stderr, "usage: components_loader_peer log|config|log+config\n");
   return 2;
 }
