@@ -64,8 +64,7 @@ TEST(PySysGameData, ComponentWithoutReleaseIsClosedWithoutCallingIt) {
   EXPECT_EQ(log.Lines().size(), 2u);
 }
 
-TEST(ScriptingChild, UnloadableComponent) {
-  if (!InChild()) GTEST_SKIP() << "runs only as a child";
+SCRIPTING_CHILD(UnloadableComponent) {
   EchoLog log;
   CPySysGameData bridge(std::getenv("VEMO_SCRIPTING_COMPONENT"));
   std::printf("RESULT|still running\n");

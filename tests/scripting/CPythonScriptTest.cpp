@@ -546,10 +546,9 @@ TEST(ScriptHostInstance, TrackingSwitchDecidesWhereTraceLinesGo) {
 }
 
 // ---------------------------------------------------------------------------------------
-// Runs in a fresh process (see RunChild); skipped in an ordinary run.
+// Child runs: each runs in a fresh process started by RunChild.
 
-TEST(ScriptingChild, FirstInstance) {
-  if (!InChild()) GTEST_SKIP() << "runs only as a child";
+SCRIPTING_CHILD(FirstInstance) {
   EchoLog log;
   CPythonScriptEx* host = CPythonScriptEx::GetInstance();
   CPythonScriptEx::GetInstance();
@@ -560,8 +559,7 @@ TEST(ScriptingChild, FirstInstance) {
             "print('RESULT|program', sys.executable.endswith('/scripting_tests'), flush=True)");
 }
 
-TEST(ScriptingChild, OwningHost) {
-  if (!InChild()) GTEST_SKIP() << "runs only as a child";
+SCRIPTING_CHILD(OwningHost) {
   EchoLog log;
   TempDir dir;
   WriteFile(dir / "OwnedModule.py", "def V():\n    return 5\n");
@@ -574,8 +572,7 @@ TEST(ScriptingChild, OwningHost) {
   std::printf("RESULT|running %d\n", Py_IsInitialized() ? 1 : 0);
 }
 
-TEST(ScriptingChild, InterpreterThatCannotStart) {
-  if (!InChild()) GTEST_SKIP() << "runs only as a child";
+SCRIPTING_CHILD(InterpreterThatCannotStart) {
   EchoLog log;
   CPythonScriptEx* host = CPythonScriptEx::GetInstance();
   std::printf("RESULT|ready %d\n", host->IsReady() ? 1 : 0);
@@ -584,8 +581,7 @@ TEST(ScriptingChild, InterpreterThatCannotStart) {
   std::printf("RESULT|error %s\n", host->FormatPythonError().c_str());
 }
 
-TEST(ScriptingChild, LaunchSearchPath) {
-  if (!InChild()) GTEST_SKIP() << "runs only as a child";
+SCRIPTING_CHILD(LaunchSearchPath) {
   EchoLog log;
   CPythonScriptEx* host = CPythonScriptEx::GetInstance();
   const char* offPath = std::getenv("VEMO_SCRIPTING_OFF_PATH");

@@ -6,6 +6,8 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <gtest/gtest.h>
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -129,6 +131,32 @@ class EchoLog : public RecordingLog {
 
 // True inside a child run started by RunChild.
 inline bool InChild() { return std::getenv("VEMO_SCRIPTING_CHILD") != nullptr; }
+
+// The body of a child run, as a test of the suite "ScriptingChild".
+class ChildRun : public testing::Test {
+ public:
+  explicit ChildRun(void (*body)()) : m_Body(body) {}
+
+ private:
+  void TestBody() override { m_Body(); }
+  void (*m_Body)();
+};
+
+// Registers a child run; it exists only inside a child process, so that an ordinary run, and
+// the list of tests CTest takes from the program, never see it.
+inline bool RegisterChildRun(const char* name, void (*body)(), const char* file, int line) {
+  if (InChild())
+    testing::RegisterTest("ScriptingChild", name, nullptr, nullptr, file, line,
+                          [body]() -> ChildRun* { return new ChildRun(body); });
+  return true;
+}
+
+// SCRIPTING_CHILD(Name) { ... } defines the child run "ScriptingChild.Name".
+#define SCRIPTING_CHILD(name)                                                                       \
+  void ScriptingChild##name();                                                                      \
+  [[maybe_unused]] const bool kScriptingChild##name =                                               \
+      scripting_test::RegisterChildRun(#name, ScriptingChild##name, __FILE__, __LINE__);            \
+  void ScriptingChild##name()
 
 struct ChildResult {
   int exitCode = -1;
