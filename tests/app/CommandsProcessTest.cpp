@@ -62,17 +62,17 @@ TEST(CommandsProcessTest, ScriptsStartStopAndCloseARunningManager) {
 
   // Start from a shell, once.
   Program start = Spawn(machine, "HalvixClient", {"--manager", managerPid, "--timeout", "60", "start", "--wait"}, "start");
-  EXPECT_EQ(Finish(start), 0) << ManagerMachine::ReadFile(start.out);
-  EXPECT_NE(ManagerMachine::ReadFile(start.out).find("event started"), std::string::npos);
+  EXPECT_EQ(Finish(start), 0) << ReadFile(start.out);
+  EXPECT_NE(ReadFile(start.out).find("event started"), std::string::npos);
   Program again = Spawn(machine, "HalvixClient", {"--manager", managerPid, "start"}, "again");
-  EXPECT_EQ(Finish(again), 1) << ManagerMachine::ReadFile(again.out);
+  EXPECT_EQ(Finish(again), 1) << ReadFile(again.out);
 
   // "-autolaunch": every map server runs after Start.
   std::vector<std::unique_ptr<MapServerData>> maps;
   for (int id : {31, 32, 33}) maps.push_back(std::make_unique<MapServerData>(server, id));
   for (auto& map : maps) {
     ASSERT_NE(map->GetShareData(), nullptr);
-    ASSERT_TRUE(Eventually([&] { return record::State(*map->GetShareData()) == msRunning; })) << map->GetKey();
+    ASSERT_TRUE(WaitUntil([&] { return record::State(*map->GetShareData()) == msRunning; })) << map->GetKey();
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   for (auto& map : maps) record::Store(map->GetShareData()->PlayerCnt, 0);
@@ -81,24 +81,24 @@ TEST(CommandsProcessTest, ScriptsStartStopAndCloseARunningManager) {
 
   // Close and exit while a player is online: refused, the manager keeps running.
   Program refused = Spawn(machine, "VemoController", {"--manager", window, "--timeout", "3", "close"}, "refused");
-  EXPECT_EQ(Finish(refused), 1) << ManagerMachine::ReadFile(refused.out);
-  EXPECT_NE(ManagerMachine::ReadFile(refused.out).find("32773"), std::string::npos) << "registered first";
+  EXPECT_EQ(Finish(refused), 1) << ReadFile(refused.out);
+  EXPECT_NE(ReadFile(refused.out).find("32773"), std::string::npos) << "registered first";
   EXPECT_TRUE(machine.WaitForLog("if(this->GetTotalPlayerCnt() != 0)"));
   EXPECT_TRUE(machine.IsRunning(manager));
 
   // Stop while the player is online: it waits, and the window keeps answering both the
   // launch-control client and the controller meanwhile.
   Program stop = Spawn(machine, "HalvixClient", {"--manager", managerPid, "stop"}, "stop");
-  ASSERT_TRUE(Eventually([&] { return ManagerMachine::ReadFile(stop.out).find("event stopping") != std::string::npos; }));
+  ASSERT_TRUE(WaitUntil([&] { return ReadFile(stop.out).find("event stopping") != std::string::npos; }));
   Program status = Spawn(machine, "HalvixClient", {"--manager", managerPid, "--timeout", "10", "status"}, "status");
   EXPECT_EQ(Finish(status), 0);
-  EXPECT_NE(ManagerMachine::ReadFile(status.out).find("result ok service stopping"), std::string::npos);
+  EXPECT_NE(ReadFile(status.out).find("result ok service stopping"), std::string::npos);
   Program registered = Spawn(machine, "VemoController", {"--manager", window, "--timeout", "10", "register"}, "register");
-  EXPECT_EQ(Finish(registered), 0) << ManagerMachine::ReadFile(registered.out);
+  EXPECT_EQ(Finish(registered), 0) << ReadFile(registered.out);
   for (auto& map : maps) EXPECT_EQ(record::CloseRequest(*map->GetShareData()), 0) << "nothing asked while players are online";
   record::Store(busy.PlayerCnt, 0);
-  EXPECT_EQ(Finish(stop), 0) << ManagerMachine::ReadFile(stop.out);
-  EXPECT_NE(ManagerMachine::ReadFile(stop.out).find("result ok stopped"), std::string::npos);
+  EXPECT_EQ(Finish(stop), 0) << ReadFile(stop.out);
+  EXPECT_NE(ReadFile(stop.out).find("result ok stopped"), std::string::npos);
   std::vector<uint32_t> pids;
   for (auto& map : maps) {
     EXPECT_EQ(record::CloseRequest(*map->GetShareData()), 1) << map->GetKey();
@@ -108,8 +108,8 @@ TEST(CommandsProcessTest, ScriptsStartStopAndCloseARunningManager) {
   // No player online: the map servers are killed and the manager ends, reporting to the
   // controller, with every line in its log.
   Program close = Spawn(machine, "VemoController", {"--manager", window, "close"}, "close");
-  EXPECT_EQ(Finish(close), 0) << ManagerMachine::ReadFile(close.out);
-  EXPECT_NE(ManagerMachine::ReadFile(close.out).find("32770 (0x8002)"), std::string::npos);
+  EXPECT_EQ(Finish(close), 0) << ReadFile(close.out);
+  EXPECT_NE(ReadFile(close.out).find("32770 (0x8002)"), std::string::npos);
   EXPECT_EQ(machine.WaitExit(manager), 0);
   EXPECT_NE(machine.Log().find("Close Success!"), std::string::npos);
   // Ending at once from the window still lets go of its instance segment: no name is left.
@@ -117,7 +117,7 @@ TEST(CommandsProcessTest, ScriptsStartStopAndCloseARunningManager) {
   if (instance >= 0) ::close(instance);
   EXPECT_LT(instance, 0) << "the instance segment's name was left behind";
   for (uint32_t pid : pids)
-    EXPECT_TRUE(Eventually([&] { return kill(static_cast<pid_t>(pid), 0) != 0; })) << "map server " << pid;
+    EXPECT_TRUE(WaitUntil([&] { return kill(static_cast<pid_t>(pid), 0) != 0; })) << "map server " << pid;
 
   Program gone = Spawn(machine, "VemoController", {"--manager", window, "--timeout", "2", "close"}, "gone");
   EXPECT_EQ(Finish(gone), 2);

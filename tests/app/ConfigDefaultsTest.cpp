@@ -6,6 +6,7 @@
 #include <fstream>
 #include <string>
 
+#include "../support/TestSupport.h"
 #include "app/ManagerConfig.h"
 #include "components/ConfigComponent.h"
 #include "interfaces/IConfig.h"
@@ -15,13 +16,9 @@ namespace {
 class ConfigDefaultsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vemo-config-XXXXXX").string();
-    m_Dir = std::string(mkdtemp(pattern.data())) + "/";
     m_Config = CreateConfigInterface();
     ASSERT_NE(m_Config, nullptr);
   }
-  void TearDown() override { std::filesystem::remove_all(m_Dir); }
-
   // Opens the manager's file in the test directory the way start-up does.
   void OpenAsStartup() {
     m_Config->Open(app::ConfigFilePath(m_Dir).c_str(), app::kConfigSection);
@@ -43,7 +40,8 @@ class ConfigDefaultsTest : public ::testing::Test {
     EXPECT_STREQ(m_Config->GetString("edtMutexSign", ""), "MapServerManager");
   }
 
-  std::string m_Dir;
+  TempDir m_Made{"vemo-config"};
+  const std::string m_Dir = m_Made.Path();
   IConfig* m_Config = nullptr;
 };
 

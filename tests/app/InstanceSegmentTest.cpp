@@ -4,19 +4,18 @@
 
 #include <string>
 
+#include "../support/TestSupport.h"
 #include "app/InstanceSegment.h"
 #include "platform/shared_memory.h"
 
 namespace {
 
-std::string UniqueName(const char* tag) {
-  static int counter = 0;
-  return app::InstanceSegment::NameOf("VemoAppTest_" + std::string(tag) + "_" +
-                                      std::to_string(getpid()) + "_" + std::to_string(++counter));
+std::string SegmentName(const char* tag) {
+  return app::InstanceSegment::NameOf(FreshName("VemoAppTest_" + std::string(tag) + "_"));
 }
 
 TEST(InstanceSegmentTest, FirstHolderRegistersAndLaterHoldersSeeIt) {
-  const std::string name = UniqueName("first");
+  const std::string name = SegmentName("first");
   EXPECT_EQ(name.rfind("Global\\_", 0), 0u);
   app::InstanceSegment first, second, third;
   std::string error;
@@ -36,7 +35,7 @@ TEST(InstanceSegmentTest, FirstHolderRegistersAndLaterHoldersSeeIt) {
 }
 
 TEST(InstanceSegmentTest, AZeroHandleInTheSegmentIsTakenOver) {
-  const std::string name = UniqueName("zero");
+  const std::string name = SegmentName("zero");
   bool existed = false;
   int code = 0;
   const int holder = platform::CreateSharedSegment(name, 4, &existed, &code);

@@ -13,42 +13,25 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <algorithm>
 #include <filesystem>
-#include <functional>
 #include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "../support/ChildProgram.h"
+#include "../support/TestSupport.h"
 #include "platform/shared_memory.h"
-
-extern char** environ;
-
-// Waits up to `timeoutMs` for `done` to hold (what a manager's processes do takes its time).
-inline bool Eventually(const std::function<bool()>& done, int timeoutMs = 20000) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
 
 class ManagerMachine {
  public:
   // `without`: file names of build/bin to leave out (a missing component).
   explicit ManagerMachine(const std::set<std::string>& without = {}) {
     namespace fs = std::filesystem;
-    std::string pattern = (fs::temp_directory_path() / "vemo-app-XXXXXX").string();
-    m_Dir = mkdtemp(pattern.data());
-    m_Dir += "/";
     for (const auto& entry : fs::directory_iterator(VEMO_BIN_DIR)) {
       const std::string name = entry.path().filename().string();
       // What a run of the tree leaves in it (the demo's configuration, map list, logs and
@@ -63,17 +46,13 @@ class ManagerMachine {
         LinkTree(entry.path(), m_Dir + name);
     }
   }
+  // The machine's directory goes after this (a member).
   ~ManagerMachine() {
-    for (pid_t pid : m_Children) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
+    for (pid_t pid : m_Children) KillProgram(pid);
     // A killed manager cannot remove its instance segment's name; the next manager's start
     // would, and so does the machine, so that tests leave nothing in /dev/shm.
     if (!m_Children.empty()) platform::RemoveUnheldSharedSegments();
     for (int master : m_Terminals) close(master);
-    std::error_code ignored;
-    std::filesystem::remove_all(m_Dir, ignored);
   }
 
   const std::string& Dir() const { return m_Dir; }
@@ -94,53 +73,22 @@ class ManagerMachine {
   // pseudo-terminal the machine keeps open) is its standard input.
   pid_t Start(const std::vector<std::string>& arguments = {}, bool onTerminal = false) {
     const std::string errPath = m_Dir + "stderr." + std::to_string(m_Children.size());
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e) {
-      std::string var = *e;
-      if (var.starts_with("QT_QPA_PLATFORM=") || var.starts_with("VEMO_UNATTENDED=") ||
-          var.starts_with("VEMO_LOG_DIR=") || var.starts_with("VEMO_SYSTEM_ROOT=") ||
-          var.starts_with("LD_LIBRARY_PATH=") || var.starts_with("VEMO_PELLWYN_SHARE_NAME="))
-        continue;  // a library path could find a left-out component in build/bin
-      env.push_back(var);
-    }
-    env.push_back("QT_QPA_PLATFORM=offscreen");
-    env.push_back("VEMO_UNATTENDED=ok");
-    env.push_back("VEMO_LOG_DIR=" + LogDir());
-    env.push_back("VEMO_PELLWYN_SHARE_NAME=" + m_ShareName);
-    std::vector<std::string> args = {m_Dir + "VemoMapServerManager"};
-    args.insert(args.end(), arguments.begin(), arguments.end());
-
-    std::vector<char*> argv, envp;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::string terminal;
+    SpawnOptions options;
+    // A library path could find a left-out component in build/bin.
+    options.unsetEnv = {"QT_QPA_PLATFORM", "VEMO_UNATTENDED", "VEMO_LOG_DIR", "VEMO_SYSTEM_ROOT", "LD_LIBRARY_PATH",
+                        "VEMO_PELLWYN_SHARE_NAME"};
+    options.setEnv = {"QT_QPA_PLATFORM=offscreen", "VEMO_UNATTENDED=ok", "VEMO_LOG_DIR=" + LogDir(),
+                      "VEMO_PELLWYN_SHARE_NAME=" + m_ShareName};
     if (onTerminal) {
       const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
       if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0 && ptsname(master) != nullptr) {
-        terminal = ptsname(master);
+        options.terminal = ptsname(master);
         m_Terminals.push_back(master);
       } else if (master >= 0) {
         close(master);
       }
     }
-    const pid_t pid = fork();
-    if (pid == 0) {
-      if (!terminal.empty()) {
-        setsid();
-        const int tty = open(terminal.c_str(), O_RDWR);  // the session's controlling terminal
-        if (tty < 0) _exit(126);
-        dup2(tty, 0);
-      }
-      const int fd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      if (fd >= 0) {
-        dup2(fd, 2);
-        dup2(fd, 1);
-      }
-      execve(argv[0], argv.data(), envp.data());
-      _exit(127);
-    }
+    const pid_t pid = SpawnProgram(m_Dir + "VemoMapServerManager", arguments, errPath, options);
     m_Children.push_back(pid);
     m_ErrPaths.push_back(errPath);
     return pid;
@@ -148,27 +96,16 @@ class ManagerMachine {
 
   // Waits up to `timeoutMs` for the process to end; its exit code, or -1 when it still runs.
   int WaitExit(pid_t pid, int timeoutMs = 20000) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-      int status = 0;
-      if (waitpid(pid, &status, WNOHANG) == pid) {
-        std::erase(m_Children, pid);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      if (std::chrono::steady_clock::now() >= until) return -1;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    const int code = WaitProgramEnd(pid, timeoutMs);
+    if (code >= 0) std::erase(m_Children, pid);
+    return code;
   }
   // Ends the manager with SIGKILL, as a crash would: it cleans nothing up.
   void Kill(pid_t pid) {
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
+    KillProgram(pid);
     std::erase(m_Children, pid);
   }
-  bool IsRunning(pid_t pid) {
-    int status = 0;
-    return waitpid(pid, &status, WNOHANG) == 0;
-  }
+  bool IsRunning(pid_t pid) { return ProgramExitCode(pid) < 0; }
 
   // What the n-th started manager wrote to standard error.
   std::string Stderr(std::size_t n) const { return ReadFile(m_ErrPaths.at(n)); }
@@ -182,12 +119,7 @@ class ManagerMachine {
   }
   // Waits until the log holds `text`.
   bool WaitForLog(const std::string& text, int timeoutMs = 20000) const {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (Log().find(text) == std::string::npos) {
-      if (std::chrono::steady_clock::now() >= until) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
+    return WaitUntil([&] { return Log().find(text) != std::string::npos; }, timeoutMs, 50);
   }
   // Counts the lines of the log that hold `text`.
   std::size_t CountLog(const std::string& text) const {
@@ -196,13 +128,6 @@ class ManagerMachine {
     for (std::string line; std::getline(lines, line);)
       if (line.find(text) != std::string::npos) ++count;
     return count;
-  }
-
-  static std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
   }
 
  private:
@@ -224,7 +149,8 @@ class ManagerMachine {
     }
   }
 
-  std::string m_Dir;
+  TempDir m_Made{"vemo-app"};
+  std::string m_Dir = m_Made.Path();
   std::string m_ShareName = "PellwynAppTest" + std::to_string(getpid()) + "_" + std::to_string(++s_Machines);
   static inline int s_Machines = 0;
   std::vector<pid_t> m_Children;

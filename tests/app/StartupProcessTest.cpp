@@ -109,9 +109,7 @@ TEST(StartupProcessTest, ABlankSignAllowsAnyNumberOfManagers) {
   ManagerMachine machine;
   machine.WriteIni("[MapManager]\nedtMutexSign=   \n");
   const pid_t pids[] = {machine.Start(), machine.Start(), machine.Start()};
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (machine.CountLog(kStarted) < 3 && std::chrono::steady_clock::now() < until)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  WaitUntil([&] { return machine.CountLog(kStarted) >= 3; }, 20000, 50);
   EXPECT_EQ(machine.CountLog(kStarted), 3u) << machine.Log();
   for (pid_t pid : pids) EXPECT_TRUE(machine.IsRunning(pid));
 }

@@ -234,7 +234,7 @@ TEST(StatusLinkProcessTest, ManagerAnswersTheStatusServerThroughRestartsADropMid
   const pid_t halvix = SpawnProgram(std::string(VEMO_BIN_DIR) + "HalvixClient",
                                     {"--manager", std::to_string(manager), "--timeout", "60", "start", "--wait"},
                                     machine.Dir() + "start.out");
-  ASSERT_EQ(WaitProgram(halvix), 0) << ManagerMachine::ReadFile(machine.Dir() + "start.out");
+  ASSERT_EQ(WaitProgram(halvix), 0) << ReadFile(machine.Dir() + "start.out");
 
   // Connect and log in: once by the start steps, and once more because the core asks for
   // it after its connection. The server asks for figures after the first login; by its
@@ -247,7 +247,7 @@ TEST(StatusLinkProcessTest, ManagerAnswersTheStatusServerThroughRestartsADropMid
   for (int id : {41, 42, 43}) {
     maps[id] = std::make_unique<MapServerData>(server, id);
     ASSERT_NE(maps[id]->GetShareData(), nullptr);
-    ASSERT_TRUE(Eventually([&] { return record::State(*maps[id]->GetShareData()) == msRunning; })) << id;
+    ASSERT_TRUE(WaitUntil([&] { return record::State(*maps[id]->GetShareData()) == msRunning; })) << id;
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   for (auto& [id, map] : maps) {
@@ -318,8 +318,8 @@ TEST(StatusLinkProcessTest, ManagerAnswersTheStatusServerThroughRestartsADropMid
   const std::string fetched = first->program.WaitLine("manager 1 GetErrorLog \"" + logName + "\"");
   ASSERT_NE(fetched.find(" bytes written to "), std::string::npos) << fetched;
   const std::string written = fetched.substr(fetched.find(" bytes written to ") + 18);
-  const std::string copy = ManagerMachine::ReadFile(written);
-  const std::string original = ManagerMachine::ReadFile(machine.LogDir() + logName);
+  const std::string copy = ReadFile(written);
+  const std::string original = ReadFile(machine.LogDir() + logName);
   ASSERT_GT(copy.size(), 0u);
   ASSERT_LE(copy.size(), original.size());
   EXPECT_EQ(copy, original.substr(0, copy.size()));
@@ -368,7 +368,7 @@ TEST(StatusLinkProcessTest, ManagerAnswersTheStatusServerThroughRestartsADropMid
   second->program.Write("getlog 1 incompressible.log");
   ASSERT_NE(second->program.WaitLine("manager 1 asked: GetErrorLog \"incompressible.log\""), "");
   ASSERT_EQ(kill(second->program.Pid(), SIGSTOP), 0);
-  EXPECT_TRUE(Eventually([&] { return UnreadBytesAt(port) > 0; }, 30000)) << "no reply began";
+  EXPECT_TRUE(WaitUntil([&] { return UnreadBytesAt(port) > 0; }, 30000)) << "no reply began";
   second->program.Kill(SIGKILL);
   second.reset();
   fs::remove(big);
@@ -403,7 +403,7 @@ TEST(StatusLinkProcessTest, ManagerAnswersTheStatusServerThroughRestartsADropMid
   EXPECT_GT(waitEnd, threadExit);
 
   for (uint32_t pid : mapPids) kill(static_cast<pid_t>(pid), SIGKILL);
-  for (uint32_t pid : mapPids) EXPECT_TRUE(Eventually([&] { return kill(static_cast<pid_t>(pid), 0) != 0; }));
+  for (uint32_t pid : mapPids) EXPECT_TRUE(WaitUntil([&] { return kill(static_cast<pid_t>(pid), 0) != 0; }));
 }
 
 // Runs the event loop until `done` holds or the time is up.

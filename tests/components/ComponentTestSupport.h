@@ -1,59 +1,17 @@
-// Helpers for the component tests: scratch directories, whole files, today's log file,
-// and a child program run with its standard error captured.
+// Helpers for the component tests: today's log file name, the components preloaded, and the
+// loader peer run with its standard error captured.
 #pragma once
 
 #include <dlfcn.h>
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <ctime>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "../support/ChildProgram.h"
+#include "../support/TestSupport.h"
+
 namespace component_test {
-
-// A fresh directory under the system's temporary directory, removed at the end.
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vemo-components-XXXXXX").string();
-    char* made = ::mkdtemp(pattern.data());
-    m_Path = made != nullptr ? made : "";
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    if (!m_Path.empty()) std::filesystem::remove_all(m_Path, ignored);
-  }
-  const std::string& Path() const { return m_Path; }
-  std::string operator/(const std::string& name) const { return m_Path + "/" + name; }
-
- private:
-  std::string m_Path;
-};
-
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-inline void WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-}
-
-inline std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::stringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 // "<name>_<yyyy-mm-dd>.log" for today, local time.
 inline std::string TodaysLogName(const std::string& name) {
@@ -80,29 +38,16 @@ inline void PreloadComponents() {
 
 struct ChildResult {
   int exitCode = -1;
-  std::string errorText;
+  std::string output;  // standard output and error
 };
 
 // Runs `program` with `args`, adding `env` ("NAME=value") to the environment, and
-// returns its exit code and standard error.
+// returns its exit code and what it wrote to standard output and error.
 inline ChildResult RunChild(const std::string& program, const std::vector<std::string>& args,
-                            const std::vector<std::string>& env, const std::string& errorFile) {
+                            const std::vector<std::string>& env, const std::string& outPath) {
   ChildResult result;
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    int fd = ::open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (fd >= 0) ::dup2(fd, 2);
-    for (const std::string& setting : env) ::putenv(const_cast<char*>(setting.c_str()));
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    ::execv(program.c_str(), argv.data());
-    ::_exit(127);
-  }
-  int status = 0;
-  if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-  result.errorText = ReadFile(errorFile);
+  result.exitCode = WaitProgram(SpawnProgram(program, args, outPath, {.setEnv = env}));
+  result.output = ReadFile(outPath);
   return result;
 }
 

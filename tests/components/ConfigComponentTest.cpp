@@ -8,9 +8,6 @@
 
 namespace {
 
-using component_test::ReadFile;
-using component_test::ScratchDir;
-using component_test::WriteFile;
 
 class ConfigComponentTest : public ::testing::Test {
  protected:
@@ -70,7 +67,7 @@ class ConfigComponentTest : public ::testing::Test {
   std::vector<std::string> Warnings() const { return log.Texts(llWarn); }
 
   RecordingLog log;
-  ScratchDir dir;
+  TempDir dir{"vemo-components"};
   std::string path;
   CreateConfigFunc create = nullptr;
   FreeConfigFunc free = nullptr;

@@ -6,14 +6,12 @@
 #include <thread>
 
 #include "ComponentTestSupport.h"
+#include "common/Utils.h"
 #include "components/LogComponent.h"
 #include "platform/clock.h"
 
 namespace {
 
-using component_test::Lines;
-using component_test::ReadFile;
-using component_test::ScratchDir;
 using component_test::TodaysLogName;
 
 const std::string kStamp = R"(^\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3}\])";
@@ -21,30 +19,30 @@ const std::string kStamp = R"(^\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3}\])";
 class LogComponentTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(dir.Path().empty());
+    ASSERT_FALSE(dir.PathWithoutSlash().empty());
     component_test::PreloadComponents();
     log = LogObject();
     ASSERT_NE(log, nullptr);
-    log->SetLogPath(dir.Path().c_str(), "");
+    log->SetLogPath(dir.PathWithoutSlash().c_str(), "");
     log->SetServerName("UnitServer");
   }
   std::string TodaysFile() { return ReadFile(dir / TodaysLogName("UnitServer")); }
 
-  ScratchDir dir;
+  TempDir dir{"vemo-components"};
   ILog* log = nullptr;
 };
 
 TEST_F(LogComponentTest, LinesCarryTimeLevelNameAndText) {
   EXPECT_EQ(LogObject(), log);  // one object for the process
-  EXPECT_EQ(std::string(log->LogPath()), dir.Path() + "/");
-  EXPECT_EQ(std::string(log->ErrorLogPath()), dir.Path() + "/");
+  EXPECT_EQ(std::string(log->LogPath()), dir.PathWithoutSlash() + "/");
+  EXPECT_EQ(std::string(log->ErrorLogPath()), dir.PathWithoutSlash() + "/");
 
   log->LogInfo("value %d of %s", 5, "MapA");
   log->TraceWarn("warned");
   log->LogDesign("design");
   log->TraceNomal("plain");
   log->LogError(nullptr);  // an absent format writes an empty text, never a crash
-  std::vector<std::string> lines = Lines(TodaysFile());
+  std::vector<std::string> lines = SplitLines(TodaysFile());
   ASSERT_EQ(lines.size(), 5u) << TodaysFile();
   EXPECT_TRUE(std::regex_search(lines[0], std::regex(kStamp + R"(\[ Info\] value 5 of MapA$)"))) << lines[0];
   EXPECT_TRUE(std::regex_search(lines[1], std::regex(kStamp + R"(\[ Warn\] warned$)"))) << lines[1];
@@ -60,7 +58,7 @@ TEST_F(LogComponentTest, ScriptTextIsWrittenUnchanged) {
   log->ScriptOutput(0, "\n");  // a bare line end adds nothing
   log->ScriptError(0, "Traceback: boom");
   std::string file = TodaysFile();
-  std::vector<std::string> lines = Lines(file);
+  std::vector<std::string> lines = SplitLines(file);
   ASSERT_EQ(lines.size(), 2u) << file;
   EXPECT_EQ(lines[0].substr(25), "[Script] " + text);
   EXPECT_EQ(lines[1].substr(25), "[ScriptErr] Traceback: boom");
@@ -70,7 +68,7 @@ TEST_F(LogComponentTest, FatalCountAndTime) {
   // A fresh object has no fatal line.
   ReleaseLogObject();
   log = LogObject();
-  log->SetLogPath(dir.Path().c_str(), "");
+  log->SetLogPath(dir.PathWithoutSlash().c_str(), "");
   EXPECT_EQ(log->GetFatalErrorCount(), 0);
   EXPECT_EQ(log->GetLastFatalErrorTime(), 0.0);
 
@@ -97,7 +95,7 @@ TEST_F(LogComponentTest, TwoThreadsWriteWholeLines) {
   b.join();
   std::set<std::string> seen;
   std::regex shape(kStamp + R"(\[ Info\] ([AB] \d+)$)");
-  for (const std::string& line : Lines(TodaysFile())) {
+  for (const std::string& line : SplitLines(TodaysFile())) {
     std::smatch match;
     ASSERT_TRUE(std::regex_search(line, match, shape)) << line;
     EXPECT_TRUE(seen.insert(match[1]).second) << "twice: " << line;
@@ -117,17 +115,17 @@ TEST_F(LogComponentTest, FirstUseFromSeveralThreadsGivesOneObject) {
 }
 
 TEST_F(LogComponentTest, ServerNameAndSubdirectoryNameTheFile) {
-  log->SetLogPath((dir.Path() + "/").c_str(), "sub");
+  log->SetLogPath((dir.PathWithoutSlash() + "/").c_str(), "sub");
   log->SetServerName("Other/Name");  // no directory separators in a file name
   log->LogWarn("into the subdirectory");
-  EXPECT_EQ(std::string(log->LogPath()), dir.Path() + "/sub/");
+  EXPECT_EQ(std::string(log->LogPath()), dir.PathWithoutSlash() + "/sub/");
   std::string file = ReadFile(dir / ("sub/" + TodaysLogName("Other_Name")));
   EXPECT_NE(file.find("[ Warn] into the subdirectory"), std::string::npos);
 }
 
 TEST(LogComponentDefaultsTest, BeforeSetLogPathLinesGoToTheLogDirectory) {
   component_test::PreloadComponents();
-  ScratchDir dir;
+  TempDir dir{"vemo-components"};
   std::string logDir = dir / "not/yet/there";
   ::setenv("VEMO_LOG_DIR", logDir.c_str(), 1);
   ReleaseLogObject();  // the next object starts from the environment

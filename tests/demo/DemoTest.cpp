@@ -3,47 +3,21 @@
 // and leaves its map servers to the next manager, and Ctrl-C ends everything the demo
 // started.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <map>
 #include <memory>
 #include <regex>
-#include <thread>
 
+#include "../support/FreePort.h"
 #include "app/ManagerMachine.h"
 #include "registry/AShareStructObj.h"
 #include "registry/RecordAccess.h"
 
-extern char** environ;
-
 namespace {
-
-int FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
-bool WaitFor(const std::function<bool()>& done, int seconds) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  }
-  return true;
-}
 
 // A command's standard output.
 std::string Output(const std::string& command) {
@@ -57,31 +31,11 @@ std::string Output(const std::string& command) {
   return out;
 }
 
-// Runs `program` with `arguments` in `dir`, with `extra` added to the environment.
+// Runs `arguments` in `dir` in a process group of its own, with `extra` set in the environment.
 pid_t Spawn(const std::string& dir, const std::vector<std::string>& arguments, const std::vector<std::string>& extra,
             const std::string& outPath) {
-  std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) env.push_back(*e);
-  env.insert(env.end(), extra.begin(), extra.end());
-  std::vector<std::string> args = arguments;
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (chdir(dir.c_str()) != 0) _exit(126);
-    FILE* out = fopen(outPath.c_str(), "w");
-    if (out != nullptr) {
-      dup2(fileno(out), 1);
-      dup2(fileno(out), 2);
-    }
-    setpgid(0, 0);
-    std::vector<char*> argv, envp;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    execve(argv[0], argv.data(), envp.data());
-    _exit(127);
-  }
-  return pid;
+  const std::vector<std::string> rest(arguments.begin() + 1, arguments.end());
+  return SpawnProgram(arguments[0], rest, outPath, {.setEnv = extra, .workDir = dir, .ownProcessGroup = true});
 }
 
 TEST(DemoTest, TheWholeMachineRunsWithoutADisplayAndHandsItsMapServersToTheNextManager) {
@@ -109,11 +63,10 @@ TEST(DemoTest, TheWholeMachineRunsWithoutADisplayAndHandsItsMapServersToTheNextM
 
   // The status server's table lists every map within a minute.
   const std::string statusOut = machine.Dir() + "StatusServer.out";
-  ASSERT_TRUE(WaitFor([&] { return ManagerMachine::ReadFile(statusOut).find(": 36 maps, map entries 36") !=
-                                   std::string::npos; },
-                      60))
-      << ManagerMachine::ReadFile(machine.Dir() + "demo.out") << ManagerMachine::ReadFile(statusOut);
-  const std::string table = ManagerMachine::ReadFile(statusOut);
+  ASSERT_TRUE(WaitUntil([&] { return ReadFile(statusOut).find(": 36 maps, map entries 36") !=
+                                   std::string::npos; }, 60000, 200))
+      << ReadFile(machine.Dir() + "demo.out") << ReadFile(statusOut);
+  const std::string table = ReadFile(statusOut);
   for (int id = 1001; id <= 1036; ++id)
     EXPECT_NE(table.find(std::to_string(id) + "  " + server + "("), std::string::npos) << id;
 
@@ -136,35 +89,34 @@ TEST(DemoTest, TheWholeMachineRunsWithoutADisplayAndHandsItsMapServersToTheNextM
   EXPECT_NE(parsed.find("vemo_status_link_connected||1.0"), std::string::npos);
 
   // SIGTERM: the manager ends in order and its map servers run on.
-  const pid_t manager = std::stoi(ManagerMachine::ReadFile(machine.Dir() + "VemoMapServerManager.pid"));
+  const pid_t manager = std::stoi(ReadFile(machine.Dir() + "VemoMapServerManager.pid"));
   std::map<int, uint32_t> pids;
   for (int id : {1001, 1002, 1036}) pids[id] = record::ProcessId(*records[id]->GetData());
   ASSERT_EQ(kill(manager, SIGTERM), 0);
-  ASSERT_TRUE(WaitFor([&] { return kill(manager, 0) != 0; }, 20));
+  ASSERT_TRUE(WaitUntil([&] { return kill(manager, 0) != 0; }, 20000, 200));
   for (const auto& [id, pid] : pids) EXPECT_EQ(kill(static_cast<pid_t>(pid), 0), 0) << "map " << id << " ended";
 
   // The next manager supervises them: it launches none of them again.
   std::vector<std::string> managerEnv = env;
   managerEnv.push_back("QT_QPA_PLATFORM=offscreen");
   const pid_t next = Spawn(bin, {bin + "/VemoMapServerManager", "-autolaunch"}, managerEnv, machine.Dir() + "next.out");
-  ASSERT_TRUE(WaitFor([&] { return machine.Log().find("waits for Start") != std::string::npos &&
-                                   machine.CountLog("waits for Start") >= 2; },
-                      30))
-      << ManagerMachine::ReadFile(machine.Dir() + "next.out") << machine.Log();
+  ASSERT_TRUE(WaitUntil([&] { return machine.Log().find("waits for Start") != std::string::npos &&
+                                   machine.CountLog("waits for Start") >= 2; }, 30000, 200))
+      << ReadFile(machine.Dir() + "next.out") << machine.Log();
   std::string client;
-  ASSERT_TRUE(WaitFor([&] {
+  ASSERT_TRUE(WaitUntil([&] {
     client = Output(bin + "/HalvixClient --manager " + std::to_string(next) + " --timeout 60 start --wait 2>&1");
     return client.find("result ok") != std::string::npos;
-  }, 30)) << client;
-  ASSERT_TRUE(WaitFor([&] { return machine.CountLog("is supervised again") >= 30; }, 30)) << machine.Log();
+  }, 30000, 200)) << client;
+  ASSERT_TRUE(WaitUntil([&] { return machine.CountLog("is supervised again") >= 30; }, 30000, 200)) << machine.Log();
   for (const auto& [id, pid] : pids) EXPECT_EQ(record::ProcessId(*records[id]->GetData()), pid) << id;
 
   // Ctrl-C: the demo ends everything it started, map servers included.
   kill(demo, SIGINT);
   int status = 0;
-  ASSERT_TRUE(WaitFor([&] { return waitpid(demo, &status, WNOHANG) == demo; }, 30));
+  ASSERT_TRUE(WaitUntil([&] { return waitpid(demo, &status, WNOHANG) == demo; }, 30000, 200));
   endDemo.pid = 0;
-  EXPECT_TRUE(WaitFor([&] { return Output("pgrep -f '^" + bin + "/' || true").empty(); }, 10))
+  EXPECT_TRUE(WaitUntil([&] { return Output("pgrep -f '^" + bin + "/' || true").empty(); }, 10000, 200))
       << Output("pgrep -fa '^" + bin + "/'");
 }
 

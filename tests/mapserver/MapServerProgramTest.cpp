@@ -11,7 +11,6 @@
 using mstest::Record;
 using mstest::ServerProcess;
 using mstest::UniqueKey;
-using mstest::WaitFor;
 
 namespace {
 
@@ -24,19 +23,6 @@ std::string OneMapArgs(const std::string& key, const std::string& extra = "") {
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-std::string TempDir(const std::string& name) {
-  std::string dir = std::filesystem::temp_directory_path().string() + "/" + UniqueKey(name) + "/";
-  std::filesystem::create_directories(dir);
-  return dir;
-}
-
 }  // namespace
 
 TEST(MapServerProgram, ReachesRunningWithLiveWindowRaisedHeartbeatAndChangingFigures) {
@@ -46,7 +32,7 @@ TEST(MapServerProgram, ReachesRunningWithLiveWindowRaisedHeartbeatAndChangingFig
   ServerProcess server;
   ASSERT_TRUE(server.Start(OneMapArgs(key)));
 
-  ASSERT_TRUE(WaitFor([&] { return record->State == msRunning; }, kStartMs));
+  ASSERT_TRUE(WaitUntil([&] { return record->State == msRunning; }, kStartMs));
   platform::WindowHandle hwnd = record->Hwnd;
   ASSERT_NE(hwnd, 0u);
   EXPECT_TRUE(platform::IsWindow(hwnd));
@@ -55,17 +41,17 @@ TEST(MapServerProgram, ReachesRunningWithLiveWindowRaisedHeartbeatAndChangingFig
 
   // The manager lowers the heartbeat once a tick; the map server raises it again.
   record->HeartBeat = -5;
-  EXPECT_TRUE(WaitFor([&] { return record->HeartBeat == kHeartBeatRaised; }, 2500));
+  EXPECT_TRUE(WaitUntil([&] { return record->HeartBeat == kHeartBeatRaised; }, 2500));
   // A state reset by the manager is written again by a live map server.
   record->State = msNotExist;
-  EXPECT_TRUE(WaitFor([&] { return record->State == msRunning; }, 2500));
+  EXPECT_TRUE(WaitUntil([&] { return record->State == msRunning; }, 2500));
 
   EXPECT_GT(record->MaxPlayerCnt, 0);
   EXPECT_GT(record->MaxItemCnt, 0);
   EXPECT_GT(record->XmlLoadCnt, 0u);
   int32_t items = record->ItemCnt;
   int32_t objects = record->GameObjCnt;
-  EXPECT_TRUE(WaitFor([&] { return record->ItemCnt != items || record->GameObjCnt != objects; }, 4000));
+  EXPECT_TRUE(WaitUntil([&] { return record->ItemCnt != items || record->GameObjCnt != objects; }, 4000));
   EXPECT_GE(record->PlayerCnt, 0);
   EXPECT_LE(record->PlayerCnt, record->MaxPlayerCnt);
   EXPECT_LE(record->ItemCnt, record->MaxItemCnt);
@@ -77,16 +63,16 @@ TEST(MapServerProgram, ReachesRunningWithLiveWindowRaisedHeartbeatAndChangingFig
 
   // Message 1027 and the window requests of the manager's menu.
   ASSERT_TRUE(platform::SendMessage(hwnd, platform::WM_USER + 3, 0, 0));
-  EXPECT_TRUE(WaitFor([&] { return Contains(record.MsgText(), "Announced by the manager at"); }, 2500));
+  EXPECT_TRUE(WaitUntil([&] { return Contains(record.MsgText(), "Announced by the manager at"); }, 2500));
   ASSERT_TRUE(platform::MinimizeWindow(hwnd));
-  EXPECT_TRUE(WaitFor([&] { return Contains(record.MsgText(), "Window: minimised"); }, 2500));
+  EXPECT_TRUE(WaitUntil([&] { return Contains(record.MsgText(), "Window: minimised"); }, 2500));
   // Showing keeps the size; restoring and bringing to the front make it a normal front window.
   ASSERT_TRUE(platform::ShowWindow(hwnd));
-  EXPECT_TRUE(WaitFor([&] { return Contains(server.LogText(key), "show; the window is now minimised"); }, 2500));
+  EXPECT_TRUE(WaitUntil([&] { return Contains(server.LogText(key), "show; the window is now minimised"); }, 2500));
   ASSERT_TRUE(platform::SendMessage(hwnd, platform::WM_SYSCOMMAND, platform::SC_RESTORE, 0));
   ASSERT_TRUE(platform::RestoreWindow(hwnd));
   ASSERT_TRUE(platform::SetForegroundWindow(hwnd));
-  EXPECT_TRUE(WaitFor([&] { return Contains(record.MsgText(), "Window: normal, in front"); }, 2500));
+  EXPECT_TRUE(WaitUntil([&] { return Contains(record.MsgText(), "Window: normal, in front"); }, 2500));
   std::string log = server.LogText(key);
   EXPECT_TRUE(Contains(log, "message 1027"));
   EXPECT_TRUE(Contains(log, "system command restore"));
@@ -101,7 +87,7 @@ TEST(MapServerProgram, CloseRequestRunsTheSaveScriptSavesAndEnds) {
   ASSERT_TRUE(record.Ok());
   ServerProcess server;
   ASSERT_TRUE(server.Start(OneMapArgs(key)));
-  ASSERT_TRUE(WaitFor([&] { return record->State == msRunning; }, kStartMs));
+  ASSERT_TRUE(WaitUntil([&] { return record->State == msRunning; }, kStartMs));
 
   // What the manager's close of one map writes: the backup script, then the request.
   record.WriteScript("import Tessmark\nTessmark.RunCMD('SavePlayerBackupFile')");
@@ -127,7 +113,7 @@ TEST(MapServerProgram, SigtermSavesAndEndsAndTheSecondProgramNameWorks) {
   ASSERT_TRUE(record.Ok());
   ServerProcess server;
   ASSERT_TRUE(server.Start(OneMapArgs(key), "VemoMapServerDM.exe"));
-  ASSERT_TRUE(WaitFor([&] { return record->State == msRunning; }, kStartMs));
+  ASSERT_TRUE(WaitUntil([&] { return record->State == msRunning; }, kStartMs));
   ASSERT_TRUE(server.Terminate());
   int exitCode = -1;
   ASSERT_TRUE(server.WaitEnd(5000, &exitCode));
@@ -145,12 +131,12 @@ TEST(MapServerProgram, ResetLogRequestZeroesTheCountersAndIsCleared) {
   ASSERT_TRUE(record.Ok());
   ServerProcess server;
   ASSERT_TRUE(server.Start(OneMapArgs(key)));
-  ASSERT_TRUE(WaitFor([&] { return record->State == msRunning; }, kStartMs));
+  ASSERT_TRUE(WaitUntil([&] { return record->State == msRunning; }, kStartMs));
   // Start-up always logs a warning and a design line.
-  ASSERT_TRUE(WaitFor([&] { return record->LogLevelCounts[2] > 0 && record->LogLevelCounts[3] > 0; }, 2500));
+  ASSERT_TRUE(WaitUntil([&] { return record->LogLevelCounts[2] > 0 && record->LogLevelCounts[3] > 0; }, 2500));
 
   record->ResetLogRequest = 1;
-  ASSERT_TRUE(WaitFor([&] { return record->ResetLogRequest == 0; }, 2000));
+  ASSERT_TRUE(WaitUntil([&] { return record->ResetLogRequest == 0; }, 2000));
   EXPECT_EQ(record->LogLevelCounts[2], 0);  // Warn
   EXPECT_EQ(record->LogLevelCounts[3], 0);  // Design
   EXPECT_LE(record.CountSum(), 1);
@@ -159,31 +145,31 @@ TEST(MapServerProgram, ResetLogRequestZeroesTheCountersAndIsCleared) {
 
 TEST(MapServerProgram, ScriptCmdIsClearedAndRunWithTheScriptPathAndErrorsAreCounted) {
   std::string key = UniqueKey("Script");
-  std::string dir = TempDir("ScriptDir");
-  { std::ofstream(dir + "mshelper.py") << "def answer():\n    return 6 * 7\n"; }
+  TempDir scripts("vemo-mapserver");
+  scripts.Write("mshelper.py", "def answer():\n    return 6 * 7\n");
+  const std::string dir = scripts.Path();
   std::string output = dir + "result.txt";
 
   Record record(key);
   ASSERT_TRUE(record.Ok());
   ServerProcess server;
   ASSERT_TRUE(server.Start(key + " 7 0 " + dir + " MapManager"));
-  ASSERT_TRUE(WaitFor([&] { return record->State == msRunning; }, kStartMs));
+  ASSERT_TRUE(WaitUntil([&] { return record->State == msRunning; }, kStartMs));
 
   record.WriteScript("import mshelper\nprint('answer is', mshelper.answer())\nopen(r'" + output +
                      "', 'w').write('ran %d' % mshelper.answer())\n");
-  EXPECT_TRUE(WaitFor([&] { return record->ScriptCmd[0] == '\0'; }, 1000));
-  EXPECT_TRUE(WaitFor([&] { return Contains(ReadFile(output), "ran 42"); }, 8000));
-  EXPECT_TRUE(WaitFor([&] { return Contains(server.LogText(key), "script: answer is 42"); }, 3000));
+  EXPECT_TRUE(WaitUntil([&] { return record->ScriptCmd[0] == '\0'; }, 1000));
+  EXPECT_TRUE(WaitUntil([&] { return Contains(ReadFile(output), "ran 42"); }, 8000));
+  EXPECT_TRUE(WaitUntil([&] { return Contains(server.LogText(key), "script: answer is 42"); }, 3000));
 
   // A script that raises is a script error: counted, timed, and its traceback logged.
   uint8_t pyErrors = record->LogLevelCounts[4];
   record.WriteScript("raise ValueError('broken on purpose')");
-  EXPECT_TRUE(WaitFor([&] { return record->LogLevelCounts[4] > pyErrors; }, 8000));
+  EXPECT_TRUE(WaitUntil([&] { return record->LogLevelCounts[4] > pyErrors; }, 8000));
   std::string time(record.Raw()->LastPyErrorTime, strnlen(record.Raw()->LastPyErrorTime, 20));
   EXPECT_EQ(time.size(), 19u);
   EXPECT_TRUE(Contains(server.LogText(key), "ValueError: broken on purpose"));
   EXPECT_TRUE(server.Alive());
-  std::filesystem::remove_all(dir);
 }
 
 TEST(MapServerProgram, ScriptPastItsTimeLimitIsStoppedAndTheServerGoesOn) {
@@ -195,11 +181,11 @@ TEST(MapServerProgram, ScriptPastItsTimeLimitIsStoppedAndTheServerGoesOn) {
   bool started = server.Start(OneMapArgs(key));
   unsetenv("VEMO_MS_SCRIPT_TIMEOUT");
   ASSERT_TRUE(started);
-  ASSERT_TRUE(WaitFor([&] { return record->State == msRunning; }, kStartMs));
+  ASSERT_TRUE(WaitUntil([&] { return record->State == msRunning; }, kStartMs));
   record.WriteScript("import time\ntime.sleep(60)");
-  EXPECT_TRUE(WaitFor([&] { return Contains(server.LogText(key), "ScriptCmd stopped after 1 s"); }, 6000));
+  EXPECT_TRUE(WaitUntil([&] { return Contains(server.LogText(key), "ScriptCmd stopped after 1 s"); }, 6000));
   record->HeartBeat = -5;
-  EXPECT_TRUE(WaitFor([&] { return record->HeartBeat == kHeartBeatRaised; }, 2500));
+  EXPECT_TRUE(WaitUntil([&] { return record->HeartBeat == kHeartBeatRaised; }, 2500));
 }
 
 TEST(MapServerProgram, CrashSwitchEndsTheProcessBySignal) {
@@ -220,8 +206,8 @@ TEST(MapServerProgram, HangSwitchStopsTheHeartbeatAndTheAnswersButNotTheProcess)
   ASSERT_TRUE(record.Ok());
   ServerProcess server;
   ASSERT_TRUE(server.Start(OneMapArgs(key, "--fault=" + key + ":hang@0")));
-  ASSERT_TRUE(WaitFor([&] { return record->State == msRunning; }, kStartMs));
-  ASSERT_TRUE(WaitFor([&] { return Contains(server.LogText(key), "hang switch"); }, 2000));
+  ASSERT_TRUE(WaitUntil([&] { return record->State == msRunning; }, kStartMs));
+  ASSERT_TRUE(WaitUntil([&] { return Contains(server.LogText(key), "hang switch"); }, 2000));
   record->HeartBeat = -5;
   record->ResetLogRequest = 1;
   std::this_thread::sleep_for(std::chrono::milliseconds(2500));
@@ -236,11 +222,11 @@ TEST(MapServerProgram, IgnoreCloseSwitchKeepsRunningAfterCloseRequest) {
   ASSERT_TRUE(record.Ok());
   ServerProcess server;
   ASSERT_TRUE(server.Start(OneMapArgs(key, "--fault=" + key + ":ignoreclose")));
-  ASSERT_TRUE(WaitFor([&] { return record->State == msRunning; }, kStartMs));
+  ASSERT_TRUE(WaitUntil([&] { return record->State == msRunning; }, kStartMs));
   record->CloseRequest = 1;
-  ASSERT_TRUE(WaitFor([&] { return Contains(server.LogText(key), "CloseRequest ignored"); }, 2000));
+  ASSERT_TRUE(WaitUntil([&] { return Contains(server.LogText(key), "CloseRequest ignored"); }, 2000));
   record->HeartBeat = -5;
-  EXPECT_TRUE(WaitFor([&] { return record->HeartBeat == kHeartBeatRaised; }, 2500));
+  EXPECT_TRUE(WaitUntil([&] { return record->HeartBeat == kHeartBeatRaised; }, 2500));
   EXPECT_TRUE(server.Alive());
   EXPECT_EQ(record->State, msRunning);
 }
@@ -251,10 +237,10 @@ TEST(MapServerProgram, UnterminatedSwitchFillsTheTextBuffersWithoutAZeroByte) {
   ASSERT_TRUE(record.Ok());
   ServerProcess server;
   ASSERT_TRUE(server.Start(OneMapArgs(key, "--fault=" + key + ":unterminated@0")));
-  ASSERT_TRUE(WaitFor([&] { return record->State == msRunning; }, kStartMs));
+  ASSERT_TRUE(WaitUntil([&] { return record->State == msRunning; }, kStartMs));
   tagMapServerData* raw = record.Raw();
   auto full = [](const char* buffer, std::size_t size) { return strnlen(buffer, size) == size; };
-  EXPECT_TRUE(WaitFor([&] {
+  EXPECT_TRUE(WaitUntil([&] {
     return full(raw->MsgText, sizeof raw->MsgText) && full(raw->LastErrorTime, 20) &&
            full(raw->LastFatalTime, 20) && full(raw->LastPyErrorTime, 20);
   }, 3000));
@@ -280,8 +266,8 @@ TEST(MapServerProgram, AllModeServesEveryMapOfTheListWithOneWindowAndStateSwitch
   unsetenv("VEMO_MS_FAULTS");
   ASSERT_TRUE(started);
 
-  EXPECT_TRUE(WaitFor([&] { return a->State == msPythonError && b->State == msCppError; }, kStartMs));
-  EXPECT_TRUE(WaitFor([&] { return c->State == msDisconnected; }, kStartMs));
+  EXPECT_TRUE(WaitUntil([&] { return a->State == msPythonError && b->State == msCppError; }, kStartMs));
+  EXPECT_TRUE(WaitUntil([&] { return c->State == msDisconnected; }, kStartMs));
   EXPECT_NE(a->Hwnd, 0u);
   EXPECT_EQ(a->Hwnd, b->Hwnd);
   EXPECT_EQ(b->Hwnd, c->Hwnd);
@@ -290,16 +276,16 @@ TEST(MapServerProgram, AllModeServesEveryMapOfTheListWithOneWindowAndStateSwitch
   a->HeartBeat = -5;
   b->HeartBeat = -5;
   c->HeartBeat = -5;
-  EXPECT_TRUE(WaitFor([&] {
+  EXPECT_TRUE(WaitUntil([&] {
     return a->HeartBeat == kHeartBeatRaised && b->HeartBeat == kHeartBeatRaised && c->HeartBeat == kHeartBeatRaised;
   }, 2500));
 
   // One map closes by itself; the process ends when the last one has closed.
   a->CloseRequest = 1;
-  ASSERT_TRUE(WaitFor([&] { return a->State == msNotExist; }, 3000));
+  ASSERT_TRUE(WaitUntil([&] { return a->State == msNotExist; }, 3000));
   EXPECT_TRUE(server.Alive());
   b->HeartBeat = -5;
-  EXPECT_TRUE(WaitFor([&] { return b->HeartBeat == kHeartBeatRaised; }, 2500));
+  EXPECT_TRUE(WaitUntil([&] { return b->HeartBeat == kHeartBeatRaised; }, 2500));
   b->CloseRequest = 1;
   c->CloseRequest = 1;
   int exitCode = -1;
@@ -320,7 +306,7 @@ TEST(MapServerProgram, ASecondServerForTheSameMapLeavesItAlone) {
   ASSERT_TRUE(record.Ok());
   ServerProcess first;
   ASSERT_TRUE(first.Start(OneMapArgs(key)));
-  ASSERT_TRUE(WaitFor([&] { return record->State == msRunning; }, kStartMs));
+  ASSERT_TRUE(WaitUntil([&] { return record->State == msRunning; }, kStartMs));
   platform::WindowHandle hwnd = record->Hwnd;
 
   ServerProcess second;

@@ -1,17 +1,14 @@
 // Helpers for the map server tests: a record opened the way the manager opens it, a map
-// server process started the way the manager starts it, and waiting for a condition.
+// server process started the way the manager starts it.
 #pragma once
 
 #include <stdlib.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
-#include <thread>
 
+#include "../support/TestSupport.h"
 #include "interfaces/tagMapServerData.h"
 #include "platform/process.h"
 #include "platform/shared_memory.h"
@@ -21,20 +18,7 @@ namespace mstest {
 inline std::string MapServerDir() { return std::string(VEMO_BIN_DIR) + "MapServerData/"; }
 
 // A key no other test (or test run) uses.
-inline std::string UniqueKey(const std::string& name) {
-  static int counter = 0;
-  return "MsT" + std::to_string(platform::CurrentProcessId()) + name + "_" + std::to_string(++counter);
-}
-
-template <typename Condition>
-bool WaitFor(Condition condition, int timeoutMs) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    if (condition()) return true;
-    if (std::chrono::steady_clock::now() >= end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-}
+inline std::string UniqueKey(const std::string& name) { return FreshName("MsT" + name); }
 
 class Record {
  public:
@@ -110,10 +94,7 @@ class ServerProcess {
 
   // The map server's own log ("<exe dir>/Log/<stem>_<pid>.log").
   std::string LogText(const std::string& stem) const {
-    std::ifstream file(MapServerDir() + "Log/" + stem + "_" + std::to_string(m_Info.ProcessId) + ".log");
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
+    return ReadFile(MapServerDir() + "Log/" + stem + "_" + std::to_string(m_Info.ProcessId) + ".log");
   }
 
  private:

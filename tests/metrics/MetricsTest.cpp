@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <map>
 
+#include "../support/FreePort.h"
 #include "launch/LaunchTestSupport.h"
 #include "metrics/MetricsServer.h"
 
@@ -34,18 +35,6 @@ std::map<std::string, std::string> Parse(const std::string& source, std::string*
   }
   if (pclose(pipe) != 0) samples["error"] += " (parser failed)";
   return samples;
-}
-
-int FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
 }
 
 class MetricsTest : public ::testing::Test {

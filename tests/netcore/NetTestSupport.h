@@ -25,6 +25,8 @@
 #include <thread>
 #include <vector>
 
+#include "../support/FreePort.h"
+#include "../support/TestSupport.h"
 #include "interfaces/IPackageDispatcher.h"
 #include "interfaces/ITiravo.h"
 #include "packet/MMORPGPacket.h"
@@ -35,16 +37,6 @@ extern char** environ;
 namespace nettest {
 
 using Clock = std::chrono::steady_clock;
-
-template <typename Condition>
-bool WaitFor(Condition condition, int timeoutMs) {
-  const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    if (condition()) return true;
-    if (Clock::now() >= end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-}
 
 inline int MsLeft(Clock::time_point end) {
   return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
@@ -115,7 +107,7 @@ inline std::string LoginBody(const std::string& name, uint16_t code = 0x5A17) {
 // The next message the core has received, as head + body bytes, within the time.
 inline bool PopMessage(ITiravo* core, std::string& message, int timeoutMs = 3000) {
   MMORPG::MMORPGPacket packet;
-  if (!WaitFor([&] { return core->PopRecvPack(&packet); }, timeoutMs)) return false;
+  if (!WaitUntil([&] { return core->PopRecvPack(&packet); }, timeoutMs)) return false;
   message.assign(reinterpret_cast<const char*>(&packet.m_PackHead), sizeof packet.m_PackHead);
   message.append(packet.GetData(), static_cast<std::size_t>(packet.GetDataLen()));
   return true;
@@ -143,19 +135,6 @@ class FrameCollector {
  private:
   IPackageDispatcher* m_Framer;
 };
-
-// A port on the loopback address that nothing listens on (just now).
-inline int FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
 
 // A TCP peer on the loopback address that the test drives step by step.
 class TestPeer {
@@ -349,7 +328,7 @@ class ChildProgram {
   }
   // Waits for the child to end by itself; false when it did not within the time.
   bool WaitExit(int timeoutMs, int* status) {
-    const bool ended = WaitFor([&] { return waitpid(m_Pid, status, WNOHANG) == m_Pid; }, timeoutMs);
+    const bool ended = WaitUntil([&] { return waitpid(m_Pid, status, WNOHANG) == m_Pid; }, timeoutMs);
     if (ended) {
       m_Pid = 0;
       close(m_Input);

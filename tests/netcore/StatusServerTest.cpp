@@ -203,7 +203,7 @@ TEST_F(StatusServerProgram, LogsInAManagerAndShowsItsFiguresAsATable) {
   body[3] = 5;
   ASSERT_TRUE(SendMessage(core, Head(EchoOf(second)), body));
   EXPECT_NE(server.WaitLine("manager 1 dropped: malformed base information reply: 5 numeric items announced"), "");
-  ASSERT_TRUE(WaitFor([&] { return core->IsConnected() && core->NeedLogin(); }, 8000));
+  ASSERT_TRUE(WaitUntil([&] { return core->IsConnected() && core->NeedLogin(); }, 8000));
   ASSERT_TRUE(SendMessage(core, Head(), LoginBody("MapServer")));
   EXPECT_NE(server.WaitLine("manager 2 logged in as \"MapServer\""), "");
 }
@@ -356,11 +356,11 @@ TEST_F(StatusServerProgram, ARestartUnderAConnectedCoreBringsExactlyOneNewLogin)
   LogIn(first, port, 1);
 
   first.Kill(SIGKILL);
-  ASSERT_TRUE(WaitFor([&] { return !core->IsConnected(); }, 3000));
+  ASSERT_TRUE(WaitUntil([&] { return !core->IsConnected(); }, 3000));
   EXPECT_FALSE(core->NeedLogin());
   ChildProgram second;
   ASSERT_EQ(Start(second, {"--lineinfo=off", "--period=0"}, port), port);
-  ASSERT_TRUE(WaitFor([&] { return core->IsConnected(); }, 8000));
+  ASSERT_TRUE(WaitUntil([&] { return core->IsConnected(); }, 8000));
   ASSERT_TRUE(core->NeedLogin());
   ASSERT_TRUE(SendMessage(core, Head(), LoginBody("MapServer")));
   core->ClearNeedLogin();

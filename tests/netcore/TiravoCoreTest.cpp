@@ -91,7 +91,7 @@ TEST_F(TiravoCore, ConnectsAndCarriesWholeMessagesBothWays) {
   ASSERT_TRUE(peer.SendBytes(thirdFrame.substr(3, 1000)));
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   ASSERT_TRUE(peer.SendBytes(thirdFrame.substr(1003)));
-  ASSERT_TRUE(WaitFor([&] { return core->GetRecvCount() == 3; }, 3000));
+  ASSERT_TRUE(WaitUntil([&] { return core->GetRecvCount() == 3; }, 3000));
 
   MMORPG::MMORPGPacket packet;
   ASSERT_TRUE(core->PopRecvPack(&packet));
@@ -117,9 +117,9 @@ TEST_F(TiravoCore, ReconnectsAfterADropAndAsksForOneLoginEachTime) {
 
   for (int round = 0; round < 2; ++round) {
     peer.CloseConnection();  // the status server lets go
-    ASSERT_TRUE(WaitFor([&] { return !core->IsConnected(); }, 3000));
+    ASSERT_TRUE(WaitUntil([&] { return !core->IsConnected(); }, 3000));
     ASSERT_TRUE(peer.Accept(5000)) << "no reconnect in round " << round;
-    ASSERT_TRUE(WaitFor([&] { return core->IsConnected(); }, 3000));
+    ASSERT_TRUE(WaitUntil([&] { return core->IsConnected(); }, 3000));
     EXPECT_TRUE(core->NeedLogin());
     core->ClearNeedLogin();
     // The new connection carries messages, and nothing asks for a second login.
@@ -134,12 +134,12 @@ TEST_F(TiravoCore, ReconnectsAfterADropAndAsksForOneLoginEachTime) {
   const int port = peer.Port();
   peer.CloseConnection();
   peer.StopListening();
-  ASSERT_TRUE(WaitFor([&] { return !core->IsConnected(); }, 3000));
+  ASSERT_TRUE(WaitUntil([&] { return !core->IsConnected(); }, 3000));
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   EXPECT_FALSE(core->IsConnected());
   peer.Listen(port);
   ASSERT_TRUE(peer.Accept(8000));
-  ASSERT_TRUE(WaitFor([&] { return core->IsConnected(); }, 3000));
+  ASSERT_TRUE(WaitUntil([&] { return core->IsConnected(); }, 3000));
   EXPECT_TRUE(core->NeedLogin());
   EXPECT_TRUE(LogHas(llWarn, "retrying with back-off"));
   EXPECT_TRUE(LogHas(llInfo, "connected to 127.0.0.1:" + std::to_string(port) + " again"));
@@ -215,13 +215,13 @@ TEST_F(TiravoCore, ABadFrameDropsTheConnectionAndWhatCameWithIt) {
     // A good message first, in the same write: it goes with the connection.
     ASSERT_TRUE(peer.SendBytes(Frame(Head(1) + std::string("\x06\x01", 2)) + broken.bytes));
     EXPECT_TRUE(peer.SeesClose());
-    EXPECT_TRUE(WaitFor([&] { return LogHas(llWarn, "bad frame"); }, 2000));
+    EXPECT_TRUE(WaitUntil([&] { return LogHas(llWarn, "bad frame"); }, 2000));
     EXPECT_TRUE(LogHas(llWarn, broken.logged));
     EXPECT_EQ(core->GetRecvCount(), 0);
     // And the core comes back with a new connection that asks for a login.
     core->ClearNeedLogin();
     ASSERT_TRUE(peer.Accept(5000));
-    ASSERT_TRUE(WaitFor([&] { return core->IsConnected() && core->NeedLogin(); }, 3000));
+    ASSERT_TRUE(WaitUntil([&] { return core->IsConnected() && core->NeedLogin(); }, 3000));
   }
 }
 
@@ -256,7 +256,7 @@ TEST_F(TiravoCore, AFloodingPeerIsDroppedAndMemoryStaysFlat) {
     uint64_t sent = 0;
     while (sent < 300ull * 1024 * 1024 && peer.SendBytes(*flood)) sent += flood->size();
     EXPECT_LT(sent, 300ull * 1024 * 1024) << "the peer was never dropped";
-    EXPECT_TRUE(WaitFor([&] { return LogHas(llWarn, "the peer sends faster than the manager reads"); }, 3000));
+    EXPECT_TRUE(WaitUntil([&] { return LogHas(llWarn, "the peer sends faster than the manager reads"); }, 3000));
     log.Clear();
     ASSERT_TRUE(peer.Accept(8000));
   }
@@ -279,7 +279,7 @@ TEST_F(TiravoCore, StopClosesForGoodAndShutdownEndsTheThread) {
   ConnectTo(peer);
   EXPECT_GT(ThreadCount(), threadsBefore);
   ASSERT_TRUE(peer.SendBytes(Frame(Head(3) + "x")));
-  ASSERT_TRUE(WaitFor([&] { return core->GetRecvCount() == 1; }, 2000));
+  ASSERT_TRUE(WaitUntil([&] { return core->GetRecvCount() == 1; }, 2000));
 
   EXPECT_NE(core->Stop(), 0);
   EXPECT_FALSE(core->IsConnected());

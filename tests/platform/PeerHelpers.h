@@ -1,66 +1,32 @@
-// Helpers of the platform tests: the peer program, scratch directories and result files.
+// Helpers of the platform tests: the peer program, its scratch directories and result files.
 #pragma once
 
-#include <unistd.h>
-
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
+#include <memory>
 #include <mutex>
-#include <vector>
-#include <sstream>
 #include <string>
+#include <vector>
 
+#include "../support/TestSupport.h"
 #include "platform/process.h"
 
 namespace peer {
 
 inline std::string Path() { return PLATFORM_PEER; }
 
-// The scratch directories of this test program, removed when it ends.
-struct ScratchDirs {
-  std::mutex mutex;
-  std::vector<std::string> dirs;
-  const pid_t owner = getpid();
-  ~ScratchDirs() {
-    if (getpid() != owner) return;  // a forked child leaves them to its parent
-    std::error_code ignored;
-    for (const std::string& dir : dirs) std::filesystem::remove_all(dir, ignored);
-  }
-};
-inline ScratchDirs& AllScratchDirs() {
-  static ScratchDirs dirs;
-  return dirs;
-}
-
-// A fresh directory under the system's temporary directory, ending in "/".
+// A fresh directory under the system's temporary directory, ending in "/", kept until the
+// test program ends (its forked children use it, too).
 inline std::string ScratchDir(const std::string& tag) {
-  std::string pattern = "/tmp/vemo_platform_" + tag + "_XXXXXX";
-  char* made = mkdtemp(pattern.data());
-  if (made == nullptr) return std::string();
-  ScratchDirs& all = AllScratchDirs();
-  std::lock_guard<std::mutex> lock(all.mutex);
-  all.dirs.push_back(made);
-  return std::string(made) + "/";
-}
-
-inline bool ReadText(const std::string& file, std::string* text) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream out;
-  out << in.rdbuf();
-  *text = out.str();
-  return true;
+  static std::mutex mutex;
+  static std::vector<std::unique_ptr<TempDir>> dirs;
+  std::lock_guard<std::mutex> lock(mutex);
+  dirs.push_back(std::make_unique<TempDir>("vemo_platform_" + tag));
+  return dirs.back()->Path();
 }
 
 // The contents of a result file that a peer writes, waiting for it up to `ms`.
 inline std::string WaitForFile(const std::string& file, int ms = 10000) {
   std::string text;
-  for (int waited = 0; waited < ms; waited += 10) {
-    if (ReadText(file, &text)) return text;
-    platform::SleepMs(10);
-  }
-  return "<timeout>";
+  return WaitUntil([&] { return ReadFile(file, &text); }, ms, 10) ? text : "<timeout>";
 }
 
 // Starts the peer with the arguments; the handle, or 0.

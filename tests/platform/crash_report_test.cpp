@@ -149,7 +149,7 @@ TEST(CrashReportTest, FaultAndUncaughtExceptionWriteAReportAndEndBySignal) {
     EXPECT_EQ(found.size(), std::string("crash_20260101_000000_.log").size() + std::to_string(crasher.pid).size());
     EXPECT_NE(found.find("_" + std::to_string(crasher.pid) + ".log"), std::string::npos) << found;
     std::string text;
-    ASSERT_TRUE(peer::ReadText(dir + found, &text));
+    ASSERT_TRUE(ReadFile(dir + found, &text));
     EXPECT_NE(text.find(c.headline), std::string::npos) << text;
     EXPECT_NE(text.find("platform_peer.cpp:"), std::string::npos) << text;
   }

@@ -21,7 +21,7 @@ namespace {
 
 char ProcState(uint32_t pid) {
   std::string text;
-  if (!peer::ReadText("/proc/" + std::to_string(pid) + "/stat", &text)) return '-';
+  if (!ReadFile("/proc/" + std::to_string(pid) + "/stat", &text)) return '-';
   std::size_t close = text.rfind(')');
   return close != std::string::npos && close + 2 < text.size() ? text[close + 2] : '?';
 }
@@ -357,7 +357,7 @@ TEST(ProcessTest, ParsersOnSavedProcSamples) {
   } stats[] = {{"busy.stat", 150, 3}, {"odd_name.stat", 0, 0}, {"kthreadd.stat", 0, 0}};
   for (const StatCase& c : stats) {
     std::string text;
-    ASSERT_TRUE(peer::ReadText(dir + c.file, &text)) << c.file;
+    ASSERT_TRUE(ReadFile(dir + c.file, &text)) << c.file;
     CpuTimes times;
     ASSERT_TRUE(ParseProcStatTimes(text, &times)) << c.file;
     EXPECT_EQ(times.User, c.user * tick) << c.file;
@@ -374,7 +374,7 @@ TEST(ProcessTest, ParsersOnSavedProcSamples) {
   };
   for (const StatusCase& c : statuses) {
     std::string text;
-    ASSERT_TRUE(peer::ReadText(dir + c.file, &text)) << c.file;
+    ASSERT_TRUE(ReadFile(dir + c.file, &text)) << c.file;
     MemoryCounters m;
     ASSERT_EQ(ParseProcStatus(text, &m), c.ok) << c.file;
     if (!c.ok) continue;

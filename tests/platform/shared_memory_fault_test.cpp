@@ -12,16 +12,13 @@
 #include <cstdint>
 #include <string>
 
+#include "../support/TestSupport.h"
 #include "platform/crash_report.h"
 #include "platform/process.h"
 #include "platform/shared_memory.h"
 
 namespace platform {
 namespace {
-
-std::string UniqueSegment(const char* stem) {
-  return std::string(stem) + "_" + std::to_string(CurrentProcessId());
-}
 
 // Maps a fresh segment, writes a marker, truncates the object to nothing behind the view's
 // back (as a hostile peer would), reads the marker again and writes once more. 0 when the
@@ -53,17 +50,16 @@ int ShrinkUnderTheView(const std::string& name) {
 }
 
 TEST(SharedMemoryFaultTest, ShrunkSegmentGetsItsSizeBackAndLaterWritesReachEveryHolder) {
-  EXPECT_EXIT(std::_Exit(ShrinkUnderTheView(UniqueSegment("FaultPlain"))), ::testing::ExitedWithCode(0),
+  EXPECT_EXIT(std::_Exit(ShrinkUnderTheView(UniqueName("FaultPlain_"))), ::testing::ExitedWithCode(0),
               "its size is given back and the lost bytes read as zeros");
 }
 
 TEST(SharedMemoryFaultTest, CrashReportingLetsTheGuardRecoverFirst) {
+  TempDir dir("vemo-fault");  // removed by this process, whatever the child does
   EXPECT_EXIT(
       {
-        char dir[] = "/tmp/vemo-fault-XXXXXX";
-        if (mkdtemp(dir) == nullptr) std::_Exit(20);
-        InstallCrashReporting(std::string(dir) + "/");
-        int result = ShrinkUnderTheView(UniqueSegment("FaultReported"));
+        InstallCrashReporting(dir.Path());
+        int result = ShrinkUnderTheView(UniqueName("FaultReported_"));
         std::_Exit(result == 0 && IsCrashReportingActive() ? 0 : 10 + result);
       },
       ::testing::ExitedWithCode(0), "its size is given back");
@@ -92,7 +88,7 @@ int ShrinkBeyondMending(const std::string& name) {
 }
 
 TEST(SharedMemoryFaultTest, AViewThatCannotBeMendedIsCutOffAndSaysSo) {
-  EXPECT_EXIT(std::_Exit(ShrinkBeyondMending(UniqueSegment("FaultLost"))), ::testing::ExitedWithCode(0),
+  EXPECT_EXIT(std::_Exit(ShrinkBeyondMending(UniqueName("FaultLost_"))), ::testing::ExitedWithCode(0),
               "cannot be mended(.|\n)*FaultLost.* was cut off");
 }
 

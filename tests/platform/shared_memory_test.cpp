@@ -16,11 +16,6 @@ using namespace platform;
 
 namespace {
 
-std::string UniqueName(const std::string& tag) {
-  static int counter = 0;
-  return "VemoTest_" + tag + "_" + std::to_string(getpid()) + "_" + std::to_string(++counter);
-}
-
 struct Segment {
   int handle = -1;
   void* view = nullptr;
@@ -69,7 +64,7 @@ TEST(SharedMemoryTest, UnusableNamesAndSizesFailWithAnErrorCode) {
     EXPECT_FALSE(existed);
   }
   int error = 0;
-  EXPECT_EQ(CreateSharedSegment(UniqueName("zero"), 0, nullptr, &error), -1);
+  EXPECT_EQ(CreateSharedSegment(FreshName("VemoTest_zero"), 0, nullptr, &error), -1);
   EXPECT_NE(error, 0);
   EXPECT_EQ(MapSharedSegment(12345, 64, &error), nullptr);
   CloseSharedSegment(12345);  // not ours: ignored
@@ -78,7 +73,7 @@ TEST(SharedMemoryTest, UnusableNamesAndSizesFailWithAnErrorCode) {
 }
 
 TEST(SharedMemoryTest, SameNameTwiceInOneProcessSharesTheBytes) {
-  const std::string name = UniqueName("twice");
+  const std::string name = FreshName("VemoTest_twice");
   Segment first(name, 2200);
   ASSERT_NE(first.view, nullptr);
   EXPECT_FALSE(first.existed);
@@ -93,7 +88,7 @@ TEST(SharedMemoryTest, SameNameTwiceInOneProcessSharesTheBytes) {
 }
 
 TEST(SharedMemoryTest, OpenReportsAlreadyExists) {
-  const std::string name = UniqueName("code");
+  const std::string name = FreshName("VemoTest_code");
   bool existed = false;
   int error = -1;
   int a = CreateSharedSegment(name, 100, &existed, &error);
@@ -108,7 +103,7 @@ TEST(SharedMemoryTest, OpenReportsAlreadyExists) {
 }
 
 TEST(SharedMemoryTest, SmallerExistingSegmentCannotBeMappedLarger) {
-  const std::string name = UniqueName("small");
+  const std::string name = FreshName("VemoTest_small");
   Segment small(name, 100);
   ASSERT_NE(small.view, nullptr);
   bool existed = false;
@@ -126,7 +121,7 @@ TEST(SharedMemoryTest, SmallerExistingSegmentCannotBeMappedLarger) {
 }
 
 TEST(SharedMemoryTest, LastCloseEndsTheSegmentButAViewStillHoldsIt) {
-  const std::string name = UniqueName("life");
+  const std::string name = FreshName("VemoTest_life");
   {
     Segment s(name, 512);
     std::memset(s.view, 0x11, 512);
@@ -149,7 +144,7 @@ TEST(SharedMemoryTest, LastCloseEndsTheSegmentButAViewStillHoldsIt) {
 }
 
 TEST(SharedMemoryTest, SegmentAcrossProcessesAndAfterAKilledHolder) {
-  const std::string name = UniqueName("peer");
+  const std::string name = FreshName("VemoTest_peer");
   const std::string dir = peer::ScratchDir("shm");
   // The peer creates the segment, finds zeros, fills it with 0xAB and holds it.
   peer::Process holder("shm-hold " + name + " 2200 171 " + dir + "hold");
@@ -180,7 +175,7 @@ TEST(SharedMemoryTest, SegmentAcrossProcessesAndAfterAKilledHolder) {
 }
 
 TEST(SharedMemoryTest, KilledSoleHolderLeavesNoBytesBehind) {
-  const std::string name = UniqueName("sole");
+  const std::string name = FreshName("VemoTest_sole");
   const std::string dir = peer::ScratchDir("shm");
   peer::Process holder("shm-hold " + name + " 4096 99 " + dir + "hold");
   ASSERT_NE(holder.handle, 0);
@@ -203,7 +198,7 @@ TEST(SharedMemoryTest, TwoLastHoldersLettingGoAtOnceLeaveNoName) {
     std::vector<std::string> names;
     std::vector<int> handles[2];
     for (int round = 0; round < kRounds; ++round) {
-      names.push_back(UniqueName("race"));
+      names.push_back(FreshName("VemoTest_race"));
       for (auto& side : handles) side.push_back(CreateSharedSegment(names.back(), 64, nullptr, nullptr));
       ASSERT_GE(handles[1].back(), 0);
     }
@@ -231,9 +226,9 @@ TEST(SharedMemoryTest, TwoLastHoldersLettingGoAtOnceLeaveNoName) {
 }
 
 TEST(SharedMemoryTest, NamesNobodyHoldsAreRemovedHeldAndForeignOnesStay) {
-  const std::string held = UniqueName("held");
-  const std::string orphan = UniqueName("orphan");
-  const std::string foreign = UniqueName("foreign");
+  const std::string held = FreshName("VemoTest_held");
+  const std::string orphan = FreshName("VemoTest_orphan");
+  const std::string foreign = FreshName("VemoTest_foreign");
   Segment mine(held, 64);
   ASSERT_NE(mine.view, nullptr);
   const std::string dir = peer::ScratchDir("shm");

@@ -12,6 +12,8 @@
 #include <sstream>
 #include <string>
 
+#include "support/TestSupport.h"
+
 namespace {
 
 struct Result {
@@ -31,22 +33,10 @@ Result RunTool(const std::string& command) {
   return result;
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream out;
-  out << file.rdbuf();
-  return out.str();
-}
-
 class CheckToolsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/vemo-tools-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    m_Dir = std::string(pattern) + "/";
-  }
-  void TearDown() override { EXPECT_EQ(std::system(("rm -rf '" + m_Dir + "'").c_str()), 0); }
-  std::string m_Dir;
+  TempDir m_Made{"vemo-tools"};
+  const std::string m_Dir = m_Made.Path();
 };
 
 TEST_F(CheckToolsTest, GavrockWritesTheReportOrSaysWhyNot) {

@@ -26,6 +26,7 @@
 #include "runtime/CodePage.h"
 #include "runtime/EnvironmentChecks.h"
 #include "support/RecordingLog.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -69,16 +70,10 @@ std::string Literal(const std::string& text) {
   return out;
 }
 
-void WriteFile(const std::string& path, const std::string& text, mode_t mode = 0644) {
-  std::ofstream(path, std::ios::binary) << text;
+// A file with its permission bits (a program or not).
+void WriteProgram(const std::string& path, const std::string& text, mode_t mode) {
+  WriteFile(path, text);
   chmod(path.c_str(), mode);
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream out;
-  out << file.rdbuf();
-  return out.str();
 }
 
 void SetAge(const std::string& path, long seconds) {
@@ -99,10 +94,7 @@ class EnvironmentChecksTest : public ::testing::Test {
  protected:
   void SetUp() override {
     unsetenv("VEMO_UNATTENDED");
-    // A blank in the path keeps every quoted item of a command line honest.
-    char pattern[] = "/tmp/vemo env XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    m_Dir = std::string(pattern) + "/";
+    ASSERT_FALSE(m_Dir.empty());
     platform::SetDialogs(&m_Dialogs);
     platform::SetClockForTesting(&m_Clock);
     setenv("VEMO_SYSTEM_ROOT", m_Dir.c_str(), 1);
@@ -112,11 +104,11 @@ class EnvironmentChecksTest : public ::testing::Test {
     platform::SetClockForTesting(nullptr);
     platform::SetExeDirForTesting("");
     unsetenv("VEMO_SYSTEM_ROOT");
-    std::string command = "rm -rf '" + m_Dir + "'";
-    EXPECT_EQ(std::system(command.c_str()), 0);
   }
 
-  std::string m_Dir;
+  // A blank in the path keeps every quoted item of a command line honest.
+  TempDir m_Made{"vemo env"};
+  const std::string m_Dir = m_Made.Path();
   EchoingLog m_Log;
   platform::ScriptedDialogs m_Dialogs;
   BootClock m_Clock;
@@ -309,7 +301,7 @@ TEST_F(EnvironmentChecksTest, EnvironmentDumpRunsTheRealToolIntoTheLogFolder) {
 
 TEST_F(EnvironmentChecksTest, EnvironmentDumpPassesThreeQuotedItems) {
   // A stand-in tool that writes each argument it receives on a line of its own.
-  WriteFile(m_Dir + "Gavrock", "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$(dirname \"$0\")/args.txt\"\nexit 0\n", 0755);
+  WriteProgram(m_Dir + "Gavrock", "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$(dirname \"$0\")/args.txt\"\nexit 0\n", 0755);
   platform::SetExeDirForTesting(m_Dir);
   RunEnvironmentDump(m_Dir + "Server Log/");
   EXPECT_EQ(ReadFile(m_Dir + "args.txt"),
@@ -336,20 +328,20 @@ TEST_F(EnvironmentChecksTest, EnvironmentDumpFailuresEndTheProcess) {
   platform::SetExeDirForTesting(m_Dir);
   ExpectDumpFailure(m_Dir + "logs/", "Can't find file: " + m_Dir + "Gavrock.exe");
 
-  WriteFile(m_Dir + "Gavrock", "#!/bin/sh\nexit 3\n", 0755);
+  WriteProgram(m_Dir + "Gavrock", "#!/bin/sh\nexit 3\n", 0755);
   ExpectDumpFailure(m_Dir + "logs/", "Check environment faild, Gavrock exit code = 3");
 
   WriteFile(m_Dir + "plain file", "");
   ExpectDumpFailure(m_Dir + "plain file/logs/", "Create directory failed, path = " + m_Dir + "plain file/logs, last err = 20");
 
   // A tool that is there but cannot be executed.
-  WriteFile(m_Dir + "Gavrock", "not a program", 0644);
+  WriteProgram(m_Dir + "Gavrock", "not a program", 0644);
   std::string commandLine = "\"" + m_Dir + "Gavrock.exe\" \"/ep:" + m_Dir + "runtime_env_tests\" \"/lfp:" + m_Dir +
                             "logs/EnvInfo.log\"";
   ExpectDumpFailure(m_Dir + "logs/", "Create DumpApp failed! GetLastError() = 13, CmdLine = " + commandLine);
 
   // A command line longer than its 780 bytes.
-  WriteFile(m_Dir + "Gavrock", "#!/bin/sh\nexit 0\n", 0755);
+  WriteProgram(m_Dir + "Gavrock", "#!/bin/sh\nexit 0\n", 0755);
   std::string deep = m_Dir;
   for (int i = 0; i < 4; ++i) deep += std::string(200, 'L') + "/";
   ExpectDumpFailure(deep + "logs/", "Format cmdline failed, maybe buff overflow, errno = 34");
@@ -363,7 +355,7 @@ TEST_F(EnvironmentChecksTest, IntegrityCheck) {
 
   // A relative directory lies beside the executable; the tool runs to its end.
   ASSERT_EQ(mkdir((m_Dir + "tools").c_str(), 0755), 0);
-  WriteFile(m_Dir + "tools/Holmira", "#!/bin/sh\nsleep 0.2\necho \"$0\" > \"$(dirname \"$0\")/ran.txt\"\nexit 4\n", 0755);
+  WriteProgram(m_Dir + "tools/Holmira", "#!/bin/sh\nsleep 0.2\necho \"$0\" > \"$(dirname \"$0\")/ran.txt\"\nexit 4\n", 0755);
   m_Log.Clear();
   RunIntegrityCheck("tools");
   EXPECT_EQ(ReadFile(m_Dir + "tools/ran.txt"), m_Dir + "tools/Holmira\n");
@@ -376,7 +368,7 @@ TEST_F(EnvironmentChecksTest, IntegrityCheck) {
   EXPECT_TRUE(Exists(m_Dir + "tools/ran.txt"));
 
   // There but not startable: a fatal line and exit code -1.
-  WriteFile(m_Dir + "Holmira", "not a program", 0644);
+  WriteProgram(m_Dir + "Holmira", "not a program", 0644);
   EXPECT_EXIT(
       {
         RunIntegrityCheck();

@@ -15,18 +15,9 @@
 #include "runtime/KxThread.h"
 #include "runtime/ThreadManager.h"
 #include "support/RecordingLog.h"
+#include "support/TestSupport.h"
 
 namespace {
-
-// Polls until `done` holds; the deadline only keeps a broken build from hanging.
-bool WaitUntil(const std::function<bool()>& done) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
 
 // A work function that returns a scripted series of results and notes the worker's
 // state text at each call (that is, the state left by the previous result).

@@ -74,7 +74,7 @@ TEST(PySysGameData, ComponentThatCannotBeLoadedEndsTheProcess) {
   TempDir dir;
   WriteFile(dir / "Script/_Selvane.so", "not a library");
   std::string path = dir / "Script/_Selvane.pyd";
-  ChildResult child = RunChild("ScriptingChild.UnloadableComponent", "VEMO_SCRIPTING_COMPONENT='" + path + "'");
+  ChildResult child = RunChild("ScriptingChild.UnloadableComponent", {.setEnv = {"VEMO_SCRIPTING_COMPONENT=" + path}});
   EXPECT_EQ(child.exitCode, 255) << "exit code -1";
   EXPECT_TRUE(child.Has("FATAL|Load DLL " + path + " fail!"));
   EXPECT_FALSE(child.Has("RESULT|still running"));

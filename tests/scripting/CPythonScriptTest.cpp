@@ -593,7 +593,7 @@ SCRIPTING_CHILD(LaunchSearchPath) {
 TEST(ScriptHostProcess, FirstInstanceLogsTheTrackSwitchOnce) {
   // Under the C locale, too: the interpreter works in UTF-8 and leaves the environment
   // that started programs inherit as it was.
-  ChildResult child = RunChild("ScriptingChild.FirstInstance", "LANG=C env -u LC_ALL -u LC_CTYPE");
+  ChildResult child = RunChild("ScriptingChild.FirstInstance", {.setEnv = {"LANG=C"}, .unsetEnv = {"LC_ALL", "LC_CTYPE"}});
   EXPECT_EQ(child.exitCode, 0);
   EXPECT_EQ(child.Count("INFO|CPythonScriptEx::EnableTrack(0) OK"), 1);
   EXPECT_TRUE(child.Has("RESULT|1 1"));
@@ -616,7 +616,7 @@ TEST(ScriptHostProcess, ScriptsAreFoundOnTheLaunchSearchPathOnly) {
   WriteFile(onPath / "OnLaunchPath.py", "def Where():\n    return 'on the search path'\n");
   WriteFile(offPath / "OffLaunchPath.py", "def Where():\n    return 'beside its path'\n");
   ChildResult child = RunChild("ScriptingChild.LaunchSearchPath",
-                               "PYTHONPATH='" + onPath.Path() + "' VEMO_SCRIPTING_OFF_PATH='" + offPath.Path() + "'");
+                               {.setEnv = {"PYTHONPATH=" + onPath.Path(), "VEMO_SCRIPTING_OFF_PATH=" + offPath.Path()}});
   EXPECT_EQ(child.exitCode, 0);
   // The module name decides; the directory named in the path plays no part.
   EXPECT_TRUE(child.Has("RESULT|on path on the search path"));
@@ -627,7 +627,7 @@ TEST(ScriptHostProcess, ScriptsAreFoundOnTheLaunchSearchPathOnly) {
 }
 
 TEST(ScriptHostProcess, InterpreterThatCannotStartIsReportedAndNeverUsed) {
-  ChildResult child = RunChild("ScriptingChild.InterpreterThatCannotStart", "PYTHONHOME=/nonexistent/vemo");
+  ChildResult child = RunChild("ScriptingChild.InterpreterThatCannotStart", {.setEnv = {"PYTHONHOME=/nonexistent/vemo"}});
   EXPECT_EQ(child.exitCode, 0);
   EXPECT_TRUE(child.Has("SCRIPTERROR|python init fail!"));
   EXPECT_TRUE(child.Has("RESULT|ready 0"));

@@ -1,6 +1,6 @@
-// Helpers of the scripting tests: temporary script directories, the interpreter's search
-// path, small interpreter snippets, and child runs of this test program for the paths
-// that end or restart the process.
+// Helpers of the scripting tests: the interpreter's search path, small interpreter
+// snippets, and child runs of this test program for the paths that end or restart the
+// process.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -8,47 +8,19 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "../support/ChildProgram.h"
 #include "../support/RecordingLog.h"
+#include "../support/TestSupport.h"
+#include "common/Utils.h"
 #include "scripting/CPythonLock.h"
 
 namespace scripting_test {
-
-// A fresh directory, removed with everything in it at the end of the test.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vemo_scripting_XXXXXX").string();
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    char* made = mkdtemp(buffer.data());
-    m_Path = made != nullptr ? std::string(made) : std::string();
-  }
-  ~TempDir() {
-    std::error_code error;
-    if (!m_Path.empty()) std::filesystem::remove_all(m_Path, error);
-  }
-  const std::string& Path() const { return m_Path; }
-  std::string operator/(const std::string& name) const { return m_Path + "/" + name; }
-
- private:
-  std::string m_Path;
-};
-
-inline void WriteFile(const std::string& path, const std::string& text) {
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-}
 
 // Runs a few statements in the interpreter's main module; true when they raised nothing.
 inline bool RunPython(const std::string& code) {
@@ -173,22 +145,16 @@ struct ChildResult {
   }
 };
 
-// Runs one test of this program in a fresh process, with extra environment settings.
-inline ChildResult RunChild(const std::string& test, const std::string& environment = "") {
+// Runs one child run of this program in a fresh process, with `options` for its
+// environment; its standard output and error, line by line.
+inline ChildResult RunChild(const std::string& test, SpawnOptions options = {}) {
   ChildResult result;
   std::error_code error;
-  std::string self = std::filesystem::read_symlink("/proc/self/exe", error).string();
-  std::string command = "VEMO_SCRIPTING_CHILD=1 " + environment + " '" + self + "' --gtest_filter=" + test + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return result;
-  char line[8192];
-  while (std::fgets(line, sizeof line, pipe) != nullptr) {
-    std::string text(line);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    result.lines.push_back(text);
-  }
-  int status = pclose(pipe);
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  const std::string self = std::filesystem::read_symlink("/proc/self/exe", error).string();
+  TempDir dir("vemo-scripting");
+  options.setEnv.push_back("VEMO_SCRIPTING_CHILD=1");
+  result.exitCode = WaitProgram(SpawnProgram(self, {"--gtest_filter=" + test}, dir / "output", options), 60000);
+  result.lines = SplitLines(ReadFile(dir / "output"));
   return result;
 }
 

@@ -1,5 +1,5 @@
-// Starts a program as a child of the test with its standard output and error in a file, and
-// waits for its exit code.
+// Starts a program as a child of the test with its standard output and error in a file,
+// waits for its exit code, and ends it.
 #pragma once
 
 #include <fcntl.h>
@@ -7,24 +7,59 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
-// The child's process id (-1 when it could not be forked).
-inline pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& args, const std::string& outPath) {
+#include "TestSupport.h"
+
+extern char** environ;
+
+// How a child is started besides its program and arguments.
+struct SpawnOptions {
+  std::vector<std::string> setEnv{};    // "NAME=value", over what the test's environment has
+  std::vector<std::string> unsetEnv{};  // names left out of the child's environment
+  std::string workDir{};                // "" for the test's own
+  bool ownProcessGroup = false;         // a group of its own, so that a signal reaches all it starts
+  std::string terminal{};               // a pseudo-terminal: the child's session, controlling terminal and input
+};
+
+// The child's process id (-1 when it could not be forked). Everything the child needs is
+// made before the fork.
+inline pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& args, const std::string& outPath,
+                          const SpawnOptions& options = {}) {
+  std::set<std::string> replaced(options.unsetEnv.begin(), options.unsetEnv.end());
+  for (const std::string& setting : options.setEnv) replaced.insert(setting.substr(0, setting.find('=')));
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string setting = *e;
+    if (replaced.count(setting.substr(0, setting.find('='))) == 0) env.push_back(setting);
+  }
+  env.insert(env.end(), options.setEnv.begin(), options.setEnv.end());
+  std::vector<std::string> all = {program};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv, envp;
+  for (auto& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+
   const pid_t pid = fork();
   if (pid == 0) {
+    if (!options.terminal.empty()) {
+      setsid();
+      const int tty = open(options.terminal.c_str(), O_RDWR);  // becomes the controlling terminal
+      if (tty < 0) _exit(126);
+      dup2(tty, 0);
+    }
+    if (options.ownProcessGroup) setpgid(0, 0);
+    if (!options.workDir.empty() && chdir(options.workDir.c_str()) != 0) _exit(126);
     const int fd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(fd, 1);
-    dup2(fd, 2);
-    std::vector<std::string> all = {program};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
+    if (fd >= 0) {
+      dup2(fd, 1);
+      dup2(fd, 2);
+    }
+    execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
   return pid;
@@ -37,18 +72,24 @@ inline int ProgramExitCode(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+// Ends the child with SIGKILL and reaps it.
+inline void KillProgram(pid_t pid) {
+  if (pid <= 0) return;
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+}
+
+// Waits up to `timeoutMs` for the child's exit code; -1 while it still runs then.
+inline int WaitProgramEnd(pid_t pid, int timeoutMs) {
+  int code = -1;
+  WaitUntil([&] { return (code = ProgramExitCode(pid)) >= 0; }, timeoutMs, 20);
+  return code;
+}
+
 // Waits up to `timeoutMs` for the child's exit code; a child still running then is killed
 // and -1 returned.
 inline int WaitProgram(pid_t pid, int timeoutMs = 30000) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    const int code = ProgramExitCode(pid);
-    if (code >= 0) return code;
-    if (std::chrono::steady_clock::now() >= until) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-      return -1;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  const int code = WaitProgramEnd(pid, timeoutMs);
+  if (code < 0) KillProgram(pid);
+  return code;
 }
