@@ -1,114 +1,19 @@
-// Helpers of the command and launch-control tests: a configuration kept in memory, a window
-// without a display, a map list of maps named for this test, and real map servers launched
-// as the manager launches them.
+// Helpers of the command and launch-control tests: real map servers launched as the manager
+// launches them, and reaped at the end.
 #pragma once
 
 #include <stdlib.h>
 
-#include <chrono>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <map>
-#include <memory>
-#include <stdexcept>
 #include <string>
-#include <thread>
 
+#include "../support/LaunchFakes.h"
+#include "../support/TestSupport.h"
 #include "components/GameDataComponent.h"
-#include "interfaces/IConfig.h"
-#include "launch/ILaunchWindow.h"
 #include "launch/MapServerLauncher.h"
 #include "platform/process.h"
 #include "registry/MapServerInfoManager.h"
 #include "registry/MapServerState.h"
 #include "registry/RecordAccess.h"
-
-class MemoryConfig : public IConfig {
- public:
-  void Open(const char*, const char*) override {}
-  void Apply() override {}
-  bool GetBool(const char* key, bool value) override { return Has(key) ? m_Values[key] == "1" : value; }
-  int GetInt(const char* key, int value) override { return Has(key) ? std::atoi(m_Values[key].c_str()) : value; }
-  const char* GetString(const char* key, const char* value) override {
-    m_Last = Has(key) ? m_Values[key] : (value != nullptr ? value : "");
-    return m_Last.c_str();
-  }
-  double GetFloat(const char* key, double value) override { return Has(key) ? std::atof(m_Values[key].c_str()) : value; }
-  void SetBool(const char* key, bool value) override { m_Values[key] = value ? "1" : "0"; }
-  void SetInt(const char* key, int value) override { m_Values[key] = std::to_string(value); }
-  void SetString(const char* key, const char* value) override { m_Values[key] = value; }
-  void SetFloat(const char* key, double value) override { m_Values[key] = std::to_string(value); }
-  void DefaultBool(const char*, bool) override {}
-  void DefaultInt(const char*, int) override {}
-  void DefaultString(const char*, const char*) override {}
-  std::string Value(const char* key) { return Has(key) ? m_Values[key] : "<unset>"; }
-
- private:
-  bool Has(const char* key) const { return m_Values.count(key) != 0; }
-  std::map<std::string, std::string> m_Values;
-  std::string m_Last;
-};
-
-// The end of the process that a command asked for, as a test sees it.
-struct EndProcessCalled : std::runtime_error {
-  explicit EndProcessCalled(int code) : std::runtime_error("EndProcess"), exitCode(code) {}
-  int exitCode;
-};
-
-class TestWindow : public ILaunchWindow {
- public:
-  void SetServiceStarted() override { startEnabled = false; }
-  bool IsStartEnabled() override { return startEnabled; }
-  void SetServerVersionText(const std::string&) override {}
-  void SetCaption(const std::string&) override {}
-  void SetMapCount(int count) override { mapCount = count; }
-  bool IsStartInCmdLineChecked() override { return true; }
-  void ShowStatePage() override {}
-  void ProcessMessages() override {
-    ++pumped;
-    if (onPump) onPump();
-  }
-  bool IsClosing() override { return false; }
-  [[noreturn]] void EndProcess(int exitCode) override { throw EndProcessCalled(exitCode); }
-
-  bool startEnabled = true;
-  int mapCount = -1;
-  int pumped = 0;
-  std::function<void()> onPump;  // what the window does while an operation waits
-};
-
-// A directory under the system's temporary directory, removed with its contents.
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vemo-cmd-XXXXXX").string();
-    m_Path = std::string(mkdtemp(pattern.data())) + "/";
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(m_Path, ignored);
-  }
-  const std::string& Path() const { return m_Path; }
-  std::string Write(const std::string& name, const std::string& text) const {
-    std::filesystem::create_directories(std::filesystem::path(m_Path + name).parent_path());
-    std::ofstream(m_Path + name, std::ios::binary) << text;
-    return m_Path + name;
-  }
-
- private:
-  std::string m_Path;
-};
-
-inline bool WaitFor(const std::function<bool()>& done, int timeoutMs = 20000) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
 
 // Map server program of the runnable tree.
 inline std::string MapServerDataDir() { return std::string(VEMO_BIN_DIR) + "MapServerData/"; }
@@ -130,7 +35,7 @@ inline bool LaunchMapServer(MapServerInfo& info, const std::string& extraEnv = "
   if (!started) return false;
   info.SetProcessInfo(process);
   record::SetProcessId(*data, process.ProcessId);
-  return WaitFor([&] { return record::State(*data) == msRunning; });
+  return WaitUntil([&] { return record::State(*data) == msRunning; });
 }
 
 // Kills every map server a test left running.

@@ -83,7 +83,7 @@ class LaunchControlTest : public ::testing::Test {
   std::string Output(const std::string& name) { return ReadAll(m_Dir.Path() + name); }
 
   RecordingLog m_Log;
-  ScratchDir m_Dir;
+  TempDir m_Dir{"vemo-cmd"};
   std::string m_OldDir;
   std::string m_Server;
   MemoryConfig m_Config;
@@ -125,7 +125,7 @@ TEST_F(LaunchControlTest, StartsOnceAndStopsWhenThePlayersHaveLeft) {
   // answers a status request; only then does the last player leave.
   pid_t status = 0;
   int statusCode = -1;
-  m_Window.onPump = [&] {
+  m_Window.onProcessMessages = [&] {
     launchcontrol::ProcessLauncherTick();
     if (status == 0) status = Client({"status"}, "status");
     if (statusCode < 0 && (statusCode = Ended(status)) >= 0) record::Store(third->PlayerCnt, 0);

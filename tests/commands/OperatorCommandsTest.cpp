@@ -60,7 +60,7 @@ class OperatorCommandsTest : public ::testing::Test {
 
   RecordingLog m_Log;
   platform::ScriptedDialogs m_Dialogs;
-  ScratchDir m_Dir;
+  TempDir m_Dir{"vemo-cmd"};
   std::string m_Server;
   MemoryConfig m_Config;
   TestWindow m_Window;
@@ -104,7 +104,7 @@ TEST_F(OperatorCommandsTest, ResetLogCountAsksOnlyForALiveMapServer) {
   // A live map server: Cancel changes nothing, OK posts the request, which the server
   // acts on (it zeroes its counters and clears the request).
   ASSERT_TRUE(LaunchMapServer(Map(2)));
-  ASSERT_TRUE(WaitFor([&] { return Record(2)->LogLevelCounts[llWarn - llDebug] > 0; }));
+  ASSERT_TRUE(WaitUntil([&] { return Record(2)->LogLevelCounts[llWarn - llDebug] > 0; }));
   m_Commands->ResetLogCountSelected(2);
   ASSERT_EQ(m_Dialogs.records.size(), 1u);
   EXPECT_EQ(m_Dialogs.records[0].text, "Reset Log of this Map(Thirteen)?");
@@ -112,7 +112,7 @@ TEST_F(OperatorCommandsTest, ResetLogCountAsksOnlyForALiveMapServer) {
   EXPECT_EQ(record::Load(Record(2)->ResetLogRequest), 0);
   m_Dialogs.answers.push_back(true);
   m_Commands->ResetLogCountSelected(2);
-  EXPECT_TRUE(WaitFor([&] { return Record(2)->LogLevelCounts[llWarn - llDebug] == 0 && record::Load(Record(2)->ResetLogRequest) == 0; }));
+  EXPECT_TRUE(WaitUntil([&] { return Record(2)->LogLevelCounts[llWarn - llDebug] == 0 && record::Load(Record(2)->ResetLogRequest) == 0; }));
 }
 
 TEST_F(OperatorCommandsTest, StartRestartMapReadsTheMapIdBox) {
@@ -131,7 +131,7 @@ TEST_F(OperatorCommandsTest, StartRestartMapReadsTheMapIdBox) {
   m_Commands->StartRestartMap();
   EXPECT_TRUE(Logged(llDebug, "TVemoMapServerManagerMain::miStartRestartMapClick Manual restaring mapdID = 12"));
   EXPECT_NE(record::ProcessId(*Record(1)), 0u);
-  EXPECT_TRUE(WaitFor([&] { return record::State(*Record(1)) == msRunning; }));
+  EXPECT_TRUE(WaitUntil([&] { return record::State(*Record(1)) == msRunning; }));
   EXPECT_EQ(record::ProcessId(*Record(0)), 0u);
 }
 
@@ -174,10 +174,10 @@ TEST_F(OperatorCommandsTest, BrowseShowAndMinimizeReachTheirTargets) {
   // The map server keeps the show state that the requests leave, and shows it in MsgText.
   ASSERT_TRUE(LaunchMapServer(Map(0)));
   m_Commands->MinimizeAll();
-  EXPECT_TRUE(WaitFor([&] { return record::Text(Record(0)->MsgText).find("minimised") != std::string::npos; }))
+  EXPECT_TRUE(WaitUntil([&] { return record::Text(Record(0)->MsgText).find("minimised") != std::string::npos; }))
       << record::Text(Record(0)->MsgText);
   m_Commands->BringToTop(0);
-  EXPECT_TRUE(WaitFor([&] { return record::Text(Record(0)->MsgText).find("in front") != std::string::npos; }))
+  EXPECT_TRUE(WaitUntil([&] { return record::Text(Record(0)->MsgText).find("in front") != std::string::npos; }))
       << record::Text(Record(0)->MsgText);
   EXPECT_EQ(m_Dialogs.records.size(), 3u);
 }
@@ -202,7 +202,7 @@ struct ControllerWindow {
     endpoint = platform::BusEndpoint::Open(windowClass, title, [this](const platform::BusMessage& m) { got.push_back(m.Msg); });
   }
   bool Received(uint32_t msg) {
-    return WaitFor([&] {
+    return WaitUntil([&] {
       endpoint->Pump(10);
       return std::find(got.begin(), got.end(), msg) != got.end();
     }, 3000);
@@ -267,12 +267,12 @@ TEST_F(OperatorCommandsTest, CloseAllAndExitWaitsForNoPlayerThenKillsAndTells) {
   try {
     m_Commands->HandleCopyData(101, {});
     ADD_FAILURE() << "the process was not ended";
-  } catch (const EndProcessCalled& end) {
+  } catch (const ProcessEnded& end) {
     EXPECT_EQ(end.exitCode, 0);
   }
   EXPECT_FALSE(platform::IsProcessHandleRunning(handle0));
   EXPECT_FALSE(platform::IsProcessHandleRunning(handle1));
-  EXPECT_GE(m_Window.pumped, 2) << "the window answers between the kills";
+  EXPECT_GE(m_Window.messagesProcessed, 2) << "the window answers between the kills";
   EXPECT_TRUE(Logged(llInfo, "Close Success!"));
   EXPECT_TRUE(controller.Received(WM_CONTROLLER_CLOSED));
 }

@@ -19,17 +19,8 @@
 
 namespace {
 
-// A command's standard output.
-std::string Output(const std::string& command) {
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return out;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  pclose(pipe);
-  return out;
-}
+// A command's standard output and error.
+std::string Output(const std::string& command) { return RunCommand(command).output; }
 
 // Runs `arguments` in `dir` in a process group of its own, with `extra` set in the environment.
 pid_t Spawn(const std::string& dir, const std::vector<std::string>& arguments, const std::vector<std::string>& extra,

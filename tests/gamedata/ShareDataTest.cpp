@@ -239,7 +239,7 @@ TEST_F(ShareDataTest, AHolderOfAnEarlierBuildDoesNotHangTheShareLock) {
     taken = pellwyn.ShareLock() ? 1 : 0;
     if (taken == 1) pellwyn.ReleaseShareLock();
   });
-  for (int i = 0; i < 500 && taken.load() < 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  WaitUntil([&] { return taken.load() >= 0; }, 5000);
   EXPECT_EQ(taken.load(), 1) << "the share lock waited for a lock that the earlier holder never gives back";
   close(earlier);  // (lets a waiting lock through, so that the test ends either way)
   owner.join();

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <map>
 
+#include "../support/ChildProgram.h"
 #include "../support/FreePort.h"
 #include "launch/LaunchTestSupport.h"
 #include "metrics/MetricsServer.h"
@@ -18,12 +19,8 @@ namespace {
 // "name|labels|value" lines of the parser, or the parser's complaint.
 std::map<std::string, std::string> Parse(const std::string& source, std::string* contentType = nullptr) {
   std::map<std::string, std::string> samples;
-  FILE* pipe = popen(("/usr/bin/python3 " PARSE_METRICS " '" + source + "' 2>&1").c_str(), "r");
-  if (pipe == nullptr) return samples;
-  char line[8192];
-  while (fgets(line, sizeof line, pipe) != nullptr) {
-    std::string text(line);
-    if (!text.empty() && text.back() == '\n') text.pop_back();
+  const CommandResult parser = RunCommand("/usr/bin/python3 " PARSE_METRICS " '" + source + "'");
+  for (const std::string& text : SplitLines(parser.output)) {
     const std::size_t last = text.rfind('|');
     if (text.rfind("content-type|", 0) == 0) {
       if (contentType != nullptr) *contentType = text.substr(13);
@@ -33,7 +30,7 @@ std::map<std::string, std::string> Parse(const std::string& source, std::string*
       samples[text.substr(0, last)] = text.substr(last + 1);
     }
   }
-  if (pclose(pipe) != 0) samples["error"] += " (parser failed)";
+  if (parser.exitCode != 0) samples["error"] += " (parser failed)";
   return samples;
 }
 

@@ -435,7 +435,7 @@ TEST_F(ScriptHostTest, HostIsUsableFromAnotherThreadAndScriptThreadsRunBetweenCa
   EXPECT_FALSE(missing);
   EXPECT_EQ(TakeText(host->CallFunction(path, "Kept", nullptr)), std::string("\xff\xcc\x00\x01", 4));
   // The script's own thread gets the interpreter while the host is idle.
-  for (int i = 0; i < 3000 && log.Texts(kOutput).empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  WaitUntil([&] { return !log.Texts(kOutput).empty(); }, 30000, 10);
   EXPECT_EQ(log.Texts(kOutput), std::vector<std::string>{"from a script thread"});
   EXPECT_EQ(TakeText(host->CallFunction(path, "Join", nullptr)), "joined");
 }

@@ -1,5 +1,5 @@
 // Starts a program as a child of the test with its standard output and error in a file,
-// waits for its exit code, and ends it.
+// waits for its exit code, and ends it; runs a shell command and collects its output.
 #pragma once
 
 #include <fcntl.h>
@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <set>
 #include <string>
 #include <vector>
@@ -92,4 +93,22 @@ inline int WaitProgram(pid_t pid, int timeoutMs = 30000) {
   const int code = WaitProgramEnd(pid, timeoutMs);
   if (code < 0) KillProgram(pid);
   return code;
+}
+
+struct CommandResult {
+  int exitCode = -1;   // 128 + signal when killed
+  std::string output;  // standard output and standard error together
+};
+
+// Runs a shell command line and collects what it writes.
+inline CommandResult RunCommand(const std::string& command) {
+  CommandResult result;
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return result;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
+  const int status = pclose(pipe);
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
 }
