@@ -26,11 +26,6 @@ struct ProxyHooks : IServiceHooks {
   void NotifyStarted() override { CHalvixProxy::GetProxy().NotifyStarted(); }
 };
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 class LaunchControlTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { ASSERT_TRUE(LoadGameDataComponent("Pellwyn.dll")); }
@@ -80,7 +75,7 @@ class LaunchControlTest : public ::testing::Test {
     waitpid(pid, nullptr, 0);
     return -1;
   }
-  std::string Output(const std::string& name) { return ReadAll(m_Dir.Path() + name); }
+  std::string Output(const std::string& name) { return ReadFile(m_Dir.Path() + name); }
 
   RecordingLog m_Log;
   TempDir m_Dir{"vemo-cmd"};

@@ -29,13 +29,7 @@ std::size_t Count(const std::string& text, const std::string& what) {
 
 class LaunchTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    static TempDir logDir;
-    setenv("VEMO_LOG_DIR", logDir.Path().c_str(), 1);
-    // Map servers reach "Running" at once.
-    setenv("VEMO_MS_PHASE_MS", "0", 1);
-    ASSERT_TRUE(LoadGameDataComponent("Pellwyn.dll"));
-  }
+  static void SetUpTestSuite() { SetUpLaunchSuite(); }
   static void TearDownTestSuite() { UnloadGameDataComponent(); }
   void TearDown() override { unsetenv("VEMO_MS_FAULTS"); }
 
@@ -338,7 +332,7 @@ TEST_F(LineInformationTest, ResultFileGivesTheVersionAndWithTheNetworkCoreTheLin
   machine.config.SetInt("edt_port", 4321);
   WriteScript(machine, "echo \"$#|$1|$2\" > args.txt\nprintf '42\\n' > SarventResult/Result.txt\n");
   EXPECT_EQ(launcher.RunLineInformationStep(), 42);
-  EXPECT_EQ(LaunchMachine::ReadText(machine.mapDataDir + "MapServerConfig/args.txt"),
+  EXPECT_EQ(ReadFile(machine.mapDataDir + "MapServerConfig/args.txt"),
             "2|10.0.0.1; touch injected|4321\n");
   EXPECT_FALSE(platform::FileExists(machine.mapDataDir + "MapServerConfig/injected"));
 

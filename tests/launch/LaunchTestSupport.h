@@ -36,6 +36,15 @@ class TestHooks : public IServiceHooks {
   int lineId = 0;
 };
 
+// What a suite of launching tests sets once: a log directory of its own, map servers that
+// reach "Running" at once, and the system tables' component loaded.
+inline void SetUpLaunchSuite() {
+  static TempDir logDir("vemo-launch-log");
+  setenv("VEMO_LOG_DIR", logDir.Path().c_str(), 1);
+  setenv("VEMO_MS_PHASE_MS", "0", 1);
+  ASSERT_TRUE(LoadGameDataComponent("Pellwyn.dll"));
+}
+
 // One machine: map data directory, programs, map list, configuration and launcher.
 class LaunchMachine {
  public:
@@ -96,13 +105,8 @@ class LaunchMachine {
   }
   // The log of the map server that served `position` in process `pid`.
   std::string MapServerLog(int position, uint32_t pid) {
-    return LaunchMachine::ReadText(mapDataDir + "Log/" + maps.GetMapInfo(position)->GetMapData().GetKey() + "_" +
-                                   std::to_string(pid) + ".log");
-  }
-  static std::string ReadText(const std::string& path) {
-    std::string text;
-    ReadWholeFile(path, text);
-    return text;
+    return ReadFile(mapDataDir + "Log/" + maps.GetMapInfo(position)->GetMapData().GetKey() + "_" +
+                    std::to_string(pid) + ".log");
   }
 
   void KillMapServers() {

@@ -36,12 +36,7 @@ std::map<std::string, std::string> Parse(const std::string& source, std::string*
 
 class MetricsTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    static TempDir logDir;
-    setenv("VEMO_LOG_DIR", logDir.Path().c_str(), 1);
-    setenv("VEMO_MS_PHASE_MS", "0", 1);
-    ASSERT_TRUE(LoadGameDataComponent("Pellwyn.dll"));
-  }
+  static void SetUpTestSuite() { SetUpLaunchSuite(); }
   static void TearDownTestSuite() { UnloadGameDataComponent(); }
   RecordingLog m_Log;
 };
