@@ -67,7 +67,7 @@ TEST(DemoTest, TheWholeMachineRunsWithoutADisplayAndHandsItsMapServersToTheNextM
     records[id] = std::make_unique<AShareStructObj<tagMapServerData>>(server + "_" + std::to_string(id) + "_Config");
   // Maps that behave reach "Running" and stay there: compare once they have.
   for (int id : {1001, 1002, 1036})
-    ASSERT_TRUE(WaitFor([&] { return record::State(*records[id]->GetData()) == msRunning; }, 60)) << id;
+    ASSERT_TRUE(WaitUntil([&] { return record::State(*records[id]->GetData()) == msRunning; }, 60000, 200)) << id;
   const std::string parsed =
       Output("/usr/bin/python3 " PARSE_METRICS " http://127.0.0.1:" + std::to_string(metricsPort) + "/metrics");
   ASSERT_NE(parsed.find("content-type|text/plain"), std::string::npos) << parsed;
