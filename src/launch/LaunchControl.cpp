@@ -36,6 +36,9 @@ bool RequestStop() {
 }
 
 bool Init() {
+  // A new initialisation is a new life of the component: the timer runs until it is seen
+  // and released again.
+  g_LaunchControlSeen = false;
   CHalvixProxy& proxy = CHalvixProxy::GetProxy();
   if (!proxy.Init(&RequestStart, &RequestStop)) {
     LogObject()->LogWarn("LaunchDLL Init Fail!!");
