@@ -131,11 +131,11 @@ int CTiravo::Stop() {
   if (!m_Thread.joinable()) return 1;
   try {
     RunOnIoThread([this] {
-    const bool had = m_Connection != nullptr || m_Wanted;
-    m_Wanted = false;
-    m_RetryTimer->cancel();
-    CloseConnection();
-    ClearReceived();
+      const bool had = m_Connection != nullptr || m_Wanted;
+      m_Wanted = false;
+      m_RetryTimer->cancel();
+      CloseConnection();
+      ClearReceived();
       if (had) LogObject()->LogInfo("CTiravo::Stop connection to %s closed", PeerText().c_str());
     });
   } catch (...) {

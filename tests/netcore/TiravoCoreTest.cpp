@@ -358,7 +358,8 @@ TEST_F(TiravoCore, ConnectWithoutDescriptorsFailsAndLogsWhy) {
   std::string lines;
   for (const auto& line : log.Lines()) {
     lines += line.text + "\n";
-    explained = explained || (line.text.starts_with("CTiravo::") && line.text.find("Too many open files") != std::string::npos);
+    explained = explained ||
+                (line.text.starts_with("CTiravo::") && line.text.find("Too many open files") != std::string::npos);
   }
   EXPECT_TRUE(explained) << "no log line says why:\n" << lines;
   ConnectTo(peer);
