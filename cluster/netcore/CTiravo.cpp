@@ -484,7 +484,9 @@ bool CTiravo::SendPack(const char* head, int headLen, const char* body, int body
   std::lock_guard<std::mutex> lock(m_SendMutex);
   try {
     if (!m_SendOpen) return false;
-    if (m_Outbox.size() + content + kFrameHeadLen > TiravoLimits::kMaxSendBacklog) {
+    // One message of any size a frame holds is taken when nothing else waits (a large log
+    // reply); behind it, at most the bound.
+    if (!m_Outbox.empty() && m_Outbox.size() + content + kFrameHeadLen > TiravoLimits::kMaxSendBacklog) {
       // The peer does not read what it asked for: it is dropped (and reconnected) instead of
       // the manager holding its replies. Nothing more is taken for this connection.
       refused = true;

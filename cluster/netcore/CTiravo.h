@@ -47,8 +47,9 @@ struct TiravoLimits {
   // The receive queue: past either bound the peer is dropped as a flood.
   static constexpr std::size_t kMaxRecvMessages = 10000;
   static constexpr std::size_t kMaxRecvBytes = 16 * 1024 * 1024;
-  // Framed bytes waiting to be written; past it the peer is dropped as one that does not
-  // read its replies.
+  // Framed bytes waiting behind the write under way; past it the peer is dropped as one
+  // that does not read its replies. A single message larger than this is taken when nothing
+  // else waits.
   static constexpr std::size_t kMaxSendBacklog = 16 * 1024 * 1024;
   static constexpr int kConnectTimeoutMs = 3000;
   static constexpr int kFirstRetryMs = 250;
