@@ -417,24 +417,43 @@ bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
   return true;
 }
 
+// A machine for a manager window in this process: its tree with a one-map list, its log
+// directory and scripted dialogs, all undone when it goes.
+struct WindowMachine {
+  explicit WindowMachine(const std::string& stem) {
+    EnsureOffscreenApplication();
+    platform::InstallCrashReporting(QDir::tempPath().toStdString() + "/");
+    unsetenv("VEMO_UNATTENDED");
+    platform::SetExeDirForTesting(machine.Dir());
+    platform::SetDialogs(&dialogs);
+    server = stem + std::to_string(getpid());
+    std::ofstream(machine.Dir() + "MapServerData/Map/MapID.txt") << "51 " << server << " Delta 1 1 100 0 0 1\n";
+  }
+  ~WindowMachine() {
+    platform::SetDialogs(nullptr);
+    platform::SetExeDirForTesting("");
+  }
+  // The configuration of the link: the status server's port and the line information's.
+  void Configure(int statusPort, int lineInfoPort, const std::string& more = "") {
+    machine.WriteIni("[MapManager]\nedtMutexSign=" + server + "\nedtSSIP=127.0.0.1\nedtSSPort=" +
+                     std::to_string(statusPort) + "\nedt_ip=127.0.0.1\nedt_port=" + std::to_string(lineInfoPort) +
+                     "\n" + more);
+  }
+
+  ManagerMachine machine;
+  ScopedEnv logDir{"VEMO_LOG_DIR", machine.LogDir()};
+  platform::ScriptedDialogs dialogs;
+  std::string server;
+};
+
 // "StopStatusServer" can only be pressed on a window: the manager's window in this process
 // (with the real network core loaded by its "Start") and the status server program.
 TEST(StatusLinkWindowTest, StopWhileConnectedEndsTheConnectionAndTheCoreStaysUnloaded) {
-  EnsureOffscreenApplication();
-  platform::InstallCrashReporting(QDir::tempPath().toStdString() + "/");
-  ManagerMachine machine;
-  const std::string server = "SLWin" + std::to_string(getpid());
-  std::ofstream(machine.Dir() + "MapServerData/Map/MapID.txt") << "51 " << server << " Delta 1 1 100 0 0 1\n";
+  WindowMachine site("SLWin");
+  platform::ScriptedDialogs& dialogs = site.dialogs;
   StatusServer status;
-  ASSERT_TRUE(status.Start(0, machine.Dir() + "fetched/", true));
-  machine.WriteIni("[MapManager]\nedtMutexSign=" + server + "\nedtSSIP=127.0.0.1\nedtSSPort=" +
-                   std::to_string(status.Port) + "\nedt_ip=127.0.0.1\nedt_port=" + std::to_string(status.LineInfoPort) +
-                   "\n");
-  ScopedEnv logDir("VEMO_LOG_DIR", machine.LogDir());
-  unsetenv("VEMO_UNATTENDED");
-  platform::SetExeDirForTesting(machine.Dir());
-  platform::ScriptedDialogs dialogs;
-  platform::SetDialogs(&dialogs);
+  ASSERT_TRUE(status.Start(0, site.machine.Dir() + "fetched/", true));
+  site.Configure(status.Port, status.LineInfoPort);
   {
     TVemoMapServerManagerMain window;
     ASSERT_EQ(window.FormCreate({}).kind, TVemoMapServerManagerMain::StartupOutcome::Kind::Running);
@@ -467,29 +486,17 @@ TEST(StatusLinkWindowTest, StopWhileConnectedEndsTheConnectionAndTheCoreStaysUnl
     dialogs.answers = {true};
     EXPECT_TRUE(window.close());
   }
-  platform::SetDialogs(nullptr);
-  platform::SetExeDirForTesting("");
 }
 
 // "AutoConnectStatusServer" with the status server not up yet: no message box waits for a
 // click, the log says it once, and the manager connects by itself when the server comes up.
 TEST(StatusLinkWindowTest, AutoConnectRetriesUntilTheStatusServerComesUp) {
-  EnsureOffscreenApplication();
-  platform::InstallCrashReporting(QDir::tempPath().toStdString() + "/");
-  ManagerMachine machine;
-  const std::string server = "SLAuto" + std::to_string(getpid());
-  std::ofstream(machine.Dir() + "MapServerData/Map/MapID.txt") << "52 " << server << " Echo 1 1 100 0 0 1\n";
+  WindowMachine site("SLAuto");
+  platform::ScriptedDialogs& dialogs = site.dialogs;
   StatusServer lineInfo;
-  ASSERT_TRUE(lineInfo.Start(0, machine.Dir() + "fetched/", true));
+  ASSERT_TRUE(lineInfo.Start(0, site.machine.Dir() + "fetched/", true));
   const int port = FreePort();
-  machine.WriteIni("[MapManager]\nedtMutexSign=" + server + "\nedtSSIP=127.0.0.1\nedtSSPort=" + std::to_string(port) +
-                   "\nedt_ip=127.0.0.1\nedt_port=" + std::to_string(lineInfo.LineInfoPort) +
-                   "\nAutoConnectStatusServer=1\n");
-  ScopedEnv logDir("VEMO_LOG_DIR", machine.LogDir());
-  unsetenv("VEMO_UNATTENDED");
-  platform::SetExeDirForTesting(machine.Dir());
-  platform::ScriptedDialogs dialogs;
-  platform::SetDialogs(&dialogs);
+  site.Configure(port, lineInfo.LineInfoPort, "AutoConnectStatusServer=1\n");
   {
     TVemoMapServerManagerMain window;
     ASSERT_EQ(window.FormCreate({}).kind, TVemoMapServerManagerMain::StartupOutcome::Kind::Running);
@@ -499,18 +506,16 @@ TEST(StatusLinkWindowTest, AutoConnectRetriesUntilTheStatusServerComesUp) {
     EXPECT_TRUE(dialogs.records.empty());
 
     StatusServer late;
-    ASSERT_TRUE(late.Start(port, machine.Dir() + "fetched/", false));
+    ASSERT_TRUE(late.Start(port, site.machine.Dir() + "fetched/", false));
     EXPECT_TRUE(PumpUntil([&] { return !late.program.WaitLine("logged in as \"MapServer\"", 10).empty(); }, 20000))
         << late.Output();
     EXPECT_EQ(window.sbStatus->currentMessage().toStdString(), "Connect to StatusServer OK");
     EXPECT_TRUE(dialogs.records.empty());
-    EXPECT_EQ(machine.CountLog("AutoConnectStatusServer no connection to 127.0.0.1:" + std::to_string(port)), 1u);
+    EXPECT_EQ(site.machine.CountLog("AutoConnectStatusServer no connection to 127.0.0.1:" + std::to_string(port)), 1u);
 
     dialogs.answers = {true};
     EXPECT_TRUE(window.close());
   }
-  platform::SetDialogs(nullptr);
-  platform::SetExeDirForTesting("");
 }
 
 }  // namespace
