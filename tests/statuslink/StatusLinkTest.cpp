@@ -316,7 +316,14 @@ TEST_F(StatusLinkTest, ScriptQueueOfLargeMessagesStaysWithinItsByteBound) {
   }
   EXPECT_LE(link->GetScriptPackCount(), 16);
   EXPECT_GE(link->GetScriptPackCount(), 15);
-  EXPECT_LT(residentPeak - residentBefore, 64ull * 1024 * 1024);
+  // Without the byte bound the queue would hold the 300 MiB. (ThreadSanitizer adds its
+  // shadow of every byte touched.)
+#if defined(__SANITIZE_THREAD__)
+  constexpr uint64_t kAllowedGrowth = 200ull * 1024 * 1024;
+#else
+  constexpr uint64_t kAllowedGrowth = 64ull * 1024 * 1024;
+#endif
+  EXPECT_LT(residentPeak - residentBefore, kAllowedGrowth);
   EXPECT_EQ(m_Log.Texts(llWarn).size(), 1u) << "one line for the burst";
   // The newest are kept, whole.
   MMORPG::MMORPGPacket_Stack packet;

@@ -7,8 +7,10 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <random>
 #include <utility>
 
@@ -350,65 +352,86 @@ std::pair<uint64_t, bool> InflatedZeros(const std::string& stream) {
   return {status == Z_STREAM_END ? total : 0, zeros};
 }
 
-// A log of 1 GiB is compressed while the request thread goes on: a base information
-// request asked after it is answered first, and the heartbeat goes out when due. A log
-// truncated while it is read is answered without data and reported once.
-TEST_F(ReplyTest, GetErrorLogOfALargeLogKeepsTheLinkAliveAndATruncatedOneFails) {
-  const uint32_t linkMade = platform::GetTickCount();  // about when SetUp made the link
-  FakeClock clock;
-  clock.now = linkMade;
-  const std::string big = m_Dir.Write("big.log", "");
-  const std::string cut = m_Dir.Write("cut.log", "");
-  ASSERT_EQ(truncate(big.c_str(), 1ll << 30), 0);
-  ASSERT_EQ(truncate(cut.c_str(), 256ll << 20), 0);
-  CSSLogicProcess* link = GetSSLogicProcess();
-  link->SetRequestHandler(&StatusLinkControl::OnStatusPack, m_Control.get());
-  link->Start(false);
-  link->Resume();
-  auto sentAt = [&](const std::function<bool(const FakeTiravo::Message&)>& is) {
+// A tick count the test moves while the request thread reads it.
+class MovingClock : public platform::Clock {
+ public:
+  explicit MovingClock(uint32_t start) : now(start) { platform::SetClockForTesting(this); }
+  ~MovingClock() override { platform::SetClockForTesting(nullptr); }
+  uint32_t TickCount() override { return now.load(); }
+  std::atomic<uint32_t> now;
+};
+
+// The request thread runs with the window's handler: what it sent, by position.
+class RunningLinkTest : public ReplyTest {
+ protected:
+  void SetUp() override {
+    ReplyTest::SetUp();
+    m_Clock = std::make_unique<MovingClock>(platform::GetTickCount());  // about when the link was made
+    CSSLogicProcess* link = GetSSLogicProcess();
+    link->SetRequestHandler(&StatusLinkControl::OnStatusPack, m_Control.get());
+    link->Start(false);
+    link->Resume();
+  }
+  void TearDown() override {
+    GetSSLogicProcess()->Stop();
+    ReplyTest::TearDown();
+    m_Clock.reset();
+  }
+  // The position of the first message sent with the echo tag, or -1.
+  int SentAt(int echo) {
     const auto sent = m_Core.Sent();
     for (std::size_t i = 0; i < sent.size(); ++i)
-      if (is(sent[i])) return static_cast<int>(i);
+      if (sent[i].head == RequestHead(static_cast<uint16_t>(echo))) return static_cast<int>(i);
     return -1;
-  };
-  auto echo = [](int tag) {
-    return [tag](const FakeTiravo::Message& m) { return m.head == RequestHead(static_cast<uint16_t>(tag)); };
-  };
-  auto heartbeats = [&] {
+  }
+  std::string BodyOf(int echo) { return m_Core.Sent()[static_cast<std::size_t>(SentAt(echo))].body; }
+  int Heartbeats() {
     int n = 0;
     for (const auto& m : m_Core.Sent()) n += m.body == Bytes({0x01, 0x04, 0xB3}) ? 1 : 0;
     return n;
-  };
+  }
 
+  std::unique_ptr<MovingClock> m_Clock;
+};
+
+// A log of 1 GiB is compressed while the request thread goes on: a base information
+// request asked after it is answered first, and the heartbeat goes out when due.
+TEST_F(RunningLinkTest, GetErrorLogOfALargeLogKeepsHeartbeatsAndFiguresGoing) {
+  const std::string big = m_Dir.Write("big.log", "");
+  ASSERT_EQ(truncate(big.c_str(), 1ll << 30), 0);
   m_Core.Receive(RequestHead(1), CommonCmdBody("GetErrorLog", "big.log"));
   m_Core.Receive(RequestHead(2), BaseInfoRequest());
-  ASSERT_TRUE(WaitUntil([&] { return sentAt(echo(2)) >= 0; }));
-  const int beats = heartbeats();
-  clock.now += CSSLogicProcess::kHeartbeatIntervalMs;
-  ASSERT_TRUE(WaitUntil([&] { return heartbeats() == beats + 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return SentAt(2) >= 0; }));
+  const int beats = Heartbeats();
+  m_Clock->now += CSSLogicProcess::kHeartbeatIntervalMs;
+  ASSERT_TRUE(WaitUntil([&] { return Heartbeats() == beats + 1; }));
   const int heartbeatAt = static_cast<int>(m_Core.Sent().size()) - 1;
-  ASSERT_TRUE(WaitUntil([&] { return sentAt(echo(1)) >= 0; }, 300000));
-  EXPECT_LT(sentAt(echo(2)), sentAt(echo(1)));
-  EXPECT_LT(heartbeatAt, sentAt(echo(1)));
-  const CommonReply reply = DecodeCommonReply(m_Core.Sent()[static_cast<std::size_t>(sentAt(echo(1)))].body);
+  ASSERT_TRUE(WaitUntil([&] { return SentAt(1) >= 0; }, 300000));
+  EXPECT_LT(SentAt(2), SentAt(1));
+  EXPECT_LT(heartbeatAt, SentAt(1));
+  const CommonReply reply = DecodeCommonReply(BodyOf(1));
   ASSERT_TRUE(reply.wellFormed);
   EXPECT_EQ(InflatedZeros(reply.result), std::make_pair(uint64_t{1} << 30, true));
+}
 
-  // Cut to one page once the manager holds it open: the rest of the view would read as
-  // zeros, so the request fails instead of answering with them.
-  m_Log.Clear();
+// A log cut to one page once the manager holds it open: the rest of the view would read as
+// zeros, so the request fails instead of answering with them, reported once.
+TEST_F(RunningLinkTest, GetErrorLogOfALogTruncatedWhileReadFailsWithOneLine) {
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer keeps SIGBUS to itself, so the view's guard is not installed";
+#endif
+  const std::string cut = m_Dir.Write("cut.log", "");
+  ASSERT_EQ(truncate(cut.c_str(), 256ll << 20), 0);
   const uint64_t faultsBefore = platform::SharedMemoryFaultCount();
   m_Core.Receive(RequestHead(3), CommonCmdBody("GetErrorLog", "cut.log"));
   const std::string cutPath = std::filesystem::canonical(cut).string();
   ASSERT_TRUE(WaitUntil([&] { return HoldsOpen(cutPath); }, 20000, 1));
   ASSERT_EQ(truncate(cut.c_str(), 4096), 0);
-  ASSERT_TRUE(WaitUntil([&] { return sentAt(echo(3)) >= 0; }, 300000));
-  EXPECT_EQ(Hex(m_Core.Sent()[static_cast<std::size_t>(sentAt(echo(3)))].body),
-            Hex(EmptyResultReply("GetErrorLog", "cut.log")));
+  ASSERT_TRUE(WaitUntil([&] { return SentAt(3) >= 0; }, 300000));
+  EXPECT_EQ(Hex(BodyOf(3)), Hex(EmptyResultReply("GetErrorLog", "cut.log")));
   EXPECT_EQ(m_Log.Texts(llWarn), std::vector<std::string>{"TVemoMapServerManagerMain::OnSVCCmdGetErrorLog " + cut +
                                                             " was truncated while it was read; answered without data"});
   EXPECT_EQ(platform::SharedMemoryFaultCount() - faultsBefore, 1u) << "one fault for the view, not one per page";
-  link->Stop();
 }
 
 TEST_F(ReplyTest, TheFileNameIsCutToTheRoomLeftInThePathBuffer) {
