@@ -31,6 +31,7 @@ struct CTiravo::Connection {
   explicit Connection(asio::io_context& io) : Socket(io) {}
   asio::ip::tcp::socket Socket;
   bool TimedOut = false;
+  bool Unresolved = false;  // the host name could not be resolved
   std::string Writing;  // the bytes of the write under way
   char ReadBuffer[64 * 1024];
 };
@@ -45,20 +46,48 @@ CTiravo::~CTiravo() {
 // ---------------------------------------------------------------------------------------------
 // Life: the I/O thread.
 
+void CTiravo::LogCaught(const char* operation) {
+  try {
+    throw;
+  } catch (const std::exception& error) {
+    LogObject()->LogError("CTiravo::%s failed: %s", operation, error.what());
+  } catch (...) {
+    LogObject()->LogError("CTiravo::%s failed: an unknown exception", operation);
+  }
+}
+
 void CTiravo::EnsureThread() {
   if (m_Thread.joinable()) return;
   if (!m_Reader) m_Reader = std::make_unique<FrameReader>(TiravoLimits::kMaxRecvMessage);
-  m_Io.restart();
-  m_WorkGuard.emplace(m_Io.get_executor());
-  m_RetryTimer.emplace(m_Io);
-  m_ConnectTimer.emplace(m_Io);
-  auto finished = std::make_shared<std::promise<void>>();
-  m_ThreadFinished = finished->get_future();
-  m_Thread = std::thread([this, finished] {
+  try {
+    // A context of its own for every run of the thread: ending the run (Shutdown) destroys
+    // it, and with it the thread that resolves host names.
+    m_Io = std::make_unique<asio::io_context>();
+    // The first timer makes the I/O objects of the context (an epoll and an eventfd
+    // descriptor): the step that fails when the process has run out of descriptors.
+    m_RetryTimer.emplace(*m_Io);
+    m_ConnectTimer.emplace(*m_Io);
+    m_Resolver.emplace(*m_Io);
+    m_WorkGuard.emplace(m_Io->get_executor());
+    auto finished = std::make_shared<std::promise<void>>();
+    m_ThreadFinished = finished->get_future();
+    m_Thread = std::thread([this, finished] { RunIoThread(finished); });
+  } catch (...) {
+    m_WorkGuard.reset();
+    m_Resolver.reset();
+    m_ConnectTimer.reset();
+    m_RetryTimer.reset();
+    m_Io.reset();
+    throw;
+  }
+}
+
+void CTiravo::RunIoThread(const std::shared_ptr<std::promise<void>>& finished) {
+  {
     m_IoThreadId.store(std::this_thread::get_id());
     for (;;) {
       try {
-        m_Io.run();
+        m_Io->run();
         break;
       } catch (const std::exception& error) {
         LogObject()->LogError("CTiravo::IoThread caught an exception: %s", error.what());
@@ -67,7 +96,7 @@ void CTiravo::EnsureThread() {
       }
     }
     finished->set_value();
-  });
+  }
 }
 
 void CTiravo::RunOnIoThread(std::function<void()> work) {
@@ -77,7 +106,7 @@ void CTiravo::RunOnIoThread(std::function<void()> work) {
   }
   std::promise<void> done;
   std::future<void> ran = done.get_future();
-  asio::post(m_Io, [&work, &done] {
+  asio::post(*m_Io, [&work, &done] {
     work();
     done.set_value();
   });
@@ -86,8 +115,13 @@ void CTiravo::RunOnIoThread(std::function<void()> work) {
 
 int CTiravo::Start() {
   std::lock_guard<std::mutex> life(m_LifeMutex);
-  EnsureThread();
-  return 1;
+  try {
+    EnsureThread();
+    return 1;
+  } catch (...) {
+    LogCaught("Start");
+    return 0;
+  }
 }
 
 int CTiravo::Resume() { return 1; }
@@ -95,14 +129,19 @@ int CTiravo::Resume() { return 1; }
 int CTiravo::Stop() {
   std::lock_guard<std::mutex> life(m_LifeMutex);
   if (!m_Thread.joinable()) return 1;
-  RunOnIoThread([this] {
-    const bool had = m_Connection != nullptr || m_Wanted;
-    m_Wanted = false;
-    m_RetryTimer->cancel();
-    CloseConnection();
-    ClearReceived();
-    if (had) LogObject()->LogInfo("CTiravo::Stop connection to %s closed", PeerText().c_str());
-  });
+  try {
+    RunOnIoThread([this] {
+      const bool had = m_Connection != nullptr || m_Wanted;
+      m_Wanted = false;
+      m_RetryTimer->cancel();
+      CloseConnection();
+      ClearReceived();
+      if (had) LogObject()->LogInfo("CTiravo::Stop connection to %s closed", PeerText().c_str());
+    });
+  } catch (...) {
+    LogCaught("Stop");
+    return 0;
+  }
   return 1;
 }
 
@@ -110,19 +149,27 @@ void CTiravo::Shutdown() {
   std::lock_guard<std::mutex> life(m_LifeMutex);
   if (!m_Thread.joinable()) return;
   if (std::this_thread::get_id() == m_IoThreadId.load()) return;  // the thread cannot end itself
-  RunOnIoThread([this] {
-    m_Wanted = false;
-    m_RetryTimer->cancel();
-    CloseConnection();
-  });
+  try {
+    RunOnIoThread([this] {
+      m_Wanted = false;
+      m_RetryTimer->cancel();
+      CloseConnection();
+    });
+  } catch (...) {
+    LogCaught("Shutdown");
+    m_Io->stop();
+  }
   // With nothing left to do the thread's run ends by itself once the closed socket's
   // operations have completed; a stuck one is cut short.
   m_WorkGuard.reset();
-  if (m_ThreadFinished.wait_for(std::chrono::seconds(2)) != std::future_status::ready) m_Io.stop();
+  if (m_ThreadFinished.wait_for(std::chrono::seconds(2)) != std::future_status::ready) m_Io->stop();
   m_Thread.join();
   m_IoThreadId.store(std::thread::id());
+  m_Resolver.reset();
   m_RetryTimer.reset();
   m_ConnectTimer.reset();
+  m_Connection.reset();
+  m_Io.reset();
   ClearReceived();
 }
 
@@ -135,20 +182,32 @@ bool CTiravo::Connect(const char* ip, int port) {
     LogObject()->LogWarn("CTiravo::Connect bad address %s:%d", ip != nullptr ? ip : "(null)", port);
     return false;
   }
-  EnsureThread();
-  asio::ip::tcp::resolver resolver(m_Io);
-  std::error_code error;
-  Endpoints endpoints = resolver.resolve(ip, std::to_string(port), error);
-  if (error) {
-    LogObject()->LogWarn("CTiravo::Connect cannot resolve %s:%d: %s", ip, port, error.message().c_str());
+  try {
+    EnsureThread();
+  } catch (...) {
+    LogCaught("Connect");
     return false;
   }
-  auto done = std::make_shared<std::promise<bool>>();
-  std::future<bool> result = done->get_future();
+  auto done = std::make_shared<Outcome>();
+  std::future<bool> result = done->Promise.get_future();
   std::string host = ip;
-  asio::post(m_Io, [this, host, port, endpoints, done] {
+  try {
+    asio::post(*m_Io, [this, host, port, done] { StartConnect(host, port, done); });
+  } catch (...) {
+    LogCaught("Connect");
+    return false;
+  }
+  // The I/O thread answers within the connect timeout, which covers resolving the name;
+  // the margin only guards against a thread that cannot run at all.
+  if (result.wait_for(Milliseconds(TiravoLimits::kConnectTimeoutMs + 2000)) != std::future_status::ready)
+    return false;
+  return result.get();
+}
+
+void CTiravo::StartConnect(const std::string& host, int port, const OutcomePtr& done) {
+  try {
     if (m_Connected.load() && m_Host == host && m_Port == port) {
-      done->set_value(true);
+      done->Give(true);
       return;
     }
     m_Wanted = false;
@@ -157,50 +216,64 @@ bool CTiravo::Connect(const char* ip, int port) {
     ClearReceived();
     m_Host = host;
     m_Port = port;
-    m_Endpoints = endpoints;
     m_RetryMs = TiravoLimits::kFirstRetryMs;
     m_RetryReported = false;
     BeginConnect(false, done);
-  });
-  // The I/O thread answers within the connect timeout; the margin only guards against a
-  // thread that cannot run at all.
-  if (result.wait_for(Milliseconds(TiravoLimits::kConnectTimeoutMs + 2000)) != std::future_status::ready)
-    return false;
-  return result.get();
+  } catch (...) {
+    LogCaught("Connect");
+    m_Connection.reset();
+    done->Give(false);
+  }
 }
 
-void CTiravo::BeginConnect(bool reconnecting, std::shared_ptr<std::promise<bool>> done) {
-  auto connection = std::make_shared<Connection>(m_Io);
+void CTiravo::BeginConnect(bool reconnecting, OutcomePtr done) {
+  auto connection = std::make_shared<Connection>(*m_Io);
   m_Connection = connection;
+  // One timeout for both steps: a name server that does not answer fails the connect as a
+  // peer that does not answer does.
   m_ConnectTimer->expires_after(Milliseconds(TiravoLimits::kConnectTimeoutMs));
-  m_ConnectTimer->async_wait([this, connection](std::error_code error) {
+  m_ConnectTimer->async_wait([this, connection, reconnecting, done](std::error_code error) {
     if (error || m_Connection != connection || m_Connected.load()) return;
     connection->TimedOut = true;
     std::error_code ignored;
-    connection->Socket.close(ignored);  // the connect then completes with an error
+    connection->Socket.close(ignored);
+    m_Resolver->cancel();
+    OnConnected(connection, reconnecting, asio::error::timed_out, done);
   });
-  asio::async_connect(connection->Socket, m_Endpoints,
-                      [this, connection, reconnecting, done](std::error_code error, const asio::ip::tcp::endpoint&) {
-                        OnConnected(connection, reconnecting, error, done);
-                      });
+  m_Resolver->async_resolve(
+      m_Host, std::to_string(m_Port),
+      [this, connection, reconnecting, done](std::error_code error, asio::ip::tcp::resolver::results_type endpoints) {
+        if (m_Connection != connection) return;
+        if (error) {
+          connection->Unresolved = true;
+          OnConnected(connection, reconnecting, error, done);
+          return;
+        }
+        asio::async_connect(
+            connection->Socket, endpoints,
+            [this, connection, reconnecting, done](std::error_code error, const asio::ip::tcp::endpoint&) {
+              OnConnected(connection, reconnecting, error, done);
+            });
+      });
 }
 
 void CTiravo::OnConnected(const ConnectionPtr& connection, bool reconnecting, std::error_code error,
-                          std::shared_ptr<std::promise<bool>> done) {
-  if (m_Connection != connection) {  // given up meanwhile (Stop, another Connect, Shutdown)
-    if (done) done->set_value(false);
+                          OutcomePtr done) {
+  if (m_Connection != connection) {  // given up meanwhile (timeout, Stop, another Connect, Shutdown)
+    if (done) done->Give(false);
     return;
   }
   m_ConnectTimer->cancel();
   if (error) {
     m_Connection.reset();
-    const std::string why = connection->TimedOut
-                                ? "no answer within " + std::to_string(TiravoLimits::kConnectTimeoutMs) + " ms"
-                                : error.message();
+    std::string why = connection->TimedOut
+                          ? "no answer within " + std::to_string(TiravoLimits::kConnectTimeoutMs) + " ms"
+                          : error.message();
+    if (connection->Unresolved) why = "cannot resolve the host name: " + why;
     if (!reconnecting) {
       LogObject()->LogWarn("CTiravo::Connect connect to %s failed: %s", PeerText().c_str(), why.c_str());
       m_Wanted = false;
-      if (done) done->set_value(false);
+      if (done) done->Give(false);
       return;
     }
     if (!m_RetryReported) {
@@ -217,13 +290,16 @@ void CTiravo::OnConnected(const ConnectionPtr& connection, bool reconnecting, st
   m_ConnectedSince = Clock::now();
   m_Reader->Reset();
   m_Flooded = false;
+  ++m_Serial;
   {
     std::lock_guard<std::mutex> lock(m_SendMutex);
     m_Outbox.clear();
     m_WriteActive = false;
     m_SendOpen = true;
+    m_SendSerial = m_Serial;
   }
-  m_NeedLogin.store(true);
+  // The caller of Connect logs in by itself; a reconnection needs the login from the link.
+  m_NeedLogin.store(reconnecting);
   m_Connected.store(true);
   if (reconnecting) {
     LogObject()->LogInfo("CTiravo::Reconnect connected to %s again", PeerText().c_str());
@@ -233,7 +309,7 @@ void CTiravo::OnConnected(const ConnectionPtr& connection, bool reconnecting, st
   }
   m_RetryReported = false;
   StartRead(connection);
-  if (done) done->set_value(true);
+  if (done) done->Give(true);
 }
 
 int CTiravo::ScheduleReconnect() {
@@ -245,7 +321,13 @@ int CTiravo::ScheduleReconnect() {
   m_RetryTimer->expires_after(Milliseconds(delay));
   m_RetryTimer->async_wait([this](std::error_code error) {
     if (error || !m_Wanted || m_Connection != nullptr) return;
-    BeginConnect(true, nullptr);
+    try {
+      BeginConnect(true, nullptr);
+    } catch (...) {  // the system refused (descriptors, threads): try again later
+      LogCaught("Reconnect");
+      m_Connection.reset();
+      ScheduleReconnect();
+    }
   });
   return delay;
 }
@@ -346,6 +428,15 @@ std::size_t CTiravo::ClearReceived() {
 
 bool CTiravo::PopRecvPack(MMORPG::MMORPGPacket* packet) {
   if (packet == nullptr) return false;
+  try {
+    return PopInto(packet);
+  } catch (...) {
+    LogCaught("PopRecvPack");
+    return false;
+  }
+}
+
+bool CTiravo::PopInto(MMORPG::MMORPGPacket* packet) {
   std::string message;
   {
     std::lock_guard<std::mutex> lock(m_RecvMutex);
@@ -388,11 +479,22 @@ bool CTiravo::SendPack(const char* head, int headLen, const char* body, int body
   }
   bool startWrite = false;
   bool refused = false;
-  {
-    std::lock_guard<std::mutex> lock(m_SendMutex);
+  uint64_t serial = 0;
+  std::size_t waiting = 0;
+  std::lock_guard<std::mutex> lock(m_SendMutex);
+  try {
     if (!m_SendOpen) return false;
-    if (m_Outbox.size() + content + kFrameHeadLen > TiravoLimits::kMaxSendBacklog) {
+    // One message of any size a frame holds is taken when nothing else waits (a large log
+    // reply); behind it, at most the bound.
+    if (!m_Outbox.empty() && m_Outbox.size() + content + kFrameHeadLen > TiravoLimits::kMaxSendBacklog) {
+      // The peer does not read what it asked for: it is dropped (and reconnected) instead of
+      // the manager holding its replies. Nothing more is taken for this connection.
       refused = true;
+      m_SendOpen = false;
+      serial = m_SendSerial;
+      waiting = m_Outbox.size();
+      m_Outbox.clear();
+      ReleaseIfLarge(m_Outbox);
     } else {
       if (m_PackFramer == nullptr) m_PackFramer = NewPackageDispatcher();
       m_SendScratch.assign(head, kMessageHeadLen);
@@ -410,15 +512,23 @@ bool CTiravo::SendPack(const char* head, int headLen, const char* body, int body
         startWrite = true;
       }
     }
-  }
-  if (refused) {
-    LogObject()->LogWarn("CTiravo::SendPack the peer reads too slowly: more than %zu bytes wait to be sent; "
-                         "message refused",
-                         TiravoLimits::kMaxSendBacklog);
+    if (refused) {
+      asio::post(*m_Io, [this, serial, waiting] {
+        if (m_Connection == nullptr || m_Serial != serial) return;  // dropped meanwhile
+        char why[160];
+        std::snprintf(why, sizeof why,
+                      "the peer reads too slowly: %zu bytes of replies wait to be sent (at most %zu)", waiting,
+                      TiravoLimits::kMaxSendBacklog);
+        Drop(why);
+      });
+      return false;
+    }
+    if (startWrite) asio::post(*m_Io, [this] { StartWrite(); });
+    return true;
+  } catch (...) {
+    LogCaught("SendPack");
     return false;
   }
-  if (startWrite) asio::post(m_Io, [this] { StartWrite(); });
-  return true;
 }
 
 void CTiravo::StartWrite() {

@@ -54,9 +54,14 @@ def decode_command(body):
     return name[:31].split(b"\0", 1)[0], param
 
 
+def printable(name):
+    """A name from the network as a log line may quote it: control characters escaped."""
+    return name.decode("latin-1").encode("unicode_escape").decode("ascii")
+
+
 def send_reply(echo_tag, name, param, result):
     if IPY_SSLogicProcess is None:
-        LogUI.Msg("Fennick.py: no IPY_SSLogicProcess, the reply to %s is not sent" % name.decode("latin-1"))
+        LogUI.Msg("Fennick.py: no IPY_SSLogicProcess, the reply to %s is not sent" % printable(name))
         return False
     head = HEAD.pack(0, echo_tag, 0, LINK_SERVER_TYPE, LINK_SERVER_TYPE)
     body = REPLY_FIXED.pack(1, 5, 0, name, len(result)) + result + struct.pack("<B", len(param)) + param
@@ -91,7 +96,7 @@ def ServerStatusOnCommand(data):
             send_reply(echo_tag, name, param, param)
             return 1
         LogUI.Msg("Fennick.py: common command %s (parameter %r) is not answered here"
-                  % (name.decode("latin-1"), param))
+                  % (printable(name), param))
         return 0
     LogUI.Msg("Fennick.py: message class %s subtype %s with %d body bytes, echo %d, is not answered here"
               % (body[0] if body else "-", body[1] if len(body) > 1 else "-", len(body), echo_tag))

@@ -9,6 +9,7 @@
 #include "launch/MapServerLauncher.h"
 #include "metrics/MetricsServer.h"
 #include "registry/MapServerInfoManager.h"
+#include "statuslink/StatusLinkControl.h"
 #include "statuslink/StatusLinkFigures.h"
 
 namespace {
@@ -46,5 +47,5 @@ void TVemoMapServerManagerMain::StopMetrics() { m_Metrics.reset(); }
 void TVemoMapServerManagerMain::AutoConnectStatusServer() {
   if (m_Config == nullptr || !m_Config->GetBool("AutoConnectStatusServer", false)) return;
   LogObject()->TraceInfo("TVemoMapServerManagerMain: AutoConnectStatusServer is set, the status link starts");
-  btnStartStatusServerClick();
+  StatusLink().AutoConnectStatusServer();
 }

@@ -32,6 +32,10 @@ class StatusLinkView : public IStatusLinkView {
     else
       m_Window->tmStatusScript->stop();
   }
+  void ScheduleRetry(int delayMs) override {
+    TVemoMapServerManagerMain* window = m_Window;
+    QTimer::singleShot(delayMs, window, [window] { window->StatusLink().RetryAutoConnect(); });
+  }
 
  private:
   TVemoMapServerManagerMain* m_Window;

@@ -23,7 +23,8 @@ class ITiravo {
   virtual int Stop() = 0;  // 3
   // False while there is no connection.
   virtual bool IsConnected() = 0;  // 4
-  // True once a connection is made until ClearNeedLogin: the login must be sent.
+  // True once the core has reconnected by itself until ClearNeedLogin: the login must be
+  // sent again (the caller of Connect sends the first one itself).
   virtual bool NeedLogin() = 0;       // 5
   virtual void ClearNeedLogin() = 0;  // 6
   // Sends one message (head and body); safe from any thread at once.

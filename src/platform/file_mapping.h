@@ -13,6 +13,7 @@ class ReadOnlyFileMapping {
     Opened,
     NotFound,        // nothing at the path
     NotRegularFile,  // a directory, FIFO, device, socket, or a symbolic link
+    HardLinked,      // a regular file with more than one name: it may be a file of elsewhere
     Failed,          // any other error; the error code says which
   };
 
@@ -29,8 +30,12 @@ class ReadOnlyFileMapping {
   // The file's size in bytes when it was opened.
   uint64_t Size() const { return m_Size; }
   // Maps the whole file read-only; null with `*errorCode` on failure (an empty file
-  // cannot be mapped). A page that a writer truncates away meanwhile reads as zeros.
+  // cannot be mapped). A page that a writer truncates away meanwhile reads as zeros, and
+  // so does the rest of the view after it; Faulted then tells.
   const void* MapView(int* errorCode);
+  // True once a page of the view was lost because the file was truncated under it: what
+  // was read from the view since is not the file's content.
+  bool Faulted() const;
   // Releases the view and the file.
   void Close();
 

@@ -37,6 +37,10 @@ ReadOnlyFileMapping::OpenResult ReadOnlyFileMapping::Open(const std::string& pat
     close(fd);
     return OpenResult::NotRegularFile;
   }
+  if (info.st_nlink > 1) {
+    close(fd);
+    return OpenResult::HardLinked;
+  }
   m_Fd = fd;
   m_Size = static_cast<uint64_t>(info.st_size);
   return OpenResult::Opened;
@@ -59,6 +63,8 @@ const void* ReadOnlyFileMapping::MapView(int* errorCode) {
   m_View = view;
   return view;
 }
+
+bool ReadOnlyFileMapping::Faulted() const { return m_View != nullptr && MappedViewFaulted(m_View); }
 
 void ReadOnlyFileMapping::Close() {
   if (m_View != nullptr) {

@@ -361,10 +361,16 @@ void GuardMappedView(void* view, std::size_t size) {
   InstallFaultGuard();
 }
 
-void UnguardMappedView(void* view) {
+bool UnguardMappedView(void* view) {
   uint32_t restores = 0;
   bool lost = false;
   UnguardView(view, &restores, &lost);
+  return lost;
+}
+
+bool MappedViewFaulted(const void* view) {
+  GuardedRange* range = FindRange(view);
+  return range != nullptr && range->lost.load();
 }
 
 void ReleaseSharedSegmentsAtExit() {
@@ -467,12 +473,26 @@ bool RecoverSharedMemoryFault(void* address) {
     std::size_t size = range.size.load(std::memory_order_acquire);
     if (start == 0 || at < start || at - start >= size) continue;
     g_faults.fetch_add(1, std::memory_order_relaxed);
+    uintptr_t pageSize = static_cast<uintptr_t>(g_pageSize > 0 ? g_pageSize : 4096);
+    int fd = range.fd.load(std::memory_order_acquire);
+    if (fd < 0) {
+      // A view of a file that was truncated: everything from the lost page to the view's end
+      // becomes zeros in one step. Its owner reports it; nothing is written here.
+      uintptr_t page = at & ~(pageSize - 1);
+      std::size_t rest = static_cast<std::size_t>(start + size - page);
+      if (mmap(reinterpret_cast<void*>(page), rest, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) ==
+          MAP_FAILED)
+        return false;
+      range.lost.store(true);
+      return true;
+    }
     // A peer shrank the object: give it its size back, so the lost bytes read as zeros for
     // every holder and this process's writes reach the segment again.
-    int fd = range.fd.load(std::memory_order_acquire);
     struct stat st {};
-    if (!range.lost.load() && range.restores.fetch_add(1) < kMaxRestores && fd >= 0 && fstat(fd, &st) == 0 &&
+    const uint32_t restored = range.lost.load() ? kMaxRestores : range.restores.fetch_add(1);
+    if (restored < kMaxRestores && fstat(fd, &st) == 0 &&
         (static_cast<uint64_t>(st.st_size) >= size || ftruncate(fd, static_cast<off_t>(size)) == 0)) {
+      if (restored > 0) return true;  // one line per view
       static const char line[] =
           "shared memory: a segment was shrunk under its view; its size is given back and the lost bytes read as "
           "zeros\n";
@@ -481,11 +501,10 @@ bool RecoverSharedMemoryFault(void* address) {
       return true;
     }
     // It cannot be mended: the page becomes a private zero page, and the view is marked lost.
-    uintptr_t pageSize = static_cast<uintptr_t>(g_pageSize > 0 ? g_pageSize : 4096);
     void* page = reinterpret_cast<void*>(at & ~(pageSize - 1));
     if (mmap(page, pageSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) == MAP_FAILED)
       return false;
-    range.lost.store(true);
+    if (range.lost.exchange(true)) return true;  // one line per view
     static const char line[] =
         "shared memory: a segment was shrunk under its view and cannot be mended; the view is cut off from it\n";
     ssize_t ignored = write(STDERR_FILENO, line, sizeof line - 1);

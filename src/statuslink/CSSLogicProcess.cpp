@@ -195,8 +195,10 @@ unsigned ThreadProcessSSRequest(void* param) {
   auto* link = static_cast<CSSLogicProcess*>(param);
   StatusLinkFigures& figures = GetStatusLinkFigures();
   LogObject()->LogInfo("ThreadProcessSSRequest start!");
-  try {
-    while (!link->IsStopping()) {
+  while (!link->IsStopping()) {
+    // Whatever a pass throws (a handler, a component, the core) is logged and the thread
+    // goes on: nobody else would read the link until it is stopped.
+    try {
       ITiravo* core = NetCore();
       if (core == nullptr || !core->IsConnected()) {
         figures.Connected.store(false);
@@ -205,9 +207,10 @@ unsigned ThreadProcessSSRequest(void* param) {
       }
       figures.Connected.store(true);
       if (!link->RunRequestPass(core)) platform::SleepMs(2);
+    } catch (...) {
+      LogObject()->LogFatal("ThreadProcessSSRequest catch a exception!");
+      platform::SleepMs(2);
     }
-  } catch (...) {
-    LogObject()->LogFatal("ThreadProcessSSRequest catch a exception!");
   }
   figures.Connected.store(false);
   LogObject()->LogWarn("ThreadProcessSSRequest exit");
@@ -227,39 +230,53 @@ bool CSSLogicProcess::RunRequestPass(ITiravo* core) {
 }
 
 void CSSLogicProcess::DrainReceived(ITiravo* core) {
-  MMORPG::MMORPGPacket* packet = AllocPacket();
-  if (packet == nullptr) return;
+  // The packet in hand goes back to the pool however the pass ends.
+  struct PacketInHand {
+    MMORPG::MMORPGPacket* packet = AllocPacket();
+    ~PacketInHand() {
+      if (packet != nullptr) FreePacket(packet);
+    }
+  } hand;
+  if (hand.packet == nullptr) return;
   for (int taken = 0; taken < kMaxMessagesPerPass && core->GetRecvCount() > 0; ++taken) {
     // A core that counts a message it then does not give is asked again on the next pass.
-    if (!core->PopRecvPack(packet)) break;
-    if (m_Processor->Process(packet)) {  // answered: the packet takes the next message
+    if (!core->PopRecvPack(hand.packet)) break;
+    if (m_Processor->Process(hand.packet)) {  // answered: the packet takes the next message
       GetStatusLinkFigures().RequestsAnswered.fetch_add(1);
       continue;
     }
-    if (!m_ScriptQueueing) continue;             // dropped: the packet is filled again
-    QueueForScript(packet);
-    packet = AllocPacket();
-    if (packet == nullptr) return;
+    if (!m_ScriptQueueing) continue;  // dropped: the packet is filled again
+    MMORPG::MMORPGPacket* queued = hand.packet;
+    hand.packet = nullptr;
+    QueueForScript(queued);
+    hand.packet = AllocPacket();
+    if (hand.packet == nullptr) return;
   }
-  FreePacket(packet);
 }
 
 void CSSLogicProcess::QueueForScript(MMORPG::MMORPGPacket* packet) {
-  if (m_ScriptQueue.GetCount() < kScriptQueueLimit) {
+  const int64_t size = packet->GetDataLen();
+  auto full = [&] {
+    return m_ScriptQueue.GetCount() >= kScriptQueueLimit || m_ScriptQueueBytes.load() + size > kScriptQueueBytes;
+  };
+  if (!full()) {
     m_ScriptQueueFull = false;
   } else {
     if (!m_ScriptQueueFull)
       LogObject()->LogWarn(
-          "CSSLogicProcess::QueueForScript the script queue holds %d messages; the oldest are dropped until the "
-          "status script catches up",
-          kScriptQueueLimit);
+          "CSSLogicProcess::QueueForScript the script queue is full (%d messages, %lld bytes; at most %d messages, "
+          "%lld bytes); the oldest are dropped until the status script catches up",
+          m_ScriptQueue.GetCount(), static_cast<long long>(m_ScriptQueueBytes.load()), kScriptQueueLimit,
+          static_cast<long long>(kScriptQueueBytes));
     m_ScriptQueueFull = true;
-    while (m_ScriptQueue.GetCount() >= kScriptQueueLimit) {
+    while (full()) {
       MMORPG::MMORPGPacket* oldest = m_ScriptQueue.Pop();
       if (oldest == nullptr) break;
+      m_ScriptQueueBytes -= oldest->GetDataLen();
       FreePacket(oldest);
     }
   }
+  m_ScriptQueueBytes += size;
   m_ScriptQueue.Push(packet);
   GetStatusLinkFigures().ScriptQueueDepth.store(m_ScriptQueue.GetCount());
 }
@@ -270,6 +287,7 @@ void CSSLogicProcess::QueueForScript(MMORPG::MMORPGPacket* packet) {
 bool CSSLogicProcess::PopScriptPack(MMORPG::MMORPGPacket* packet) {
   if (!m_ScriptQueueing) return false;
   const bool popped = m_ScriptQueue.PacketPop(packet);
+  if (popped) m_ScriptQueueBytes -= packet->GetDataLen();
   GetStatusLinkFigures().ScriptQueueDepth.store(m_ScriptQueue.GetCount());
   return popped;
 }

@@ -22,8 +22,10 @@ class ITiravo;
 
 class CSSLogicProcess final : public ISSLogicProcess {
  public:
-  // Messages the script queue holds at most; past it the oldest are dropped.
+  // Messages, and their body bytes, that the script queue holds at most; past either bound
+  // the oldest are dropped (the core bounds its own receive queue at 16 MiB too).
   static constexpr int kScriptQueueLimit = 1000;
+  static constexpr int64_t kScriptQueueBytes = 16 * 1024 * 1024;
   // Messages one pass of the request thread takes from the core at most, so that a peer
   // that never stops sending cannot keep the thread from seeing its stop flag.
   static constexpr int kMaxMessagesPerPass = 1000;
@@ -87,6 +89,7 @@ class CSSLogicProcess final : public ISSLogicProcess {
   std::atomic<bool> m_StopFlag{true};
   std::unique_ptr<RequestThread> m_Thread;
   bool m_ScriptQueueFull = false;      // request thread: a drop was reported in this burst
+  std::atomic<int64_t> m_ScriptQueueBytes{0};  // body bytes of the queued packets
   std::atomic<bool> m_InScriptStep{false};
 };
 

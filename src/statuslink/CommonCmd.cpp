@@ -15,6 +15,8 @@ namespace {
 // A dump longer than this many bytes of body is cut, so that a huge hostile body cannot
 // make a log line of three times its size.
 constexpr int kMaxDumpBytes = 4096;
+// Input given to zlib at a time: between two of them the caller may call a halt.
+constexpr uint64_t kInputChunk = 1024 * 1024;
 
 }  // namespace
 
@@ -45,7 +47,8 @@ std::string CompressedBlocks::Join() const {
   return joined;
 }
 
-CompressResult CompressZlib9(const void* data, uint64_t size, std::size_t maxOut, CompressedBlocks& out) {
+CompressResult CompressZlib9(const void* data, uint64_t size, std::size_t maxOut, CompressedBlocks& out,
+                             const std::function<bool()>& keepGoing) {
   out = CompressedBlocks{};
   z_stream stream{};
   if (deflateInit(&stream, Z_BEST_COMPRESSION) != Z_OK) return CompressResult::Failed;
@@ -57,7 +60,11 @@ CompressResult CompressZlib9(const void* data, uint64_t size, std::size_t maxOut
   CompressResult result = CompressResult::Ok;
   while (status != Z_STREAM_END) {
     if (stream.avail_in == 0 && left > 0) {
-      const uInt chunk = static_cast<uInt>(std::min<uint64_t>(left, UINT_MAX));
+      if (keepGoing && !keepGoing()) {
+        result = CompressResult::Abandoned;
+        break;
+      }
+      const uInt chunk = static_cast<uInt>(std::min<uint64_t>(left, kInputChunk));
       stream.next_in = const_cast<Bytef*>(next);
       stream.avail_in = chunk;
       next += chunk;
@@ -108,4 +115,27 @@ std::string CommonCmdReplyBody(const tagCSVCommonCmd& request, CompressedBlocks&
   result = CompressedBlocks{};
   body.append(frame, 39, std::string::npos);
   return body;
+}
+
+std::string LogSafe(std::string_view text) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    switch (c) {
+      case '\n': out += "\\n"; continue;
+      case '\r': out += "\\r"; continue;
+      case '\t': out += "\\t"; continue;
+      default: break;
+    }
+    if (b < 0x20 || b == 0x7F) {
+      out += "\\x";
+      out += digits[b >> 4];
+      out += digits[b & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
 }

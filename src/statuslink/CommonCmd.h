@@ -4,7 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "statuslink/StatusWire.h"
@@ -24,10 +26,17 @@ struct CompressedBlocks {
   std::string Join() const;
 };
 
-enum class CompressResult { Ok, TooLarge, Failed };
+enum class CompressResult { Ok, TooLarge, Failed, Abandoned };
 // Compresses `size` bytes into one zlib stream (RFC 1950) at level 9. TooLarge as soon as
-// the stream would exceed `maxOut` bytes; `out` is empty unless the result is Ok.
-CompressResult CompressZlib9(const void* data, uint64_t size, std::size_t maxOut, CompressedBlocks& out);
+// the stream would exceed `maxOut` bytes; Abandoned as soon as `keepGoing`, asked before
+// every MiB of input, says no; `out` is empty unless the result is Ok.
+CompressResult CompressZlib9(const void* data, uint64_t size, std::size_t maxOut, CompressedBlocks& out,
+                             const std::function<bool()>& keepGoing = nullptr);
+
+// Text from a peer or a shared record as a log line may quote it: control characters are
+// written as escapes (\n, \r, \t, \xNN), so that such text can never begin a line of its
+// own in the log.
+std::string LogSafe(std::string_view text);
 
 // The common command reply body with `result` as its result bytes; the blocks are released
 // as they are copied, so the result is held only once at any time.

@@ -13,4 +13,7 @@ class IStatusLinkView {
   virtual void ShowLinkButtons(bool linked) = 0;
   // Runs or stops the window thread's timer that calls StatusLinkControl::RunScriptStep.
   virtual void SetScriptStepActive(bool active) = 0;
+  // Calls StatusLinkControl::RetryAutoConnect on the window thread once, after `delayMs`.
+  // The timer keeps running while a modal dialog is open.
+  virtual void ScheduleRetry(int delayMs) = 0;
 };

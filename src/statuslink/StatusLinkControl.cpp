@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <memory>
 
 #include "common/Utils.h"
 #include "components/LogComponent.h"
@@ -36,6 +37,9 @@ std::size_t MaxReplyResult(uint8_t paramLen) {
          kCommonCmdReplyFixedLen - paramLen;
 }
 
+// Logs up to this size are compressed on the request thread; larger ones on the worker.
+constexpr uint64_t kInlineCompressBytes = 4 * 1024 * 1024;
+
 // A file name that stays inside the error-log directory: not empty, no separator of either
 // platform, no "..".
 bool IsLogFileName(const std::string& name) {
@@ -48,11 +52,14 @@ bool IsLogFileName(const std::string& name) {
 StatusLinkControl::StatusLinkControl(const Settings& settings)
     : m_Config(settings.Config),
       m_View(settings.View),
-      m_Maps(settings.Maps != nullptr ? settings.Maps : &GetMapServerInfoManager()) {}
+      m_Maps(settings.Maps != nullptr ? settings.Maps : &GetMapServerInfoManager()),
+      m_Random(std::random_device{}()) {}
 
 StatusLinkControl::~StatusLinkControl() { Shutdown(); }
 
 void StatusLinkControl::Shutdown() {
+  m_AutoRetry = false;
+  m_ErrorLogWorker.Stop();
   // The request thread offers messages to the component: it ends before the library goes.
   if (CSSLogicProcess* link = PeekSSLogicProcess(); link != nullptr && link->HasRequestThread()) link->Stop();
   m_StatusLogic.UnloadStatusLogic();
@@ -62,9 +69,55 @@ void StatusLinkControl::Shutdown() {
 // Start and stop
 
 void StatusLinkControl::StartStatusServer() {
-  if (!IsNetCoreLoaded()) {
-    platform::CurrentDialogs().Message(kNoNetCoreMessage);
+  m_AutoRetry = false;  // the operator's press takes over from an automatic start
+  TryStart(true);
+}
+
+void StatusLinkControl::AutoConnectStatusServer() {
+  m_AutoRetry = true;
+  m_RetryMs = kFirstRetryMs;
+  m_RetryReported = false;
+  AutoConnectAttempt();
+}
+
+void StatusLinkControl::RetryAutoConnect() {
+  if (!m_AutoRetry) return;  // stopped, started by the operator, or connected meanwhile
+  AutoConnectAttempt();
+}
+
+void StatusLinkControl::AutoConnectAttempt() {
+  if (TryStart(false) != StartOutcome::ConnectFailed) {
+    m_AutoRetry = false;
     return;
+  }
+  // The network core's own back-off: doubling up to its cap, a fifth either way at random.
+  std::uniform_int_distribution<int> spread(-m_RetryMs / 5, m_RetryMs / 5);
+  const int delay = m_RetryMs + spread(m_Random);
+  m_RetryMs = std::min(m_RetryMs * 2, kMaxRetryMs);
+  m_View->ScheduleRetry(delay);
+}
+
+StatusLinkControl::StartOutcome StatusLinkControl::TryStart(bool operatorPress) {
+  // Nothing thrown below reaches the window: the start fails with a log line instead.
+  try {
+    return StartSteps(operatorPress);
+  } catch (const std::exception& error) {
+    LogObject()->TraceError("StatusLinkControl::StartStatusServer failed: %s", error.what());
+  } catch (...) {
+    LogObject()->TraceError("StatusLinkControl::StartStatusServer failed: an unknown exception");
+  }
+  m_View->SetStatusText(kConnectFailed);
+  return StartOutcome::ConnectFailed;
+}
+
+StatusLinkControl::StartOutcome StatusLinkControl::StartSteps(bool operatorPress) {
+  if (!IsNetCoreLoaded()) {
+    if (operatorPress)
+      platform::CurrentDialogs().Message(kNoNetCoreMessage);
+    else
+      LogObject()->TraceWarn("StatusLinkControl::AutoConnectStatusServer the network core is not loaded; the status "
+                             "link is not started");
+    return StartOutcome::NoCore;
   }
   m_View->SetStatusText(kConnecting);
   CSSLogicProcess* link = GetSSLogicProcess();
@@ -73,10 +126,22 @@ void StatusLinkControl::StartStatusServer() {
   const std::string ip = ipText != nullptr ? ipText : "";
   if (link == nullptr || !link->Connect(ip.c_str(), port)) {
     m_View->SetStatusText(kConnectFailed);
-    LogObject()->TraceInfo("SSLogicProcess connect failed！ip = %s, port = %d", ip.c_str(), port);
-    platform::CurrentDialogs().Message(kConnectFailedMessage);
-    return;
+    if (operatorPress) {
+      LogObject()->TraceInfo("SSLogicProcess connect failed！ip = %s, port = %d", ip.c_str(), port);
+      platform::CurrentDialogs().Message(kConnectFailedMessage);
+    } else if (!m_RetryReported) {
+      // Nobody is there to answer a message box: the log says it, once for the series.
+      m_RetryReported = true;
+      LogObject()->TraceInfo("SSLogicProcess connect failed！ip = %s, port = %d", ip.c_str(), port);
+      LogObject()->TraceWarn("StatusLinkControl::AutoConnectStatusServer no connection to %s:%d; trying again with "
+                             "back-off up to %d ms until it is made",
+                             ip.c_str(), port, kMaxRetryMs);
+    }
+    return StartOutcome::ConnectFailed;
   }
+  if (!operatorPress && m_RetryReported)
+    LogObject()->TraceInfo("StatusLinkControl::AutoConnectStatusServer connected to %s:%d after retrying", ip.c_str(),
+                           port);
   CPythonScriptEx::GetInstance();
   link->SetServerInfo(kServerName, kServerType, link->GetLineId());
   link->SetRequestHandler(&StatusLinkControl::OnStatusPack, this);
@@ -89,11 +154,14 @@ void StatusLinkControl::StartStatusServer() {
   m_View->SetStatusText(kConnectOk);
   SetDriveEnvironment();
   m_View->SetScriptStepActive(true);
+  return StartOutcome::Started;
 }
 
 void StatusLinkControl::StopStatusServer() {
+  m_AutoRetry = false;
   if (!IsNetCoreLoaded()) return;
   m_View->SetScriptStepActive(false);
+  m_ErrorLogWorker.Stop();
   if (CSSLogicProcess* link = GetSSLogicProcess()) {
     link->Stop();
     link->ReleaseLink();
@@ -190,21 +258,49 @@ bool StatusLinkControl::OnSVCCmdGetErrorLog(MMORPG::MMORPGPacket* packet) {
 
 bool StatusLinkControl::GetErrorLog(MMORPG::MMORPGPacket* packet, const tagCSVCommonCmd& request) {
   try {
-    CompressedBlocks result = ReadErrorLog(request);
-    if (result.Size == 0)
+    std::string path;
+    std::shared_ptr<platform::ReadOnlyFileMapping> file = OpenErrorLog(request, path);
+    if (!file) {
       SendCommonCmdReply(packet, "", 0);
-    else
-      SendReply(packet, CommonCmdReplyBody(request, result));
-  } catch (const std::exception&) {
+    } else if (file->Size() <= kInlineCompressBytes) {
+      CompressedBlocks result = CompressErrorLog(*file, path, request.ParamLen, nullptr);
+      if (result.Size == 0)
+        SendCommonCmdReply(packet, "", 0);
+      else
+        SendReply(packet, CommonCmdReplyBody(request, result));
+    } else {
+      // A large log is compressed on the worker, which sends the reply itself; the request
+      // thread goes on with heartbeats and other requests meanwhile.
+      const std::string head = HeadBytes(ReplyHead(packet->m_PackHead.EchoTag));
+      const tagCSVCommonCmd copy = request;
+      const bool started = m_ErrorLogWorker.Run([file, path, head, copy](const std::function<bool()>& keepGoing) {
+        tagCSVCommonCmd record = copy;
+        CompressedBlocks result = CompressErrorLog(*file, path, record.ParamLen, keepGoing);
+        file->Close();
+        if (!keepGoing()) return;  // the link is stopping: nobody to answer
+        const std::string body =
+            result.Size > 0 ? CommonCmdReplyBody(record, result) : statuswire::CommonCmdReplyBody(record, "", 0);
+        CSSLogicProcess::SendPackFunc(head.data(), static_cast<int>(head.size()), body.data(),
+                                      static_cast<int>(body.size()));
+      });
+      if (!started) {
+        LogObject()->TraceWarn("TVemoMapServerManagerMain::OnSVCCmdGetErrorLog %s: another log is being compressed; "
+                               "answered without data",
+                               LogSafe(path).c_str());
+        SendCommonCmdReply(packet, "", 0);
+      }
+    }
+  } catch (...) {
     LogObject()->TraceWarn("Throw exception in OnSVCCmdGetErrorLog");
   }
   return true;
 }
 
-CompressedBlocks StatusLinkControl::ReadErrorLog(const tagCSVCommonCmd& request) {
+std::shared_ptr<platform::ReadOnlyFileMapping> StatusLinkControl::OpenErrorLog(const tagCSVCommonCmd& request,
+                                                                               std::string& path) {
   ILog* log = LogObject();
   const char* dirText = log->ErrorLogPath();
-  std::string path = dirText != nullptr ? dirText : "";
+  path = dirText != nullptr ? dirText : "";
   if (path.size() > kMaxPathChars) path.resize(kMaxPathChars);
   // The parameter as a C text: up to its first zero byte, cut to the room left.
   const std::size_t room = std::min<std::size_t>(request.ParamLen, kMaxPathChars - path.size());
@@ -215,45 +311,69 @@ CompressedBlocks StatusLinkControl::ReadErrorLog(const tagCSVCommonCmd& request)
   if (!IsLogFileName(name)) {
     log->TraceWarn("TVemoMapServerManagerMain::OnSVCCmdGetErrorLog refused \"%s\": not a file name of the error-log "
                    "directory",
-                   name.c_str());
-    return {};
+                   LogSafe(name).c_str());
+    return nullptr;
   }
-  platform::ReadOnlyFileMapping file;
+  const std::string shown = LogSafe(path);
+  auto file = std::make_shared<platform::ReadOnlyFileMapping>();
   int error = 0;
-  switch (file.Open(path, &error)) {
+  switch (file->Open(path, &error)) {
     case platform::ReadOnlyFileMapping::OpenResult::NotFound:
-      log->TraceDebug("Can't find file:%s", path.c_str());
-      return {};
+      log->TraceDebug("Can't find file:%s", shown.c_str());
+      return nullptr;
     case platform::ReadOnlyFileMapping::OpenResult::NotRegularFile:
-      log->TraceWarn("TVemoMapServerManagerMain::OnSVCCmdGetErrorLog refused %s: not a regular file", path.c_str());
-      return {};
+      log->TraceWarn("TVemoMapServerManagerMain::OnSVCCmdGetErrorLog refused %s: not a regular file", shown.c_str());
+      return nullptr;
+    case platform::ReadOnlyFileMapping::OpenResult::HardLinked:
+      log->TraceWarn("TVemoMapServerManagerMain::OnSVCCmdGetErrorLog refused %s: it has more than one hard link",
+                     shown.c_str());
+      return nullptr;
     case platform::ReadOnlyFileMapping::OpenResult::Failed:
-      log->TraceWarn("Create file failed: errno = %d, file = %s", error, path.c_str());
-      return {};
+      log->TraceWarn("Create file failed: errno = %d, file = %s", error, shown.c_str());
+      return nullptr;
     case platform::ReadOnlyFileMapping::OpenResult::Opened:
       break;
   }
-  if (file.Size() == 0) {
-    log->TraceDebug("file size is zero : %s", path.c_str());
-    return {};
+  if (file->Size() == 0) {
+    log->TraceDebug("file size is zero : %s", shown.c_str());
+    return nullptr;
   }
+  return file;
+}
+
+CompressedBlocks StatusLinkControl::CompressErrorLog(platform::ReadOnlyFileMapping& file, const std::string& path,
+                                                     uint8_t paramLen, const std::function<bool()>& keepGoing) {
+  ILog* log = LogObject();
+  int error = 0;
   const void* view = file.MapView(&error);
   if (view == nullptr) {
     log->TraceWarn("Map view of file faied, last err = %d", error);
     return {};
   }
   CompressedBlocks compressed;
-  switch (CompressZlib9(view, file.Size(), MaxReplyResult(request.ParamLen), compressed)) {
+  // A file truncated under the view reads as zeros from there on: the bytes would be no
+  // copy of the file, so the compression ends and the request is answered without data.
+  auto going = [&] { return !file.Faulted() && (!keepGoing || keepGoing()); };
+  const CompressResult result = CompressZlib9(view, file.Size(), MaxReplyResult(paramLen), compressed, going);
+  const std::string shown = LogSafe(path);
+  if (file.Faulted()) {
+    log->TraceWarn("TVemoMapServerManagerMain::OnSVCCmdGetErrorLog %s was truncated while it was read; answered "
+                   "without data",
+                   shown.c_str());
+    return {};
+  }
+  switch (result) {
     case CompressResult::Ok:
+    case CompressResult::Abandoned:
       break;
     case CompressResult::TooLarge:
       log->TraceWarn("TVemoMapServerManagerMain::OnSVCCmdGetErrorLog %s compresses to more than one reply holds; "
                      "answered without data",
-                     path.c_str());
+                     shown.c_str());
       break;
     case CompressResult::Failed:
       log->TraceWarn("TVemoMapServerManagerMain::OnSVCCmdGetErrorLog %s could not be compressed; answered without data",
-                     path.c_str());
+                     shown.c_str());
       break;
   }
   return compressed;

@@ -5,9 +5,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <random>
 #include <string>
 
+#include "platform/file_mapping.h"
 #include "statuslink/CommonCmd.h"
+#include "statuslink/ErrorLogWorker.h"
 #include "statuslink/SSProcessDLLLoad.h"
 #include "statuslink/StatusWire.h"
 
@@ -45,6 +50,16 @@ class StatusLinkControl {
 
   // "StartStatusServer".
   void StartStatusServer();
+  // "AutoConnectStatusServer": the start right after "Start", with nobody at hand to answer
+  // a message box. A failed connect is said once in the log (no message box) and tried
+  // again with the network core's capped back-off, through the view's retry timer, until
+  // the link is made, the operator starts or stops it, or the window closes.
+  void AutoConnectStatusServer();
+  // The view's retry timer fired.
+  void RetryAutoConnect();
+  // The back-off of the retries: the network core's reconnection back-off.
+  static constexpr int kFirstRetryMs = 250;
+  static constexpr int kMaxRetryMs = 5000;
   // "StopStatusServer", and the first step when the window closes. Does nothing unless the
   // network core is loaded.
   void StopStatusServer();
@@ -67,9 +82,20 @@ class StatusLinkControl {
   SSProcessDLLLoad& StatusLogic() { return m_StatusLogic; }
 
  private:
+  enum class StartOutcome { Started, ConnectFailed, NoCore };
+  // The start steps; an operator's press shows the messages, an automatic start logs them.
+  StartOutcome TryStart(bool operatorPress);
+  StartOutcome StartSteps(bool operatorPress);
+  void AutoConnectAttempt();
+
   bool GetErrorLog(MMORPG::MMORPGPacket* packet, const statuswire::tagCSVCommonCmd& request);
-  // The result of the error-log request (empty when there is none to send).
-  CompressedBlocks ReadErrorLog(const statuswire::tagCSVCommonCmd& request);
+  // The file the error-log request names, opened; null (after its log line) when there is
+  // none to send. `path` is the whole path.
+  std::shared_ptr<platform::ReadOnlyFileMapping> OpenErrorLog(const statuswire::tagCSVCommonCmd& request,
+                                                              std::string& path);
+  // The file's bytes compressed (empty, after its log line, when there are none to send).
+  static CompressedBlocks CompressErrorLog(platform::ReadOnlyFileMapping& file, const std::string& path,
+                                           uint8_t paramLen, const std::function<bool()>& keepGoing);
   // Sends a reply body with the head of the request in `packet`.
   bool SendReply(MMORPG::MMORPGPacket* packet, const std::string& body);
 
@@ -77,4 +103,10 @@ class StatusLinkControl {
   IStatusLinkView* m_View;
   MapServerInfoManager* m_Maps;
   SSProcessDLLLoad m_StatusLogic;
+  ErrorLogWorker m_ErrorLogWorker;
+  // Window thread: the automatic start's retries.
+  bool m_AutoRetry = false;
+  bool m_RetryReported = false;
+  int m_RetryMs = kFirstRetryMs;
+  std::minstd_rand m_Random;
 };

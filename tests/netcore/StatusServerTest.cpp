@@ -117,12 +117,12 @@ class StatusServerProgram : public ::testing::Test {
     return PortFrom(server, "listening for managers on ");
   }
 
-  // The core connects and logs in as the request thread does.
+  // The core connects and logs in as the start of the link does: the login is the caller's,
+  // the core does not ask for another one.
   void LogIn(ChildProgram& server, int port, int session) {
     ASSERT_TRUE(core->Connect("127.0.0.1", port));
-    ASSERT_TRUE(core->NeedLogin());
+    ASSERT_FALSE(core->NeedLogin());
     ASSERT_TRUE(SendMessage(core, Head(), LoginBody("MapServer")));
-    core->ClearNeedLogin();
     ASSERT_NE(server.WaitLine("manager " + std::to_string(session) + " logged in as \"MapServer\""), "");
   }
 

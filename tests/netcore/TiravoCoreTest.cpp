@@ -1,7 +1,12 @@
 // The network core "Tiravo.dll", loaded from the runnable tree as the manager loads it,
 // against a TCP peer that the test drives: the wire bytes both ways, the login flag over
-// reconnects, concurrent sends, a broken or flooding peer, Stop and Shutdown.
+// reconnects, concurrent sends, a broken, flooding or never reading peer, a process out of
+// descriptors, Stop and Shutdown.
 #include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 
 #include <atomic>
 #include <map>
@@ -59,13 +64,14 @@ TEST_F(TiravoCore, ConnectsAndCarriesWholeMessagesBothWays) {
   EXPECT_FALSE(core->Connect("127.0.0.1", 0));
   EXPECT_FALSE(core->Connect(nullptr, 21888));
 
+  // A host name is resolved too; the caller of Connect sends its own login, so the first
+  // connection does not ask for another one.
   TestPeer peer;
-  ConnectTo(peer);
-  EXPECT_TRUE(core->NeedLogin());
-  core->ClearNeedLogin();
+  ASSERT_TRUE(core->Connect("localhost", peer.Port()));
+  ASSERT_TRUE(peer.Accept());
   EXPECT_FALSE(core->NeedLogin());
   // Connecting again to the same address keeps the connection.
-  EXPECT_TRUE(core->Connect("127.0.0.1", peer.Port()));
+  EXPECT_TRUE(core->Connect("localhost", peer.Port()));
   EXPECT_FALSE(peer.Accept(300));
   EXPECT_FALSE(core->NeedLogin());
 
@@ -291,7 +297,7 @@ TEST_F(TiravoCore, StopClosesForGoodAndShutdownEndsTheThread) {
   // The link may connect again later; Shutdown then ends the I/O thread for good.
   ASSERT_TRUE(core->Connect("127.0.0.1", peer.Port()));
   ASSERT_TRUE(peer.Accept());
-  EXPECT_TRUE(core->NeedLogin());
+  EXPECT_FALSE(core->NeedLogin());
   core->Stop();
   core->Shutdown();
   EXPECT_TRUE(peer.SeesClose(2000));
@@ -299,6 +305,64 @@ TEST_F(TiravoCore, StopClosesForGoodAndShutdownEndsTheThread) {
   EXPECT_FALSE(core->IsConnected());
   EXPECT_FALSE(SendMessage(core, Head(), "after shutdown"));
   core->Shutdown();  // twice is harmless
+}
+
+// A status server that asks and never reads the answers: the replies waiting to be sent
+// stay within the send bound, then the peer is dropped and reconnected as after a bad frame.
+TEST_F(TiravoCore, APeerThatNeverReadsIsDroppedAtTheSendBound) {
+  TestPeer peer;
+  ConnectTo(peer);
+  const uint64_t residentBefore = ResidentBytes();
+  const std::string body(64 * 1024, 'r');
+  uint64_t accepted = 0;
+  while (accepted < 300ull * 1024 * 1024 && SendMessage(core, Head(), body)) accepted += body.size();
+  // The bound, and what the two sockets' buffers took before the backlog began to grow.
+  EXPECT_LT(accepted, 48ull * 1024 * 1024);
+  EXPECT_LT(ResidentBytes() - residentBefore, 64ull * 1024 * 1024);
+  EXPECT_TRUE(peer.SeesClose(5000));
+  EXPECT_TRUE(WaitUntil([&] { return LogHas(llWarn, "dropped: the peer reads too slowly"); }, 3000));
+  ASSERT_TRUE(peer.Accept(5000));
+  ASSERT_TRUE(WaitUntil([&] { return core->IsConnected() && core->NeedLogin(); }, 3000));
+  ASSERT_TRUE(SendMessage(core, Head(), "again"));
+  EXPECT_EQ(peer.ReadMessages(1), std::vector<std::string>{Head() + "again"});
+}
+
+// The number of descriptors this process has open.
+int OpenDescriptors() {
+  int count = 0;
+  if (DIR* fds = opendir("/proc/self/fd")) {
+    while (dirent* entry = readdir(fds))
+      if (entry->d_name[0] != '.') ++count;
+    closedir(fds);
+  }
+  return count - 1;  // the directory's own
+}
+
+// No descriptor left for the core's I/O objects or socket: the connect fails with a log line
+// instead of an exception ending the program, and succeeds once descriptors are free again.
+TEST_F(TiravoCore, ConnectWithoutDescriptorsFailsAndLogsWhy) {
+  TestPeer peer;
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
+  rlimit tight = old;
+  tight.rlim_cur = static_cast<rlim_t>(OpenDescriptors() + 16);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+  std::vector<int> filler;  // takes every number left below the limit
+  for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) filler.push_back(fd);
+  const bool connected = core->Connect("127.0.0.1", peer.Port());
+  for (int fd : filler) close(fd);
+  setrlimit(RLIMIT_NOFILE, &old);
+  EXPECT_FALSE(connected);
+  EXPECT_FALSE(core->IsConnected());
+  bool explained = false;
+  std::string lines;
+  for (const auto& line : log.Lines()) {
+    lines += line.text + "\n";
+    explained = explained ||
+                (line.text.starts_with("CTiravo::") && line.text.find("Too many open files") != std::string::npos);
+  }
+  EXPECT_TRUE(explained) << "no log line says why:\n" << lines;
+  ConnectTo(peer);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <stdexcept>
 
 #include "../support/RecordingLog.h"
 #include "StatusLinkTestSupport.h"
@@ -155,6 +156,34 @@ TEST_F(StatusLinkTest, RequestThreadRunsOnlyOnceResumedAndStopsWithItsLogLines) 
                                              "ThreadProcessSSRequest exit", "exit wait  SSProcess thread end"}));
 }
 
+// Whatever a request handler throws, of any type, is logged and the request thread goes on
+// answering; the packet it held goes back to the pool.
+TEST_F(StatusLinkTest, RequestThreadOutlivesAnExceptionOfAnyKind) {
+  const int32_t outstanding = MMORPG::MMORPGPacket::m_Count.load();
+  CSSLogicProcess* link = GetSSLogicProcess();
+  link->SetServerInfo("MapServer", 6, 0);
+  link->SetRequestHandler(
+      [](void*, MMORPG::MMORPGPacket* packet) -> bool {
+        if (packet->m_PackHead.EchoTag == 1) throw 42;
+        if (packet->m_PackHead.EchoTag == 2) throw std::runtime_error("broken");
+        const std::string head = RequestHead(packet->m_PackHead.EchoTag);
+        return CSSLogicProcess::SendPackFunc(head.data(), 9, "ok", 2);
+      },
+      nullptr);
+  link->Start(false);
+  m_Core.Receive(RequestHead(1), Bytes({9, 9}));
+  m_Core.Receive(RequestHead(2), Bytes({9, 9}));
+  m_Core.Receive(RequestHead(3), Bytes({9, 9}));
+  link->Resume();
+  ASSERT_TRUE(WaitUntil([&] { return m_Core.Sent().size() == 1; })) << "the thread ended";
+  EXPECT_EQ(m_Core.Sent()[0].head, RequestHead(3));
+  EXPECT_EQ(m_Log.Texts(llFatal),
+            std::vector<std::string>(2, "ThreadProcessSSRequest catch a exception!"));
+  EXPECT_TRUE(link->IsRunning());
+  link->Stop();
+  EXPECT_EQ(MMORPG::MMORPGPacket::m_Count.load(), outstanding);
+}
+
 // Routing of received messages: the manager answers the base information request and
 // GetErrorLog, the status logic component what it knows, the script queue takes the rest
 // when queueing is on; nothing leaks from the packet pool in any case.
@@ -249,8 +278,9 @@ TEST_F(StatusLinkTest, ScriptQueueDropsItsOldestPastTheBoundWithOneWarningPerBur
       m_Core.Receive(RequestHead(static_cast<uint16_t>(i)), Bytes({9, 9}));
     while (m_Core.GetRecvCount() > 0) link->RunRequestPass(&m_Core);
   };
-  const std::string warning = "CSSLogicProcess::QueueForScript the script queue holds 1000 messages; the oldest are "
-                              "dropped until the status script catches up";
+  const std::string warning =
+      "CSSLogicProcess::QueueForScript the script queue is full (1000 messages, 2000 bytes; at most 1000 messages, "
+      "16777216 bytes); the oldest are dropped until the status script catches up";
   receive(0, limit + 5);
   EXPECT_EQ(link->GetScriptPackCount(), limit);
   EXPECT_EQ(m_Log.Texts(llWarn), std::vector<std::string>{warning});
@@ -262,6 +292,47 @@ TEST_F(StatusLinkTest, ScriptQueueDropsItsOldestPastTheBoundWithOneWarningPerBur
   receive(limit + 6, 3);
   EXPECT_EQ(link->GetScriptPackCount(), limit);
   EXPECT_EQ(m_Log.Texts(llWarn), std::vector<std::string>(2, warning));
+}
+
+// The resident memory of this process in bytes.
+uint64_t ResidentBytes() {
+  platform::MemoryCounters counters;
+  platform::GetMemoryCounters(platform::CurrentProcessId(), &counters);
+  return counters.WorkingSetSize;
+}
+
+// Messages of 1 MiB that nothing answers, faster than the script step takes them: the queue
+// is bounded by bytes as well, so the manager does not grow by the hundreds of MiB sent.
+TEST_F(StatusLinkTest, ScriptQueueOfLargeMessagesStaysWithinItsByteBound) {
+  CSSLogicProcess* link = StartedLink(true);
+  const uint64_t residentBefore = ResidentBytes();
+  uint64_t residentPeak = residentBefore;
+  std::string body(1024 * 1024 - 9, 'q');
+  for (int i = 0; i < 300; ++i) {
+    body[0] = static_cast<char>(9 + i % 2);  // no message of the manager's own
+    m_Core.Receive(RequestHead(static_cast<uint16_t>(i)), body);
+    link->RunRequestPass(&m_Core);
+    if (i % 10 == 0) residentPeak = std::max(residentPeak, ResidentBytes());
+  }
+  EXPECT_LE(link->GetScriptPackCount(), 16);
+  EXPECT_GE(link->GetScriptPackCount(), 15);
+  // Without the byte bound the queue would hold the 300 MiB. (ThreadSanitizer adds its
+  // shadow of every byte touched.)
+#if defined(__SANITIZE_THREAD__)
+  constexpr uint64_t kAllowedGrowth = 200ull * 1024 * 1024;
+#else
+  constexpr uint64_t kAllowedGrowth = 64ull * 1024 * 1024;
+#endif
+  EXPECT_LT(residentPeak - residentBefore, kAllowedGrowth);
+  EXPECT_EQ(m_Log.Texts(llWarn).size(), 1u) << "one line for the burst";
+  // The newest are kept, whole.
+  MMORPG::MMORPGPacket_Stack packet;
+  uint16_t last = 0;
+  while (link->PopScriptPack(&packet)) {
+    EXPECT_EQ(packet.GetDataLen(), static_cast<int>(body.size()));
+    last = packet.m_PackHead.EchoTag;
+  }
+  EXPECT_EQ(last, 299);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -325,6 +396,45 @@ TEST_F(StartStopTest, AFailedConnectKeepsTheLinkForTheNextPress) {
   m_Control->StartStatusServer();
   EXPECT_EQ(PeekSSLogicProcess(), first);
   EXPECT_TRUE(first->IsRunning());
+}
+
+// The automatic start finds no status server: no message box waits for a click, the log
+// says it once, and the retries follow the core's capped back-off until the link is made.
+TEST_F(StartStopTest, AnAutomaticStartRetriesAFailedConnectWithBackOffUntilConnected) {
+  m_Core.connectResult = false;
+  m_Control->AutoConnectStatusServer();
+  for (int i = 0; i < 6; ++i) m_Control->RetryAutoConnect();
+  EXPECT_TRUE(Messages().empty());
+  ASSERT_EQ(m_View.retries.size(), 7u);
+  const int expected[] = {250, 500, 1000, 2000, 4000, 5000, 5000};
+  for (std::size_t i = 0; i < m_View.retries.size(); ++i) {
+    EXPECT_GE(m_View.retries[i], expected[i] * 4 / 5) << i;
+    EXPECT_LE(m_View.retries[i], expected[i] * 6 / 5) << i;
+  }
+  int said = 0;
+  for (const std::string& text : m_Log.Texts(llWarn))
+    said += text.find("AutoConnectStatusServer no connection to 10.1.2.3:4567; trying again") != std::string::npos;
+  EXPECT_EQ(said, 1);
+  EXPECT_FALSE(PeekSSLogicProcess()->HasRequestThread());
+
+  m_Core.connectResult = true;
+  m_Control->RetryAutoConnect();
+  EXPECT_TRUE(PeekSSLogicProcess()->IsRunning());
+  EXPECT_EQ(m_View.buttons, std::vector<std::string>{"linked"});
+  EXPECT_EQ(m_View.retries.size(), 7u) << "no retry once connected";
+  m_Control->RetryAutoConnect();  // a timer that was still armed changes nothing
+  EXPECT_EQ(m_View.buttons, std::vector<std::string>{"linked"});
+
+  // Stopped while retrying: the retries end.
+  m_Control->StopStatusServer();
+  InstallCore(&m_Core);
+  m_Core.connectResult = false;
+  m_Control->AutoConnectStatusServer();
+  const std::size_t scheduled = m_View.retries.size();
+  m_Control->StopStatusServer();
+  m_Control->RetryAutoConnect();
+  EXPECT_EQ(m_View.retries.size(), scheduled);
+  EXPECT_TRUE(Messages().empty());
 }
 
 TEST_F(StartStopTest, StartAndStopRunTheirStepsAndTheCoreStaysUnloadedAfterwards) {

@@ -167,10 +167,12 @@ class FakeView : public IStatusLinkView {
   void SetStatusText(const std::string& text) override { texts.push_back(text); }
   void ShowLinkButtons(bool linked) override { buttons.push_back(linked ? "linked" : "unlinked"); }
   void SetScriptStepActive(bool active) override { scriptStep.push_back(active); }
+  void ScheduleRetry(int delayMs) override { retries.push_back(delayMs); }
 
   std::vector<std::string> texts;
   std::vector<std::string> buttons;
   std::vector<bool> scriptStep;
+  std::vector<int> retries;
 };
 
 // A configuration of a few keys.

@@ -5,11 +5,19 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
+#include <unistd.h>
+
+#include <atomic>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <random>
+#include <utility>
 
 #include "../support/RecordingLog.h"
 #include "common/Utils.h"
+#include "platform/clock.h"
+#include "platform/shared_memory.h"
 #include "StatusLinkTestSupport.h"
 #include "statuslink/BaseInfoReply.h"
 #include "statuslink/CSSLogicProcess.h"
@@ -268,6 +276,7 @@ TEST_F(ReplyTest, GetErrorLogAnswersWithNoDataForMissingEmptyAndRefusedFiles) {
   mkfifo((m_Dir.Path() + "fifo.log").c_str(), 0600);
   std::filesystem::create_symlink(outside.Path() + "secret.log", m_Dir.Path() + "link.log");
   std::filesystem::create_directory(m_Dir.Path() + "dir.log");
+  std::filesystem::create_hard_link(outside.Path() + "secret.log", m_Dir.Path() + "hard.log");
   const std::string dir = m_Dir.Path();
 
   struct Case {
@@ -281,6 +290,13 @@ TEST_F(ReplyTest, GetErrorLogAnswersWithNoDataForMissingEmptyAndRefusedFiles) {
       {"fifo.log", llWarn, "TVemoMapServerManagerMain::OnSVCCmdGetErrorLog refused " + dir + "fifo.log: not a regular file"},
       {"link.log", llWarn, "TVemoMapServerManagerMain::OnSVCCmdGetErrorLog refused " + dir + "link.log: not a regular file"},
       {"dir.log", llWarn, "TVemoMapServerManagerMain::OnSVCCmdGetErrorLog refused " + dir + "dir.log: not a regular file"},
+      {"hard.log", llWarn,
+       "TVemoMapServerManagerMain::OnSVCCmdGetErrorLog refused " + dir + "hard.log: it has more than one hard link"},
+      // A name from the network never starts a log line of its own.
+      {"x.log\n[Fatal] forged\r\x01", llDebug, "Can't find file:" + dir + "x.log\\n[Fatal] forged\\r\\x01"},
+      {"..\n[Fatal] forged", llWarn,
+       "TVemoMapServerManagerMain::OnSVCCmdGetErrorLog refused \"..\\n[Fatal] forged\": not a file name of the "
+       "error-log directory"},
       {"../" + outside.Path().substr(outside.Path().rfind('/', outside.Path().size() - 2) + 1) + "secret.log", llWarn, ""},
       {outside.Path() + "secret.log", llWarn, ""},
       {"..", llWarn, ""},
@@ -303,6 +319,119 @@ TEST_F(ReplyTest, GetErrorLogAnswersWithNoDataForMissingEmptyAndRefusedFiles) {
     EXPECT_EQ(lines[0].level, c.level) << c.param;
     EXPECT_EQ(lines[0].text, c.line);
   }
+}
+
+// True while this process holds a descriptor of `path` open.
+bool HoldsOpen(const std::string& path) {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    if (std::filesystem::read_symlink(entry.path(), error).string() == path) return true;
+  }
+  return false;
+}
+
+// The number of bytes a zlib stream inflates to, and whether they are all zero.
+std::pair<uint64_t, bool> InflatedZeros(const std::string& stream) {
+  z_stream z{};
+  inflateInit(&z);
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(stream.data()));
+  z.avail_in = static_cast<uInt>(stream.size());
+  std::string out(1 << 20, '\0');
+  uint64_t total = 0;
+  bool zeros = true;
+  int status = Z_OK;
+  while (status == Z_OK) {
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    status = inflate(&z, Z_NO_FLUSH);
+    const std::size_t got = out.size() - z.avail_out;
+    zeros = zeros && out.find_first_not_of('\0') >= got;
+    total += got;
+  }
+  inflateEnd(&z);
+  return {status == Z_STREAM_END ? total : 0, zeros};
+}
+
+// A tick count the test moves while the request thread reads it.
+class MovingClock : public platform::Clock {
+ public:
+  explicit MovingClock(uint32_t start) : now(start) { platform::SetClockForTesting(this); }
+  ~MovingClock() override { platform::SetClockForTesting(nullptr); }
+  uint32_t TickCount() override { return now.load(); }
+  std::atomic<uint32_t> now;
+};
+
+// The request thread runs with the window's handler: what it sent, by position.
+class RunningLinkTest : public ReplyTest {
+ protected:
+  void SetUp() override {
+    ReplyTest::SetUp();
+    m_Clock = std::make_unique<MovingClock>(platform::GetTickCount());  // about when the link was made
+    CSSLogicProcess* link = GetSSLogicProcess();
+    link->SetRequestHandler(&StatusLinkControl::OnStatusPack, m_Control.get());
+    link->Start(false);
+    link->Resume();
+  }
+  void TearDown() override {
+    GetSSLogicProcess()->Stop();
+    ReplyTest::TearDown();
+    m_Clock.reset();
+  }
+  // The position of the first message sent with the echo tag, or -1.
+  int SentAt(int echo) {
+    const auto sent = m_Core.Sent();
+    for (std::size_t i = 0; i < sent.size(); ++i)
+      if (sent[i].head == RequestHead(static_cast<uint16_t>(echo))) return static_cast<int>(i);
+    return -1;
+  }
+  std::string BodyOf(int echo) { return m_Core.Sent()[static_cast<std::size_t>(SentAt(echo))].body; }
+  int Heartbeats() {
+    int n = 0;
+    for (const auto& m : m_Core.Sent()) n += m.body == Bytes({0x01, 0x04, 0xB3}) ? 1 : 0;
+    return n;
+  }
+
+  std::unique_ptr<MovingClock> m_Clock;
+};
+
+// A log of 1 GiB is compressed while the request thread goes on: a base information
+// request asked after it is answered first, and the heartbeat goes out when due.
+TEST_F(RunningLinkTest, GetErrorLogOfALargeLogKeepsHeartbeatsAndFiguresGoing) {
+  const std::string big = m_Dir.Write("big.log", "");
+  ASSERT_EQ(truncate(big.c_str(), 1ll << 30), 0);
+  m_Core.Receive(RequestHead(1), CommonCmdBody("GetErrorLog", "big.log"));
+  m_Core.Receive(RequestHead(2), BaseInfoRequest());
+  ASSERT_TRUE(WaitUntil([&] { return SentAt(2) >= 0; }));
+  const int beats = Heartbeats();
+  m_Clock->now += CSSLogicProcess::kHeartbeatIntervalMs;
+  ASSERT_TRUE(WaitUntil([&] { return Heartbeats() == beats + 1; }));
+  const int heartbeatAt = static_cast<int>(m_Core.Sent().size()) - 1;
+  ASSERT_TRUE(WaitUntil([&] { return SentAt(1) >= 0; }, 300000));
+  EXPECT_LT(SentAt(2), SentAt(1));
+  EXPECT_LT(heartbeatAt, SentAt(1));
+  const CommonReply reply = DecodeCommonReply(BodyOf(1));
+  ASSERT_TRUE(reply.wellFormed);
+  EXPECT_EQ(InflatedZeros(reply.result), std::make_pair(uint64_t{1} << 30, true));
+}
+
+// A log cut to one page once the manager holds it open: the rest of the view would read as
+// zeros, so the request fails instead of answering with them, reported once.
+TEST_F(RunningLinkTest, GetErrorLogOfALogTruncatedWhileReadFailsWithOneLine) {
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer keeps SIGBUS to itself, so the view's guard is not installed";
+#endif
+  const std::string cut = m_Dir.Write("cut.log", "");
+  ASSERT_EQ(truncate(cut.c_str(), 256ll << 20), 0);
+  const uint64_t faultsBefore = platform::SharedMemoryFaultCount();
+  m_Core.Receive(RequestHead(3), CommonCmdBody("GetErrorLog", "cut.log"));
+  const std::string cutPath = std::filesystem::canonical(cut).string();
+  ASSERT_TRUE(WaitUntil([&] { return HoldsOpen(cutPath); }, 20000, 1));
+  ASSERT_EQ(truncate(cut.c_str(), 4096), 0);
+  ASSERT_TRUE(WaitUntil([&] { return SentAt(3) >= 0; }, 300000));
+  EXPECT_EQ(Hex(BodyOf(3)), Hex(EmptyResultReply("GetErrorLog", "cut.log")));
+  EXPECT_EQ(m_Log.Texts(llWarn), std::vector<std::string>{"TVemoMapServerManagerMain::OnSVCCmdGetErrorLog " + cut +
+                                                            " was truncated while it was read; answered without data"});
+  EXPECT_EQ(platform::SharedMemoryFaultCount() - faultsBefore, 1u) << "one fault for the view, not one per page";
 }
 
 TEST_F(ReplyTest, TheFileNameIsCutToTheRoomLeftInThePathBuffer) {
