@@ -94,7 +94,9 @@ TEST(PrometheusEndToEnd, AHungMapFiresVemoMapNotRunningAndNoOtherMapDoes) {
   ASSERT_TRUE(WaitUntil(firing, 80000, 1000)) << alerts << ReadFile(machine.Dir() + "prometheus.out");
   EXPECT_EQ(query("vemo_map_state{map_id=\"42\"}"), "0") << "its record reads \"Not Exist!\"";
   std::set<std::string> lines;
-  for (const std::string& line : SplitLines(alerts)) lines.insert(line);
+  // Map alerts only: the manager has no status server here, so its link alert is due.
+  for (const std::string& line : SplitLines(alerts))
+    if (line.rfind("VemoMap", 0) == 0) lines.insert(line);
   EXPECT_EQ(lines, std::set<std::string>{"VemoMapNotRunning 42 firing Bravo"}) << alerts;
 }
 
