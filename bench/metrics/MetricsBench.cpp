@@ -50,15 +50,22 @@ void BM_BuildMetricsText(benchmark::State& state) {
   state.counters["page_KiB"] = static_cast<double>(size) / 1024.0;
 }
 
-void BM_ScrapeOverHttp(benchmark::State& state) {
-  Machine machine;
-  MetricsServer server(machine.launch.maps, machine.launch.launcher.get(), machine.figures);
-  std::string error;
+// The machine's page served on a free loopback port.
+struct ServedMachine : Machine {
+  ServedMachine() { started = server.Start("127.0.0.1", port, error); }
+  MetricsServer server{launch.maps, launch.launcher.get(), figures};
   const int port = FreePort();
-  if (!server.Start("127.0.0.1", port, error)) {
-    state.SkipWithError(error.c_str());
+  std::string error;
+  bool started = false;
+};
+
+void BM_ScrapeOverHttp(benchmark::State& state) {
+  ServedMachine machine;
+  if (!machine.started) {
+    state.SkipWithError(machine.error.c_str());
     return;
   }
+  const int port = machine.port;
   httplib::Client client("127.0.0.1", port);
   std::size_t size = 0;
   for (auto _ : state) {
@@ -119,14 +126,12 @@ class Loiterers {
 };
 
 void BM_ScrapeWhileClientsLoiter(benchmark::State& state) {
-  Machine machine;
-  MetricsServer server(machine.launch.maps, machine.launch.launcher.get(), machine.figures);
-  std::string error;
-  const int port = FreePort();
-  if (!server.Start("127.0.0.1", port, error)) {
-    state.SkipWithError(error.c_str());
+  ServedMachine machine;
+  if (!machine.started) {
+    state.SkipWithError(machine.error.c_str());
     return;
   }
+  const int port = machine.port;
   const double before = ResidentBytes();
   Loiterers loiterers(port, static_cast<int>(state.range(0)));
   httplib::Client client("127.0.0.1", port);

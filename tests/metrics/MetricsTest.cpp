@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <map>
+#include <memory>
 
 #include "../support/ChildProgram.h"
 #include "../support/FreePort.h"
@@ -160,16 +161,29 @@ TEST_F(MetricsTest, ThePageParsesAndMatchesTheRecordsAndTheManager) {
   EXPECT_EQ(samples.count("vemo_start_pass_duration_seconds|"), 1u);
 }
 
-TEST_F(MetricsTest, TheServerAnswersOnItsOwnThreadAndStops) {
-  LaunchMachine machine("MetricsHttp");
-  machine.WriteMaps({{1, 1}});
-  machine.Launcher().StartService();
+// A machine of one map whose page is served on a free loopback port.
+struct ServedMachine {
+  explicit ServedMachine(const std::string& name) : machine(name) {
+    machine.WriteMaps({{1, 1}});
+    machine.Launcher().StartService();
+    server = std::make_unique<MetricsServer>(machine.maps, machine.launcher.get(), figures);
+    started = server->Start("127.0.0.1", port, error);
+  }
+  LaunchMachine machine;
   IManagerFigures figures;
-  MetricsServer server(machine.maps, machine.launcher.get(), figures);
+  std::unique_ptr<MetricsServer> server;
   const int port = FreePort();
   std::string error;
-  ASSERT_TRUE(server.Start("127.0.0.1", port, error)) << error;
-  MetricsServer second(machine.maps, nullptr, figures);
+  bool started = false;
+};
+
+TEST_F(MetricsTest, TheServerAnswersOnItsOwnThreadAndStops) {
+  ServedMachine served("MetricsHttp");
+  ASSERT_TRUE(served.started) << served.error;
+  MetricsServer& server = *served.server;
+  const int port = served.port;
+  std::string error;
+  MetricsServer second(served.machine.maps, nullptr, served.figures);
   EXPECT_FALSE(second.Start("127.0.0.1", port, error)) << "two servers on one port";
   EXPECT_NE(error.find(std::to_string(port)), std::string::npos);
 
@@ -184,14 +198,9 @@ TEST_F(MetricsTest, TheServerAnswersOnItsOwnThreadAndStops) {
 }
 
 TEST_F(MetricsTest, ScrapesAreAnsweredWhileHundredsOfClientsHoldIdleOrHalfRequests) {
-  LaunchMachine machine("MetricsIdle");
-  machine.WriteMaps({{1, 1}});
-  machine.Launcher().StartService();
-  IManagerFigures figures;
-  MetricsServer server(machine.maps, machine.launcher.get(), figures);
-  const int port = FreePort();
-  std::string error;
-  ASSERT_TRUE(server.Start("127.0.0.1", port, error)) << error;
+  ServedMachine served("MetricsIdle");
+  ASSERT_TRUE(served.started) << served.error;
+  const int port = served.port;
 
   // 300 clients hold connections: half say nothing, half send half a request.
   std::vector<int> idle;
@@ -234,7 +243,6 @@ TEST_F(MetricsTest, ScrapesAreAnsweredWhileHundredsOfClientsHoldIdleOrHalfReques
   EXPECT_EQ(head.rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
   EXPECT_EQ(head.find("vemo_maps"), std::string::npos) << "no body to a HEAD";
   for (int fd : idle) close(fd);
-  server.Stop();
 }
 
 }  // namespace
