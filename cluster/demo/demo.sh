@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # A whole machine of the cluster in one command: the status server, the manager with a map
 # list of 36 maps, its service started by the launch-control client, every map started
-# ("-autolaunch"), the status link connected, /metrics served, and five map servers told to
-# misbehave, so that every colour of the grid and every state of the lists shows within a
-# minute.
+# ("-autolaunch"), the status link connected, /metrics served and scraped by a Prometheus of
+# the demo's own with the fleet's alert rules, and five map servers told to misbehave, so
+# that every colour of the grid and every state of the lists shows within a minute, and
+# their alerts within two.
 #
 #   demo.sh <build/bin>
 #
@@ -12,7 +13,8 @@
 # servers). The map list and the configuration are written only when the operator has none.
 #
 # For tests: VEMO_DEMO_PLATFORM (a Qt platform, instead of the display or VNC),
-# VEMO_DEMO_STATUS_PORT, VEMO_DEMO_LINE_PORT, VEMO_DEMO_METRICS_PORT, VEMO_DEMO_VNC_PORT, and
+# VEMO_DEMO_STATUS_PORT, VEMO_DEMO_LINE_PORT, VEMO_DEMO_METRICS_PORT, VEMO_DEMO_VNC_PORT,
+# VEMO_DEMO_PROMETHEUS_PORT, and
 # VEMO_DEMO_SERVER (the server name of the maps, which names their shared records) and
 # VEMO_DEMO_SIGN (the manager's single-instance sign).
 set -euo pipefail
@@ -23,6 +25,7 @@ status_port=${VEMO_DEMO_STATUS_PORT:-21888}
 line_port=${VEMO_DEMO_LINE_PORT:-19001}
 metrics_port=${VEMO_DEMO_METRICS_PORT:-9464}
 vnc_port=${VEMO_DEMO_VNC_PORT:-5900}
+prometheus_port=${VEMO_DEMO_PROMETHEUS_PORT:-9491}
 server=${VEMO_DEMO_SERVER:-Map}
 
 if [ ! -f "$maps" ]; then
@@ -60,11 +63,18 @@ export PYTHONPATH="$bin/StatusScript${PYTHONPATH:+:$PYTHONPATH}"
 export VEMO_MS_FAULTS="${VEMO_MS_FAULTS:-${server}_1004:state4@15,${server}_1009:state5@20,${server}_1014:state6@25,${server}_1019:hang@10,${server}_1024:crash@30}"
 
 status_pid=""
+prometheus_pid=""
+prometheus_dir=""
 cleanup() {
   trap - INT TERM EXIT
   echo
-  echo "demo: ending the status server, the manager and the demo's map servers"
+  echo "demo: ending the status server, Prometheus, the manager and the demo's map servers"
   [ -n "$status_pid" ] && kill "$status_pid" 2>/dev/null || true
+  if [ -n "$prometheus_pid" ]; then
+    kill "$prometheus_pid" 2>/dev/null || true
+    wait "$prometheus_pid" 2>/dev/null || true
+  fi
+  [ -n "$prometheus_dir" ] && rm -rf "$prometheus_dir"
   pkill -TERM -f "^$bin/VemoMapServerManager" 2>/dev/null || true
   for _ in $(seq 1 50); do pgrep -f "^$bin/VemoMapServerManager" >/dev/null || break; sleep 0.1; done
   pkill -KILL -f "^$bin/MapServerData/VemoMapServer" 2>/dev/null || true
@@ -100,6 +110,27 @@ for _ in $(seq 1 600); do
 done
 "$bin/HalvixClient" --manager "$manager_pid" --timeout 60 start --wait >/dev/null
 
+# Prometheus (Debian's package) with the fleet's rules, scraping this machine every 5 s;
+# its data lives in a temporary folder that Ctrl-C removes.
+alerts_page="(no Prometheus: ./run installs Debian's prometheus package)"
+if command -v prometheus >/dev/null; then
+  prometheus_dir=$(mktemp -d /tmp/vemo-demo-prometheus.XXXXXX)
+  cat > "$prometheus_dir/prometheus.yml" <<EOF
+global:
+  scrape_interval: 5s
+  evaluation_interval: 5s
+rule_files: ["$bin/prometheus/vemo-rules.yml"]
+scrape_configs:
+  - job_name: vemo
+    static_configs:
+      - targets: ["127.0.0.1:$metrics_port"]
+EOF
+  prometheus --config.file="$prometheus_dir/prometheus.yml" --storage.tsdb.path="$prometheus_dir/data" \
+    --web.listen-address="127.0.0.1:$prometheus_port" </dev/null >"$prometheus_dir/prometheus.out" 2>&1 &
+  prometheus_pid=$!
+  alerts_page="http://127.0.0.1:$prometheus_port/alerts"
+fi
+
 cat <<EOF
 
 demo: the machine runs. What to look at:
@@ -111,6 +142,8 @@ demo: the machine runs. What to look at:
     lights; double-click it for its row on the "Table" page.
   - the status server's figures of every map, every 5 s:   tail -f $bin/StatusServer.out
   - the metrics:   curl -s http://127.0.0.1:$metrics_port/metrics | grep vemo_map_state
+  - the alerts, within two minutes (maps 1004 and 1009 in error, 1019 not running, each by
+    name and machine):   $alerts_page
   - the logs:      $VEMO_LOG_DIR (the manager's), $bin/MapServerData/Log (the map servers')
   - from another shell:   $bin/VemoController watch    $bin/HalvixClient status
 Ctrl-C ends the demo.

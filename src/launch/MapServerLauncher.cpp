@@ -540,6 +540,7 @@ void MapServerLauncher::SuperviseExits() {
     if (info->IsExitExpected()) continue;
     int exitCode = 0;
     platform::WaitForProcess(process.ProcessHandle, 0, &exitCode);
+    m_Processes.NoteExitStatus(mapId, exitCode);
     if (const uint32_t delay = m_Restarts.NoteExited(mapId, now))
       LogObject()->LogWarn("MapServerLauncher::SuperviseExits map %s: map server %u ended by itself (exit code %d); "
                            "restart in %u ms",

@@ -113,6 +113,7 @@ class MapServerLauncher {
 
   // Liveness and kill of a map's map server (see MapServerProcesses.h).
   bool IsMapServerAlive(MapServerInfo& info) const { return m_Processes.IsAlive(info); }
+  const MapServerProcesses& Processes() const { return m_Processes; }
   // A kill through here is asked for: the map is not restarted as if it had crashed.
   bool KillProcess(MapServerInfo& info) const;
 

@@ -29,6 +29,8 @@ bool MapServerProcesses::IsAlive(MapServerInfo& info) const {
   if (own.ProcessHandle != 0 && own.ProcessId == pid) {
     if (platform::IsProcessHandleRunning(own.ProcessHandle)) return true;
     platform::IsProcessAlive(pid);  // reaps our child through its handle
+    int status = 0;
+    if (platform::WaitForProcess(own.ProcessHandle, 0, &status)) NoteExitStatus(info.GetMapData().GetMapID(), status);
     return false;
   }
 
@@ -56,5 +58,18 @@ bool MapServerProcesses::KillProcess(MapServerInfo& info) const {
 bool MapServerProcesses::KillProcess(int handle) {
   if (handle == 0 || !platform::TerminateProcess(handle, -1)) return false;
   platform::WaitForProcess(handle, kKillWaitMs, nullptr);
+  return true;
+}
+
+void MapServerProcesses::NoteExitStatus(int mapId, int status) const {
+  std::lock_guard<std::mutex> lock(m_ExitMutex);
+  m_ExitStatus[mapId] = status;
+}
+
+bool MapServerProcesses::LastExitStatus(int mapId, int* status) const {
+  std::lock_guard<std::mutex> lock(m_ExitMutex);
+  const auto found = m_ExitStatus.find(mapId);
+  if (found == m_ExitStatus.end()) return false;
+  *status = found->second;
   return true;
 }

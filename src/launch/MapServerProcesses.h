@@ -10,6 +10,8 @@
 // is "not alive" and is never signalled; that is logged once per map and process id.
 #pragma once
 
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -31,6 +33,13 @@ class MapServerProcesses {
 
   const std::vector<std::string>& Programs() const { return m_Programs; }
 
+  // The exit status (a death by signal n gives 128 + n) of the map's last map server that
+  // was seen ended, for the metrics (any thread). False before any was seen ended.
+  void NoteExitStatus(int mapId, int status) const;
+  bool LastExitStatus(int mapId, int* status) const;
+
  private:
   std::vector<std::string> m_Programs;
+  mutable std::mutex m_ExitMutex;
+  mutable std::map<int, int> m_ExitStatus;  // by map id
 };

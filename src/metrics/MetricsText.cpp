@@ -58,6 +58,7 @@ struct MapRow {
   std::string labels;
   const tagMapServerData* data;
   MapServerInfo* info;
+  bool running;
 };
 
 }  // namespace
@@ -88,7 +89,8 @@ std::string BuildMetricsText(MapServerInfoManager& maps, const MapServerLauncher
     const std::string labels = "server=\"" + MetricsLabelValue(map.GetServerName()) + "\",map_id=\"" +
                                std::to_string(map.GetMapID()) + "\",name=\"" +
                                MetricsLabelValue(info->GetDisplayName()) + "\"";
-    rows.push_back({labels, info->GetShareData(), info});
+    const bool running = launcher != nullptr && launcher->IsMapServerAlive(*info);
+    rows.push_back({labels, info->GetShareData(), info, running});
   }
 
   std::string out;
@@ -105,8 +107,36 @@ std::string BuildMetricsText(MapServerInfoManager& maps, const MapServerLauncher
          [](const MapRow& r) { return static_cast<double>(record::State(*r.data)); });
   perMap("vemo_map_heartbeat", "gauge", "Heartbeat counter of the record (raised by the map server, lowered each second).",
          [](const MapRow& r) { return static_cast<double>(record::HeartBeat(*r.data)); });
-  perMap("vemo_map_server_running", "gauge", "1 while a map server of this machine runs for the map.",
-         [&](const MapRow& r) { return launcher != nullptr && launcher->IsMapServerAlive(*r.info) ? 1.0 : 0.0; });
+  // Figures of every map of the list, with a record or not.
+  auto everyMap = [&](const char* name, const char* help, auto value) {
+    Family family(out, name, "gauge", help);
+    for (const MapRow& row : rows) family.Sample(row.labels, value(row));
+  };
+  everyMap("vemo_map_server_running", "1 while a map server of this machine runs for the map.",
+           [](const MapRow& r) { return r.running ? 1.0 : 0.0; });
+  everyMap("vemo_map_active", "1 when the map is active: \"StartAll\" starts it and it is meant to run.",
+           [](const MapRow& r) { return r.info->GetActive() != 0 ? 1.0 : 0.0; });
+  everyMap("vemo_map_stop_requested",
+           "1 when someone asked the map's server to end (a close, a kill, the stop of the service), until its "
+           "next launch.",
+           [](const MapRow& r) { return r.info->IsExitExpected() ? 1.0 : 0.0; });
+  {
+    Family family(out, "vemo_map_server_start_time_seconds", "gauge",
+                  "Start time of the running map server, in seconds since the epoch.");
+    for (const MapRow& row : rows) {
+      const double started = row.running ? platform::ProcessStartTime(row.info->GetProcessInfo().ProcessId) : 0;
+      if (started > 0) family.Sample(row.labels, started);
+    }
+  }
+  {
+    Family family(out, "vemo_map_server_last_exit_status", "gauge",
+                  "Exit status of the map's last map server seen ended (128 + n after a death by signal n; 0 "
+                  "also when a server of an earlier manager run ended, whose status only its parent learns).");
+    int status = 0;
+    for (const MapRow& row : rows)
+      if (launcher != nullptr && launcher->Processes().LastExitStatus(row.info->GetMapData().GetMapID(), &status))
+        family.Sample(row.labels, status);
+  }
   perMap("vemo_map_players", "gauge", "Players online.",
          [](const MapRow& r) { return static_cast<double>(record::Load(r.data->PlayerCnt)); });
   perMap("vemo_map_max_players", "gauge", "Player capacity.",
@@ -150,6 +180,8 @@ std::string BuildMetricsText(MapServerInfoManager& maps, const MapServerLauncher
       .Sample("", static_cast<double>(times.Kernel + times.User) / 1e7);
   Family(out, "process_resident_memory_bytes", "gauge", "Resident memory of the manager.")
       .Sample("", static_cast<double>(own.WorkingSetSize));
+  Family(out, "vemo_build_info", "gauge", "Always 1; the version label names the manager's build.")
+      .Sample("version=\"" + MetricsLabelValue(VEMO_BUILD_VERSION) + "\"", 1);
   Family(out, "vemo_maps", "gauge", "Maps in the manager's map list.").Sample("", static_cast<double>(rows.size()));
   Family(out, "vemo_status_link_connected", "gauge", "1 while the status server link is connected.")
       .Sample("", figures.StatusLinkConnected() ? 1 : 0);

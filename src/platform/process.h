@@ -86,6 +86,9 @@ bool GetMemoryCountersByHandle(int handle, MemoryCounters* counters);
 // many processes. False when the process has ended or either figure cannot be read.
 bool GetProcessUsageByHandle(int handle, CpuTimes* times, MemoryCounters* memory);
 
+// When the process started, in seconds since the epoch; 0 when it cannot be read.
+double ProcessStartTime(uint32_t pid);
+
 // Parsers of /proc texts, kept apart so that tests can feed saved samples.
 bool ParseProcStatTimes(std::string_view statText, CpuTimes* times);
 bool ParseProcStatus(std::string_view statusText, MemoryCounters* counters);

@@ -589,6 +589,24 @@ bool ParseProcStatus(std::string_view statusText, MemoryCounters* counters) {
   return true;
 }
 
+double ProcessStartTime(uint32_t pid) {
+  std::string text;
+  if (pid == 0 || !ReadFile("/proc/" + std::to_string(pid) + "/stat", &text)) return 0;
+  // starttime is field 22, in clock ticks since boot: field 20 after the name's ')'.
+  std::size_t at = text.rfind(')');
+  if (at == std::string::npos) return 0;
+  for (int field = 0; field < 20 && at != std::string::npos; ++field) at = text.find(' ', at + 1);
+  if (at == std::string::npos) return 0;
+  unsigned long long ticks = 0;
+  const char* begin = text.data() + at + 1;
+  if (std::from_chars(begin, text.data() + text.size(), ticks).ec != std::errc()) return 0;
+  timespec real{}, boot{};
+  clock_gettime(CLOCK_REALTIME, &real);
+  clock_gettime(CLOCK_BOOTTIME, &boot);
+  const double bootedAt = (real.tv_sec - boot.tv_sec) + (real.tv_nsec - boot.tv_nsec) / 1e9;
+  return bootedAt + static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
 bool GetProcessTimes(uint32_t pid, CpuTimes* times) {
   if (pid == 0) return false;
   std::string text;

@@ -34,10 +34,15 @@ TEST(DemoTest, TheWholeMachineRunsWithoutADisplayAndHandsItsMapServersToTheNextM
   const std::string bin = machine.Dir().substr(0, machine.Dir().size() - 1);
   const std::string server = "Demo" + std::to_string(getpid());
   const int metricsPort = FreePort(), statusPort = FreePort(), linePort = FreePort();
-  const std::vector<std::string> env = {
-      "VEMO_DEMO_PLATFORM=offscreen", "VEMO_UNATTENDED=ok", "VEMO_DEMO_SERVER=" + server, "VEMO_DEMO_SIGN=" + server,
-      "VEMO_DEMO_STATUS_PORT=" + std::to_string(statusPort), "VEMO_DEMO_LINE_PORT=" + std::to_string(linePort),
-      "VEMO_DEMO_METRICS_PORT=" + std::to_string(metricsPort), "VEMO_LOG_DIR=" + machine.LogDir()};
+  const std::vector<std::string> env = {"VEMO_DEMO_PLATFORM=offscreen",
+                                        "VEMO_UNATTENDED=ok",
+                                        "VEMO_DEMO_SERVER=" + server,
+                                        "VEMO_DEMO_SIGN=" + server,
+                                        "VEMO_DEMO_STATUS_PORT=" + std::to_string(statusPort),
+                                        "VEMO_DEMO_LINE_PORT=" + std::to_string(linePort),
+                                        "VEMO_DEMO_METRICS_PORT=" + std::to_string(metricsPort),
+                                        "VEMO_LOG_DIR=" + machine.LogDir(),
+                                        "VEMO_DEMO_PROMETHEUS_PORT=" + std::to_string(FreePort())};
   const pid_t demo = Spawn(bin, {"/bin/bash", DEMO_SCRIPT, bin}, env, machine.Dir() + "demo.out");
   struct EndDemo {
     pid_t pid;
