@@ -33,6 +33,7 @@
 
 #include "OffscreenApplication.h"
 #include "ViewsWindow.h"
+#include "WindowControls.h"
 #include "components/GameDataComponent.h"
 #include "interfaces/IGameData.h"
 #include "launch/MapServerLauncher.h"
@@ -215,20 +216,20 @@ TEST(ViewsWindowTest, RefreshTickWritesItsLabelsAndMapsTheShareDataAgainForANewV
   shareData->UnloadShareData();
   window.ttTimerTimer();
   EXPECT_EQ(window.windowTitle(), "MapServerManager");
-  EXPECT_EQ(window.lblShareMemoryInitState->text(), "ShareMemoryInitState: 1");
-  EXPECT_EQ(window.lblShareMemoryPlayerTotal->text(), "ShareMemoryPlayerTotal:0");
-  EXPECT_EQ(window.lblShareMemoryItemTotal->text(), "ShareMemoryItemTotal:0");
-  EXPECT_EQ(window.lblStartTime->text(), "RemainStartTime: 0Min0Sec");
-  EXPECT_EQ(window.lblFatalError->text(), "FatalError : 0");
+  EXPECT_EQ(Control<QLabel>(window, "lblShareMemoryInitState")->text(), "ShareMemoryInitState: 1");
+  EXPECT_EQ(Control<QLabel>(window, "lblShareMemoryPlayerTotal")->text(), "ShareMemoryPlayerTotal:0");
+  EXPECT_EQ(Control<QLabel>(window, "lblShareMemoryItemTotal")->text(), "ShareMemoryItemTotal:0");
+  EXPECT_EQ(Control<QLabel>(window, "lblStartTime")->text(), "RemainStartTime: 0Min0Sec");
+  EXPECT_EQ(Control<QLabel>(window, "lblFatalError")->text(), "FatalError : 0");
 
   // Loaded share data (message 1029) shows its totals: the built-in tables.
   platform::BusMessage load;
   load.Msg = WM_MAPMANAGER_LOAD_SHAREDATA;
   window.WndMethod(load);
   window.ttTimerTimer();
-  EXPECT_EQ(window.lblShareMemoryInitState->text(), "ShareMemoryInitState: 2");
-  EXPECT_EQ(window.lblShareMemoryPlayerTotal->text(), "ShareMemoryPlayerTotal:100");
-  EXPECT_EQ(window.lblShareMemoryItemTotal->text(), "ShareMemoryItemTotal:8");
+  EXPECT_EQ(Control<QLabel>(window, "lblShareMemoryInitState")->text(), "ShareMemoryInitState: 2");
+  EXPECT_EQ(Control<QLabel>(window, "lblShareMemoryPlayerTotal")->text(), "ShareMemoryPlayerTotal:100");
+  EXPECT_EQ(Control<QLabel>(window, "lblShareMemoryItemTotal")->text(), "ShareMemoryItemTotal:8");
 
   // Minutes and seconds of the remaining start time, in unsigned division.
   EXPECT_EQ(views::RemainStartTimeText(61999), "RemainStartTime: 1Min1Sec");
@@ -240,7 +241,7 @@ TEST(ViewsWindowTest, RefreshTickWritesItsLabelsAndMapsTheShareDataAgainForANewV
   machine.log.LogFatal("second");
   machine.log.lastFatalTime = LocalDateTime(2031, 5, 17, 13, 45, 30);
   window.ttTimerTimer();
-  const QString fatal = window.lblFatalError->text();
+  const QString fatal = Control<QLabel>(window, "lblFatalError")->text();
   EXPECT_TRUE(fatal.startsWith("FatalErrorCount : 2, Time : ")) << fatal.toStdString();
   EXPECT_TRUE(fatal.contains("45:30")) << fatal.toStdString();
   EXPECT_FALSE(fatal.contains("2031") || fatal.contains("17") || fatal.contains("31")) << fatal.toStdString();
@@ -268,32 +269,33 @@ TEST(ViewsWindowTest, RefreshTickWritesItsLabelsAndMapsTheShareDataAgainForANewV
 TEST(ViewsWindowTest, ListViewsAskOnlyForTheRowsOnScreenAndKeepTheirPlace) {
   ViewsWindow machine("Rows");
   Window& window = machine.Start("");
-  auto mapsTester = std::make_unique<QAbstractItemModelTester>(
-      window.lvMapsModel, QAbstractItemModelTester::FailureReportingMode::Fatal);
+  auto mapsTester = std::make_unique<QAbstractItemModelTester>(ListModel(window, "lvMaps"),
+                                                               QAbstractItemModelTester::FailureReportingMode::Fatal);
   auto serversTester = std::make_unique<QAbstractItemModelTester>(
-      window.lvMapServerListModel, QAbstractItemModelTester::FailureReportingMode::Fatal);
-  QSignalSpy mapsResets(window.lvMapsModel, &QAbstractItemModel::modelReset);
-  QSignalSpy serversResets(window.lvMapServerListModel, &QAbstractItemModel::modelReset);
+      ListModel(window, "lvMapServerList"), QAbstractItemModelTester::FailureReportingMode::Fatal);
+  QSignalSpy mapsResets(ListModel(window, "lvMaps"), &QAbstractItemModel::modelReset);
+  QSignalSpy serversResets(ListModel(window, "lvMapServerList"), &QAbstractItemModel::modelReset);
   window.show();
   QCoreApplication::processEvents();
-  EXPECT_EQ(window.lvMapsModel->rowCount(), 0) << "an empty map list shows empty lists";
+  EXPECT_EQ(ListModel(window, "lvMaps")->rowCount(), 0) << "an empty map list shows empty lists";
   window.ttTimerTimer();
 
   // Rows past the grid's 600 cells appear in both lists. A new count leaves the view where
   // it was: no reset, no scroll.
   machine.Reload(machine.Lines(650));
-  ASSERT_EQ(window.lvMapsModel->rowCount(), 650);
-  ASSERT_EQ(window.lvMapServerListModel->rowCount(), 650);
+  ASSERT_EQ(ListModel(window, "lvMaps")->rowCount(), 650);
+  ASSERT_EQ(ListModel(window, "lvMapServerList")->rowCount(), 650);
   window.ttTimerTimer();
   QCoreApplication::processEvents();
-  window.lvMaps->scrollTo(window.lvMapsModel->index(300, 0), QAbstractItemView::PositionAtTop);
+  Control<QTableView>(window, "lvMaps")
+      ->scrollTo(ListModel(window, "lvMaps")->index(300, 0), QAbstractItemView::PositionAtTop);
   QCoreApplication::processEvents();
-  const int scrolled = window.lvMaps->verticalScrollBar()->value();
+  const int scrolled = Control<QTableView>(window, "lvMaps")->verticalScrollBar()->value();
   machine.Reload(machine.Lines(660));
   window.ttTimerTimer();
   QCoreApplication::processEvents();
-  EXPECT_EQ(window.lvMaps->verticalScrollBar()->value(), scrolled);
-  EXPECT_EQ(window.lvMaps->rowAt(0), 300);
+  EXPECT_EQ(Control<QTableView>(window, "lvMaps")->verticalScrollBar()->value(), scrolled);
+  EXPECT_EQ(Control<QTableView>(window, "lvMaps")->rowAt(0), 300);
   EXPECT_EQ(mapsResets.count(), 0);
   EXPECT_EQ(serversResets.count(), 0);
   // (The testers probe cells of their own on every change; the count below is the view's.)
@@ -303,7 +305,7 @@ TEST(ViewsWindowTest, ListViewsAskOnlyForTheRowsOnScreenAndKeepTheirPlace) {
   // The cells that a tick makes the view produce: those of the rows on screen only.
   std::set<int> rows;
   int calls = 0;
-  window.lvMapsModel->SetCellText([&](int row, int column) {
+  ListModel(window, "lvMaps")->SetCellText([&](int row, int column) {
     ++calls;
     rows.insert(row);
     return window.lvMapsData(row, column);
@@ -316,7 +318,9 @@ TEST(ViewsWindowTest, ListViewsAskOnlyForTheRowsOnScreenAndKeepTheirPlace) {
     QCoreApplication::processEvents();
   };
   auto onScreen = [&] {
-    return std::make_pair(window.lvMaps->rowAt(0), window.lvMaps->rowAt(window.lvMaps->viewport()->height() - 1));
+    return std::make_pair(
+        Control<QTableView>(window, "lvMaps")->rowAt(0),
+        Control<QTableView>(window, "lvMaps")->rowAt(Control<QTableView>(window, "lvMaps")->viewport()->height() - 1));
   };
   tick();
   auto [first, last] = onScreen();
@@ -327,7 +331,7 @@ TEST(ViewsWindowTest, ListViewsAskOnlyForTheRowsOnScreenAndKeepTheirPlace) {
   EXPECT_EQ(*rows.rbegin(), last);
   EXPECT_LE(calls, (last - first + 1) * 20);
 
-  window.lvMaps->scrollToBottom();
+  Control<QTableView>(window, "lvMaps")->scrollToBottom();
   tick();
   std::tie(first, last) = onScreen();
   EXPECT_EQ(last, 659);
@@ -338,14 +342,15 @@ TEST(ViewsWindowTest, ListViewsAskOnlyForTheRowsOnScreenAndKeepTheirPlace) {
 
   // The map server list view on the "Msg" page likewise.
   rows.clear();
-  window.lvMapServerListModel->SetCellText([&](int row, int column) {
+  ListModel(window, "lvMapServerList")->SetCellText([&](int row, int column) {
     rows.insert(row);
     return window.lvMapServerListData(row, column);
   });
-  window.pcMain->setCurrentWidget(window.tsMsg);
+  Control<QTabWidget>(window, "pcMain")->setCurrentWidget(Control<QWidget>(window, "tsMsg"));
   QCoreApplication::processEvents();
   ASSERT_FALSE(rows.empty());
-  EXPECT_LE(*rows.rbegin(), window.lvMapServerList->rowAt(window.lvMapServerList->viewport()->height() - 1));
+  EXPECT_LE(*rows.rbegin(), Control<QTableView>(window, "lvMapServerList")
+                                ->rowAt(Control<QTableView>(window, "lvMapServerList")->viewport()->height() - 1));
   EXPECT_EQ(window.lvMapServerListData(659, 1), "660");
 
   // The grid has no cell past list position 599: map 601 is never drawn.
@@ -362,7 +367,7 @@ TEST(ViewsWindowTest, GridShowsEveryColourInItsCellBoxAndTheDayOfAFall) {
   DayClock clock(23);
   Window& window = machine.Start("");
   window.show();
-  window.pcView->setCurrentWidget(window.tsState);
+  Control<QTabWidget>(window, "pcView")->setCurrentWidget(Control<QWidget>(window, "tsState"));
   QCoreApplication::processEvents();
 
   // An empty list: every cell white, and a click selects nothing.
@@ -370,7 +375,7 @@ TEST(ViewsWindowTest, GridShowsEveryColourInItsCellBoxAndTheDayOfAFall) {
   for (int position = 0; position < 600; ++position) ASSERT_EQ(ViewsWindow::CellColour(grid, position), QColor(Qt::white));
   ExpectCellBox(grid, 0, Qt::white);
   ExpectCellBox(grid, 599, Qt::white);
-  QTest::mouseClick(window.sgMap, Qt::LeftButton, {}, CellCentre(0));
+  QTest::mouseClick(Control<views::StateGrid>(window, "sgMap"), Qt::LeftButton, {}, CellCentre(0));
   EXPECT_EQ(window.SelectedCell(), -1);
 
   // Map 12 has no record: someone holds its segment too small.
@@ -422,7 +427,7 @@ TEST(ViewsWindowTest, ClicksShowTheMessageSelectTheMapAndFeedTheLogLights) {
   ViewsWindow machine("Clicks");
   Window& window = machine.Start(machine.Lines(40));
   window.show();
-  window.pcView->setCurrentWidget(window.tsState);
+  Control<QTabWidget>(window, "pcView")->setCurrentWidget(Control<QWidget>(window, "tsState"));
   QCoreApplication::processEvents();
 
   tagMapServerData& one = machine.Running(1, 12, 500);
@@ -433,7 +438,7 @@ TEST(ViewsWindowTest, ClicksShowTheMessageSelectTheMapAndFeedTheLogLights) {
 
   views::LogLights* lights = window.LogLightsStrip();
   ASSERT_NE(lights, nullptr);
-  EXPECT_EQ(window.pnlMapLogLights->size(), QSize(268, 40));
+  EXPECT_EQ(Control<QWidget>(window, "pnlMapLogLights")->size(), QSize(268, 40));
   auto shown = [&] {
     QStringList texts;
     for (int level = llDebug; level <= llFatal; ++level) texts << lights->Counter(static_cast<ELogLevel>(level))->text();
@@ -444,8 +449,9 @@ TEST(ViewsWindowTest, ClicksShowTheMessageSelectTheMapAndFeedTheLogLights) {
   EXPECT_EQ(colour(llError), views::LogLights::LevelColour(llNomal));
 
   // A click on a map with a record shows its message and its lights at once.
-  QTest::mouseClick(window.sgMap, Qt::LeftButton, {}, CellCentre(0));
-  EXPECT_EQ(window.mmMapMsg->toPlainText(), QString::fromUtf8("Map1 running\n新手村 12 players"));
+  QTest::mouseClick(Control<views::StateGrid>(window, "sgMap"), Qt::LeftButton, {}, CellCentre(0));
+  EXPECT_EQ(Control<QPlainTextEdit>(window, "mmMapMsg")->toPlainText(),
+            QString::fromUtf8("Map1 running\n新手村 12 players"));
   EXPECT_EQ(window.SelectedCell(), 0);
   EXPECT_EQ(shown(), "0,0,1,1,0,2,0");
   EXPECT_EQ(colour(llError), QColor(0xFF, 0x45, 0x00));
@@ -456,8 +462,8 @@ TEST(ViewsWindowTest, ClicksShowTheMessageSelectTheMapAndFeedTheLogLights) {
   EXPECT_EQ(shown(), "0,0,1,1,0,2,255");
 
   // A click on a white cell clears the memo and keeps the selection.
-  QTest::mouseClick(window.sgMap, Qt::LeftButton, {}, CellCentre(45));
-  EXPECT_TRUE(window.mmMapMsg->toPlainText().isEmpty());
+  QTest::mouseClick(Control<views::StateGrid>(window, "sgMap"), Qt::LeftButton, {}, CellCentre(45));
+  EXPECT_TRUE(Control<QPlainTextEdit>(window, "mmMapMsg")->toPlainText().isEmpty());
   EXPECT_EQ(window.SelectedCell(), 0);
   one.LogLevelCounts[0] = 7;
   window.ttTimerTimer();
@@ -465,8 +471,8 @@ TEST(ViewsWindowTest, ClicksShowTheMessageSelectTheMapAndFeedTheLogLights) {
 
   // Hovering a cell names the map, its state and its players.
   const QPoint at = CellCentre(0);
-  QHelpEvent help(QEvent::ToolTip, at, window.sgMap->mapToGlobal(at));
-  QApplication::sendEvent(window.sgMap, &help);
+  QHelpEvent help(QEvent::ToolTip, at, Control<views::StateGrid>(window, "sgMap")->mapToGlobal(at));
+  QApplication::sendEvent(Control<views::StateGrid>(window, "sgMap"), &help);
   const QString tip = QToolTip::text();
   EXPECT_TRUE(tip.contains(QString::fromStdString("Map1(" + machine.server + ")"))) << tip.toStdString();
   EXPECT_TRUE(tip.contains("Running")) << tip.toStdString();
@@ -474,14 +480,17 @@ TEST(ViewsWindowTest, ClicksShowTheMessageSelectTheMapAndFeedTheLogLights) {
 
   // A double click (which begins with a click) shows the map's row on the "Table" page,
   // selected and scrolled into view.
-  QTest::mouseClick(window.sgMap, Qt::LeftButton, {}, CellCentre(39));
-  QTest::mouseDClick(window.sgMap, Qt::LeftButton, {}, CellCentre(39));
+  QTest::mouseClick(Control<views::StateGrid>(window, "sgMap"), Qt::LeftButton, {}, CellCentre(39));
+  QTest::mouseDClick(Control<views::StateGrid>(window, "sgMap"), Qt::LeftButton, {}, CellCentre(39));
   QCoreApplication::processEvents();
-  EXPECT_EQ(window.pcView->currentWidget(), window.tsTable);
-  const QModelIndex row = window.lvMapsModel->index(39, 0);
-  EXPECT_TRUE(window.lvMaps->selectionModel()->isRowSelected(39, QModelIndex()));
-  EXPECT_TRUE(window.lvMaps->viewport()->rect().intersects(window.lvMaps->visualRect(row)));
-  EXPECT_EQ(window.lvMaps->currentIndex().row(), 39);
+  EXPECT_EQ(Control<QTabWidget>(window, "pcView")->currentWidget(), Control<QWidget>(window, "tsTable"));
+  const QModelIndex row = ListModel(window, "lvMaps")->index(39, 0);
+  EXPECT_TRUE(Control<QTableView>(window, "lvMaps")->selectionModel()->isRowSelected(39, QModelIndex()));
+  EXPECT_TRUE(Control<QTableView>(window, "lvMaps")
+                  ->viewport()
+                  ->rect()
+                  .intersects(Control<QTableView>(window, "lvMaps")->visualRect(row)));
+  EXPECT_EQ(Control<QTableView>(window, "lvMaps")->currentIndex().row(), 39);
 
   // The selected map gone with a reload: the selection is forgotten, the lights go grey.
   ASSERT_EQ(window.SelectedCell(), 39);
@@ -508,22 +517,23 @@ TEST(ViewsWindowTest, HostileRecordsNeverBreakTheViews) {
     r.PlayerCnt = round % 3 == 0 ? INT_MIN : INT_MAX;
     r.MaxPlayerCnt = round % 4 == 0 ? 0 : (round % 4 == 1 ? -1 : (round % 4 == 2 ? INT_MIN : 1));
     r.StreamSaveCostTime = floats[round % 4];
-    window.pcMain->setCurrentIndex(round % 2 == 0 ? 0 : 1);
-    window.pcView->setCurrentIndex(round % 3 == 0 ? 0 : 1);
+    Control<QTabWidget>(window, "pcMain")->setCurrentIndex(round % 2 == 0 ? 0 : 1);
+    Control<QTabWidget>(window, "pcView")->setCurrentIndex(round % 3 == 0 ? 0 : 1);
     window.ttTimerTimer();
     QCoreApplication::processEvents();
     machine.Grid();
-    window.lvMaps->grab();
-    window.lvMapServerList->grab();
-    QTest::mouseClick(window.sgMap, Qt::LeftButton, {}, CellCentre(0));
-    QHelpEvent help(QEvent::ToolTip, CellCentre(0), window.sgMap->mapToGlobal(CellCentre(0)));
-    QApplication::sendEvent(window.sgMap, &help);
+    Control<QTableView>(window, "lvMaps")->grab();
+    Control<QTableView>(window, "lvMapServerList")->grab();
+    QTest::mouseClick(Control<views::StateGrid>(window, "sgMap"), Qt::LeftButton, {}, CellCentre(0));
+    QHelpEvent help(QEvent::ToolTip, CellCentre(0),
+                    Control<views::StateGrid>(window, "sgMap")->mapToGlobal(CellCentre(0)));
+    QApplication::sendEvent(Control<views::StateGrid>(window, "sgMap"), &help);
   }
 
   // A record without a single zero byte: the message is read to the end of its field.
   std::memset(bytes, 0xFF, sizeof r);
-  QTest::mouseClick(window.sgMap, Qt::LeftButton, {}, CellCentre(0));
-  EXPECT_EQ(window.mmMapMsg->toPlainText(), QString(1024, '?'));
+  QTest::mouseClick(Control<views::StateGrid>(window, "sgMap"), Qt::LeftButton, {}, CellCentre(0));
+  EXPECT_EQ(Control<QPlainTextEdit>(window, "mmMapMsg")->toPlainText(), QString(1024, '?'));
   window.ttTimerTimer();
   EXPECT_EQ(window.LogLightsStrip()->Counter(llFatal)->text(), "255");
   EXPECT_EQ(window.lvMapsData(0, 6), "-1/-1");
@@ -551,18 +561,18 @@ TEST(ViewsWindowTest, EveryControlAnswersWithItsCaption) {
   EXPECT_GT(named, 30);
 
   // Controls without a caption of their own: the caption that stands for them.
-  EXPECT_EQ(AccessibleName(window.sgMap), "State");
-  EXPECT_EQ(AccessibleName(window.mmMapMsg), "Msg");
-  EXPECT_EQ(AccessibleName(window.lvMaps), "TotalPlayer");
-  EXPECT_EQ(AccessibleName(window.lvMapServerList), "Msg");
-  EXPECT_EQ(AccessibleName(window.edtScriptPath), "ScriptPath:");
-  EXPECT_EQ(AccessibleName(window.edtStatusServer), "Status Server:");
-  EXPECT_EQ(AccessibleName(window.mmScriptSample), "Script");
-  EXPECT_EQ(AccessibleName(window.mmScript), "ScriptRunner(AllMap)");
+  EXPECT_EQ(AccessibleName(Control<views::StateGrid>(window, "sgMap")), "State");
+  EXPECT_EQ(AccessibleName(Control<QPlainTextEdit>(window, "mmMapMsg")), "Msg");
+  EXPECT_EQ(AccessibleName(Control<QTableView>(window, "lvMaps")), "TotalPlayer");
+  EXPECT_EQ(AccessibleName(Control<QTableView>(window, "lvMapServerList")), "Msg");
+  EXPECT_EQ(AccessibleName(Control<QLineEdit>(window, "edtScriptPath")), "ScriptPath:");
+  EXPECT_EQ(AccessibleName(Control<QLineEdit>(window, "edtStatusServer")), "Status Server:");
+  EXPECT_EQ(AccessibleName(Control<QPlainTextEdit>(window, "mmScriptSample")), "Script");
+  EXPECT_EQ(AccessibleName(Control<QPlainTextEdit>(window, "mmScript")), "ScriptRunner(AllMap)");
 
   // A caption that the tick rewrites is read as it is now.
   window.ttTimerTimer();
-  EXPECT_EQ(AccessibleName(window.lblStartTime), "RemainStartTime: 0Min0Sec");
+  EXPECT_EQ(AccessibleName(Control<QLabel>(window, "lblStartTime")), "RemainStartTime: 0Min0Sec");
 }
 
 }  // namespace
