@@ -66,13 +66,13 @@ void TVemoMapServerManagerMain::tmReconnectCheckTimer() {
   if (MapServerLauncher* launcher = Launcher()) launcher->ProcessDisconnectCheck();
 }
 
-void TVemoMapServerManagerMain::SetServiceStarted() {
-  m_Ui->btnStart->setEnabled(false);
-  m_Ui->btnStartStatusServer->setEnabled(true);
-  m_Ui->btOpenAll->setEnabled(true);
-  m_Ui->btKillAll->setEnabled(true);
-  m_Ui->btForceCloseAll->setEnabled(true);
-  m_Ui->btApply->setEnabled(true);
+void TVemoMapServerManagerMain::SetServiceStarted() { EnableServiceButtons(true); }
+
+void TVemoMapServerManagerMain::EnableServiceButtons(bool started) {
+  m_Ui->btnStart->setEnabled(!started);
+  for (QPushButton* button :
+       {m_Ui->btnStartStatusServer, m_Ui->btOpenAll, m_Ui->btKillAll, m_Ui->btForceCloseAll, m_Ui->btApply})
+    button->setEnabled(started);
 }
 
 bool TVemoMapServerManagerMain::IsStartEnabled() { return m_Ui->btnStart->isEnabled(); }

@@ -111,12 +111,8 @@ void TVemoMapServerManagerMain::ShowStartedUp() {
   // message loop runs (messages posted during start-up wait until then).
   if (m_BusNotifier != nullptr) m_BusNotifier->setEnabled(true);
 
-  m_Ui->btnStart->setEnabled(true);
-  m_Ui->btnStartStatusServer->setEnabled(false);
-  m_Ui->btOpenAll->setEnabled(false);
-  m_Ui->btKillAll->setEnabled(false);
-  m_Ui->btForceCloseAll->setEnabled(false);
-  m_Ui->btApply->setEnabled(false);
+  // Only "Start" until the service is started.
+  EnableServiceButtons(false);
 
   CreateLogLights();
   m_SelectedCell = -1;

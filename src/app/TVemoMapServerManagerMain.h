@@ -133,6 +133,9 @@ class TVemoMapServerManagerMain : public QMainWindow, private ILaunchWindow {
   void UpdateLogLights();
   MapServerInfoManager& Maps() const;
 
+  // "Start" enabled before the service is started; "StartStatusServer", "StartAll",
+  // "KillAll", "CloseAll" and "SaveApply" after.
+  void EnableServiceButtons(bool started);
   // The launcher's view of the window (MainWindowLaunch.cpp).
   void SetServiceStarted() override;
   bool IsStartEnabled() override;
