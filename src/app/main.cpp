@@ -53,7 +53,7 @@ int main(int argc, char* argv[]) {
     for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
     const auto outcome = window.FormCreate(arguments);
     using Kind = app::StartupOutcome::Kind;
-    // Start-up decides; ending at once is done here, and only here.
+    // Start-up has decided; its loaders and checks only report what failed.
     if (outcome.kind == Kind::EndProcess) platform::EndProcess(outcome.exitCode);
     if (outcome.kind == Kind::Running) {
       QSocketNotifier signalNotifier(signalFd, QSocketNotifier::Read);
