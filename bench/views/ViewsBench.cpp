@@ -11,10 +11,11 @@
 #include <QTest>
 #include <vector>
 
+#include "../support/TickingClock.h"
 #include "ViewsWindow.h"
+#include "WindowControls.h"
 #include "launch/MapServerLauncher.h"
 #include "platform/clock.h"
-#include "../support/TickingClock.h"
 #include "platform/process.h"
 #include "registry/MapServerInfoManager.h"
 #include "registry/RecordAccess.h"
@@ -46,19 +47,21 @@ void BM_RefreshTick(benchmark::State& state) {
 
   // Count what the repaints draw, to show that they happen: grid cells and list cells.
   int64_t cellsDrawn = 0, listCells = 0;
-  window.sgMap->SetDrawCell([&](int col, int row, QPainter& painter, const QRect& rect) {
+  Control<views::StateGrid>(window, "sgMap")->SetDrawCell([&](int col, int row, QPainter& painter, const QRect& rect) {
     ++cellsDrawn;
     window.sgMapDrawCell(col, row, painter, rect);
   });
-  window.lvMapsModel->SetCellText([&](int row, int column) {
+  ListModel(window, "lvMaps")->SetCellText([&](int row, int column) {
     ++listCells;
     return window.lvMapsData(row, column);
   });
 
   window.show();
-  window.pcMain->setCurrentWidget(window.tsSetting);
-  window.pcView->setCurrentWidget(statePage ? window.tsState : window.tsTable);
-  QTest::mouseClick(window.sgMap, Qt::LeftButton, {}, QPoint(5 * 24 + 12, 12));  // lights of map 6
+  Control<QTabWidget>(window, "pcMain")->setCurrentWidget(Control<QWidget>(window, "tsSetting"));
+  Control<QTabWidget>(window, "pcView")
+      ->setCurrentWidget(statePage ? Control<QWidget>(window, "tsState") : Control<QWidget>(window, "tsTable"));
+  QTest::mouseClick(Control<views::StateGrid>(window, "sgMap"), Qt::LeftButton, {},
+                    QPoint(5 * 24 + 12, 12));  // lights of map 6
   TickingClock clock;
   platform::SetClockForTesting(&clock);
   for (int warm = 0; warm < 3; ++warm) {

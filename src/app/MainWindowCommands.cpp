@@ -11,88 +11,85 @@
 #include <QTableView>
 #include <QTimer>
 
+#include "app/MainWindowLayout.h"
+#include "app/MapServerManager.h"
 #include "app/TVemoMapServerManagerMain.h"
 #include "commands/OperatorCommands.h"
 #include "launch/LaunchControl.h"
-#include "launch/MapServerLauncher.h"
 
 void TVemoMapServerManagerMain::ConnectCommandControls() {
-  connect(niStartSelect, &QAction::triggered, this, &TVemoMapServerManagerMain::niStartSelectClick);
-  connect(niCloseMapServer, &QAction::triggered, this, &TVemoMapServerManagerMain::niCloseMapServerClick);
-  connect(niResetLogCount, &QAction::triggered, this, &TVemoMapServerManagerMain::niResetLogCountClick);
-  connect(miBrindTopWnd, &QAction::triggered, this, &TVemoMapServerManagerMain::miBrindTopWndClick);
-  connect(niHideAll, &QAction::triggered, this, &TVemoMapServerManagerMain::niHideAllClick);
-  connect(miStartRestartMap, &QAction::triggered, this, &TVemoMapServerManagerMain::miStartRestartMapClick);
-  connect(btnBrowseScriptPath, &QPushButton::clicked, this, &TVemoMapServerManagerMain::btnBrowseScriptPathClick);
+  connect(m_Ui->niStartSelect, &QAction::triggered, this, &TVemoMapServerManagerMain::niStartSelectClick);
+  connect(m_Ui->niCloseMapServer, &QAction::triggered, this, &TVemoMapServerManagerMain::niCloseMapServerClick);
+  connect(m_Ui->niResetLogCount, &QAction::triggered, this, &TVemoMapServerManagerMain::niResetLogCountClick);
+  connect(m_Ui->miBrindTopWnd, &QAction::triggered, this, &TVemoMapServerManagerMain::miBrindTopWndClick);
+  connect(m_Ui->niHideAll, &QAction::triggered, this, &TVemoMapServerManagerMain::niHideAllClick);
+  connect(m_Ui->miStartRestartMap, &QAction::triggered, this, &TVemoMapServerManagerMain::miStartRestartMapClick);
+  connect(m_Ui->btnBrowseScriptPath, &QPushButton::clicked, this, &TVemoMapServerManagerMain::btnBrowseScriptPathClick);
   // A check box changes its state when the button is released over it (or by the
   // keyboard, which must not bypass the confirmation either).
-  connect(cbDebugModule, &QCheckBox::clicked, this, &TVemoMapServerManagerMain::cbDebugModuleMouseUp);
-  connect(btOutPutMsg, &QPushButton::clicked, this, &TVemoMapServerManagerMain::btOutPutMsgClick);
-  connect(btnTestEurekaLog, &QPushButton::clicked, this, &TVemoMapServerManagerMain::btnTestEurekaLogClick);
-  connect(btRunScript, &QPushButton::clicked, this, &TVemoMapServerManagerMain::btRunScriptClick);
-  connect(tmProcessLauncher, &QTimer::timeout, this, &TVemoMapServerManagerMain::tmProcessLauncherTimer);
-}
-
-OperatorCommands* TVemoMapServerManagerMain::Commands() {
-  if (!m_Commands && m_Launcher && m_Config != nullptr)
-    m_Commands = std::make_unique<OperatorCommands>(*m_Launcher, *m_Config, static_cast<ILaunchWindow&>(*this));
-  return m_Commands.get();
+  connect(m_Ui->cbDebugModule, &QCheckBox::clicked, this, &TVemoMapServerManagerMain::cbDebugModuleMouseUp);
+  connect(m_Ui->btOutPutMsg, &QPushButton::clicked, this, &TVemoMapServerManagerMain::btOutPutMsgClick);
+  connect(m_Ui->btnTestEurekaLog, &QPushButton::clicked, this, &TVemoMapServerManagerMain::btnTestEurekaLogClick);
+  connect(m_Ui->btRunScript, &QPushButton::clicked, this, &TVemoMapServerManagerMain::btRunScriptClick);
+  connect(m_Ui->tmProcessLauncher, &QTimer::timeout, this, &TVemoMapServerManagerMain::tmProcessLauncherTimer);
 }
 
 int TVemoMapServerManagerMain::SelectedMapPosition() const {
-  const QModelIndexList selected = lvMaps->selectionModel()->selectedIndexes();
+  const QModelIndexList selected = m_Ui->lvMaps->selectionModel()->selectedIndexes();
   return selected.isEmpty() ? -1 : selected.front().row();
 }
 
 void TVemoMapServerManagerMain::niStartSelectClick() {
-  if (OperatorCommands* commands = Commands()) commands->StartSelected(SelectedMapPosition());
+  if (OperatorCommands* commands = m_Manager->Commands()) commands->StartSelected(SelectedMapPosition());
 }
 
 void TVemoMapServerManagerMain::niCloseMapServerClick() {
-  if (OperatorCommands* commands = Commands()) commands->CloseSelected(SelectedMapPosition());
+  if (OperatorCommands* commands = m_Manager->Commands()) commands->CloseSelected(SelectedMapPosition());
 }
 
 void TVemoMapServerManagerMain::niResetLogCountClick() {
-  if (OperatorCommands* commands = Commands()) commands->ResetLogCountSelected(SelectedMapPosition());
+  if (OperatorCommands* commands = m_Manager->Commands()) commands->ResetLogCountSelected(SelectedMapPosition());
 }
 
 void TVemoMapServerManagerMain::miBrindTopWndClick() {
-  if (OperatorCommands* commands = Commands()) commands->BringToTop(SelectedMapPosition());
+  if (OperatorCommands* commands = m_Manager->Commands()) commands->BringToTop(SelectedMapPosition());
 }
 
 void TVemoMapServerManagerMain::niHideAllClick() {
-  if (OperatorCommands* commands = Commands()) commands->MinimizeAll();
+  if (OperatorCommands* commands = m_Manager->Commands()) commands->MinimizeAll();
 }
 
 void TVemoMapServerManagerMain::miStartRestartMapClick() {
-  if (OperatorCommands* commands = Commands()) commands->StartRestartMap();
+  if (OperatorCommands* commands = m_Manager->Commands()) commands->StartRestartMap();
 }
 
 void TVemoMapServerManagerMain::btnBrowseScriptPathClick() {
-  OperatorCommands* commands = Commands();
-  std::string path = edtScriptPath->text().toStdString();
-  if (commands != nullptr && commands->BrowseScriptPath(path)) edtScriptPath->setText(QString::fromStdString(path));
+  OperatorCommands* commands = m_Manager->Commands();
+  std::string path = m_Ui->edtScriptPath->text().toStdString();
+  if (commands != nullptr && commands->BrowseScriptPath(path))
+    m_Ui->edtScriptPath->setText(QString::fromStdString(path));
 }
 
 void TVemoMapServerManagerMain::cbDebugModuleMouseUp() {
-  if (OperatorCommands* commands = Commands())
-    cbDebugModule->setChecked(commands->DebugModuleReleased(cbDebugModule->isChecked()));
+  if (OperatorCommands* commands = m_Manager->Commands())
+    m_Ui->cbDebugModule->setChecked(commands->DebugModuleReleased(m_Ui->cbDebugModule->isChecked()));
 }
 
 void TVemoMapServerManagerMain::btOutPutMsgClick() {
-  if (OperatorCommands* commands = Commands()) commands->OutputMemory();
+  if (OperatorCommands* commands = m_Manager->Commands()) commands->OutputMemory();
 }
 
 void TVemoMapServerManagerMain::btnTestEurekaLogClick() {
-  if (OperatorCommands* commands = Commands()) commands->TestCrashReport();
+  if (OperatorCommands* commands = m_Manager->Commands()) commands->TestCrashReport();
 }
 
 void TVemoMapServerManagerMain::btRunScriptClick() {
-  if (OperatorCommands* commands = Commands()) commands->ExecuteScript(mmScript->toPlainText().toStdString());
+  if (OperatorCommands* commands = m_Manager->Commands())
+    commands->ExecuteScript(m_Ui->mmScript->toPlainText().toStdString());
 }
 
 void TVemoMapServerManagerMain::OnCopyData(const platform::BusMessage& message) {
-  if (OperatorCommands* commands = Commands()) commands->HandleCopyData(message.Msg, message.Data);
+  if (OperatorCommands* commands = m_Manager->Commands()) commands->HandleCopyData(message.Msg, message.Data);
 }
 
 void TVemoMapServerManagerMain::tmProcessLauncherTimer() {
@@ -102,7 +99,7 @@ void TVemoMapServerManagerMain::tmProcessLauncherTimer() {
   QMetaObject::invokeMethod(
       this,
       [this] {
-        if (!launchcontrol::ProcessLauncherTick()) tmProcessLauncher->stop();
+        if (!launchcontrol::ProcessLauncherTick()) m_Ui->tmProcessLauncher->stop();
       },
       Qt::QueuedConnection);
 }

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/ServiceHooks.h"
+#include "app/MainWindowLayout.h"
 #include "app/TVemoMapServerManagerMain.h"
 #include "components/LogComponent.h"
 #include "launch/MapServerLauncher.h"
@@ -18,81 +18,67 @@
 #include "views/OwnerDataListModel.h"
 
 void TVemoMapServerManagerMain::ConnectLaunchControls() {
-  connect(btnStart, &QPushButton::clicked, this, &TVemoMapServerManagerMain::btnStartClick);
-  connect(btOpenAll, &QPushButton::clicked, this, &TVemoMapServerManagerMain::btOpenAllClick);
-  connect(btForceCloseAll, &QPushButton::clicked, this, &TVemoMapServerManagerMain::btForceCloseAllClick);
-  connect(btKillAll, &QPushButton::clicked, this, &TVemoMapServerManagerMain::btKillAllClick);
-  connect(btMiniOpenAll, &QPushButton::clicked, this, &TVemoMapServerManagerMain::btMiniOpenAllClick);
-  connect(btMiniCloseAll, &QPushButton::clicked, this, &TVemoMapServerManagerMain::btMiniCloseAllClick);
-  connect(tmReconnectCheck, &QTimer::timeout, this, &TVemoMapServerManagerMain::tmReconnectCheckTimer);
+  connect(m_Ui->btnStart, &QPushButton::clicked, this, &TVemoMapServerManagerMain::btnStartClick);
+  connect(m_Ui->btOpenAll, &QPushButton::clicked, this, &TVemoMapServerManagerMain::btOpenAllClick);
+  connect(m_Ui->btForceCloseAll, &QPushButton::clicked, this, &TVemoMapServerManagerMain::btForceCloseAllClick);
+  connect(m_Ui->btKillAll, &QPushButton::clicked, this, &TVemoMapServerManagerMain::btKillAllClick);
+  connect(m_Ui->btMiniOpenAll, &QPushButton::clicked, this, &TVemoMapServerManagerMain::btMiniOpenAllClick);
+  connect(m_Ui->btMiniCloseAll, &QPushButton::clicked, this, &TVemoMapServerManagerMain::btMiniCloseAllClick);
+  connect(m_Ui->tmReconnectCheck, &QTimer::timeout, this, &TVemoMapServerManagerMain::tmReconnectCheckTimer);
   // The restart of map servers that ended by themselves, when "RestartExitedMaps" is set.
-  tmRestartCheck = new QTimer(this);
-  tmRestartCheck->setObjectName("tmRestartCheck");
-  tmRestartCheck->setInterval(1000);
-  connect(tmRestartCheck, &QTimer::timeout, this, [this] {
-    if (m_Launcher) m_Launcher->SuperviseExits();
+  connect(m_Ui->tmRestartCheck, &QTimer::timeout, this, [this] {
+    if (MapServerLauncher* launcher = Launcher()) launcher->SuperviseExits();
   });
-  tmRestartCheck->start();
+  m_Ui->tmRestartCheck->start();
 }
 
-void TVemoMapServerManagerMain::CreateLauncher(const QStringList& arguments) {
-  if (!m_ServiceHooks) m_ServiceHooks = std::make_unique<app::ServiceHooks>(this);
-  MapServerLauncher::Settings settings;
-  settings.Config = m_Config;
-  settings.Window = this;
-  settings.Hooks = m_ServiceHooks.get();
-  settings.MapDataDir = m_MapDataDir;
-  for (const QString& argument : arguments) settings.Arguments.push_back(argument.toStdString());
-  m_Launcher = std::make_unique<MapServerLauncher>(settings);
-}
-
-int TVemoMapServerManagerMain::ServerVersion() const { return m_Launcher ? m_Launcher->GetServerVersion() : 0; }
+int TVemoMapServerManagerMain::ServerVersion() const { return Launcher() ? Launcher()->GetServerVersion() : 0; }
 
 bool TVemoMapServerManagerMain::StartAllRequested() const {
-  return m_Launcher ? m_Launcher->StartAllRequested() : false;
+  return Launcher() ? Launcher()->StartAllRequested() : false;
 }
 
 void TVemoMapServerManagerMain::btnStartClick() {
-  if (m_Launcher) m_Launcher->StartService();
+  if (MapServerLauncher* launcher = Launcher()) launcher->StartService();
 }
 
 void TVemoMapServerManagerMain::btOpenAllClick() {
-  if (m_Launcher) m_Launcher->StartAllClick();
+  if (MapServerLauncher* launcher = Launcher()) launcher->StartAllClick();
 }
 
 void TVemoMapServerManagerMain::btForceCloseAllClick() {
-  if (m_Launcher) m_Launcher->CloseAllServers();
+  if (MapServerLauncher* launcher = Launcher()) launcher->CloseAllServers();
 }
 
 void TVemoMapServerManagerMain::btKillAllClick() {
-  if (m_Launcher) m_Launcher->KillAllServers();
+  if (MapServerLauncher* launcher = Launcher()) launcher->KillAllServers();
 }
 
 void TVemoMapServerManagerMain::btMiniOpenAllClick() {
-  if (m_Launcher) m_Launcher->MiniOpenAll();
+  if (MapServerLauncher* launcher = Launcher()) launcher->MiniOpenAll();
 }
 
 void TVemoMapServerManagerMain::btMiniCloseAllClick() {
-  if (m_Launcher) m_Launcher->MiniCloseAll();
+  if (MapServerLauncher* launcher = Launcher()) launcher->MiniCloseAll();
 }
 
 void TVemoMapServerManagerMain::tmReconnectCheckTimer() {
-  if (m_Launcher) m_Launcher->ProcessDisconnectCheck();
+  if (MapServerLauncher* launcher = Launcher()) launcher->ProcessDisconnectCheck();
 }
 
-void TVemoMapServerManagerMain::SetServiceStarted() {
-  btnStart->setEnabled(false);
-  btnStartStatusServer->setEnabled(true);
-  btOpenAll->setEnabled(true);
-  btKillAll->setEnabled(true);
-  btForceCloseAll->setEnabled(true);
-  btApply->setEnabled(true);
+void TVemoMapServerManagerMain::SetServiceStarted() { EnableServiceButtons(true); }
+
+void TVemoMapServerManagerMain::EnableServiceButtons(bool started) {
+  m_Ui->btnStart->setEnabled(!started);
+  for (QPushButton* button :
+       {m_Ui->btnStartStatusServer, m_Ui->btOpenAll, m_Ui->btKillAll, m_Ui->btForceCloseAll, m_Ui->btApply})
+    button->setEnabled(started);
 }
 
-bool TVemoMapServerManagerMain::IsStartEnabled() { return btnStart->isEnabled(); }
+bool TVemoMapServerManagerMain::IsStartEnabled() { return m_Ui->btnStart->isEnabled(); }
 
 void TVemoMapServerManagerMain::SetServerVersionText(const std::string& text) {
-  lblServerVersion->setText(QString::fromStdString(text));
+  m_Ui->lblServerVersion->setText(QString::fromStdString(text));
 }
 
 void TVemoMapServerManagerMain::SetCaption(const std::string& caption) {
@@ -100,13 +86,13 @@ void TVemoMapServerManagerMain::SetCaption(const std::string& caption) {
 }
 
 void TVemoMapServerManagerMain::SetMapCount(int count) {
-  lvMapsModel->SetItemCount(count);
-  lvMapServerListModel->SetItemCount(count);
+  m_Ui->lvMapsModel->SetItemCount(count);
+  m_Ui->lvMapServerListModel->SetItemCount(count);
 }
 
-bool TVemoMapServerManagerMain::IsStartInCmdLineChecked() { return cbOpenInCMDLine->isChecked(); }
+bool TVemoMapServerManagerMain::IsStartInCmdLineChecked() { return m_Ui->cbOpenInCMDLine->isChecked(); }
 
-void TVemoMapServerManagerMain::ShowStatePage() { pcView->setCurrentWidget(tsState); }
+void TVemoMapServerManagerMain::ShowStatePage() { m_Ui->pcView->setCurrentWidget(m_Ui->tsState); }
 
 void TVemoMapServerManagerMain::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 

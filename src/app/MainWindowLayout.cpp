@@ -21,7 +21,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "app/TVemoMapServerManagerMain.h"
+#include "app/MainWindowLayout.h"
+
+#include <QMainWindow>
 #include "views/ListColumns.h"
 #include "views/OwnerDataListModel.h"
 #include "views/StateGrid.h"
@@ -88,8 +90,11 @@ const char* const kScriptSamples[] = {
 
 }  // namespace
 
-void TVemoMapServerManagerMain::CreateControls() {
-  auto* client = new QWidget(this);
+namespace app {
+
+void MainWindowLayout::SetupUi(QMainWindow* window) {
+  m_Owner = window;
+  auto* client = new QWidget(m_Owner);
   auto* layout = new QVBoxLayout(client);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
@@ -103,19 +108,19 @@ void TVemoMapServerManagerMain::CreateControls() {
 
   CreateBottomPanel();
   layout->addWidget(pnlBottom);
-  setCentralWidget(client);
+  m_Owner->setCentralWidget(client);
 
-  sbStatus = new QStatusBar(this);
+  sbStatus = new QStatusBar(m_Owner);
   sbStatus->setObjectName("sbStatus");
   sbStatus->setSizeGripEnabled(false);
-  setStatusBar(sbStatus);
+  m_Owner->setStatusBar(sbStatus);
 
   CreatePopupMenu();
   CreateTimers();
 }
 
-void TVemoMapServerManagerMain::CreateBottomPanel() {
-  pnlBottom = new QWidget(this);
+void MainWindowLayout::CreateBottomPanel() {
+  pnlBottom = new QWidget(m_Owner);
   pnlBottom->setObjectName("pnlBottom");
   auto* row = new QHBoxLayout(pnlBottom);
   row->setContentsMargins(6, 4, 6, 4);
@@ -143,7 +148,7 @@ void TVemoMapServerManagerMain::CreateBottomPanel() {
   btnStopStatusServer->setVisible(false);
 }
 
-void TVemoMapServerManagerMain::CreateSettingPage() {
+void MainWindowLayout::CreateSettingPage() {
   tsSetting = new QWidget;
   tsSetting->setObjectName("tsSetting");
   pcMain->addTab(tsSetting, "Setting");
@@ -169,7 +174,7 @@ void TVemoMapServerManagerMain::CreateSettingPage() {
   CreateLowerPages();
 }
 
-void TVemoMapServerManagerMain::CreateViewPages() {
+void MainWindowLayout::CreateViewPages() {
   // "Table": the map list view, one row per map.
   tsTable = new QWidget;
   tsTable->setObjectName("tsTable");
@@ -183,7 +188,7 @@ void TVemoMapServerManagerMain::CreateViewPages() {
   groupLayout->setContentsMargins(2, 2, 2, 2);
   lvMaps = NewListView(gbTotalPlayer);
   lvMaps->setObjectName("lvMaps");
-  lvMapsModel = new views::OwnerDataListModel(Captions(views::kMapListColumns), this);
+  lvMapsModel = new views::OwnerDataListModel(Captions(views::kMapListColumns), m_Owner);
   lvMaps->setModel(lvMapsModel);
   FitColumnsToCaptions(lvMaps);
   lvMaps->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -234,7 +239,7 @@ void TVemoMapServerManagerMain::CreateViewPages() {
   infoLayout->addWidget(lgMapState);
 }
 
-void TVemoMapServerManagerMain::CreateLowerPages() {
+void MainWindowLayout::CreateLowerPages() {
   // "Setting": start time, server version, script path, status server and switches.
   tsSettingPage = new QWidget;
   tsSettingPage->setObjectName("tsSettingPage");
@@ -352,7 +357,7 @@ void TVemoMapServerManagerMain::CreateLowerPages() {
   debugLayout->setRowStretch(2, 1);
 }
 
-void TVemoMapServerManagerMain::CreateMsgPage() {
+void MainWindowLayout::CreateMsgPage() {
   tsMsg = new QWidget;
   tsMsg->setObjectName("tsMsg");
   pcMain->addTab(tsMsg, "Msg");
@@ -360,8 +365,7 @@ void TVemoMapServerManagerMain::CreateMsgPage() {
   layout->setContentsMargins(2, 2, 2, 2);
   lvMapServerList = NewListView(tsMsg);
   lvMapServerList->setObjectName("lvMapServerList");
-  lvMapServerListModel =
-      new views::OwnerDataListModel(Captions(views::kMapServerListColumns), this);
+  lvMapServerListModel = new views::OwnerDataListModel(Captions(views::kMapServerListColumns), m_Owner);
   lvMapServerList->setModel(lvMapServerListModel);
   FitColumnsToCaptions(lvMapServerList);
   layout->addWidget(lvMapServerList, 2);
@@ -374,7 +378,7 @@ void TVemoMapServerManagerMain::CreateMsgPage() {
   layout->addWidget(lvMsgRight, 1);
 }
 
-void TVemoMapServerManagerMain::CreateDataPage() {
+void MainWindowLayout::CreateDataPage() {
   tsData = new QWidget;
   tsData->setObjectName("tsData");
   pcMain->addTab(tsData, "Data");
@@ -391,8 +395,8 @@ void TVemoMapServerManagerMain::CreateDataPage() {
   layout->addStretch(1);
 }
 
-void TVemoMapServerManagerMain::CreatePopupMenu() {
-  pmMaps = new QMenu(this);
+void MainWindowLayout::CreatePopupMenu() {
+  pmMaps = new QMenu(m_Owner);
   pmMaps->setObjectName("pmMaps");
   auto item = [this](QAction*& target, const char* name, const char* caption) {
     target = pmMaps->addAction(caption);
@@ -407,23 +411,35 @@ void TVemoMapServerManagerMain::CreatePopupMenu() {
   item(niHideAll, "niHideAll", "Minimize");
   pmMaps->addSeparator();
   item(miStartRestartMap, "miStartRestartMap", "Start/Restart Map");
-  connect(lvMaps, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
-    pmMaps->popup(lvMaps->viewport()->mapToGlobal(at));
-  });
+  QObject::connect(
+      lvMaps, &QWidget::customContextMenuRequested, pmMaps,
+      [menu = pmMaps, view = lvMaps](const QPoint& at) { menu->popup(view->viewport()->mapToGlobal(at)); });
 }
 
-void TVemoMapServerManagerMain::CreateTimers() {
-  ttTimer = new QTimer(this);
+void MainWindowLayout::CreateTimers() {
+  ttTimer = new QTimer(m_Owner);
   ttTimer->setObjectName("ttTimer");
   ttTimer->setInterval(1000);
-  connect(ttTimer, &QTimer::timeout, this, &TVemoMapServerManagerMain::ttTimerTimer);
 
-  tmReconnectCheck = new QTimer(this);
+  tmReconnectCheck = new QTimer(m_Owner);
   tmReconnectCheck->setObjectName("tmReconnectCheck");
   tmReconnectCheck->setInterval(10000);
   tmReconnectCheck->start();
 
-  tmProcessLauncher = new QTimer(this);
+  tmProcessLauncher = new QTimer(m_Owner);
   tmProcessLauncher->setObjectName("tmProcessLauncher");
   tmProcessLauncher->setInterval(500);
+
+  // The restarts of map servers that ended by themselves, when "RestartExitedMaps" is set.
+  tmRestartCheck = new QTimer(m_Owner);
+  tmRestartCheck->setObjectName("tmRestartCheck");
+  tmRestartCheck->setInterval(1000);
+
+  // The status script step runs on the window thread, where every other use of the script
+  // host runs too, so the two never overlap.
+  tmStatusScript = new QTimer(m_Owner);
+  tmStatusScript->setObjectName("tmStatusScript");
+  tmStatusScript->setInterval(50);
 }
+
+}  // namespace app

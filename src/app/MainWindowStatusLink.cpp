@@ -1,74 +1,69 @@
 // The main window's side of the status server link: its two buttons, the status bar texts,
-// the timer that runs the status script step, and the stop when the window closes. The
-// link's logic is StatusLinkControl (src/statuslink).
+// the timer that runs the status script step. The link's logic is StatusLinkControl
+// (src/statuslink), which the manager holds.
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
+#include <functional>
+#include <utility>
 
+#include "app/MainWindowLayout.h"
+#include "app/MapServerManager.h"
 #include "app/TVemoMapServerManagerMain.h"
 #include "statuslink/IStatusLinkView.h"
 #include "statuslink/StatusLinkControl.h"
 
 namespace {
 
-// The script step runs on the window thread, where every other use of the script host
-// runs too, so the two never overlap.
-constexpr int kStatusScriptIntervalMs = 50;
-
+// The link's three controls: the status bar, the pair of link buttons and the timer of the
+// status script step. A retry of the automatic connect runs later on the window thread, as a
+// single-shot timer owned by the status bar, so no dialog or wait ever holds it up.
 class StatusLinkView : public IStatusLinkView {
  public:
-  explicit StatusLinkView(TVemoMapServerManagerMain* window) : m_Window(window) {}
+  StatusLinkView(QStatusBar* status, QPushButton* start, QPushButton* stop, QTimer* scriptStep,
+                 std::function<void()> retryAutoConnect)
+      : m_Status(status),
+        m_Start(start),
+        m_Stop(stop),
+        m_ScriptStep(scriptStep),
+        m_RetryAutoConnect(std::move(retryAutoConnect)) {}
 
-  void SetStatusText(const std::string& text) override {
-    m_Window->sbStatus->showMessage(QString::fromStdString(text));
-  }
+  void SetStatusText(const std::string& text) override { m_Status->showMessage(QString::fromStdString(text)); }
   void ShowLinkButtons(bool linked) override {
-    m_Window->btnStartStatusServer->setVisible(!linked);
-    m_Window->btnStopStatusServer->setVisible(linked);
+    m_Start->setVisible(!linked);
+    m_Stop->setVisible(linked);
   }
   void SetScriptStepActive(bool active) override {
     if (active)
-      m_Window->tmStatusScript->start();
+      m_ScriptStep->start();
     else
-      m_Window->tmStatusScript->stop();
+      m_ScriptStep->stop();
   }
-  void ScheduleRetry(int delayMs) override {
-    TVemoMapServerManagerMain* window = m_Window;
-    QTimer::singleShot(delayMs, window, [window] { window->StatusLink().RetryAutoConnect(); });
-  }
+  void ScheduleRetry(int delayMs) override { QTimer::singleShot(delayMs, m_Status, m_RetryAutoConnect); }
 
  private:
-  TVemoMapServerManagerMain* m_Window;
+  QStatusBar* m_Status;
+  QPushButton* m_Start;
+  QPushButton* m_Stop;
+  QTimer* m_ScriptStep;
+  std::function<void()> m_RetryAutoConnect;
 };
 
 }  // namespace
 
 void TVemoMapServerManagerMain::ConnectStatusLinkControls() {
-  tmStatusScript = new QTimer(this);
-  tmStatusScript->setObjectName("tmStatusScript");
-  tmStatusScript->setInterval(kStatusScriptIntervalMs);
-  connect(tmStatusScript, &QTimer::timeout, this, [this] { StatusLink().RunScriptStep(); });
-  connect(btnStartStatusServer, &QPushButton::clicked, this, &TVemoMapServerManagerMain::btnStartStatusServerClick);
-  connect(btnStopStatusServer, &QPushButton::clicked, this, &TVemoMapServerManagerMain::btnStopStatusServerClick);
+  connect(m_Ui->tmStatusScript, &QTimer::timeout, this, [this] { m_Manager->StatusLink().RunScriptStep(); });
+  connect(m_Ui->btnStartStatusServer, &QPushButton::clicked, this,
+          &TVemoMapServerManagerMain::btnStartStatusServerClick);
+  connect(m_Ui->btnStopStatusServer, &QPushButton::clicked, this, &TVemoMapServerManagerMain::btnStopStatusServerClick);
 }
 
-StatusLinkControl& TVemoMapServerManagerMain::StatusLink() {
-  if (!m_StatusLink) {
-    m_StatusLinkView = std::make_unique<StatusLinkView>(this);
-    StatusLinkControl::Settings settings;
-    settings.Config = m_Config;
-    settings.View = m_StatusLinkView.get();
-    m_StatusLink = std::make_unique<StatusLinkControl>(settings);
-  }
-  return *m_StatusLink;
+std::unique_ptr<IStatusLinkView> TVemoMapServerManagerMain::NewStatusLinkView() {
+  return std::make_unique<StatusLinkView>(m_Ui->sbStatus, m_Ui->btnStartStatusServer, m_Ui->btnStopStatusServer,
+                                          m_Ui->tmStatusScript,
+                                          [this] { m_Manager->StatusLink().RetryAutoConnect(); });
 }
 
-void TVemoMapServerManagerMain::btnStartStatusServerClick() { StatusLink().StartStatusServer(); }
+void TVemoMapServerManagerMain::btnStartStatusServerClick() { m_Manager->StatusLink().StartStatusServer(); }
 
-void TVemoMapServerManagerMain::btnStopStatusServerClick() { StatusLink().StopStatusServer(); }
-
-void TVemoMapServerManagerMain::StopStatusLinkOnClose() { StatusLink().StopStatusServer(); }
-
-void TVemoMapServerManagerMain::ReleaseStatusLink() {
-  if (m_StatusLink) m_StatusLink->Shutdown();
-}
+void TVemoMapServerManagerMain::btnStopStatusServerClick() { m_Manager->StatusLink().StopStatusServer(); }

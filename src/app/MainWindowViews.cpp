@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "app/MainWindowLayout.h"
+#include "app/MapServerManager.h"
 #include "app/TVemoMapServerManagerMain.h"
 #include "components/GameDataComponent.h"
 #include "components/LogComponent.h"
@@ -44,12 +46,12 @@ std::pair<int, int> VisibleRows(const QTableView* view, int count) {
 }  // namespace
 
 void TVemoMapServerManagerMain::ConnectViewControls() {
-  lvMapsModel->SetCellText([this](int row, int column) { return lvMapsData(row, column); });
-  lvMapServerListModel->SetCellText([this](int row, int column) { return lvMapServerListData(row, column); });
-  sgMap->SetDrawCell([this](int col, int row, QPainter& painter, const QRect& rect) {
-    sgMapDrawCell(col, row, painter, rect);
-  });
-  sgMap->SetCellToolTip([this](int col, int row) {
+  connect(m_Ui->ttTimer, &QTimer::timeout, this, &TVemoMapServerManagerMain::ttTimerTimer);
+  m_Ui->lvMapsModel->SetCellText([this](int row, int column) { return lvMapsData(row, column); });
+  m_Ui->lvMapServerListModel->SetCellText([this](int row, int column) { return lvMapServerListData(row, column); });
+  m_Ui->sgMap->SetDrawCell(
+      [this](int col, int row, QPainter& painter, const QRect& rect) { sgMapDrawCell(col, row, painter, rect); });
+  m_Ui->sgMap->SetCellToolTip([this](int col, int row) {
     const MapServerInfo* info = Maps().GetMapInfo(views::StateGrid::PositionOf(col, row));
     if (info == nullptr) return QString();
     const QString name = views::MapNameText(*info);
@@ -60,65 +62,65 @@ void TVemoMapServerManagerMain::ConnectViewControls() {
         .arg(record::Load(record->PlayerCnt))
         .arg(record::Load(record->MaxPlayerCnt));
   });
-  connect(sgMap, &views::StateGrid::Clicked, this, &TVemoMapServerManagerMain::sgMapClick);
-  connect(sgMap, &views::StateGrid::DoubleClicked, this, &TVemoMapServerManagerMain::sgMapDblClick);
+  connect(m_Ui->sgMap, &views::StateGrid::Clicked, this, &TVemoMapServerManagerMain::sgMapClick);
+  connect(m_Ui->sgMap, &views::StateGrid::DoubleClicked, this, &TVemoMapServerManagerMain::sgMapDblClick);
 
   // Columns whose texts are longer than their captions start wide enough for them.
-  const QFontMetrics metrics(lvMaps->font());
+  const QFontMetrics metrics(m_Ui->lvMaps->font());
   auto widen = [&metrics](QTableView* view, int column, const char* sample) {
     const int width = metrics.horizontalAdvance(QString::fromUtf8(sample)) + 18;
     if (view->columnWidth(column) < width) view->setColumnWidth(column, width);
   };
-  widen(lvMaps, 1, "Green Hills(MapServer_1000)");
-  widen(lvMaps, 4, "Connecting...");
-  widen(lvMaps, 10, "4294967295");
-  widen(lvMapServerList, 0, "Green Hills(MapServer_1000)");
-  widen(lvMapServerList, 2, "Connecting...");
+  widen(m_Ui->lvMaps, 1, "Green Hills(MapServer_1000)");
+  widen(m_Ui->lvMaps, 4, "Connecting...");
+  widen(m_Ui->lvMaps, 10, "4294967295");
+  widen(m_Ui->lvMapServerList, 0, "Green Hills(MapServer_1000)");
+  widen(m_Ui->lvMapServerList, 2, "Connecting...");
 
-  lblScriptPath->setBuddy(edtScriptPath);
-  lblStatusServer->setBuddy(edtStatusServer);
+  m_Ui->lblScriptPath->setBuddy(m_Ui->edtScriptPath);
+  m_Ui->lblStatusServer->setBuddy(m_Ui->edtStatusServer);
   views::NameControlsByCaption(this);
 }
 
-MapServerInfoManager& TVemoMapServerManagerMain::Maps() const {
-  return m_Launcher ? m_Launcher->Maps() : GetMapServerInfoManager();
-}
+MapServerInfoManager& TVemoMapServerManagerMain::Maps() const { return m_Manager->Maps(); }
 
 void TVemoMapServerManagerMain::CreateLogLights() {
-  m_LogLights = std::make_unique<views::LogLights>(nullptr, this, pnlMapLogLights);
+  m_LogLights = std::make_unique<views::LogLights>(nullptr, this, m_Ui->pnlMapLogLights);
   m_LogLights->CreateLights();
 }
 
 void TVemoMapServerManagerMain::ttTimerTimer() {
   MapServerInfoManager& maps = Maps();
   // 1. The heartbeat rule.
-  if (m_Launcher) m_Launcher->ApplyHeartbeatRule();
+  if (MapServerLauncher* launcher = Launcher()) launcher->ApplyHeartbeatRule();
 
   // 2. The map list view: its count, then its rows on screen drawn again.
   const int count = maps.GetMapInfoCount();
-  lvMapsModel->SetItemCount(count);
-  const auto [first, last] = VisibleRows(lvMaps, count);
-  lvMapsModel->RefreshRows(first, last);
+  m_Ui->lvMapsModel->SetItemCount(count);
+  const auto [first, last] = VisibleRows(m_Ui->lvMaps, count);
+  m_Ui->lvMapsModel->RefreshRows(first, last);
 
   // 3. CPU figures; 4. the whole grid drawn again.
   maps.SampleCpu();
-  sgMap->update();
+  m_Ui->sgMap->update();
 
   // 5. Share data totals and the remaining start time.
   IPellwyn* shareData = GetSysTableShareData();
   if (shareData != nullptr) {
-    lblShareMemoryInitState->setText(QString("ShareMemoryInitState: %1").arg(shareData->GetShareMemoryInitState()));
-    lblShareMemoryPlayerTotal->setText(QString("ShareMemoryPlayerTotal:%1").arg(shareData->GetSharePlayerTotal()));
-    lblShareMemoryItemTotal->setText(QString("ShareMemoryItemTotal:%1").arg(shareData->GetShareItemTotal()));
+    m_Ui->lblShareMemoryInitState->setText(
+        QString("ShareMemoryInitState: %1").arg(shareData->GetShareMemoryInitState()));
+    m_Ui->lblShareMemoryPlayerTotal->setText(
+        QString("ShareMemoryPlayerTotal:%1").arg(shareData->GetSharePlayerTotal()));
+    m_Ui->lblShareMemoryItemTotal->setText(QString("ShareMemoryItemTotal:%1").arg(shareData->GetShareItemTotal()));
   }
-  lblStartTime->setText(views::RemainStartTimeText(m_Launcher ? m_Launcher->GetRemainStartTime() : 0));
+  m_Ui->lblStartTime->setText(views::RemainStartTimeText(Launcher() ? Launcher()->GetRemainStartTime() : 0));
 
   // 6. The caption.
   setWindowTitle("MapServerManager");
 
   // 7. The fatal-error label.
   ILog* log = LogObject();
-  lblFatalError->setText(views::FatalErrorText(log->GetFatalErrorCount(), log->GetLastFatalErrorTime()));
+  m_Ui->lblFatalError->setText(views::FatalErrorText(log->GetFatalErrorCount(), log->GetLastFatalErrorTime()));
 
   // 8. A new system version of the share data: map it again. The head moves with the
   // mapping, so the flag is cleared in the head read afterwards.
@@ -168,24 +170,24 @@ void TVemoMapServerManagerMain::sgMapDrawCell(int col, int row, QPainter& painte
 }
 
 void TVemoMapServerManagerMain::sgMapClick() {
-  mmMapMsg->clear();
-  const int position = views::StateGrid::PositionOf(sgMap->Col(), sgMap->Row());
+  m_Ui->mmMapMsg->clear();
+  const int position = views::StateGrid::PositionOf(m_Ui->sgMap->Col(), m_Ui->sgMap->Row());
   const MapServerInfo* info = Maps().GetMapInfo(position);
   const tagMapServerData* record = info != nullptr ? info->GetShareData() : nullptr;
   if (record == nullptr) return;
   QString text = views::DisplayText(record::Text(record->MsgText));
   text.replace("\r\n", "\n");
-  mmMapMsg->setPlainText(text);
+  m_Ui->mmMapMsg->setPlainText(text);
   m_SelectedCell = position;
   UpdateLogLights();
 }
 
 void TVemoMapServerManagerMain::sgMapDblClick() {
-  const int position = views::StateGrid::PositionOf(sgMap->Col(), sgMap->Row());
+  const int position = views::StateGrid::PositionOf(m_Ui->sgMap->Col(), m_Ui->sgMap->Row());
   if (Maps().GetMapInfo(position) == nullptr) return;
-  pcView->setCurrentWidget(tsTable);
-  lvMapsModel->SetItemCount(Maps().GetMapInfoCount());
-  const QModelIndex index = lvMapsModel->index(position, 0);
-  lvMaps->selectRow(position);
-  lvMaps->scrollTo(index, QAbstractItemView::EnsureVisible);
+  m_Ui->pcView->setCurrentWidget(m_Ui->tsTable);
+  m_Ui->lvMapsModel->SetItemCount(Maps().GetMapInfoCount());
+  const QModelIndex index = m_Ui->lvMapsModel->index(position, 0);
+  m_Ui->lvMaps->selectRow(position);
+  m_Ui->lvMaps->scrollTo(index, QAbstractItemView::EnsureVisible);
 }

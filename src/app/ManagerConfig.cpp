@@ -3,15 +3,6 @@
 #include "interfaces/IConfig.h"
 
 namespace app {
-namespace {
-
-std::string g_MapDataDir;
-
-}  // namespace
-
-const std::string& MapDataDir() { return g_MapDataDir; }
-void SetMapDataDir(const std::string& dir) { g_MapDataDir = dir; }
-
 std::string ConfigFilePath(const std::string& exeDir) {
   return exeDir + "VemoMapServerManager.ini";
 }

@@ -17,9 +17,4 @@ std::string ConfigFilePath(const std::string& exeDir);
 // reads as its default once Apply has run.
 void RegisterConfigDefaults(IConfig& config, const std::string& exeDir);
 
-// The map data directory (the executable's directory + "MapServerData/"), set once at
-// start-up for the whole process; "" before.
-const std::string& MapDataDir();
-void SetMapDataDir(const std::string& dir);
-
 }  // namespace app

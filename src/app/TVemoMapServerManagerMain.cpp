@@ -13,36 +13,21 @@
 #include <QTabWidget>
 #include <QTimer>
 
-#include "app/ManagerConfig.h"
-#include "app/QtDialogs.h"
-#include "commands/OperatorCommands.h"
-#include "components/ConfigComponent.h"
-#include "components/GameDataComponent.h"
+#include "app/MainWindowLayout.h"
+#include "app/MapServerManager.h"
 #include "components/LogComponent.h"
 #include "interfaces/IConfig.h"
 #include "interfaces/IGameData.h"
-#include "launch/LaunchControl.h"
 #include "launch/MapServerLauncher.h"
-#include "metrics/MetricsServer.h"
-#include "packet/PacketLog.h"
-#include "platform/crash_report.h"
 #include "platform/debug_output.h"
 #include "platform/dialogs.h"
-#include "platform/paths.h"
-#include "registry/MapServerInfoManager.h"
-#include "runtime/EnvironmentChecks.h"
-#include "runtime/ThreadManager.h"
-#include "scripting/CPySysGameData.h"
 #include "statuslink/IStatusLinkView.h"
-#include "statuslink/StatusLinkControl.h"
 #include "views/LogLights.h"
-#include "views/OwnerDataListModel.h"
 
 namespace {
 
 constexpr const char* kWindowClass = "TVemoMapServerManagerMain";
 constexpr const char* kInitialCaption = "地图服务器管理器, 数目:%d";
-constexpr const char* kMarkerFileName = "5D2E91C7-0A4B-4F63-9E18-7B3C6A2D40F5";
 // The platform's query whether the user may log off or shut down.
 constexpr uint32_t WM_QUERYENDSESSION = 17;
 
@@ -57,12 +42,14 @@ QFont ManagerFont() {
 
 }  // namespace
 
-TVemoMapServerManagerMain::TVemoMapServerManagerMain(QWidget* parent) : QMainWindow(parent) {
+TVemoMapServerManagerMain::TVemoMapServerManagerMain(QWidget* parent)
+    : QMainWindow(parent), m_Ui(std::make_unique<app::MainWindowLayout>()) {
   setObjectName(kWindowClass);
   setFont(ManagerFont());
   setWindowTitle(QString::fromUtf8(kInitialCaption));
-  CreateControls();
-  connect(btApply, &QPushButton::clicked, this, &TVemoMapServerManagerMain::btApplyClick);
+  m_Ui->SetupUi(this);
+  m_Manager = std::make_unique<app::MapServerManager>(static_cast<ILaunchWindow&>(*this), NewStatusLinkView());
+  connect(m_Ui->btApply, &QPushButton::clicked, this, &TVemoMapServerManagerMain::btApplyClick);
   ConnectLaunchControls();
   ConnectCommandControls();
   ConnectStatusLinkControls();
@@ -100,108 +87,39 @@ platform::WindowHandle TVemoMapServerManagerMain::Handle() const {
   return m_Bus ? m_Bus->Handle() : 0;
 }
 
-bool TVemoMapServerManagerMain::IsCheckEurekaActiveSwitch(const QStringList& arguments) {
-  return arguments.size() == 1 &&
-         arguments.front().compare("-CheckEurekaActive", Qt::CaseInsensitive) == 0;
+TVemoMapServerManagerMain::StartupOutcome TVemoMapServerManagerMain::FormCreate(const QStringList& arguments) {
+  std::vector<std::string> args;
+  for (const QString& argument : arguments) args.push_back(argument.toStdString());
+  const StartupOutcome outcome = app::ManagerStartup(*m_Manager, Handle(), std::move(args)).Run();
+  if (outcome.kind != StartupOutcome::Kind::Running) return outcome;
+  ShowStartedUp();
+  LogObject()->TraceInfo("TVemoMapServerManagerMain::FormCreate done, window %u waits for Start", Handle());
+  return outcome;
 }
 
-TVemoMapServerManagerMain::StartupOutcome TVemoMapServerManagerMain::FormCreate(
-    const QStringList& arguments) {
-  using Kind = StartupOutcome::Kind;
+void TVemoMapServerManagerMain::ShowStartedUp() {
+  IConfig* config = m_Manager->Config();
+  // The debug check box is not set from the configuration: it starts unchecked.
+  m_Ui->cbOpenInCMDLine->setChecked(config->GetBool("cbOpenInCMDLine", false));
+  m_Ui->edtScriptPath->setText(QString::fromUtf8(config->GetString("edtScriptPath", "")));
 
-  // The crash-reporting query of an installation script: answer and leave.
-  if (IsCheckEurekaActiveSwitch(arguments))
-    return {Kind::EndProcess, platform::IsCrashReportingActive() ? 0 : 1};
-  if (!platform::IsCrashReportingActive()) {
-    platform::CurrentDialogs().Message("EurekaLog not active!");
-    return {Kind::EndApplication, 1};
-  }
-
-  // Configuration: the component reports its own loading failures.
-  const std::string exeDir = platform::ExeDir();
-  m_ConfigFilePath = app::ConfigFilePath(exeDir);
-  if (m_Config == nullptr) m_Config = CreateConfigInterface();
-  if (m_Config == nullptr) return {Kind::EndProcess, 1};
-  m_Config->Open(m_ConfigFilePath.c_str(), app::kConfigSection);
-  app::RegisterConfigDefaults(*m_Config, exeDir);
-  m_Config->Apply();
-  cbOpenInCMDLine->setChecked(m_Config->GetBool("cbOpenInCMDLine", false));
-
-  // One manager per sign: a second one shows and raises the first and leaves.
-  const char* signText = m_Config->GetString("edtMutexSign", "");
-  const std::string sign = signText != nullptr ? signText : "";
-  if (!QString::fromStdString(sign).trimmed().isEmpty()) {
-    std::string error;
-    const platform::WindowHandle registered = m_InstanceSegment.GetRegisteredWindow(
-        app::InstanceSegment::NameOf(sign), Handle(), &error);
-    if (!error.empty())
-      LogObject()->TraceError("TVemoMapServerManagerMain::FormCreate %s", error.c_str());
-    if (registered != Handle()) {
-      platform::ShowWindow(registered);
-      platform::SetForegroundWindow(registered);
-      return {Kind::EndApplication, 0};
-    }
-  }
-
-  ILog* log = LogObject();
-  log->SetLogPath(platform::LogDir().c_str(), "");
-  log->SetMarkerFileFound(platform::FileExists(exeDir + kMarkerFileName) ? 1 : 0);
-  log->SetServerName("MapServerManager");
-  // The packet layer writes to the same log object.
-  packet::SetLogSource(&LogObject);
-
-  RunEnvironmentDump(platform::LogDir());
-  RunIntegrityCheck("");
-  edtScriptPath->setText(QString::fromUtf8(m_Config->GetString("edtScriptPath", "")));
-  if (!DEPCheck()) return {Kind::EndApplication, 1};
-
-  m_MapDataDir = exeDir + "MapServerData/";
-  app::SetMapDataDir(m_MapDataDir);
-  // The launcher starts with server version 0 and no start of all map servers requested.
-  CreateLauncher(arguments);
-
-  const char* gameDataName = "Pellwyn.dll";
-  m_GameDataLoaded = LoadGameDataComponent(gameDataName);
-  if (!m_GameDataLoaded) {
-    const std::string text = std::string("Load ") + gameDataName + " failed!";
-    log->LogFatal("%s", text.c_str());
-    platform::CurrentDialogs().Message(text);
-    return {Kind::EndApplication, 1};
-  }
-
-  m_SysGameData =
-      std::make_unique<CPySysGameData>(app::MapDataDir() + "Script/_Selvane.pyd");
-
-  if (IPellwyn* shareData = GetSysTableShareData()) {
-    shareData->Initialize();
-    shareData->SetNotifyWindow(Handle());
-  }
-
-  pcMain->setCurrentIndex(0);
-  pcView->setCurrentIndex(0);
-  pcSetting->setCurrentIndex(0);
+  m_Ui->pcMain->setCurrentIndex(0);
+  m_Ui->pcView->setCurrentIndex(0);
+  m_Ui->pcSetting->setCurrentIndex(0);
 
   // The message hook: from now on the window's bus messages reach WndMethod, once the
   // message loop runs (messages posted during start-up wait until then).
   if (m_BusNotifier != nullptr) m_BusNotifier->setEnabled(true);
 
-  btnStart->setEnabled(true);
-  btnStartStatusServer->setEnabled(false);
-  btOpenAll->setEnabled(false);
-  btKillAll->setEnabled(false);
-  btForceCloseAll->setEnabled(false);
-  btApply->setEnabled(false);
+  // Only "Start" until the service is started.
+  EnableServiceButtons(false);
 
   CreateLogLights();
   m_SelectedCell = -1;
 
-  launchcontrol::Bind(m_Launcher.get(), this);
-  if (launchcontrol::Init()) tmProcessLauncher->start();
-
-  ttTimer->start();
-  StartMetrics();
-  log->TraceInfo("TVemoMapServerManagerMain::FormCreate done, window %u waits for Start", Handle());
-  return {Kind::Running, 0};
+  if (m_Manager->StartLaunchControl()) m_Ui->tmProcessLauncher->start();
+  m_Ui->ttTimer->start();
+  m_Manager->StartMetrics();
 }
 
 bool TVemoMapServerManagerMain::FormCloseQuery() {
@@ -212,27 +130,15 @@ void TVemoMapServerManagerMain::FormClose() {
   if (m_Closed) return;
   m_Closed = true;
   m_Closing = true;
-  // The status link and its request thread go first, before anything they use.
-  StopStatusLinkOnClose();
-  ttTimer->stop();
-  StopMetrics();
-  // A worker waiting for the operator's answer must not keep StopAll waiting for it.
-  if (app::QtDialogs* dialogs = app::QtDialogs::Instance()) dialogs->ReleaseWaitingCallers();
-  ThreadManager::GetInstance()->StopAll();
-  m_SysGameData.reset();
+  m_Ui->ttTimer->stop();
+  m_Manager->Close();
 }
 
 void TVemoMapServerManagerMain::FormDestroy() {
   if (m_Destroyed) return;
   m_Destroyed = true;
-  launchcontrol::Release();
-  ReleaseStatusLink();
-  if (m_GameDataLoaded) {
-    UnloadGameDataComponent();
-    m_GameDataLoaded = false;
-  }
+  m_Manager->Destroy();
   m_LogLights.reset();
-  m_InstanceSegment.Close();
 }
 
 void TVemoMapServerManagerMain::CloseWithoutQuestion(int signalNumber) {
@@ -294,8 +200,7 @@ void TVemoMapServerManagerMain::WndMethod(const platform::BusMessage& message) {
     case WM_MAPMANAGER_LOAD_SHAREDATA:
       LogObject()->TraceDebug(
           "TFrmMain::WndMethod WM_MAPMANAGER_LOAD_SHAREDATA, GetSysTableShareData()->LoadShareData()");
-      if (IPellwyn* shareData = GetSysTableShareData()) shareData->LoadShareData();
-      if (m_SysGameData) m_SysGameData->InitPyData();
+      m_Manager->LoadShareData();
       break;
     case WM_QUERYENDSESSION:
       // Logging off or shutting down may go ahead without asking the operator.
@@ -306,5 +211,9 @@ void TVemoMapServerManagerMain::WndMethod(const platform::BusMessage& message) {
 }
 
 void TVemoMapServerManagerMain::btApplyClick() {
-  if (m_Launcher) m_Launcher->SaveApply();
+  if (MapServerLauncher* launcher = Launcher()) launcher->SaveApply();
 }
+
+MapServerLauncher* TVemoMapServerManagerMain::Launcher() const { return m_Manager->Launcher(); }
+IConfig* TVemoMapServerManagerMain::Config() const { return m_Manager->Config(); }
+const std::string& TVemoMapServerManagerMain::MapDataDir() const { return m_Manager->MapDataDir(); }

@@ -1,6 +1,8 @@
-// The manager's main window. A thin view over the manager's logic: FormCreate runs the
-// start-up sequence, closing asks and shuts down, WndMethod receives the window messages
-// of the message bus, and the timers and controls call operations that tests can call too.
+// The manager's main window. A view over the manager (app::MapServerManager): FormCreate
+// runs start-up (app::ManagerStartup) and then the window's own steps, closing asks and
+// shuts down, WndMethod receives the window messages of the message bus, and the timers
+// and controls call one-line handlers that tests can call too. Its controls are private
+// (app::MainWindowLayout); tests find them by their object names.
 #pragma once
 
 #include <QMainWindow>
@@ -8,67 +10,37 @@
 #include <memory>
 #include <string>
 
-#include "app/InstanceSegment.h"
+#include "app/ManagerStartup.h"
 #include "launch/ILaunchWindow.h"
 #include "platform/message_bus.h"
 
-class CPySysGameData;
-class IManagerFigures;
-class MetricsServer;
+class IConfig;
+class IStatusLinkView;
 class MapServerInfoManager;
 class MapServerLauncher;
-class OperatorCommands;
-class IStatusLinkView;
-class MapServerLauncher;
-class StatusLinkControl;
-class IConfig;
-class QAction;
-class QCheckBox;
-class QGroupBox;
-class QLabel;
-class QLineEdit;
-class QMenu;
 class QPainter;
-class QPlainTextEdit;
-class QPushButton;
-class QScrollArea;
 class QSocketNotifier;
-class QSplitter;
-class QStatusBar;
-class QTabWidget;
-class QTableView;
-class QTimer;
+
+namespace app {
+class MainWindowLayout;
+class MapServerManager;
+}  // namespace app
 
 namespace views {
 class LogLights;
-class OwnerDataListModel;
-class StateGrid;
-class StateLegend;
 }  // namespace views
 
 class TVemoMapServerManagerMain : public QMainWindow, private ILaunchWindow {
   Q_OBJECT
 
  public:
-  // What start-up asks of the program's entry.
-  struct StartupOutcome {
-    enum class Kind {
-      Running,         // show the window and run the message loop
-      EndApplication,  // tear the window down normally and leave with exitCode
-      EndProcess,      // end at once with exitCode, nothing torn down
-    };
-    Kind kind = Kind::Running;
-    int exitCode = 0;
-  };
+  using StartupOutcome = app::StartupOutcome;
 
   explicit TVemoMapServerManagerMain(QWidget* parent = nullptr);
   ~TVemoMapServerManagerMain() override;
 
-  // True when the arguments are exactly "-CheckEurekaActive", in any letter case.
-  static bool IsCheckEurekaActiveSwitch(const QStringList& arguments);
-
   // The start-up sequence. `arguments` are the command-line arguments without the
-  // program name.
+  // program name (the crash-reporting query among them is answered by the program's entry).
   StartupOutcome FormCreate(const QStringList& arguments);
   // Asks "CloseProc?"; true when the window may close.
   bool FormCloseQuery();
@@ -109,10 +81,9 @@ class TVemoMapServerManagerMain : public QMainWindow, private ILaunchWindow {
   void btnTestEurekaLogClick();
   void btRunScriptClick();
   void tmProcessLauncherTimer();
-  // The commands; null until the launcher exists.
-  OperatorCommands* Commands();
-  // The selected row of the map list view, -1 when none.
-  int SelectedMapPosition() const;
+  // The status server link (MainWindowStatusLink.cpp).
+  void btnStartStatusServerClick();
+  void btnStopStatusServerClick();
   // The monitoring views (MainWindowViews.cpp): rows of both list views, one grid cell,
   // clicks on the grid, and the log lights of the selected cell.
   QString lvMapsData(int row, int column) const;
@@ -122,144 +93,50 @@ class TVemoMapServerManagerMain : public QMainWindow, private ILaunchWindow {
   void sgMapDblClick();
   views::LogLights* LogLightsStrip() const { return m_LogLights.get(); }
 
+  // The manager behind the window.
+  app::MapServerManager& Manager() const { return *m_Manager; }
   // The launcher; null until start-up has set the map data directory.
-  MapServerLauncher* Launcher() const { return m_Launcher.get(); }
-  // The status server link (MainWindowStatusLink.cpp).
-  void btnStartStatusServerClick();
-  void btnStopStatusServerClick();
-  // The link's logic; made on first use, once the configuration is open.
-  StatusLinkControl& StatusLink();
-  // With "AutoConnectStatusServer" set: the start of the status link, right after "Start".
-  void AutoConnectStatusServer();
-  // True once the window has begun to close.
-  bool IsClosing() override { return m_Closing; }
-
+  MapServerLauncher* Launcher() const;
   // The window's bus handle (0 when the bus could not be opened).
   platform::WindowHandle Handle() const;
-  IConfig* Config() const { return m_Config; }
-  const std::string& MapDataDir() const { return m_MapDataDir; }
+  IConfig* Config() const;
+  const std::string& MapDataDir() const;
   int ServerVersion() const;
   int SelectedCell() const { return m_SelectedCell; }
   bool StartAllRequested() const;
-
-  // Controls, named as in the window's outline.
-  QWidget* pnlBottom = nullptr;
-  QLabel* lblRunGateServer = nullptr;
-  QPushButton* btnStart = nullptr;
-  QPushButton* btOpenAll = nullptr;
-  QPushButton* btForceCloseAll = nullptr;
-  QPushButton* btKillAll = nullptr;
-  QPushButton* btnStartStatusServer = nullptr;
-  QPushButton* btnStopStatusServer = nullptr;
-  QStatusBar* sbStatus = nullptr;
-
-  QTabWidget* pcMain = nullptr;
-  QWidget* tsSetting = nullptr;
-  QWidget* tsMsg = nullptr;
-  QWidget* tsData = nullptr;
-  QSplitter* splSetting = nullptr;
-
-  QTabWidget* pcView = nullptr;
-  QWidget* tsTable = nullptr;
-  QGroupBox* gbTotalPlayer = nullptr;
-  QTableView* lvMaps = nullptr;
-  views::OwnerDataListModel* lvMapsModel = nullptr;
-  QWidget* tsState = nullptr;
-  QScrollArea* sbMapGrid = nullptr;
-  views::StateGrid* sgMap = nullptr;
-  QTabWidget* pcStateSide = nullptr;
-  QWidget* tsStateMsg = nullptr;
-  QPlainTextEdit* mmMapMsg = nullptr;
-  QWidget* pnlMapLogLights = nullptr;
-  QWidget* tsStateInfo = nullptr;
-  views::StateLegend* lgMapState = nullptr;
-
-  QTabWidget* pcSetting = nullptr;
-  QWidget* tsSettingPage = nullptr;
-  QLabel* lblStartTime = nullptr;
-  QLabel* lblServerVersion = nullptr;
-  QLabel* lblScriptPath = nullptr;
-  QLineEdit* edtScriptPath = nullptr;
-  QPushButton* btnBrowseScriptPath = nullptr;
-  QLabel* lblStatusServer = nullptr;
-  QLineEdit* edtStatusServer = nullptr;
-  QPushButton* btApply = nullptr;
-  QCheckBox* cbOpenInCMDLine = nullptr;
-  QCheckBox* cbDebugModule = nullptr;
-  QCheckBox* cbForbiddenAutoRestart = nullptr;
-  QWidget* tsPlayer = nullptr;
-  QWidget* tsItem = nullptr;
-  QWidget* tsFunc = nullptr;
-  QLabel* lblFatalError = nullptr;
-  QWidget* tsScriptRunner = nullptr;
-  QGroupBox* gbScript = nullptr;
-  QPlainTextEdit* mmScriptSample = nullptr;
-  QPlainTextEdit* mmScript = nullptr;
-  QPushButton* btRunScript = nullptr;
-  QLabel* lblScriptResult = nullptr;
-  QWidget* tsDebug = nullptr;
-  QPushButton* btMiniOpenAll = nullptr;
-  QPushButton* btMiniCloseAll = nullptr;
-  QPushButton* btOutPutMsg = nullptr;
-  QPushButton* btnTestEurekaLog = nullptr;
-
-  QTableView* lvMapServerList = nullptr;
-  views::OwnerDataListModel* lvMapServerListModel = nullptr;
-  QTableView* lvMsgLeft = nullptr;
-  QTableView* lvMsgRight = nullptr;
-
-  QLabel* lblShareMemoryInitState = nullptr;
-  QLabel* lblShareMemoryPlayerTotal = nullptr;
-  QLabel* lblShareMemoryItemTotal = nullptr;
-
-  QMenu* pmMaps = nullptr;
-  QAction* niStartSelect = nullptr;
-  QAction* niCloseMapServer = nullptr;
-  QAction* niSpace = nullptr;
-  QAction* niResetLogCount = nullptr;
-  QAction* miBrindTopWnd = nullptr;
-  QAction* niHideAll = nullptr;
-  QAction* miStartRestartMap = nullptr;
-
-  QTimer* ttTimer = nullptr;           // refresh, 1000 ms, enabled at the end of start-up
-  QTimer* tmReconnectCheck = nullptr;  // reconnect check, 10000 ms, always enabled
-  QTimer* tmProcessLauncher = nullptr;  // process launcher, 500 ms, off until launch control runs
-  QTimer* tmRestartCheck = nullptr;     // restarts of exited map servers, 1000 ms
-  QTimer* tmStatusScript = nullptr;  // the status script step, 50 ms, while the status link runs
+  // True once the window has begun to close.
+  bool IsClosing() override { return m_Closing; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;
 
  private:
-  void CreateControls();
-  void CreateBottomPanel();
-  void CreateSettingPage();
-  void CreateViewPages();
-  void CreateLowerPages();
-  void CreateMsgPage();
-  void CreateDataPage();
-  void CreatePopupMenu();
-  void CreateTimers();
   void OpenBus();
   void OnBusMessage(const platform::BusMessage& message);
+  // The steps of start-up that set the window's own controls and timers.
+  void ShowStartedUp();
 
-  // Commands (MainWindowCommands.cpp).
+  // Each file's handlers meet their controls here.
+  void ConnectLaunchControls();
   void ConnectCommandControls();
-  void OnCopyData(const platform::BusMessage& message);
-
-  // Operating as a service (MainWindowService.cpp): the /metrics endpoint.
-  void StartMetrics();
-  void StopMetrics();
-  // Monitoring views (MainWindowViews.cpp).
+  void ConnectStatusLinkControls();
   void ConnectViewControls();
+  // The status link's view over its controls (MainWindowStatusLink.cpp).
+  std::unique_ptr<IStatusLinkView> NewStatusLinkView();
+
+  // Commands (MainWindowCommands.cpp): the selected row of the map list view, -1 when none.
+  int SelectedMapPosition() const;
+  void OnCopyData(const platform::BusMessage& message);
+  // Monitoring views (MainWindowViews.cpp).
   void CreateLogLights();
   void UpdateLogLights();
   MapServerInfoManager& Maps() const;
 
-  // Launching (MainWindowLaunch.cpp).
-  void ConnectLaunchControls();
-  void CreateLauncher(const QStringList& arguments);
+  // "Start" enabled before the service is started; "StartStatusServer", "StartAll",
+  // "KillAll", "CloseAll" and "SaveApply" after.
+  void EnableServiceButtons(bool started);
+  // The launcher's view of the window (MainWindowLaunch.cpp).
   void SetServiceStarted() override;
   bool IsStartEnabled() override;
   void SetServerVersionText(const std::string& text) override;
@@ -270,30 +147,15 @@ class TVemoMapServerManagerMain : public QMainWindow, private ILaunchWindow {
   void ProcessMessages() override;
   [[noreturn]] void EndProcess(int exitCode) override;
 
-  // The status server link (MainWindowStatusLink.cpp).
-  void ConnectStatusLinkControls();
-  void StopStatusLinkOnClose();
-  void ReleaseStatusLink();
-
-  IConfig* m_Config = nullptr;
-  std::string m_ConfigFilePath;
-  std::string m_MapDataDir;
-  std::unique_ptr<CPySysGameData> m_SysGameData;
-  app::InstanceSegment m_InstanceSegment;
+  // The controls (MainWindowLayout.cpp), then the manager, whose status link view uses them.
+  std::unique_ptr<app::MainWindowLayout> m_Ui;
+  std::unique_ptr<app::MapServerManager> m_Manager;
+  std::unique_ptr<views::LogLights> m_LogLights;
   int m_SelectedCell = -1;
-  bool m_GameDataLoaded = false;
   bool m_Destroyed = false;
   bool m_Closed = false;
   bool m_Closing = false;
   bool m_CloseWithoutQuestion = false;
-  std::unique_ptr<IServiceHooks> m_ServiceHooks;
-  std::unique_ptr<MapServerLauncher> m_Launcher;
-  std::unique_ptr<IManagerFigures> m_ManagerFigures;
-  std::unique_ptr<MetricsServer> m_Metrics;
-  std::unique_ptr<OperatorCommands> m_Commands;
-  std::unique_ptr<IStatusLinkView> m_StatusLinkView;
-  std::unique_ptr<StatusLinkControl> m_StatusLink;
-  std::unique_ptr<views::LogLights> m_LogLights;
 
   std::unique_ptr<platform::BusEndpoint> m_Bus;
   QSocketNotifier* m_BusNotifier = nullptr;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/ManagerStartup.h"
 #include "app/QtDialogs.h"
 #include "app/TVemoMapServerManagerMain.h"
 #include "components/LogComponent.h"
@@ -14,8 +15,8 @@
 #include "platform/message_bus.h"
 #include "platform/paths.h"
 #include "platform/process.h"
-#include "platform/termination_signals.h"
 #include "platform/shared_memory.h"
+#include "platform/termination_signals.h"
 #include "runtime/Console.h"
 
 int main(int argc, char* argv[]) {
@@ -26,10 +27,8 @@ int main(int argc, char* argv[]) {
   platform::RaiseOpenFileLimit();
 
   // The crash-reporting query needs no window system: answer it before Qt starts.
-  QStringList arguments;
-  for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
-  if (TVemoMapServerManagerMain::IsCheckEurekaActiveSwitch(arguments))
-    platform::EndProcess(platform::IsCrashReportingActive() ? 0 : 1);
+  if (const auto answer = app::ManagerStartup::CheckEurekaActiveAnswer({argv + 1, argv + argc}))
+    platform::EndProcess(*answer);
 
   // Names of segments left by managers or map servers that were killed: nobody holds them.
   platform::RemoveUnheldSharedSegments();
@@ -50,10 +49,11 @@ int main(int argc, char* argv[]) {
     TVemoMapServerManagerMain window;
     dialogs.SetOwner(&window);
     // Qt has taken its own options (-platform, ...) out of argv.
-    arguments.clear();
+    QStringList arguments;
     for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
     const auto outcome = window.FormCreate(arguments);
-    using Kind = TVemoMapServerManagerMain::StartupOutcome::Kind;
+    using Kind = app::StartupOutcome::Kind;
+    // Start-up has decided; its loaders and checks only report what failed.
     if (outcome.kind == Kind::EndProcess) platform::EndProcess(outcome.exitCode);
     if (outcome.kind == Kind::Running) {
       QSocketNotifier signalNotifier(signalFd, QSocketNotifier::Read);

@@ -2,15 +2,11 @@
 // configuration is needed and kept until the process ends.
 #include "components/ConfigComponent.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <mutex>
 #include <string>
 
 #include "components/LogComponent.h"
-#include "platform/dialogs.h"
 #include "platform/library.h"
-#include "platform/process.h"
 
 namespace {
 
@@ -19,38 +15,38 @@ CreateConfigFunc g_CreateConfig = nullptr;
 FreeConfigFunc g_FreeConfig = nullptr;  // resolved so a broken component is caught early; never called
 IConfig* g_Config = nullptr;
 
-// A fatal start-up failure: the topmost box, then the process ends at once (the log, when
-// anything loaded it already, is released on the way).
-[[noreturn]] void FailToStart(const std::string& text) {
-  platform::CurrentDialogs().ErrorBox(text, "Error report");
-  platform::EndProcess(1);
-}
-
 // The configuration component's way to the log; loads the log component only when the
 // configuration has something to say.
 ILog* ManagerLog() { return LogObject(); }
 
-void LoadComponent() {
-  if (g_CreateConfig != nullptr) return;
+// Loads the component and resolves its exports; the text of the first failure, "" when
+// loaded. Called under g_Mutex.
+std::string LoadComponent() {
+  if (g_CreateConfig != nullptr) return "";
   void* library = platform::LoadLibrary("Brenox.dll");
-  if (library == nullptr) FailToStart("Can't find Brenox.dll!!!Fail to start server!!!");
+  if (library == nullptr) return "Can't find Brenox.dll!!!Fail to start server!!!";
   auto create = reinterpret_cast<CreateConfigFunc>(platform::GetProcAddress(library, "CreateConfig"));
-  if (create == nullptr) FailToStart("Can't find CreateConfig function in Brenox module!!!Fail to start server!!!");
+  if (create == nullptr) return "Can't find CreateConfig function in Brenox module!!!Fail to start server!!!";
   auto free = reinterpret_cast<FreeConfigFunc>(platform::GetProcAddress(library, "FreeConfig"));
-  if (free == nullptr) FailToStart("Can't find FreeConfig function in Brenox module!!!Fail to start server!!!");
+  if (free == nullptr) return "Can't find FreeConfig function in Brenox module!!!Fail to start server!!!";
   g_CreateConfig = create;
   g_FreeConfig = free;
   // Optional: a component that can write to the manager's log is told how to reach it.
   if (auto setLog = reinterpret_cast<SetConfigLogFunc>(platform::GetProcAddress(library, "SetConfigLog")))
     setLog(&ManagerLog);
+  return "";
 }
 
 }  // namespace
 
-IConfig* CreateConfigInterface() {
+IConfig* CreateConfigInterface(std::string* failure) {
   std::lock_guard<std::mutex> lock(g_Mutex);
   if (g_Config != nullptr) return g_Config;
-  LoadComponent();
+  const std::string loadFailure = LoadComponent();
+  if (!loadFailure.empty()) {
+    if (failure != nullptr) *failure = loadFailure;
+    return nullptr;
+  }
   g_Config = g_CreateConfig();
   return g_Config;
 }

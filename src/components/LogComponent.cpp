@@ -3,12 +3,11 @@
 #include "components/LogComponent.h"
 
 #include <atomic>
-#include <cstdio>
-#include <cstdlib>
 #include <mutex>
 #include <string>
 
-#include "platform/dialogs.h"
+#include "interfaces/SilentLog.h"
+#include "platform/debug_output.h"
 #include "platform/library.h"
 #include "platform/process.h"
 
@@ -21,38 +20,51 @@ void* g_Library = nullptr;
 GetLogFunc g_GetLog = nullptr;
 LogFreeFunc g_LogFree = nullptr;
 
-// A start-up failure without which nothing can be logged: the topmost box, then the
-// process ends at once.
-[[noreturn]] void FailToStart(const std::string& text) {
-  platform::CurrentDialogs().ErrorBox(text, "Error report");
-  platform::EndProcess(1);
-}
+std::string g_LoadFailure;  // the first load's failure; it is not tried again
 
-// Loads the component and resolves its exports; called under g_LoadMutex.
-void LoadComponent() {
-  if (g_Library != nullptr) return;
+// Loads the component and resolves its exports; the text of the failure, "" when loaded.
+// Called under g_LoadMutex.
+std::string LoadComponent() {
+  if (g_Library != nullptr || !g_LoadFailure.empty()) return g_LoadFailure;
   void* library = platform::LoadLibrary("Tolvar.dll");
-  if (library == nullptr) FailToStart("Can't find tolvar.dll!!!Fail to start server!!!");
+  if (library == nullptr) return g_LoadFailure = "Can't find tolvar.dll!!!Fail to start server!!!";
   auto getLog = reinterpret_cast<GetLogFunc>(platform::GetProcAddress(library, "GetLog"));
-  if (getLog == nullptr) FailToStart("Can't find GetLog function in tolvar module!!!Fail to start server!!!");
   auto logFree = reinterpret_cast<LogFreeFunc>(platform::GetProcAddress(library, "Log_Free"));
-  if (logFree == nullptr) FailToStart("Can't find Log_Free function in tolvar module!!!Fail to start server!!!");
+  if (getLog == nullptr || logFree == nullptr) {
+    platform::FreeLibrary(library);
+    return g_LoadFailure = getLog == nullptr
+                               ? "Can't find GetLog function in tolvar module!!!Fail to start server!!!"
+                               : "Can't find Log_Free function in tolvar module!!!Fail to start server!!!";
+  }
   g_Library = library;
   g_GetLog = getLog;
   g_LogFree = logFree;
   // Only a loaded component is flushed when the process ends at once: a failure above must
   // not come back here for the lock this load holds.
   platform::AtEndProcess(&ReleaseLogObject);
+  return "";
 }
 
 }  // namespace
+
+bool LoadLogComponent(std::string* failure) {
+  std::lock_guard<std::mutex> lock(g_LoadMutex);
+  const std::string loadFailure = LoadComponent();
+  if (failure != nullptr) *failure = loadFailure;
+  return loadFailure.empty();
+}
 
 ILog* LogObject() {
   if (ILog* test = g_TestLog.load(std::memory_order_acquire)) return test;
   if (ILog* log = g_Log.load(std::memory_order_acquire)) return log;
   std::lock_guard<std::mutex> lock(g_LoadMutex);
   if (ILog* log = g_Log.load(std::memory_order_acquire)) return log;
-  LoadComponent();
+  if (const bool firstTry = g_LoadFailure.empty(); !LoadComponent().empty()) {
+    // Lines written before start-up learns of the failure go nowhere.
+    if (firstTry) platform::OutputDebugString("LogObject: " + g_LoadFailure);
+    static SilentLog silent;
+    return &silent;
+  }
   ILog* log = g_GetLog();
   g_Log.store(log, std::memory_order_release);
   return log;

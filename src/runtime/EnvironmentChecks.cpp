@@ -34,8 +34,8 @@ std::string ModuleFileName() {
   return platform::ExeDir() + (slash == std::string::npos ? path : path.substr(slash + 1));
 }
 
-// A failed environment dump: log, tell the operator, end with exit code 1.
-[[noreturn]] void FailEnvironmentDump(const std::string& text, bool console) {
+// A failed environment dump: log and tell the operator; false for the caller to return.
+bool FailEnvironmentDump(const std::string& text, bool console) {
   LogObject()->LogError("%s", text.c_str());
   if (console) {
     std::printf("Press any key to exit!\r\n");
@@ -44,7 +44,7 @@ std::string ModuleFileName() {
   } else {
     platform::CurrentDialogs().ErrorBox(text, "Check EvnInfoError");
   }
-  platform::EndProcess(1);
+  return false;
 }
 
 // The whole text of a file; throws with the reason when it cannot be read.
@@ -58,7 +58,7 @@ std::string ReadFileOrThrow(const std::string& path) {
 
 }  // namespace
 
-void RunEnvironmentDump(const std::string& logDir) {
+bool RunEnvironmentDump(const std::string& logDir) {
   std::string toolPath = platform::ExeDir() + "Gavrock.exe";
   std::string exePath = ModuleFileName();
 
@@ -70,44 +70,45 @@ void RunEnvironmentDump(const std::string& logDir) {
 
   if (!platform::ForceDirectories(logPath)) {
     int error = errno;
-    FailEnvironmentDump(FormatText("Create directory failed, path = %s, last err = %d", logPath.c_str(), error),
-                        console);
+    return FailEnvironmentDump(FormatText("Create directory failed, path = %s, last err = %d", logPath.c_str(), error),
+                               console);
   }
   std::string reportPath = WithTrailingSlash(logPath) + "EnvInfo.log";
 
   if (!platform::FileExists(platform::LogicalFileName(toolPath)))
-    FailEnvironmentDump(FormatText("Can't find file: %s", toolPath.c_str()), console);
+    return FailEnvironmentDump(FormatText("Can't find file: %s", toolPath.c_str()), console);
 
   char commandLine[780];
   int length = std::snprintf(commandLine, sizeof commandLine, "\"%s\" \"/ep:%s\" \"/lfp:%s\"", toolPath.c_str(),
                              exePath.c_str(), reportPath.c_str());
   if (length < 0 || length >= static_cast<int>(sizeof commandLine)) {
     int error = length < 0 ? errno : ERANGE;
-    FailEnvironmentDump(FormatText("Format cmdline failed, maybe buff overflow, errno = %d", error), console);
+    return FailEnvironmentDump(FormatText("Format cmdline failed, maybe buff overflow, errno = %d", error), console);
   }
 
   LogObject()->LogInfo("Begin dump environment info!");
   platform::ProcessInformation info;
   int error = 0;
   if (!platform::StartProcess(commandLine, "", false, &info, &error))
-    FailEnvironmentDump(FormatText("Create DumpApp failed! GetLastError() = %d, CmdLine = %s", error, commandLine),
-                        console);
+    return FailEnvironmentDump(
+        FormatText("Create DumpApp failed! GetLastError() = %d, CmdLine = %s", error, commandLine), console);
 
   int exitCode = 0;
   if (!platform::WaitForProcess(info.ProcessHandle, -1, &exitCode)) {
     int waitError = errno;
     platform::CloseProcessHandles(info);
-    FailEnvironmentDump(FormatText("Get process exit code failed, last err = %d", waitError), console);
+    return FailEnvironmentDump(FormatText("Get process exit code failed, last err = %d", waitError), console);
   }
   platform::CloseProcessHandles(info);
   if (exitCode != 0)
-    FailEnvironmentDump(FormatText("Check environment faild, Gavrock exit code = %d", exitCode), console);
+    return FailEnvironmentDump(FormatText("Check environment faild, Gavrock exit code = %d", exitCode), console);
 
   LogObject()->LogInfo("%s", std::string(91, '-').c_str());
   LogObject()->LogInfo("End dump environment info!");
+  return true;
 }
 
-void RunIntegrityCheck(const std::string& dir) {
+bool RunIntegrityCheck(const std::string& dir) {
   std::string toolDir = platform::NativePath(dir);
   if (toolDir.empty())
     toolDir = platform::ExeDir();
@@ -117,7 +118,7 @@ void RunIntegrityCheck(const std::string& dir) {
 
   if (!platform::FileExists(platform::LogicalFileName(toolPath))) {
     LogObject()->LogWarn("Can't find file: %s", toolPath.c_str());
-    return;
+    return true;
   }
   platform::ProcessInformation info;
   int error = 0;
@@ -125,13 +126,14 @@ void RunIntegrityCheck(const std::string& dir) {
   if (!platform::StartProcess("\"" + toolPath + "\"", "", false, &info, &error)) {
     LogObject()->LogFatal("Create %s failed! GetLastError() = %d, CmdLine = %s", "Holmira.exe", error,
                           toolPath.c_str());
-    platform::EndProcess(-1);
+    return false;
   }
   LogObject()->LogInfo("Begin checking file integrity!");
   int exitCode = 0;
   platform::WaitForProcess(info.ProcessHandle, -1, &exitCode);
   platform::CloseProcessHandles(info);
   LogObject()->LogInfo("End  checking file integrity!");
+  return true;
 }
 
 bool DEPCheck() {

@@ -11,15 +11,16 @@
 #include <vector>
 
 // Runs "Gavrock.exe" from the executable's directory, which writes the environment report
-// "EnvInfo.log" into the log directory's folder, and waits for it. Any failure is logged,
-// shown (a key press at a terminal, else an error box) and ends the process with exit
-// code 1 after the log is released.
-void RunEnvironmentDump(const std::string& logDir);
+// "EnvInfo.log" into the log directory's folder, and waits for it. False on any failure,
+// which is logged and shown (a key press at a terminal, else an error box); start-up then
+// ends the process with exit code 1.
+bool RunEnvironmentDump(const std::string& logDir);
 
 // Runs "Holmira.exe" from `dir` ("" = the executable's directory; a relative path lies
-// under it) and waits for it; its exit code is not read. A missing tool is only a warning;
-// a tool that exists but cannot be started ends the process with exit code -1.
-void RunIntegrityCheck(const std::string& dir = "");
+// under it) and waits for it; its exit code is not read. A missing tool is only a warning.
+// False, after a fatal log line, when the tool exists but cannot be started; start-up then
+// ends the process with exit code -1.
+bool RunIntegrityCheck(const std::string& dir = "");
 
 // Looks for "/noexecute=optin" (any case) in Boot.ini at the system drive root, asks the
 // operator to go on when it is missing, then runs ServerRunTimeCheck. False for a missing

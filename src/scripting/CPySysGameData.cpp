@@ -1,13 +1,9 @@
 // The bridge to the system data component.
 #include "scripting/CPySysGameData.h"
 
-#include <cstdio>
-#include <cstdlib>
-
 #include "components/LogComponent.h"
 #include "platform/library.h"
 #include "platform/paths.h"
-#include "platform/process.h"
 
 CPySysGameData::CPySysGameData(const std::string& path) {
   std::string file = platform::LogicalFileName(path);
@@ -18,7 +14,8 @@ CPySysGameData::CPySysGameData(const std::string& path) {
   m_Library = platform::LoadLibrary(path);
   if (m_Library == nullptr) {
     LogObject()->LogFatal("Load DLL %s fail!", path.c_str());
-    platform::EndProcess(-1);
+    m_LoadFailed = true;
+    return;
   }
   m_Init = reinterpret_cast<PyDataInitFunc>(platform::GetProcAddress(m_Library, "PyData_Init"));
   if (m_Init == nullptr) LogObject()->LogFatal("Get PyData_Init fucntion address fail!");

@@ -10,7 +10,8 @@
 class CPySysGameData {
  public:
   // Loads the component at `path` (a logical name, "..._Selvane.pyd"). A file that exists
-  // but cannot be loaded ends the process with exit code -1 after a fatal log line.
+  // but cannot be loaded gets a fatal log line and LoadFailed(); the owner decides what
+  // follows (start-up ends the process with exit code -1).
   explicit CPySysGameData(const std::string& path);
   // Calls PyData_Release when the component exports it. The library stays loaded.
   ~CPySysGameData();
@@ -21,9 +22,11 @@ class CPySysGameData {
   void InitPyData();
 
   bool IsLoaded() const { return m_Library != nullptr; }
+  bool LoadFailed() const { return m_LoadFailed; }
 
  private:
   void* m_Library = nullptr;
+  bool m_LoadFailed = false;
   PyDataInitFunc m_Init = nullptr;
   PyDataAddFromPackFunc m_AddFromPack = nullptr;
   PyDataReleaseFunc m_Release = nullptr;

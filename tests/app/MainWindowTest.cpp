@@ -30,6 +30,7 @@
 
 #include "ManagerMachine.h"
 #include "OffscreenApplication.h"
+#include "WindowControls.h"
 #include "app/ManagerConfig.h"
 #include "app/TVemoMapServerManagerMain.h"
 #include "interfaces/IConfig.h"
@@ -120,37 +121,37 @@ TEST_F(MainWindowTest, OutlineHasThePagesViewsMenuAndTimers) {
   EXPECT_TRUE(QFontMetrics(window.font()).inFont(QChar(0x5730)))
       << "the window's font must render Han texts; it resolved to "
       << QFontInfo(window.font()).family().toStdString();
-  EXPECT_EQ(TabTexts(window.pcMain), QStringList({"Setting", "Msg", "Data"}));
-  EXPECT_EQ(TabTexts(window.pcView), QStringList({"Table", "State"}));
-  EXPECT_EQ(TabTexts(window.pcStateSide), QStringList({"Msg", "Info"}));
-  EXPECT_EQ(TabTexts(window.pcSetting),
+  EXPECT_EQ(TabTexts(Control<QTabWidget>(window, "pcMain")), QStringList({"Setting", "Msg", "Data"}));
+  EXPECT_EQ(TabTexts(Control<QTabWidget>(window, "pcView")), QStringList({"Table", "State"}));
+  EXPECT_EQ(TabTexts(Control<QTabWidget>(window, "pcStateSide")), QStringList({"Msg", "Info"}));
+  EXPECT_EQ(TabTexts(Control<QTabWidget>(window, "pcSetting")),
             QStringList({"Setting", "Player", "Item", "Func", "ScriptRunner(AllMap)", "Debug"}));
 
-  const QStringList mapColumns = HeaderTexts(window.lvMaps);
+  const QStringList mapColumns = HeaderTexts(Control<QTableView>(window, "lvMaps"));
   ASSERT_EQ(mapColumns.size(), 20);
   EXPECT_EQ(mapColumns.front(), "Active");
   EXPECT_EQ(mapColumns.at(14), "Commited Memory(MB)");
   EXPECT_EQ(mapColumns.back(), "MapManagerNo");
-  EXPECT_EQ(HeaderTexts(window.lvMapServerList),
+  EXPECT_EQ(HeaderTexts(Control<QTableView>(window, "lvMapServerList")),
             QStringList({"Name", "ID", QString::fromUtf8("状态"), QString::fromUtf8("在线人数"),
                          QString::fromUtf8("当前物品总数"), "FPS", "PID"}));
 
   QStringList menu;
-  for (const QAction* action : window.pmMaps->actions())
+  for (const QAction* action : Control<QMenu>(window, "pmMaps")->actions())
     menu << (action->isSeparator() ? QString("-") : action->text());
   EXPECT_EQ(menu, QStringList({"Start/RestartThis", "CloseThis", "Space", "ResetLogCount", "-",
                                "Show", "Minimize", "-", "Start/Restart Map"}));
 
-  EXPECT_TRUE(window.btOpenAll->isDefault());
-  EXPECT_TRUE(window.btnStopStatusServer->isHidden());
-  EXPECT_TRUE(window.cbOpenInCMDLine->isChecked());
-  EXPECT_EQ(window.edtStatusServer->text(), "StatusServer");
-  EXPECT_EQ(window.ttTimer->interval(), 1000);
-  EXPECT_FALSE(window.ttTimer->isActive()) << "the refresh timer waits for the end of start-up";
-  EXPECT_EQ(window.tmReconnectCheck->interval(), 10000);
-  EXPECT_TRUE(window.tmReconnectCheck->isActive());
-  EXPECT_EQ(window.tmProcessLauncher->interval(), 500);
-  EXPECT_FALSE(window.tmProcessLauncher->isActive());
+  EXPECT_TRUE(Control<QPushButton>(window, "btOpenAll")->isDefault());
+  EXPECT_TRUE(Control<QPushButton>(window, "btnStopStatusServer")->isHidden());
+  EXPECT_TRUE(Control<QCheckBox>(window, "cbOpenInCMDLine")->isChecked());
+  EXPECT_EQ(Control<QLineEdit>(window, "edtStatusServer")->text(), "StatusServer");
+  EXPECT_EQ(Control<QTimer>(window, "ttTimer")->interval(), 1000);
+  EXPECT_FALSE(Control<QTimer>(window, "ttTimer")->isActive()) << "the refresh timer waits for the end of start-up";
+  EXPECT_EQ(Control<QTimer>(window, "tmReconnectCheck")->interval(), 10000);
+  EXPECT_TRUE(Control<QTimer>(window, "tmReconnectCheck")->isActive());
+  EXPECT_EQ(Control<QTimer>(window, "tmProcessLauncher")->interval(), 500);
+  EXPECT_FALSE(Control<QTimer>(window, "tmProcessLauncher")->isActive());
   EXPECT_NE(window.Handle(), 0u);
 }
 
@@ -159,24 +160,24 @@ TEST_F(MainWindowTest, StartUpReadsTheConfigurationButLeavesTheDebugBoxClear) {
   ASSERT_EQ(outcome.kind, Window::StartupOutcome::Kind::Running);
   Window& window = *m_Window;
 
-  EXPECT_FALSE(window.cbDebugModule->isChecked());
+  EXPECT_FALSE(Control<QCheckBox>(window, "cbDebugModule")->isChecked());
   EXPECT_TRUE(window.Config()->GetBool("cbDebugModule", false)) << "launches still use the file's value";
-  EXPECT_FALSE(window.cbOpenInCMDLine->isChecked());
-  EXPECT_EQ(window.edtScriptPath->text(), "/srv/scripts/");
+  EXPECT_FALSE(Control<QCheckBox>(window, "cbOpenInCMDLine")->isChecked());
+  EXPECT_EQ(Control<QLineEdit>(window, "edtScriptPath")->text(), "/srv/scripts/");
   EXPECT_EQ(window.MapDataDir(), m_Machine.Dir() + "MapServerData/");
-  EXPECT_EQ(app::MapDataDir(), window.MapDataDir());
   EXPECT_EQ(window.ServerVersion(), 0);
   EXPECT_EQ(window.SelectedCell(), -1);
   EXPECT_FALSE(window.StartAllRequested());
 
-  EXPECT_TRUE(window.btnStart->isEnabled());
-  for (QPushButton* button : {window.btnStartStatusServer, window.btOpenAll, window.btKillAll,
-                              window.btForceCloseAll, window.btApply})
+  EXPECT_TRUE(Control<QPushButton>(window, "btnStart")->isEnabled());
+  for (QPushButton* button : {Control<QPushButton>(window, "btnStartStatusServer"),
+                              Control<QPushButton>(window, "btOpenAll"), Control<QPushButton>(window, "btKillAll"),
+                              Control<QPushButton>(window, "btForceCloseAll"), Control<QPushButton>(window, "btApply")})
     EXPECT_FALSE(button->isEnabled()) << button->text().toStdString();
-  EXPECT_EQ(window.pcMain->currentIndex(), 0);
-  EXPECT_EQ(window.pcView->currentIndex(), 0);
-  EXPECT_EQ(window.pcSetting->currentIndex(), 0);
-  EXPECT_TRUE(window.ttTimer->isActive());
+  EXPECT_EQ(Control<QTabWidget>(window, "pcMain")->currentIndex(), 0);
+  EXPECT_EQ(Control<QTabWidget>(window, "pcView")->currentIndex(), 0);
+  EXPECT_EQ(Control<QTabWidget>(window, "pcSetting")->currentIndex(), 0);
+  EXPECT_TRUE(Control<QTimer>(window, "ttTimer")->isActive());
 
   // The caption changes with the first refresh only.
   EXPECT_EQ(window.windowTitle(), QString::fromUtf8("地图服务器管理器, 数目:%d"));
@@ -199,7 +200,7 @@ TEST_F(MainWindowTest, ClosingAsksAndCancelKeepsTheWindowOpen) {
   m_Dialogs.answers = {true};
   EXPECT_TRUE(m_Window->close());
   EXPECT_FALSE(m_Window->isVisible());
-  EXPECT_FALSE(m_Window->ttTimer->isActive());
+  EXPECT_FALSE(Control<QTimer>(*m_Window, "ttTimer")->isActive());
 }
 
 // A worker that rests between calls and counts them.
@@ -267,17 +268,17 @@ TEST_F(MainWindowTest, SaveApplyReadsTheFileAgainAndReloadsTheMapList) {
       << "2 " << server << " Two 2 1 100 0 0 2\n"
       << "3 " << server << " Three 3 1 100 0 0 1\n";
   ASSERT_EQ(StartWith("edtMapManagerNum=1\n").kind, Window::StartupOutcome::Kind::Running);
-  EXPECT_EQ(m_Window->lvMapsModel->ItemCount(), 0) << "the map list is loaded by Start or SaveApply";
+  EXPECT_EQ(ListModel(*m_Window, "lvMaps")->ItemCount(), 0) << "the map list is loaded by Start or SaveApply";
 
   m_Window->btApplyClick();
-  EXPECT_EQ(m_Window->lvMapsModel->ItemCount(), 2);
-  EXPECT_EQ(m_Window->lvMapServerListModel->ItemCount(), 2);
+  EXPECT_EQ(ListModel(*m_Window, "lvMaps")->ItemCount(), 2);
+  EXPECT_EQ(ListModel(*m_Window, "lvMapServerList")->ItemCount(), 2);
 
   // An operator's edit of the file takes effect with the next SaveApply.
   m_Machine.WriteIni("[MapManager]\nedtMutexSign=" + m_Sign + "\nedtMapManagerNum=0\n");
   m_Window->btApplyClick();
-  EXPECT_EQ(m_Window->lvMapsModel->ItemCount(), 3);
-  EXPECT_EQ(m_Window->lvMapServerListModel->ItemCount(), 3);
+  EXPECT_EQ(ListModel(*m_Window, "lvMaps")->ItemCount(), 3);
+  EXPECT_EQ(ListModel(*m_Window, "lvMapServerList")->ItemCount(), 3);
 }
 
 TEST_F(MainWindowTest, StartAndStartAllRunTheMapsAndClosingTheWindowLeavesThemRunning) {
@@ -287,19 +288,21 @@ TEST_F(MainWindowTest, StartAndStartAllRunTheMapsAndClosingTheWindowLeavesThemRu
       << "2 " << server << " Two 2 1 100 0 0 1\n";
   setenv("VEMO_MS_PHASE_MS", "0", 1);
   ASSERT_EQ(StartWith().kind, Window::StartupOutcome::Kind::Running);
-  EXPECT_FALSE(m_Window->btOpenAll->isEnabled());
+  EXPECT_FALSE(Control<QPushButton>(*m_Window, "btOpenAll")->isEnabled());
 
-  m_Window->btnStart->click();
-  EXPECT_FALSE(m_Window->btnStart->isEnabled());
-  for (QPushButton* button : {m_Window->btnStartStatusServer, m_Window->btOpenAll, m_Window->btKillAll,
-                              m_Window->btForceCloseAll, m_Window->btApply})
+  Control<QPushButton>(*m_Window, "btnStart")->click();
+  EXPECT_FALSE(Control<QPushButton>(*m_Window, "btnStart")->isEnabled());
+  for (QPushButton* button :
+       {Control<QPushButton>(*m_Window, "btnStartStatusServer"), Control<QPushButton>(*m_Window, "btOpenAll"),
+        Control<QPushButton>(*m_Window, "btKillAll"), Control<QPushButton>(*m_Window, "btForceCloseAll"),
+        Control<QPushButton>(*m_Window, "btApply")})
     EXPECT_TRUE(button->isEnabled()) << button->text().toStdString();
   EXPECT_EQ(m_Window->windowTitle(), "MapServerManager");
-  EXPECT_EQ(m_Window->lvMapsModel->ItemCount(), 2);
+  EXPECT_EQ(ListModel(*m_Window, "lvMaps")->ItemCount(), 2);
 
   m_Dialogs.answers = {true};
-  m_Window->btOpenAll->click();
-  EXPECT_EQ(m_Window->pcView->currentWidget(), m_Window->tsState);
+  Control<QPushButton>(*m_Window, "btOpenAll")->click();
+  EXPECT_EQ(Control<QTabWidget>(*m_Window, "pcView")->currentWidget(), Control<QWidget>(*m_Window, "tsState"));
   MapServerInfoManager& maps = GetMapServerInfoManager();
   std::vector<uint32_t> pids;
   for (int i = 0; i < 2; ++i) {
@@ -328,20 +331,20 @@ TEST_F(MainWindowTest, LaunchControlStepAndTheDebugModuleBox) {
     return std::count(warnings.begin(), warnings.end(), "LaunchDLL Init Fail!!");
   };
   EXPECT_EQ(launchWarnings(), 1);
-  EXPECT_FALSE(m_Window->tmProcessLauncher->isActive());
+  EXPECT_FALSE(Control<QTimer>(*m_Window, "tmProcessLauncher")->isActive());
 
   // The box acts when the mouse button is released over it: Cancel clears it again.
   m_Window->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(m_Window.get()));
-  const QPoint onBox(6, m_Window->cbDebugModule->height() / 2);  // the indicator
-  QTest::mouseClick(m_Window->cbDebugModule, Qt::LeftButton, {}, onBox);
+  const QPoint onBox(6, Control<QCheckBox>(*m_Window, "cbDebugModule")->height() / 2);  // the indicator
+  QTest::mouseClick(Control<QCheckBox>(*m_Window, "cbDebugModule"), Qt::LeftButton, {}, onBox);
   ASSERT_EQ(m_Dialogs.records.size(), 1u);
   EXPECT_EQ(m_Dialogs.records[0].text, "It Will Open Debug Module, Are You Sure?");
-  EXPECT_FALSE(m_Window->cbDebugModule->isChecked());
+  EXPECT_FALSE(Control<QCheckBox>(*m_Window, "cbDebugModule")->isChecked());
   EXPECT_FALSE(m_Window->Config()->GetBool("cbDebugModule", true));
   m_Dialogs.answers.push_back(true);
-  QTest::mouseClick(m_Window->cbDebugModule, Qt::LeftButton, {}, onBox);
-  EXPECT_TRUE(m_Window->cbDebugModule->isChecked());
+  QTest::mouseClick(Control<QCheckBox>(*m_Window, "cbDebugModule"), Qt::LeftButton, {}, onBox);
+  EXPECT_TRUE(Control<QCheckBox>(*m_Window, "cbDebugModule")->isChecked());
   EXPECT_TRUE(m_Window->Config()->GetBool("cbDebugModule", false));
 
   // Started from the runnable tree, the component runs and the window polls it.
@@ -354,8 +357,8 @@ TEST_F(MainWindowTest, LaunchControlStepAndTheDebugModuleBox) {
   ASSERT_EQ(chdir(cwd), 0);
   ASSERT_EQ(outcome, Window::StartupOutcome::Kind::Running);
   EXPECT_EQ(launchWarnings(), 0);
-  EXPECT_TRUE(m_Window->tmProcessLauncher->isActive());
-  EXPECT_EQ(m_Window->tmProcessLauncher->interval(), 500);
+  EXPECT_TRUE(Control<QTimer>(*m_Window, "tmProcessLauncher")->isActive());
+  EXPECT_EQ(Control<QTimer>(*m_Window, "tmProcessLauncher")->interval(), 500);
 }
 
 // Saves a picture of every page under the build directory, for a person to look at.
@@ -380,10 +383,10 @@ TEST_F(MainWindowTest, PicturesOfEveryPage) {
       {"08-Data.png", 2, 0, 0, 0},
   };
   for (const Page& page : pages) {
-    window.pcMain->setCurrentIndex(page.main);
-    window.pcView->setCurrentIndex(page.view);
-    window.pcStateSide->setCurrentIndex(page.side);
-    window.pcSetting->setCurrentIndex(page.lower);
+    Control<QTabWidget>(window, "pcMain")->setCurrentIndex(page.main);
+    Control<QTabWidget>(window, "pcView")->setCurrentIndex(page.view);
+    Control<QTabWidget>(window, "pcStateSide")->setCurrentIndex(page.side);
+    Control<QTabWidget>(window, "pcSetting")->setCurrentIndex(page.lower);
     QCoreApplication::processEvents();
     const QPixmap picture = window.grab();
     EXPECT_EQ(picture.size(), QSize(899, 541));

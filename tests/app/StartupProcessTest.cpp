@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <string>
 
 #include <fcntl.h>
@@ -167,6 +168,33 @@ TEST(StartupProcessTest, MissingOrBrokenComponentsEndStartUpWithTheirTexts) {
     }
     EXPECT_EQ(machine.CountLog(kStarted), 0u);
     // Ending at once on a fatal failure still lets go of the instance segment.
+    EXPECT_FALSE(InstanceNameExists(sign));
+  }
+}
+
+// A component file that is there but cannot be used: the check tool that cannot be started
+// and the system data component that cannot be loaded end the process at once with -1.
+TEST(StartupProcessTest, ToolsAndComponentsThatAreThereButBrokenEndTheProcessWithMinusOne) {
+  struct Case {
+    const char* file;   // the file of the machine replaced with a text file
+    const char* fatal;  // the fatal line that says why
+  };
+  const Case cases[] = {
+      {"Holmira", "Create Holmira.exe failed! GetLastError() = 13"},
+      {"MapServerData/Script/_Selvane.so", "Load DLL "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    ManagerMachine machine;
+    const std::string sign = UniqueSign("minusone");
+    WriteSign(machine, sign);
+    const std::string broken = machine.Dir() + "not-a-program";
+    std::ofstream(broken) << "not a program\n";
+    machine.Replace(c.file, broken);
+    const pid_t pid = machine.Start();
+    EXPECT_EQ(machine.WaitExit(pid), 255) << machine.Stderr(0);
+    EXPECT_TRUE(machine.WaitForLog(c.fatal, 2000)) << machine.Log();
+    EXPECT_EQ(machine.CountLog(kStarted), 0u);
     EXPECT_FALSE(InstanceNameExists(sign));
   }
 }

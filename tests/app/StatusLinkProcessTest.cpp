@@ -24,6 +24,7 @@
 
 #include "ManagerMachine.h"
 #include "OffscreenApplication.h"
+#include "WindowControls.h"
 #include "app/TVemoMapServerManagerMain.h"
 #include "netcore/NetTestSupport.h"
 #include "platform/crash_report.h"
@@ -457,29 +458,31 @@ TEST(StatusLinkWindowTest, StopWhileConnectedEndsTheConnectionAndTheCoreStaysUnl
   {
     TVemoMapServerManagerMain window;
     ASSERT_EQ(window.FormCreate({}).kind, TVemoMapServerManagerMain::StartupOutcome::Kind::Running);
-    window.btnStart->click();
-    ASSERT_TRUE(window.btnStartStatusServer->isEnabled());
+    Control<QPushButton>(window, "btnStart")->click();
+    ASSERT_TRUE(Control<QPushButton>(window, "btnStartStatusServer")->isEnabled());
 
-    window.btnStartStatusServer->click();
-    EXPECT_EQ(window.sbStatus->currentMessage().toStdString(), "Connect to StatusServer OK");
-    EXPECT_TRUE(window.btnStartStatusServer->isHidden());
-    EXPECT_FALSE(window.btnStopStatusServer->isHidden());
+    Control<QPushButton>(window, "btnStartStatusServer")->click();
+    EXPECT_EQ(Control<QStatusBar>(window, "sbStatus")->currentMessage().toStdString(), "Connect to StatusServer OK");
+    EXPECT_TRUE(Control<QPushButton>(window, "btnStartStatusServer")->isHidden());
+    EXPECT_FALSE(Control<QPushButton>(window, "btnStopStatusServer")->isHidden());
     ASSERT_TRUE(status.AwaitLogin()) << status.Output();
     EXPECT_NE(status.Output().find("1 maps, map entries 1, line 5, server type 6"), std::string::npos)
         << status.Output();
 
-    window.btnStopStatusServer->click();
+    Control<QPushButton>(window, "btnStopStatusServer")->click();
     EXPECT_NE(status.program.WaitLine("manager 1 dropped: closed by the manager"), "") << status.Output();
-    EXPECT_EQ(window.sbStatus->currentMessage().toStdString(), "Disconnect from StatusServer OK");
-    EXPECT_FALSE(window.btnStartStatusServer->isHidden());
-    EXPECT_TRUE(window.btnStopStatusServer->isHidden());
+    EXPECT_EQ(Control<QStatusBar>(window, "sbStatus")->currentMessage().toStdString(),
+              "Disconnect from StatusServer OK");
+    EXPECT_FALSE(Control<QPushButton>(window, "btnStartStatusServer")->isHidden());
+    EXPECT_TRUE(Control<QPushButton>(window, "btnStopStatusServer")->isHidden());
     EXPECT_TRUE(dialogs.records.empty());
 
     // "Start" loads the core once a run: a later start finds none and says so.
-    window.btnStartStatusServer->click();
+    Control<QPushButton>(window, "btnStartStatusServer")->click();
     ASSERT_EQ(dialogs.records.size(), 1u);
     EXPECT_EQ(dialogs.records[0].text, "加载Tiravo失败，状态服务器无法开启！");
-    EXPECT_EQ(window.sbStatus->currentMessage().toStdString(), "Disconnect from StatusServer OK");
+    EXPECT_EQ(Control<QStatusBar>(window, "sbStatus")->currentMessage().toStdString(),
+              "Disconnect from StatusServer OK");
     PumpUntil([] { return false; }, 600);  // a connection would have been made by now
     EXPECT_EQ(status.Count("connected from"), 1u) << status.Output();
 

@@ -27,6 +27,7 @@
 #include <string>
 
 #include "ViewsWindow.h"
+#include "WindowControls.h"
 #include "launch/MapServerLauncher.h"
 #include "registry/MapServerInfoManager.h"
 #include "registry/MapServerState.h"
@@ -66,7 +67,7 @@ int main(int argc, char** argv) {
   for (int id = 1; id <= 24; ++id) lines += machine.Line(id, std::string("\"") + names[id - 1] + "\"", id % 4);
   TVemoMapServerManagerMain& window = machine.Start(lines, "cbForbiddenAutoRestart=1\n");
   window.show();
-  window.pcView->setCurrentWidget(window.tsState);
+  Control<QTabWidget>(window, "pcView")->setCurrentWidget(Control<QWidget>(window, "tsState"));
   window.btnStartClick();
   window.Launcher()->CacheLaunchSettings();
   window.Launcher()->StartAllServers(false);
@@ -75,14 +76,14 @@ int main(int argc, char** argv) {
 
   QDir().mkpath(VEMO_SCREENSHOT_DIR);
   // The log lights and the message of the program-error map (list position 20).
-  QTest::mouseClick(window.sgMap, Qt::LeftButton, {}, QPoint(0 * 24 + 12, 1 * 24 + 12));
+  QTest::mouseClick(Control<views::StateGrid>(window, "sgMap"), Qt::LeftButton, {}, QPoint(0 * 24 + 12, 1 * 24 + 12));
   window.ttTimerTimer();
   Pump(300);
-  window.pcStateSide->setCurrentWidget(window.tsStateMsg);
+  Control<QTabWidget>(window, "pcStateSide")->setCurrentWidget(Control<QWidget>(window, "tsStateMsg"));
   Pump(100);
   bool ok = Save(window, "views-state-msg.png");
   // What each cell showed, read from the picture, beside the record's figures.
-  const QImage grid = window.sgMap->grab().toImage();
+  const QImage grid = Control<views::StateGrid>(window, "sgMap")->grab().toImage();
   MapServerInfoManager& shown = window.Launcher()->Maps();
   for (int position = 0; position < shown.GetMapInfoCount(); ++position) {
     const tagMapServerData* record = shown.GetMapInfo(position)->GetShareData();
@@ -91,16 +92,16 @@ int main(int argc, char** argv) {
                 shown.GetMapInfo(position)->GetMapData().GetMapID(), MapServerStateText(record->State),
                 record->PlayerCnt, record->MaxPlayerCnt, colour.name().toUtf8().constData());
   }
-  window.pcStateSide->setCurrentWidget(window.tsStateInfo);
+  Control<QTabWidget>(window, "pcStateSide")->setCurrentWidget(Control<QWidget>(window, "tsStateInfo"));
   Pump(100);
   ok = Save(window, "views-state-info.png") && ok;
 
   window.resize(1700, 900);
-  window.pcView->setCurrentWidget(window.tsTable);
-  window.splSetting->setSizes({640, 160});
+  Control<QTabWidget>(window, "pcView")->setCurrentWidget(Control<QWidget>(window, "tsTable"));
+  Control<QSplitter>(window, "splSetting")->setSizes({640, 160});
   Pump(1200);
   ok = Save(window, "views-table.png") && ok;
-  window.pcMain->setCurrentWidget(window.tsMsg);
+  Control<QTabWidget>(window, "pcMain")->setCurrentWidget(Control<QWidget>(window, "tsMsg"));
   Pump(300);
   ok = Save(window, "views-msg.png") && ok;
 

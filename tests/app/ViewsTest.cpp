@@ -1,6 +1,6 @@
-// The owner-data list model and the state grid; the monitoring views of the started main
-// window on real records: the refresh tick and its labels, both list views, the grid, the
-// clicks, the log lights, a hostile record and the controls' accessible names.
+// The monitoring views of the started main window on real records: the refresh tick and
+// its labels, both list views, the grid, the clicks, the log lights, a hostile record and
+// the controls' accessible names.
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModelTester>
@@ -33,6 +33,7 @@
 
 #include "OffscreenApplication.h"
 #include "ViewsWindow.h"
+#include "WindowControls.h"
 #include "components/GameDataComponent.h"
 #include "interfaces/IGameData.h"
 #include "launch/MapServerLauncher.h"
@@ -46,95 +47,6 @@
 #include "views/StatusLabels.h"
 
 namespace {
-
-TEST(OwnerDataListModelTest, CountChangesInsertAndRemoveRowsWithoutReset) {
-  EnsureOffscreenApplication();
-  views::OwnerDataListModel model({"A", "B", "C"});
-  QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
-  int asked = 0;
-  model.SetCellText([&](int row, int column) {
-    ++asked;
-    return QString("%1:%2").arg(row).arg(column);
-  });
-  QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
-  QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
-  QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
-  QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
-
-  model.SetItemCount(5);
-  model.SetItemCount(5);
-  model.SetItemCount(2);
-  model.SetItemCount(-3);
-  EXPECT_EQ(model.rowCount(), 0);
-  model.SetItemCount(4);
-  EXPECT_EQ(resets.count(), 0);
-  ASSERT_EQ(inserted.count(), 2);
-  EXPECT_EQ(inserted.at(0).at(1).toInt(), 0);
-  EXPECT_EQ(inserted.at(0).at(2).toInt(), 4);
-  ASSERT_EQ(removed.count(), 2);
-  EXPECT_EQ(removed.at(0).at(1).toInt(), 2);
-  EXPECT_EQ(removed.at(0).at(2).toInt(), 4);
-
-  // Cells are produced on demand only, and a refresh of rows past the end is clamped.
-  asked = 0;
-  EXPECT_EQ(model.data(model.index(3, 2)).toString(), "3:2");
-  EXPECT_EQ(asked, 1);
-  model.RefreshRows(2, 100);
-  ASSERT_EQ(changed.count(), 1);
-  EXPECT_EQ(changed.at(0).at(0).toModelIndex(), model.index(2, 0));
-  EXPECT_EQ(changed.at(0).at(1).toModelIndex(), model.index(3, 2));
-  model.RefreshRows(7, 9);
-  EXPECT_EQ(changed.count(), 1);
-  EXPECT_EQ(model.headerData(1, Qt::Horizontal).toString(), "B");
-  EXPECT_FALSE(model.headerData(3, Qt::Horizontal).isValid());
-}
-
-TEST(StateGridTest, CellBoxLeavesBlackBottomAndRightEdgesInsideAWhiteMargin) {
-  EnsureOffscreenApplication();
-  QImage image(24, 24, QImage::Format_RGB32);
-  image.fill(Qt::gray);
-  {
-    QPainter painter(&image);
-    views::StateGrid::PaintCellBox(painter, QRect(0, 0, 24, 24), QColor(0xFF, 0x00, 0x00));
-  }
-  // Fill from (2,2) up to, not including, the black edges at x = 22 and y = 22.
-  EXPECT_EQ(image.pixelColor(2, 2), QColor(0xFF, 0x00, 0x00));
-  EXPECT_EQ(image.pixelColor(21, 21), QColor(0xFF, 0x00, 0x00));
-  EXPECT_EQ(image.pixelColor(12, 22), QColor(Qt::black));
-  EXPECT_EQ(image.pixelColor(22, 12), QColor(Qt::black));
-  // The margin is left as it was.
-  EXPECT_EQ(image.pixelColor(0, 0), QColor(Qt::gray));
-  EXPECT_EQ(image.pixelColor(23, 10), QColor(Qt::gray));
-}
-
-TEST(StateGridTest, ClicksPickTheCellAndItsListPosition) {
-  EnsureOffscreenApplication();
-  views::StateGrid grid;
-  EXPECT_EQ(grid.size(), QSize(20 * 24, 30 * 24));
-  QSignalSpy clicked(&grid, &views::StateGrid::Clicked);
-  QSignalSpy doubleClicked(&grid, &views::StateGrid::DoubleClicked);
-  QTest::mouseClick(&grid, Qt::LeftButton, {}, QPoint(3 * 24 + 5, 2 * 24 + 5));
-  ASSERT_EQ(clicked.count(), 1);
-  EXPECT_EQ(grid.Col(), 3);
-  EXPECT_EQ(grid.Row(), 2);
-  EXPECT_EQ(views::StateGrid::PositionOf(grid.Col(), grid.Row()), 43);
-  QTest::mouseDClick(&grid, Qt::LeftButton, {}, QPoint(19 * 24 + 1, 29 * 24 + 1));
-  EXPECT_EQ(doubleClicked.count(), 1);
-  EXPECT_EQ(views::StateGrid::PositionOf(grid.Col(), grid.Row()), 599);
-}
-
-TEST(StateGridTest, OnlyExposedCellsAreDrawn) {
-  EnsureOffscreenApplication();
-  views::StateGrid grid;
-  int drawn = 0;
-  grid.SetDrawCell([&](int, int, QPainter&, const QRect&) { ++drawn; });
-  QImage image(grid.size(), QImage::Format_RGB32);
-  grid.render(&image, QPoint(), QRegion(QRect(0, 0, 48, 24)));
-  EXPECT_EQ(drawn, 2);
-}
-
-// ---------------------------------------------------------------------------------------
-// The started window
 
 using Window = TVemoMapServerManagerMain;
 
@@ -215,20 +127,20 @@ TEST(ViewsWindowTest, RefreshTickWritesItsLabelsAndMapsTheShareDataAgainForANewV
   shareData->UnloadShareData();
   window.ttTimerTimer();
   EXPECT_EQ(window.windowTitle(), "MapServerManager");
-  EXPECT_EQ(window.lblShareMemoryInitState->text(), "ShareMemoryInitState: 1");
-  EXPECT_EQ(window.lblShareMemoryPlayerTotal->text(), "ShareMemoryPlayerTotal:0");
-  EXPECT_EQ(window.lblShareMemoryItemTotal->text(), "ShareMemoryItemTotal:0");
-  EXPECT_EQ(window.lblStartTime->text(), "RemainStartTime: 0Min0Sec");
-  EXPECT_EQ(window.lblFatalError->text(), "FatalError : 0");
+  EXPECT_EQ(Control<QLabel>(window, "lblShareMemoryInitState")->text(), "ShareMemoryInitState: 1");
+  EXPECT_EQ(Control<QLabel>(window, "lblShareMemoryPlayerTotal")->text(), "ShareMemoryPlayerTotal:0");
+  EXPECT_EQ(Control<QLabel>(window, "lblShareMemoryItemTotal")->text(), "ShareMemoryItemTotal:0");
+  EXPECT_EQ(Control<QLabel>(window, "lblStartTime")->text(), "RemainStartTime: 0Min0Sec");
+  EXPECT_EQ(Control<QLabel>(window, "lblFatalError")->text(), "FatalError : 0");
 
   // Loaded share data (message 1029) shows its totals: the built-in tables.
   platform::BusMessage load;
   load.Msg = WM_MAPMANAGER_LOAD_SHAREDATA;
   window.WndMethod(load);
   window.ttTimerTimer();
-  EXPECT_EQ(window.lblShareMemoryInitState->text(), "ShareMemoryInitState: 2");
-  EXPECT_EQ(window.lblShareMemoryPlayerTotal->text(), "ShareMemoryPlayerTotal:100");
-  EXPECT_EQ(window.lblShareMemoryItemTotal->text(), "ShareMemoryItemTotal:8");
+  EXPECT_EQ(Control<QLabel>(window, "lblShareMemoryInitState")->text(), "ShareMemoryInitState: 2");
+  EXPECT_EQ(Control<QLabel>(window, "lblShareMemoryPlayerTotal")->text(), "ShareMemoryPlayerTotal:100");
+  EXPECT_EQ(Control<QLabel>(window, "lblShareMemoryItemTotal")->text(), "ShareMemoryItemTotal:8");
 
   // Minutes and seconds of the remaining start time, in unsigned division.
   EXPECT_EQ(views::RemainStartTimeText(61999), "RemainStartTime: 1Min1Sec");
@@ -240,7 +152,7 @@ TEST(ViewsWindowTest, RefreshTickWritesItsLabelsAndMapsTheShareDataAgainForANewV
   machine.log.LogFatal("second");
   machine.log.lastFatalTime = LocalDateTime(2031, 5, 17, 13, 45, 30);
   window.ttTimerTimer();
-  const QString fatal = window.lblFatalError->text();
+  const QString fatal = Control<QLabel>(window, "lblFatalError")->text();
   EXPECT_TRUE(fatal.startsWith("FatalErrorCount : 2, Time : ")) << fatal.toStdString();
   EXPECT_TRUE(fatal.contains("45:30")) << fatal.toStdString();
   EXPECT_FALSE(fatal.contains("2031") || fatal.contains("17") || fatal.contains("31")) << fatal.toStdString();
@@ -268,32 +180,33 @@ TEST(ViewsWindowTest, RefreshTickWritesItsLabelsAndMapsTheShareDataAgainForANewV
 TEST(ViewsWindowTest, ListViewsAskOnlyForTheRowsOnScreenAndKeepTheirPlace) {
   ViewsWindow machine("Rows");
   Window& window = machine.Start("");
-  auto mapsTester = std::make_unique<QAbstractItemModelTester>(
-      window.lvMapsModel, QAbstractItemModelTester::FailureReportingMode::Fatal);
+  auto mapsTester = std::make_unique<QAbstractItemModelTester>(ListModel(window, "lvMaps"),
+                                                               QAbstractItemModelTester::FailureReportingMode::Fatal);
   auto serversTester = std::make_unique<QAbstractItemModelTester>(
-      window.lvMapServerListModel, QAbstractItemModelTester::FailureReportingMode::Fatal);
-  QSignalSpy mapsResets(window.lvMapsModel, &QAbstractItemModel::modelReset);
-  QSignalSpy serversResets(window.lvMapServerListModel, &QAbstractItemModel::modelReset);
+      ListModel(window, "lvMapServerList"), QAbstractItemModelTester::FailureReportingMode::Fatal);
+  QSignalSpy mapsResets(ListModel(window, "lvMaps"), &QAbstractItemModel::modelReset);
+  QSignalSpy serversResets(ListModel(window, "lvMapServerList"), &QAbstractItemModel::modelReset);
   window.show();
   QCoreApplication::processEvents();
-  EXPECT_EQ(window.lvMapsModel->rowCount(), 0) << "an empty map list shows empty lists";
+  EXPECT_EQ(ListModel(window, "lvMaps")->rowCount(), 0) << "an empty map list shows empty lists";
   window.ttTimerTimer();
 
   // Rows past the grid's 600 cells appear in both lists. A new count leaves the view where
   // it was: no reset, no scroll.
   machine.Reload(machine.Lines(650));
-  ASSERT_EQ(window.lvMapsModel->rowCount(), 650);
-  ASSERT_EQ(window.lvMapServerListModel->rowCount(), 650);
+  ASSERT_EQ(ListModel(window, "lvMaps")->rowCount(), 650);
+  ASSERT_EQ(ListModel(window, "lvMapServerList")->rowCount(), 650);
   window.ttTimerTimer();
   QCoreApplication::processEvents();
-  window.lvMaps->scrollTo(window.lvMapsModel->index(300, 0), QAbstractItemView::PositionAtTop);
+  Control<QTableView>(window, "lvMaps")
+      ->scrollTo(ListModel(window, "lvMaps")->index(300, 0), QAbstractItemView::PositionAtTop);
   QCoreApplication::processEvents();
-  const int scrolled = window.lvMaps->verticalScrollBar()->value();
+  const int scrolled = Control<QTableView>(window, "lvMaps")->verticalScrollBar()->value();
   machine.Reload(machine.Lines(660));
   window.ttTimerTimer();
   QCoreApplication::processEvents();
-  EXPECT_EQ(window.lvMaps->verticalScrollBar()->value(), scrolled);
-  EXPECT_EQ(window.lvMaps->rowAt(0), 300);
+  EXPECT_EQ(Control<QTableView>(window, "lvMaps")->verticalScrollBar()->value(), scrolled);
+  EXPECT_EQ(Control<QTableView>(window, "lvMaps")->rowAt(0), 300);
   EXPECT_EQ(mapsResets.count(), 0);
   EXPECT_EQ(serversResets.count(), 0);
   // (The testers probe cells of their own on every change; the count below is the view's.)
@@ -303,7 +216,7 @@ TEST(ViewsWindowTest, ListViewsAskOnlyForTheRowsOnScreenAndKeepTheirPlace) {
   // The cells that a tick makes the view produce: those of the rows on screen only.
   std::set<int> rows;
   int calls = 0;
-  window.lvMapsModel->SetCellText([&](int row, int column) {
+  ListModel(window, "lvMaps")->SetCellText([&](int row, int column) {
     ++calls;
     rows.insert(row);
     return window.lvMapsData(row, column);
@@ -316,7 +229,9 @@ TEST(ViewsWindowTest, ListViewsAskOnlyForTheRowsOnScreenAndKeepTheirPlace) {
     QCoreApplication::processEvents();
   };
   auto onScreen = [&] {
-    return std::make_pair(window.lvMaps->rowAt(0), window.lvMaps->rowAt(window.lvMaps->viewport()->height() - 1));
+    return std::make_pair(
+        Control<QTableView>(window, "lvMaps")->rowAt(0),
+        Control<QTableView>(window, "lvMaps")->rowAt(Control<QTableView>(window, "lvMaps")->viewport()->height() - 1));
   };
   tick();
   auto [first, last] = onScreen();
@@ -327,7 +242,7 @@ TEST(ViewsWindowTest, ListViewsAskOnlyForTheRowsOnScreenAndKeepTheirPlace) {
   EXPECT_EQ(*rows.rbegin(), last);
   EXPECT_LE(calls, (last - first + 1) * 20);
 
-  window.lvMaps->scrollToBottom();
+  Control<QTableView>(window, "lvMaps")->scrollToBottom();
   tick();
   std::tie(first, last) = onScreen();
   EXPECT_EQ(last, 659);
@@ -338,14 +253,15 @@ TEST(ViewsWindowTest, ListViewsAskOnlyForTheRowsOnScreenAndKeepTheirPlace) {
 
   // The map server list view on the "Msg" page likewise.
   rows.clear();
-  window.lvMapServerListModel->SetCellText([&](int row, int column) {
+  ListModel(window, "lvMapServerList")->SetCellText([&](int row, int column) {
     rows.insert(row);
     return window.lvMapServerListData(row, column);
   });
-  window.pcMain->setCurrentWidget(window.tsMsg);
+  Control<QTabWidget>(window, "pcMain")->setCurrentWidget(Control<QWidget>(window, "tsMsg"));
   QCoreApplication::processEvents();
   ASSERT_FALSE(rows.empty());
-  EXPECT_LE(*rows.rbegin(), window.lvMapServerList->rowAt(window.lvMapServerList->viewport()->height() - 1));
+  EXPECT_LE(*rows.rbegin(), Control<QTableView>(window, "lvMapServerList")
+                                ->rowAt(Control<QTableView>(window, "lvMapServerList")->viewport()->height() - 1));
   EXPECT_EQ(window.lvMapServerListData(659, 1), "660");
 
   // The grid has no cell past list position 599: map 601 is never drawn.
@@ -362,7 +278,7 @@ TEST(ViewsWindowTest, GridShowsEveryColourInItsCellBoxAndTheDayOfAFall) {
   DayClock clock(23);
   Window& window = machine.Start("");
   window.show();
-  window.pcView->setCurrentWidget(window.tsState);
+  Control<QTabWidget>(window, "pcView")->setCurrentWidget(Control<QWidget>(window, "tsState"));
   QCoreApplication::processEvents();
 
   // An empty list: every cell white, and a click selects nothing.
@@ -370,7 +286,7 @@ TEST(ViewsWindowTest, GridShowsEveryColourInItsCellBoxAndTheDayOfAFall) {
   for (int position = 0; position < 600; ++position) ASSERT_EQ(ViewsWindow::CellColour(grid, position), QColor(Qt::white));
   ExpectCellBox(grid, 0, Qt::white);
   ExpectCellBox(grid, 599, Qt::white);
-  QTest::mouseClick(window.sgMap, Qt::LeftButton, {}, CellCentre(0));
+  QTest::mouseClick(Control<views::StateGrid>(window, "sgMap"), Qt::LeftButton, {}, CellCentre(0));
   EXPECT_EQ(window.SelectedCell(), -1);
 
   // Map 12 has no record: someone holds its segment too small.
@@ -422,7 +338,7 @@ TEST(ViewsWindowTest, ClicksShowTheMessageSelectTheMapAndFeedTheLogLights) {
   ViewsWindow machine("Clicks");
   Window& window = machine.Start(machine.Lines(40));
   window.show();
-  window.pcView->setCurrentWidget(window.tsState);
+  Control<QTabWidget>(window, "pcView")->setCurrentWidget(Control<QWidget>(window, "tsState"));
   QCoreApplication::processEvents();
 
   tagMapServerData& one = machine.Running(1, 12, 500);
@@ -433,7 +349,7 @@ TEST(ViewsWindowTest, ClicksShowTheMessageSelectTheMapAndFeedTheLogLights) {
 
   views::LogLights* lights = window.LogLightsStrip();
   ASSERT_NE(lights, nullptr);
-  EXPECT_EQ(window.pnlMapLogLights->size(), QSize(268, 40));
+  EXPECT_EQ(Control<QWidget>(window, "pnlMapLogLights")->size(), QSize(268, 40));
   auto shown = [&] {
     QStringList texts;
     for (int level = llDebug; level <= llFatal; ++level) texts << lights->Counter(static_cast<ELogLevel>(level))->text();
@@ -444,8 +360,9 @@ TEST(ViewsWindowTest, ClicksShowTheMessageSelectTheMapAndFeedTheLogLights) {
   EXPECT_EQ(colour(llError), views::LogLights::LevelColour(llNomal));
 
   // A click on a map with a record shows its message and its lights at once.
-  QTest::mouseClick(window.sgMap, Qt::LeftButton, {}, CellCentre(0));
-  EXPECT_EQ(window.mmMapMsg->toPlainText(), QString::fromUtf8("Map1 running\n新手村 12 players"));
+  QTest::mouseClick(Control<views::StateGrid>(window, "sgMap"), Qt::LeftButton, {}, CellCentre(0));
+  EXPECT_EQ(Control<QPlainTextEdit>(window, "mmMapMsg")->toPlainText(),
+            QString::fromUtf8("Map1 running\n新手村 12 players"));
   EXPECT_EQ(window.SelectedCell(), 0);
   EXPECT_EQ(shown(), "0,0,1,1,0,2,0");
   EXPECT_EQ(colour(llError), QColor(0xFF, 0x45, 0x00));
@@ -456,8 +373,8 @@ TEST(ViewsWindowTest, ClicksShowTheMessageSelectTheMapAndFeedTheLogLights) {
   EXPECT_EQ(shown(), "0,0,1,1,0,2,255");
 
   // A click on a white cell clears the memo and keeps the selection.
-  QTest::mouseClick(window.sgMap, Qt::LeftButton, {}, CellCentre(45));
-  EXPECT_TRUE(window.mmMapMsg->toPlainText().isEmpty());
+  QTest::mouseClick(Control<views::StateGrid>(window, "sgMap"), Qt::LeftButton, {}, CellCentre(45));
+  EXPECT_TRUE(Control<QPlainTextEdit>(window, "mmMapMsg")->toPlainText().isEmpty());
   EXPECT_EQ(window.SelectedCell(), 0);
   one.LogLevelCounts[0] = 7;
   window.ttTimerTimer();
@@ -465,8 +382,8 @@ TEST(ViewsWindowTest, ClicksShowTheMessageSelectTheMapAndFeedTheLogLights) {
 
   // Hovering a cell names the map, its state and its players.
   const QPoint at = CellCentre(0);
-  QHelpEvent help(QEvent::ToolTip, at, window.sgMap->mapToGlobal(at));
-  QApplication::sendEvent(window.sgMap, &help);
+  QHelpEvent help(QEvent::ToolTip, at, Control<views::StateGrid>(window, "sgMap")->mapToGlobal(at));
+  QApplication::sendEvent(Control<views::StateGrid>(window, "sgMap"), &help);
   const QString tip = QToolTip::text();
   EXPECT_TRUE(tip.contains(QString::fromStdString("Map1(" + machine.server + ")"))) << tip.toStdString();
   EXPECT_TRUE(tip.contains("Running")) << tip.toStdString();
@@ -474,14 +391,17 @@ TEST(ViewsWindowTest, ClicksShowTheMessageSelectTheMapAndFeedTheLogLights) {
 
   // A double click (which begins with a click) shows the map's row on the "Table" page,
   // selected and scrolled into view.
-  QTest::mouseClick(window.sgMap, Qt::LeftButton, {}, CellCentre(39));
-  QTest::mouseDClick(window.sgMap, Qt::LeftButton, {}, CellCentre(39));
+  QTest::mouseClick(Control<views::StateGrid>(window, "sgMap"), Qt::LeftButton, {}, CellCentre(39));
+  QTest::mouseDClick(Control<views::StateGrid>(window, "sgMap"), Qt::LeftButton, {}, CellCentre(39));
   QCoreApplication::processEvents();
-  EXPECT_EQ(window.pcView->currentWidget(), window.tsTable);
-  const QModelIndex row = window.lvMapsModel->index(39, 0);
-  EXPECT_TRUE(window.lvMaps->selectionModel()->isRowSelected(39, QModelIndex()));
-  EXPECT_TRUE(window.lvMaps->viewport()->rect().intersects(window.lvMaps->visualRect(row)));
-  EXPECT_EQ(window.lvMaps->currentIndex().row(), 39);
+  EXPECT_EQ(Control<QTabWidget>(window, "pcView")->currentWidget(), Control<QWidget>(window, "tsTable"));
+  const QModelIndex row = ListModel(window, "lvMaps")->index(39, 0);
+  EXPECT_TRUE(Control<QTableView>(window, "lvMaps")->selectionModel()->isRowSelected(39, QModelIndex()));
+  EXPECT_TRUE(Control<QTableView>(window, "lvMaps")
+                  ->viewport()
+                  ->rect()
+                  .intersects(Control<QTableView>(window, "lvMaps")->visualRect(row)));
+  EXPECT_EQ(Control<QTableView>(window, "lvMaps")->currentIndex().row(), 39);
 
   // The selected map gone with a reload: the selection is forgotten, the lights go grey.
   ASSERT_EQ(window.SelectedCell(), 39);
@@ -508,22 +428,23 @@ TEST(ViewsWindowTest, HostileRecordsNeverBreakTheViews) {
     r.PlayerCnt = round % 3 == 0 ? INT_MIN : INT_MAX;
     r.MaxPlayerCnt = round % 4 == 0 ? 0 : (round % 4 == 1 ? -1 : (round % 4 == 2 ? INT_MIN : 1));
     r.StreamSaveCostTime = floats[round % 4];
-    window.pcMain->setCurrentIndex(round % 2 == 0 ? 0 : 1);
-    window.pcView->setCurrentIndex(round % 3 == 0 ? 0 : 1);
+    Control<QTabWidget>(window, "pcMain")->setCurrentIndex(round % 2 == 0 ? 0 : 1);
+    Control<QTabWidget>(window, "pcView")->setCurrentIndex(round % 3 == 0 ? 0 : 1);
     window.ttTimerTimer();
     QCoreApplication::processEvents();
     machine.Grid();
-    window.lvMaps->grab();
-    window.lvMapServerList->grab();
-    QTest::mouseClick(window.sgMap, Qt::LeftButton, {}, CellCentre(0));
-    QHelpEvent help(QEvent::ToolTip, CellCentre(0), window.sgMap->mapToGlobal(CellCentre(0)));
-    QApplication::sendEvent(window.sgMap, &help);
+    Control<QTableView>(window, "lvMaps")->grab();
+    Control<QTableView>(window, "lvMapServerList")->grab();
+    QTest::mouseClick(Control<views::StateGrid>(window, "sgMap"), Qt::LeftButton, {}, CellCentre(0));
+    QHelpEvent help(QEvent::ToolTip, CellCentre(0),
+                    Control<views::StateGrid>(window, "sgMap")->mapToGlobal(CellCentre(0)));
+    QApplication::sendEvent(Control<views::StateGrid>(window, "sgMap"), &help);
   }
 
   // A record without a single zero byte: the message is read to the end of its field.
   std::memset(bytes, 0xFF, sizeof r);
-  QTest::mouseClick(window.sgMap, Qt::LeftButton, {}, CellCentre(0));
-  EXPECT_EQ(window.mmMapMsg->toPlainText(), QString(1024, '?'));
+  QTest::mouseClick(Control<views::StateGrid>(window, "sgMap"), Qt::LeftButton, {}, CellCentre(0));
+  EXPECT_EQ(Control<QPlainTextEdit>(window, "mmMapMsg")->toPlainText(), QString(1024, '?'));
   window.ttTimerTimer();
   EXPECT_EQ(window.LogLightsStrip()->Counter(llFatal)->text(), "255");
   EXPECT_EQ(window.lvMapsData(0, 6), "-1/-1");
@@ -551,18 +472,18 @@ TEST(ViewsWindowTest, EveryControlAnswersWithItsCaption) {
   EXPECT_GT(named, 30);
 
   // Controls without a caption of their own: the caption that stands for them.
-  EXPECT_EQ(AccessibleName(window.sgMap), "State");
-  EXPECT_EQ(AccessibleName(window.mmMapMsg), "Msg");
-  EXPECT_EQ(AccessibleName(window.lvMaps), "TotalPlayer");
-  EXPECT_EQ(AccessibleName(window.lvMapServerList), "Msg");
-  EXPECT_EQ(AccessibleName(window.edtScriptPath), "ScriptPath:");
-  EXPECT_EQ(AccessibleName(window.edtStatusServer), "Status Server:");
-  EXPECT_EQ(AccessibleName(window.mmScriptSample), "Script");
-  EXPECT_EQ(AccessibleName(window.mmScript), "ScriptRunner(AllMap)");
+  EXPECT_EQ(AccessibleName(Control<views::StateGrid>(window, "sgMap")), "State");
+  EXPECT_EQ(AccessibleName(Control<QPlainTextEdit>(window, "mmMapMsg")), "Msg");
+  EXPECT_EQ(AccessibleName(Control<QTableView>(window, "lvMaps")), "TotalPlayer");
+  EXPECT_EQ(AccessibleName(Control<QTableView>(window, "lvMapServerList")), "Msg");
+  EXPECT_EQ(AccessibleName(Control<QLineEdit>(window, "edtScriptPath")), "ScriptPath:");
+  EXPECT_EQ(AccessibleName(Control<QLineEdit>(window, "edtStatusServer")), "Status Server:");
+  EXPECT_EQ(AccessibleName(Control<QPlainTextEdit>(window, "mmScriptSample")), "Script");
+  EXPECT_EQ(AccessibleName(Control<QPlainTextEdit>(window, "mmScript")), "ScriptRunner(AllMap)");
 
   // A caption that the tick rewrites is read as it is now.
   window.ttTimerTimer();
-  EXPECT_EQ(AccessibleName(window.lblStartTime), "RemainStartTime: 0Min0Sec");
+  EXPECT_EQ(AccessibleName(Control<QLabel>(window, "lblStartTime")), "RemainStartTime: 0Min0Sec");
 }
 
 }  // namespace

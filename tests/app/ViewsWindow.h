@@ -17,6 +17,7 @@
 
 #include "ManagerMachine.h"
 #include "OffscreenApplication.h"
+#include "WindowControls.h"
 #include "app/TVemoMapServerManagerMain.h"
 #include "interfaces/tagMapServerData.h"
 #include "platform/crash_report.h"
@@ -113,7 +114,7 @@ class ViewsWindow {
 
   TVemoMapServerManagerMain& Window() { return *m_Window; }
   // A picture of the whole grid, drawn as a repaint draws it.
-  QImage Grid() { return m_Window->sgMap->grab().toImage(); }
+  QImage Grid() { return Control<views::StateGrid>(*m_Window, "sgMap")->grab().toImage(); }
   // The colour in the middle of the cell that shows list position n.
   static QColor CellColour(const QImage& grid, int position) {
     const int col = position % views::StateGrid::kColCount, row = position / views::StateGrid::kColCount;

@@ -287,7 +287,7 @@ TEST_F(EnvironmentChecksTest, EnvironmentDumpRunsTheRealToolIntoTheLogFolder) {
   std::string copy = "cp '" VEMO_BIN_DIR "Gavrock' '" + m_Dir + "Gavrock'";
   ASSERT_EQ(std::system(copy.c_str()), 0);
   platform::SetExeDirForTesting(m_Dir);
-  RunEnvironmentDump(m_Dir + "Server Log/Sub/");
+  EXPECT_TRUE(RunEnvironmentDump(m_Dir + "Server Log/Sub/"));
   std::string report = ReadFile(m_Dir + "Server Log/Sub/EnvInfo.log");
   EXPECT_NE(report.find("[Processors]"), std::string::npos) << report;
   EXPECT_NE(report.find("Path=" + m_Dir + "runtime_env_tests\n"), std::string::npos) << report;
@@ -303,14 +303,14 @@ TEST_F(EnvironmentChecksTest, EnvironmentDumpPassesThreeQuotedItems) {
   // A stand-in tool that writes each argument it receives on a line of its own.
   WriteProgram(m_Dir + "Gavrock", "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$(dirname \"$0\")/args.txt\"\nexit 0\n", 0755);
   platform::SetExeDirForTesting(m_Dir);
-  RunEnvironmentDump(m_Dir + "Server Log/");
+  EXPECT_TRUE(RunEnvironmentDump(m_Dir + "Server Log/"));
   EXPECT_EQ(ReadFile(m_Dir + "args.txt"),
             "/ep:" + m_Dir + "runtime_env_tests\n/lfp:" + m_Dir + "Server Log/EnvInfo.log\n");
   EXPECT_TRUE(Exists(m_Dir + "Server Log"));
 }
 
-// Runs RunEnvironmentDump in a child without a terminal and expects exit code 1 with the
-// text both in the error line and in the box.
+// Runs RunEnvironmentDump in a child without a terminal and expects it to report the
+// failure, with the text both in the error line and in the box.
 void ExpectDumpFailure(const std::string& logDir, const std::string& text) {
   std::string expected = Literal("[LogError] " + text) + ".*" +
                          Literal("[ErrorBox] Check EvnInfoError: " + text);
@@ -318,13 +318,12 @@ void ExpectDumpFailure(const std::string& logDir, const std::string& text) {
       {
         setenv("VEMO_UNATTENDED", "ok", 1);
         (void)!std::freopen("/dev/null", "r", stdin);
-        RunEnvironmentDump(logDir);
-        std::_Exit(0);
+        std::_Exit(RunEnvironmentDump(logDir) ? 0 : 1);
       },
       ::testing::ExitedWithCode(1), expected);
 }
 
-TEST_F(EnvironmentChecksTest, EnvironmentDumpFailuresEndTheProcess) {
+TEST_F(EnvironmentChecksTest, EnvironmentDumpFailuresAreReported) {
   platform::SetExeDirForTesting(m_Dir);
   ExpectDumpFailure(m_Dir + "logs/", "Can't find file: " + m_Dir + "Gavrock.exe");
 
@@ -350,32 +349,27 @@ TEST_F(EnvironmentChecksTest, EnvironmentDumpFailuresEndTheProcess) {
 TEST_F(EnvironmentChecksTest, IntegrityCheck) {
   platform::SetExeDirForTesting(m_Dir);
   // Missing: only a warning.
-  RunIntegrityCheck("");
+  EXPECT_TRUE(RunIntegrityCheck(""));
   EXPECT_EQ(m_Log.Texts(llWarn), (std::vector<std::string>{"Can't find file: " + m_Dir + "Holmira.exe"}));
 
   // A relative directory lies beside the executable; the tool runs to its end.
   ASSERT_EQ(mkdir((m_Dir + "tools").c_str(), 0755), 0);
   WriteProgram(m_Dir + "tools/Holmira", "#!/bin/sh\nsleep 0.2\necho \"$0\" > \"$(dirname \"$0\")/ran.txt\"\nexit 4\n", 0755);
   m_Log.Clear();
-  RunIntegrityCheck("tools");
+  EXPECT_TRUE(RunIntegrityCheck("tools"));
   EXPECT_EQ(ReadFile(m_Dir + "tools/ran.txt"), m_Dir + "tools/Holmira\n");
   EXPECT_EQ(m_Log.Texts(llInfo),
             (std::vector<std::string>{"Begin checking file integrity!", "End  checking file integrity!"}));
 
   // An absolute directory is used as it stands.
   std::remove((m_Dir + "tools/ran.txt").c_str());
-  RunIntegrityCheck(m_Dir + "tools/");
+  EXPECT_TRUE(RunIntegrityCheck(m_Dir + "tools/"));
   EXPECT_TRUE(Exists(m_Dir + "tools/ran.txt"));
 
-  // There but not startable: a fatal line and exit code -1.
+  // There but not startable: a fatal line, and the failure for start-up to act on.
   WriteProgram(m_Dir + "Holmira", "not a program", 0644);
-  EXPECT_EXIT(
-      {
-        RunIntegrityCheck();
-        std::_Exit(0);
-      },
-      ::testing::ExitedWithCode(255),
-      Literal("[LogFatal] Create Holmira.exe failed! GetLastError() = 13, CmdLine = " + m_Dir + "Holmira.exe"));
+  EXPECT_EXIT(std::_Exit(RunIntegrityCheck() ? 0 : 1), ::testing::ExitedWithCode(1),
+              Literal("[LogFatal] Create Holmira.exe failed! GetLastError() = 13, CmdLine = " + m_Dir + "Holmira.exe"));
 }
 
 TEST(CodePageTest, ConvertsForDisplayAndMarksBrokenBytes) {
