@@ -503,16 +503,16 @@ TEST(StatusLinkWindowTest, AutoConnectRetriesUntilTheStatusServerComesUp) {
   {
     TVemoMapServerManagerMain window;
     ASSERT_EQ(window.FormCreate({}).kind, TVemoMapServerManagerMain::StartupOutcome::Kind::Running);
-    window.btnStart->click();
+    Control<QPushButton>(window, "btnStart")->click();
     PumpUntil([] { return false; }, 2000);  // a few retries
-    EXPECT_EQ(window.sbStatus->currentMessage().toStdString(), "Connect to StatusServer failed");
+    EXPECT_EQ(Control<QStatusBar>(window, "sbStatus")->currentMessage().toStdString(), "Connect to StatusServer failed");
     EXPECT_TRUE(dialogs.records.empty());
 
     StatusServer late;
     ASSERT_TRUE(late.Start(port, site.machine.Dir() + "fetched/", false));
     EXPECT_TRUE(PumpUntil([&] { return !late.program.WaitLine("logged in as \"MapServer\"", 10).empty(); }, 20000))
         << late.Output();
-    EXPECT_EQ(window.sbStatus->currentMessage().toStdString(), "Connect to StatusServer OK");
+    EXPECT_EQ(Control<QStatusBar>(window, "sbStatus")->currentMessage().toStdString(), "Connect to StatusServer OK");
     EXPECT_TRUE(dialogs.records.empty());
     EXPECT_EQ(site.machine.CountLog("AutoConnectStatusServer no connection to 127.0.0.1:" + std::to_string(port)), 1u);
 
