@@ -212,6 +212,9 @@ void TVemoMapServerManagerMain::FormClose() {
   if (m_Closed) return;
   m_Closed = true;
   m_Closing = true;
+  // Nothing is started or stopped through launch control once the close has begun.
+  launchcontrol::BeginClose();
+  tmProcessLauncher->stop();
   // The status link and its request thread go first, before anything they use.
   StopStatusLinkOnClose();
   ttTimer->stop();
