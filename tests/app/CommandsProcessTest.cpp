@@ -116,6 +116,12 @@ TEST(CommandsProcessTest, ScriptsStartStopAndCloseARunningManager) {
   const int instance = shm_open(platform::SharedMemoryObjectName(app::InstanceSegment::NameOf(server)).c_str(), O_RDONLY, 0);
   if (instance >= 0) ::close(instance);
   EXPECT_LT(instance, 0) << "the instance segment's name was left behind";
+  // Nor its bus endpoint's files.
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  const std::string bus = runtime != nullptr && *runtime != '\0' ? std::string(runtime) + "/vemo-bus/"
+                                                                  : "/tmp/vemo-bus-" + std::to_string(getuid()) + "/";
+  for (const char* suffix : {".info", ".sock"})
+    EXPECT_NE(access((bus + window + suffix).c_str(), F_OK), 0) << "the endpoint's " << suffix << " file was left behind";
   for (uint32_t pid : pids)
     EXPECT_TRUE(WaitUntil([&] { return kill(static_cast<pid_t>(pid), 0) != 0; })) << "map server " << pid;
 
