@@ -328,11 +328,16 @@ TEST_F(OperatorCommandsTest, CloseAllAndExitEndsARunningStartPassBeforeItsKillLo
   ASSERT_EQ(maps.GetMapInfoCount(), 60);
   launcher->CacheLaunchSettings();
   launcher->StartAllServers(false);
-  ASSERT_TRUE(WaitUntil([&] { return LiveMapServersOf(server) >= 3; }));
+  // The close comes while the pass launches.
+  tagMapServerData* first = maps.GetMapInfo(0)->GetShareData();
+  ASSERT_TRUE(WaitUntil([&] { return record::ProcessId(*first) != 0; }, 20000, 1));
+  ASSERT_TRUE(launcher->IsStartPassRunning()) << "the pass ended before the close came";
 
   EXPECT_THROW(commands.HandleCopyData(101, {}), ProcessEnded);
+
   EXPECT_TRUE(Logged(llInfo, "Close Success!"));
-  platform::SleepMs(500);  // what a pass launched behind the loop would show by now
+  // Whatever the pass would still launch, it has launched once it ends.
+  EXPECT_TRUE(WaitUntil([&] { return !launcher->IsStartPassRunning(); }, 30000));
   EXPECT_EQ(LiveMapServersOf(server), 0) << "a map server outlives the manager";
   ThreadManager::GetInstance()->StopAll();
   unsetenv("VEMO_MS_FAULTS");
