@@ -24,8 +24,12 @@ std::vector<std::string>& OpenBases() {
   return *bases;
 }
 
+// The process that noted them: a forked child that ends at once leaves its parent's alone.
+pid_t g_Owner = 0;
+
 void RemoveOpenEndpointFiles() {
   std::lock_guard<std::mutex> lock(OpenMutex());
+  if (g_Owner != getpid()) return;
   for (const std::string& base : OpenBases()) {
     unlink((base + ".info").c_str());
     unlink((base + ".sock").c_str());
@@ -38,6 +42,8 @@ void RemoveOpenEndpointFiles() {
 void NoteOpenEndpoint(const std::string& base) {
   {
     std::lock_guard<std::mutex> lock(OpenMutex());
+    if (g_Owner != getpid()) OpenBases().clear();  // noted by the parent of a forked child
+    g_Owner = getpid();
     OpenBases().push_back(base);
   }
   AtEndProcess(&RemoveOpenEndpointFiles);
