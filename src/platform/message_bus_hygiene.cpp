@@ -74,8 +74,8 @@ void ForeignDatagrams::Dropped(uid_t uid) {
 
 void ForeignDatagrams::Report() {
   if (m_Count == 0 || GetTickCount() - m_LastReport < kReportPeriodMs) return;
-  OutputDebugString("MessageBus: " + std::to_string(m_Count) + " more datagrams from other users dropped (the last from " +
-                    std::to_string(m_LastUid) + ")");
+  OutputDebugString("MessageBus: " + std::to_string(m_Count) +
+                    " more datagrams from other users dropped (the last from " + std::to_string(m_LastUid) + ")");
   m_Count = 0;
   m_LastReport = GetTickCount();
 }
