@@ -180,6 +180,8 @@ int main(int argc, char** argv) {
   WriteDisks(report, {exePath, reportDir});
   WriteExecutable(report, exePath);
 
+  // The report lies in the log directory: for the operator's group only, as the logs.
+  umask(027);
   std::ofstream out(reportPath, std::ios::binary | std::ios::trunc);
   if (!out) {
     std::fprintf(stderr, "Gavrock: cannot write the report \"%s\": %s\n", reportPath.c_str(), std::strerror(errno));

@@ -154,6 +154,10 @@ void CHalvix::Execute(int id, const std::string& command) {
     m_Connections[id].closeWhenSent = true;
     return;
   }
+  if (m_Closing) {
+    Queue(id, "result refused closing");
+    return;
+  }
   if (m_CallbackDepth > 0) {
     Queue(id, "result refused busy: a start or stop is running");
     return;
@@ -166,6 +170,13 @@ void CHalvix::Execute(int id, const std::string& command) {
   auto found = m_Connections.find(id);
   if (found == m_Connections.end()) return;
   found->second.inCallback = false;
+  if (!done && m_Closing) {
+    // The window closed while the callback ran: a stop was abandoned before any map server
+    // was asked to close.
+    Queue(id, start ? "result refused closing"
+                    : "result error the manager's window closed before the map servers were asked to close");
+    return;
+  }
   if (start)
     Queue(id, done ? "result ok started" : "result refused the service was started already");
   else

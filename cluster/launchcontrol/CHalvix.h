@@ -26,6 +26,8 @@ class CHalvix final : public ILaunchControl {
   void NotifyStarted() override { Broadcast("started", "started"); }
   void NotifyStopping() override { Broadcast("stopping", "stopping"); }
   void NotifyStopped() override { Broadcast("stopped", "stopped"); }
+  // Start and stop are refused from now on; a stop under way is answered as an error.
+  void NotifyClosing() override { m_Closing = true; }
 
   const std::string& SocketPath() const { return m_SocketPath; }
 
@@ -56,4 +58,5 @@ class CHalvix final : public ILaunchControl {
   int m_NextId = 1;
   int m_CallbackDepth = 0;      // a start or stop callback runs (Poll is re-entered meanwhile)
   std::string m_State = "idle";  // the service as the notifications tell it
+  bool m_Closing = false;        // the manager's window is closing
 };

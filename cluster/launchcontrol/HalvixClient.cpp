@@ -7,7 +7,7 @@
 //   HalvixClient [--manager PID] [--timeout SECONDS] wait started|stopped
 //   HalvixClient list
 //
-// Exit codes: 0 done, 1 refused by the manager, 2 no manager reachable, 3 usage,
+// Exit codes: 0 done, 1 refused by the manager or not done, 2 no manager reachable, 3 usage,
 // 4 timed out.
 #include <poll.h>
 #include <signal.h>
@@ -182,8 +182,8 @@ int main(int argc, char** argv) {
     if (line.starts_with("event ") && line.substr(6) == awaited) awaitedSeen = true;
     if (line.starts_with("result ")) {
       resultSeen = true;
-      if (line.starts_with("result refused")) code = kRefused;
-      else if (!line.starts_with("result ok")) code = kUsage;
+      // "refused" and "error" both mean the manager did not do it.
+      if (!line.starts_with("result ok")) code = kRefused;
       if (code != kDone) break;
     }
   }

@@ -1,4 +1,5 @@
-// The log object of the logging component, on spdlog's daily file sink.
+// The log object of the logging component: spdlog's line layout and daily file names, and
+// a file of its own that survives a full disk.
 #include "CTolvarLog.h"
 
 #include <spdlog/details/log_msg.h>
@@ -6,8 +7,15 @@
 #include <spdlog/sinks/daily_file_sink.h>
 #include <spdlog/sinks/stdout_sinks.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <exception>
 
 #include "common/Utils.h"
@@ -39,6 +47,7 @@ CTolvarLog::CTolvarLog() {
   m_PathTexts.push_back(m_Directory);
   m_ServerName = ExecutableName();
   try {
+    m_Formatter = std::make_unique<spdlog::pattern_formatter>(kPattern);
     m_Stderr = std::make_shared<spdlog::sinks::stderr_sink_st>();
     m_Stderr->set_formatter(std::make_unique<spdlog::pattern_formatter>(kPattern));
   } catch (const std::exception&) {
@@ -46,29 +55,112 @@ CTolvarLog::CTolvarLog() {
   }
 }
 
-CTolvarLog::~CTolvarLog() { Flush(); }
+CTolvarLog::~CTolvarLog() { CloseFile(); }
 
-void CTolvarLog::Flush() {
-  std::lock_guard<std::mutex> lock(m_Mutex);
-  try {
-    if (m_File) m_File->flush();
-  } catch (const std::exception&) {
-  }
+void CTolvarLog::CloseFile() {
+  if (m_Fd >= 0) close(m_Fd);
+  m_Fd = -1;
+  m_FilePath.clear();
 }
 
-void CTolvarLog::OpenFileSink() {
-  m_File.reset();
-  m_FileFailed = false;
+std::string CTolvarLog::Format(const spdlog::details::log_msg& message) {
+  spdlog::memory_buf_t buffer;
   try {
-    platform::ForceDirectories(m_Directory);
-    auto sink = std::make_shared<spdlog::sinks::daily_file_sink_st>(m_Directory + m_ServerName + ".log", 0, 0);
-    sink->set_formatter(std::make_unique<spdlog::pattern_formatter>(kPattern));
-    m_File = std::move(sink);
-  } catch (const std::exception& e) {
-    m_FileFailed = true;
-    std::fprintf(stderr, "Tolvar: cannot open the log file in \"%s\": %s; lines go to standard error\n",
-                 m_Directory.c_str(), e.what());
+    if (m_Formatter) m_Formatter->format(message, buffer);
+  } catch (const std::exception&) {
+    return std::string(message.payload.data(), message.payload.size()) + "\n";
   }
+  return std::string(buffer.data(), buffer.size());
+}
+
+bool CTolvarLog::OpenDailyFile(const spdlog::details::log_msg& message, std::string& error) {
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(message.time);
+  std::tm day{};
+  localtime_r(&seconds, &day);
+  std::string path;
+  try {
+    path = m_Directory + spdlog::sinks::daily_filename_calculator::calc_filename(m_ServerName + ".log", day);
+  } catch (const std::exception& e) {
+    error = e.what();
+    return false;
+  }
+  if (m_Fd >= 0 && path == m_FilePath) return true;
+  CloseFile();
+  platform::ForceDirectories(m_Directory, 0750);
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0640);
+  if (fd < 0) {
+    error = "cannot open the log file " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  m_Fd = fd;
+  m_FilePath = path;
+  return true;
+}
+
+bool CTolvarLog::Append(const std::string& bytes, std::string& error) {
+  struct stat st {};
+  if (fstat(m_Fd, &st) != 0) {
+    error = std::string("cannot examine ") + m_FilePath + ": " + std::strerror(errno);
+    return false;
+  }
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(m_Fd, bytes.data() + done, bytes.size() - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    error = std::string("cannot write the log file ") + m_FilePath + ": " + std::strerror(n < 0 ? errno : ENOSPC);
+    // Half a line would run into the next one: the part that fitted goes again.
+    if (done > 0 && ftruncate(m_Fd, st.st_size) != 0) error += " (and the cut line stays)";
+    return false;
+  }
+  return true;
+}
+
+bool CTolvarLog::WriteToFile(const spdlog::details::log_msg& message) {
+  const uint32_t now = platform::GetTickCount();
+  std::string error;
+  bool written = false;
+  // While the file fails, it is tried at most once a second.
+  if (!m_Failing || now - m_LastTry >= 1000) {
+    m_LastTry = now;
+    if (OpenDailyFile(message, error)) {
+      bool ready = true;
+      if (m_Lost > 0) {
+        const std::string text = FormatText(
+            "[%s] Tolvar: %llu lines could not be written to the log file between %s and %s (%s); they went to "
+            "standard error",
+            LogLevelName(llWarn), m_Lost, m_LostFrom.c_str(), m_LostTo.c_str(), m_LostReason.c_str());
+        spdlog::details::log_msg notice(spdlog::string_view_t(), spdlog::level::info,
+                                        spdlog::string_view_t(text.data(), text.size()));
+        ready = Append(Format(notice), error);
+        if (ready) m_Lost = 0;
+      }
+      written = ready && Append(Format(message), error);
+    }
+    if (!written) CloseFile();  // opened afresh on the next try
+  }
+  if (written) {
+    m_Failing = false;
+    return true;
+  }
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(message.time);
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+  if (m_Lost++ == 0) m_LostFrom = stamp;
+  m_LostTo = stamp;
+  if (!error.empty()) m_LostReason = error;
+  if (!m_Failing) {
+    m_Failing = true;
+    std::fprintf(stderr,
+                 "Tolvar: %s; lines go to standard error, and the file is tried again once a second\n",
+                 m_LostReason.c_str());
+  }
+  return false;
 }
 
 void CTolvarLog::Write(const char* tag, const std::string& text, bool toStderr, bool fatal) {
@@ -86,20 +178,7 @@ void CTolvarLog::Write(const char* tag, const std::string& text, bool toStderr, 
   }
   spdlog::details::log_msg message(spdlog::string_view_t(), spdlog::level::info,
                                    spdlog::string_view_t(entry.data(), entry.size()));
-  if (!m_File && !m_FileFailed) OpenFileSink();
-  bool written = false;
-  if (m_File) {
-    try {
-      m_File->log(message);
-      // Every line reaches the file at once: a crash must not take the last lines with it.
-      m_File->flush();
-      written = true;
-    } catch (const std::exception& e) {
-      std::fprintf(stderr, "Tolvar: writing the log file failed: %s\n", e.what());
-      m_File.reset();
-      m_FileFailed = true;
-    }
-  }
+  const bool written = WriteToFile(message);
   if ((toStderr || m_MarkerFileFound || !written) && m_Stderr) {
     try {
       m_Stderr->log(message);
@@ -169,8 +248,8 @@ void CTolvarLog::SetLogPath(const char* directory, const char* subPath) {
   if (dir == m_Directory) return;
   m_Directory = dir;
   m_PathTexts.push_back(dir);
-  m_File.reset();  // the next line opens the file in the new directory
-  m_FileFailed = false;
+  CloseFile();  // the next line opens the file in the new directory, at once
+  m_Failing = false;
 }
 
 int CTolvarLog::GetFatalErrorCount() {
@@ -197,8 +276,8 @@ void CTolvarLog::SetServerName(const char* name) {
   std::lock_guard<std::mutex> lock(m_Mutex);
   if (server == m_ServerName) return;
   m_ServerName = server;
-  m_File.reset();
-  m_FileFailed = false;
+  CloseFile();
+  m_Failing = false;
 }
 
 const char* CTolvarLog::LogPath() {

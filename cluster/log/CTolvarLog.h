@@ -22,8 +22,18 @@
 // directory is created. Until SetServerName is called the file name starts with the
 // executable's name.
 //
-// Every operation is thread-safe. Nothing throws out of the component: a file that
-// cannot be opened is reported once on standard error and its lines go to standard error.
+// Each line is appended to the file with one write as soon as it is logged, so a crash
+// takes no line with it. The directory is created 0750 and the files 0640: logs quote what
+// peers and map servers send, and are for the operator's group only.
+//
+// A file that cannot be written (a full disk, a directory that went away) costs only the
+// lines it could not take: a line that fits only in part is cut off again, so the file never
+// holds half a line; the lines go to standard error meanwhile; the file is tried again at
+// most once a second; and the first line that reaches it again is preceded by one " Warn"
+// line saying how many lines were lost between which times. The start of each failing spell
+// is reported once on standard error.
+//
+// Every operation is thread-safe. Nothing throws out of the component.
 #pragma once
 
 #include <cstdarg>
@@ -34,9 +44,15 @@
 
 #include "interfaces/ILog.h"
 
-namespace spdlog::sinks {
+namespace spdlog {
+class formatter;
+namespace details {
+struct log_msg;
+}
+namespace sinks {
 class sink;
 }
+}  // namespace spdlog
 
 class CTolvarLog final : public ILog {
  public:
@@ -78,15 +94,23 @@ class CTolvarLog final : public ILog {
   const char* LogPath() override;
   const char* ErrorLogPath() override;
 
-  // Writes what is buffered to the file.
-  void Flush();
+  // Every line is in the file once it is logged; kept for callers that end the process.
+  void Flush() {}
 
  private:
   void WriteFormatted(int level, const char* format, va_list args);
   // Writes one entry: `tag` in brackets, then `text` unchanged.
   void Write(const char* tag, const std::string& text, bool toStderr, bool fatal);
-  // Opens the daily file for the current directory and server name; called under m_Mutex.
-  void OpenFileSink();
+  // The rest run under m_Mutex.
+  // Appends the formatted message to the day's file; false when the file did not take it
+  // (the line is counted as lost).
+  bool WriteToFile(const spdlog::details::log_msg& message);
+  // Opens the file of the message's day in the current directory; false with `error`.
+  bool OpenDailyFile(const spdlog::details::log_msg& message, std::string& error);
+  // Appends `bytes` whole, or nothing: a partial write is cut off again.
+  bool Append(const std::string& bytes, std::string& error);
+  std::string Format(const spdlog::details::log_msg& message);
+  void CloseFile();
 
   std::mutex m_Mutex;
   std::string m_Directory;   // where the files go, ending in "/"
@@ -97,7 +121,14 @@ class CTolvarLog final : public ILog {
   bool m_MarkerFileFound = false;
   int m_FatalCount = 0;
   double m_LastFatalTime = 0;
-  std::shared_ptr<spdlog::sinks::sink> m_File;    // null until the first line, or after a change
+  std::unique_ptr<spdlog::formatter> m_Formatter;
   std::shared_ptr<spdlog::sinks::sink> m_Stderr;
-  bool m_FileFailed = false;  // the current file could not be opened (reported once)
+  int m_Fd = -1;             // the open daily file, or -1
+  std::string m_FilePath;    // its path
+  // A failing spell of the file: when it was last tried, and the lines it lost.
+  bool m_Failing = false;
+  uint32_t m_LastTry = 0;
+  unsigned long long m_Lost = 0;
+  std::string m_LostFrom, m_LostTo;  // times of the first and the last lost line
+  std::string m_LostReason;
 };

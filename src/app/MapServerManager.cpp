@@ -107,6 +107,9 @@ void MapServerManager::LoadShareData() {
 }
 
 void MapServerManager::Close() {
+  // Nothing is started or stopped through launch control once the close has begun.
+  launchcontrol::BeginClose();
+  // The status link and its request thread go first, before anything they use.
   StatusLink().StopStatusServer();
   m_Metrics.reset();
   // A worker waiting for the operator's answer must not keep StopAll waiting for it.

@@ -130,6 +130,8 @@ void TVemoMapServerManagerMain::FormClose() {
   if (m_Closed) return;
   m_Closed = true;
   m_Closing = true;
+  // Launch control's poll stops first: nothing is started or stopped through it once the close has begun.
+  m_Ui->tmProcessLauncher->stop();
   m_Ui->ttTimer->stop();
   m_Manager->Close();
 }

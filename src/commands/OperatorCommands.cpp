@@ -173,6 +173,9 @@ void OperatorCommands::CloseAllAndExit() {
     LogObject()->TraceInfo("if(this->GetTotalPlayerCnt() != 0)");
     return;
   }
+  // A start pass running now would launch map servers behind the kill loop, and they would
+  // outlive the manager.
+  m_Launcher.EndLaunches();
   MapServerInfoManager& maps = m_Launcher.Maps();
   for (int i = 0; i < maps.GetMapInfoCount(); ++i) {
     MapServerInfo* info = maps.GetMapInfo(i);

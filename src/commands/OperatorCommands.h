@@ -57,7 +57,7 @@ class OperatorCommands {
 
   // A copy-data message: `data` is taken as text of exactly its byte count.
   void HandleCopyData(uint32_t number, const std::vector<uint8_t>& data);
-  // Copy data 101: with no player online, kills every live map server, writes
+  // Copy data 101: with no player online, ends launching, kills every live map server, writes
   // "Close Success!", tells the controller and ends the process with exit code 0.
   void CloseAllAndExit();
   // Copy data 103: "class|title" names the controller window, which is told so.

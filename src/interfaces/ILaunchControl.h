@@ -32,6 +32,10 @@ class ILaunchControl {
   // Slots 8 and 9: around the stop callback's close of every map server.
   virtual void NotifyStopping() = 0;
   virtual void NotifyStopped() = 0;
+  // Slot 10: the manager's window began to close. From now on the manager refuses both
+  // callbacks and stops polling; a stop that was waiting for the last player is abandoned
+  // (its callback returns false and no NotifyStopped follows).
+  virtual void NotifyClosing() = 0;
 
  protected:
   ~ILaunchControl() = default;

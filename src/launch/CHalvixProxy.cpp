@@ -1,6 +1,7 @@
 #include "launch/CHalvixProxy.h"
 
 #include "common/Utils.h"
+#include "components/LogComponent.h"
 #include "platform/library.h"
 #include "platform/paths.h"
 
@@ -18,6 +19,13 @@ bool CHalvixProxy::Init(LaunchControlCallback requestStart, LaunchControlCallbac
   if (m_Module == nullptr) {
     // The component is looked for in the current directory as the process sees it now.
     const std::string path = FormatText("%s/%s", platform::CurrentDirectory().c_str(), "Halvix.dll");
+    // The current directory may be anybody's: a library there that another user could have
+    // put or changed would run as this manager.
+    std::string reason;
+    if (!platform::IsLibraryFileTrusted(path, &reason)) {
+      LogObject()->LogWarn("CHalvixProxy::Init refusing to load %s: %s", path.c_str(), reason.c_str());
+      return false;
+    }
     m_Module = platform::LoadLibrary(path);
     if (m_Module == nullptr) return false;
   }
@@ -81,4 +89,8 @@ void CHalvixProxy::NotifyStopping() {
 
 void CHalvixProxy::NotifyStopped() {
   if (ILaunchControl* instance = NotifyTarget()) instance->NotifyStopped();
+}
+
+void CHalvixProxy::NotifyClosing() {
+  if (ILaunchControl* instance = NotifyTarget()) instance->NotifyClosing();
 }

@@ -36,6 +36,7 @@ class CHalvixProxy {
   void NotifyStarted();
   void NotifyStopping();
   void NotifyStopped();
+  void NotifyClosing();
 
  private:
   void Unload();

@@ -12,6 +12,11 @@ namespace {
 MapServerLauncher* g_Launcher = nullptr;
 ILaunchWindow* g_Window = nullptr;
 bool g_LaunchControlSeen = false;
+// The window's close has begun: nothing is started or stopped through the component any
+// more, and it is not polled again.
+bool g_Closing = false;
+
+bool Closing() { return g_Closing || (g_Window != nullptr && g_Window->IsClosing()); }
 
 }  // namespace
 
@@ -21,16 +26,19 @@ void Bind(MapServerLauncher* launcher, ILaunchWindow* window) {
 }
 
 bool RequestStart() {
-  if (g_Launcher == nullptr || g_Window == nullptr || !g_Window->IsStartEnabled()) return false;
+  if (g_Launcher == nullptr || g_Window == nullptr || Closing() || !g_Window->IsStartEnabled()) return false;
   g_Launcher->StartService();
   return true;
 }
 
 bool RequestStop() {
-  if (g_Launcher == nullptr || g_Window == nullptr || g_Window->IsStartEnabled()) return false;
+  if (g_Launcher == nullptr || g_Window == nullptr || Closing() || g_Window->IsStartEnabled()) return false;
   CHalvixProxy& proxy = CHalvixProxy::GetProxy();
   proxy.NotifyStopping();
   g_Launcher->StopAllServers();
+  // The wait for the last player ends early only when the window closes: then no map
+  // server was asked to close, and the stop is not reported as done.
+  if (Closing()) return false;
   proxy.NotifyStopped();
   return true;
 }
@@ -39,6 +47,7 @@ bool Init() {
   // A new initialisation is a new life of the component: the timer runs until it is seen
   // and released again.
   g_LaunchControlSeen = false;
+  g_Closing = false;
   CHalvixProxy& proxy = CHalvixProxy::GetProxy();
   if (!proxy.Init(&RequestStart, &RequestStop)) {
     LogObject()->LogWarn("LaunchDLL Init Fail!!");
@@ -49,6 +58,7 @@ bool Init() {
 }
 
 bool ProcessLauncherTick() {
+  if (g_Closing) return false;  // a tick posted before the close began
   CHalvixProxy& proxy = CHalvixProxy::GetProxy();
   if (proxy.IsInitialized()) {
     g_LaunchControlSeen = true;
@@ -59,6 +69,12 @@ bool ProcessLauncherTick() {
 }
 
 bool LaunchControlSeen() { return g_LaunchControlSeen; }
+
+void BeginClose() {
+  if (g_Closing) return;
+  g_Closing = true;
+  CHalvixProxy::GetProxy().NotifyClosing();
+}
 
 void Release() {
   CHalvixProxy::GetProxy().Release();

@@ -13,11 +13,13 @@ namespace launchcontrol {
 void Bind(MapServerLauncher* launcher, ILaunchWindow* window);
 
 // The start callback: runs "Start" when its button is enabled; false when the service was
-// started already in this run.
+// started already in this run, or once the window's close has begun.
 bool RequestStart();
 // The stop callback: false before "Start". Otherwise NotifyStopping, then every map server
 // asked to close once no player is online (waiting with the window answering), then
-// NotifyStopped; true.
+// NotifyStopped; true. False once the window's close has begun, and when the close begins
+// while the stop waits for the last player: no map server is asked to close then, and the
+// component is not told "stopped".
 bool RequestStop();
 
 // Start-up: initialises the component with the two callbacks. On success tells it so and
@@ -29,6 +31,9 @@ bool Init();
 bool ProcessLauncherTick();
 // True once a tick found the component running.
 bool LaunchControlSeen();
+// The window's close begins: the component is told, is not polled again, and both
+// callbacks refuse from now on.
+void BeginClose();
 // Releases the component (the window is being destroyed).
 void Release();
 

@@ -98,7 +98,8 @@ MapServerLauncher::~MapServerLauncher() {
 // "Start"
 
 void MapServerLauncher::StartService() {
-  if (m_ServiceStarted) return;  // once per manager run
+  // Once per manager run, and never once the window closes: its workers were stopped.
+  if (m_ServiceStarted || m_Window->IsClosing()) return;
   m_ServiceStarted = true;
   m_Window->SetServiceStarted();
   m_Hooks->NotifyStarting();
@@ -255,7 +256,7 @@ int MapServerLauncher::StartServerPass() {
     const int count = m_Maps->GetMapInfoCount();
     std::vector<PendingAnnounce> pending;
 
-    for (int i = 0; i < count && m_Threads->IsRunning(); ++i) {
+    for (int i = 0; i < count && m_Threads->IsRunning() && !m_LaunchesEnded.load(); ++i) {
       MapServerInfo* info = m_Maps->GetMapInfo(i);
       tagMapServerData* data = info != nullptr ? info->GetShareData() : nullptr;
       if (data == nullptr || info->GetActive() == 0) continue;
@@ -315,6 +316,14 @@ std::string MapServerLauncher::OneMapCommandLine(const std::string& key, bool de
 
 bool MapServerLauncher::LaunchMap(MapServerInfo& info, tagMapServerData& data, bool debug,
                                   const std::string& scriptPath) {
+  // Counted before the flag is read, and EndLaunches sets the flag before it reads the
+  // count: a launch either sees the end or is waited for.
+  ++m_LaunchesUnderWay;
+  struct UnderWay {
+    std::atomic<int>& count;
+    ~UnderWay() { --count; }
+  } underWay{m_LaunchesUnderWay};
+  if (m_LaunchesEnded.load()) return false;
   const std::string commandLine = OneMapCommandLine(info.GetMapData().GetKey(), debug, scriptPath);
   record::Store(data.ServerVersion, m_ServerVersion);
   // A failed launch shows the system's text and gives zeros: ProcessId 0 is tried again by
@@ -325,6 +334,15 @@ bool MapServerLauncher::LaunchMap(MapServerInfo& info, tagMapServerData& data, b
   info.SetProcessInfo(process);
   record::SetProcessId(data, process.ProcessId);
   return process.ProcessId != 0;
+}
+
+void MapServerLauncher::EndLaunches() {
+  m_LaunchesEnded.store(true);
+  // A launch that fails shows its message through the window thread: it answers meanwhile.
+  while (m_LaunchesUnderWay.load() > 0) {
+    platform::SleepMs(5);
+    m_Window->ProcessMessages();
+  }
 }
 
 bool MapServerLauncher::KillProcess(MapServerInfo& info) const {

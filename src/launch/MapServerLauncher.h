@@ -104,6 +104,12 @@ class MapServerLauncher {
   // with the window answering, as long as players are online.
   void StopAllServers();
 
+  // Ends launching for the rest of the run: the running start pass stops before its next
+  // map and every later launch is refused. Returns once no launch is under way (the window
+  // answering meanwhile), so that whatever is alive then is all there will be. "Close every
+  // map server and exit" calls it before its kill loop.
+  void EndLaunches();
+
   // "SaveApply": Apply, then the map list reloaded and both list views given its count.
   // Refused, with a message and nothing changed, while a start pass runs or an operation
   // on the window thread holds maps of the list while it waits.
@@ -191,4 +197,6 @@ class MapServerLauncher {
   int m_Waiting = 0;               // window-thread waits in progress
   ExitedMapRestarts m_Restarts;
   bool m_InDisconnectCheck = false;
+  std::atomic<bool> m_LaunchesEnded{false};  // EndLaunches ran: nothing is launched any more
+  std::atomic<int> m_LaunchesUnderWay{0};    // LaunchMap calls in progress, on any thread
 };

@@ -3,6 +3,8 @@
 // error, then the process ends with the default action of the signal.
 #include "platform/crash_report.h"
 
+#include <fcntl.h>
+
 #include "platform/shared_memory.h"
 
 #include <cxxabi.h>
@@ -196,9 +198,11 @@ void WriteReport(const std::string& headline, backward::StackTrace& stack) {
   std::vector<void*> frames;
   for (std::size_t i = 0; i < stack.size(); ++i) frames.push_back(stack[i].addr);
   for (const std::string& line : ResolveLines(frames)) text += line + "\n";
-  ForceDirectories(g_reportDir);
+  // Reports lie in the log directory, which is the operator group's only.
+  ForceDirectories(g_reportDir, 0750);
   std::string fileName = ReportFileName();
-  if (FILE* file = std::fopen(fileName.c_str(), "w")) {
+  const int fd = open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640);
+  if (FILE* file = fd >= 0 ? fdopen(fd, "w") : nullptr) {
     std::fwrite(text.data(), 1, text.size(), file);
     std::fclose(file);
   }

@@ -20,6 +20,13 @@ void FreeLibrary(void* library);
 // executable or through the search order), without loading it; null when it is not loaded.
 // The caller releases the handle with FreeLibrary.
 void* GetLoadedLibrary(const std::string& name);
+// Whether the library file at `name` (a path with a directory, mapped by LogicalFileName)
+// can only have been put there by this user or root: the file (through any symbolic link)
+// and the directories that hold the link and the file are owned by this user or root, and
+// none of them can be written by another user (group-writable counts, unless the group is
+// this user's own group with nobody else in it; a sticky directory counts too). A missing
+// file passes: loading it fails on its own. False with the reason in `*reason`.
+bool IsLibraryFileTrusted(const std::string& name, std::string* reason);
 // The dynamic loader's last error text of this thread.
 std::string LastLibraryError();
 

@@ -2,10 +2,17 @@
 #include "platform/library.h"
 
 #include <dlfcn.h>
+#include <grp.h>
+#include <pwd.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "platform/debug_output.h"
 #include "platform/paths.h"
@@ -22,7 +29,59 @@ void SetError(int* errorCode, int code, const std::string& text) {
   t_lastError = text;
 }
 
+// True when the group `gid` is this user's own: named as the user, with no other member.
+bool IsOwnPrivateGroup(gid_t gid) {
+  if (gid != getgid()) return false;
+  const passwd* user = getpwuid(getuid());
+  const group* own = getgrgid(gid);
+  if (user == nullptr || own == nullptr || std::strcmp(user->pw_name, own->gr_name) != 0) return false;
+  for (char** member = own->gr_mem; *member != nullptr; ++member)
+    if (std::strcmp(*member, user->pw_name) != 0) return false;
+  return true;
+}
+
+// Why another user could have written `path` (a file or a directory), "" when none could.
+std::string WritableByOthers(const std::string& path, const struct stat& st, const char* what) {
+  if (st.st_uid != getuid() && st.st_uid != 0)
+    return std::string(what) + " " + path + " belongs to user " + std::to_string(st.st_uid);
+  if ((st.st_mode & S_IWOTH) != 0) return std::string(what) + " " + path + " is writable by every user";
+  if ((st.st_mode & S_IWGRP) != 0 && !IsOwnPrivateGroup(st.st_gid))
+    return std::string(what) + " " + path + " is writable by group " + std::to_string(st.st_gid);
+  return std::string();
+}
+
+std::string DirectoryOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 }  // namespace
+
+bool IsLibraryFileTrusted(const std::string& name, std::string* reason) {
+  const std::string file = LogicalFileName(name);
+  std::string why;
+  struct stat st;
+  if (lstat(file.c_str(), &st) != 0) return true;  // nothing to load
+  std::vector<std::pair<std::string, const char*>> checks{{DirectoryOf(file), "directory"}};
+  char resolved[PATH_MAX];
+  if (realpath(file.c_str(), resolved) == nullptr) {
+    why = file + " cannot be resolved: " + std::strerror(errno);
+  } else {
+    checks.emplace_back(resolved, "file");
+    checks.emplace_back(DirectoryOf(resolved), "directory");
+  }
+  for (const auto& [path, what] : checks) {
+    if (!why.empty()) break;
+    if (stat(path.c_str(), &st) != 0)
+      why = path + " cannot be examined: " + std::strerror(errno);
+    else
+      why = WritableByOthers(path, st, what);
+  }
+  if (why.empty()) return true;
+  if (reason != nullptr) *reason = why;
+  return false;
+}
 
 void* LoadLibrary(const std::string& name, int* errorCode) {
   if (errorCode != nullptr) *errorCode = 0;

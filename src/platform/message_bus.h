@@ -6,8 +6,10 @@
 // ($XDG_RUNTIME_DIR/vemo-bus, else /tmp/vemo-bus-<uid>, mode 0700). Messages are
 // datagrams; the owner reads them on its own event-loop thread: it watches Fd() (a Qt
 // QSocketNotifier, or poll) and calls Dispatch(), which hands each message to the callback.
-// Endpoints of dead processes are never found. A datagram from another user, a short or
-// oversized one, or one with an unknown tag is dropped with a debug line.
+// Endpoints of dead processes are never found; a process that ends at once (EndProcess)
+// removes its endpoints' files. A short or oversized datagram, or one with an unknown tag,
+// is dropped with a debug line; datagrams from another user are dropped and counted, the
+// first reported at once and the rest at most once a minute.
 #pragma once
 
 #include <cstdint>

@@ -35,6 +35,7 @@
 #include <sstream>
 
 #include "platform/debug_output.h"
+#include "platform/message_bus_hygiene.h"
 #include "platform/process.h"
 
 namespace platform {
@@ -356,6 +357,7 @@ struct BusEndpoint::Impl {
   std::string title;
   Handler handler;
   int fd = -1;
+  bus::ForeignDatagrams foreign;
   std::vector<uint8_t> buffer = std::vector<uint8_t>(kHeaderSize + kMaxCopyDataSize + 1);
 
   // One datagram's check and decoding; false (with a debug line) for a malformed one.
@@ -444,10 +446,12 @@ std::unique_ptr<BusEndpoint> BusEndpoint::Open(const std::string& windowClass, c
   impl->title = title;
   impl->handler = std::move(handler);
   impl->fd = fd;
+  bus::NoteOpenEndpoint(dir + std::to_string(handle));
   return std::unique_ptr<BusEndpoint>(new BusEndpoint(std::move(impl)));
 }
 
 BusEndpoint::~BusEndpoint() {
+  bus::ForgetOpenEndpoint(m_Impl->dir + std::to_string(m_Impl->handle));
   unlink((m_Impl->dir + std::to_string(m_Impl->handle) + ".info").c_str());
   unlink((m_Impl->dir + std::to_string(m_Impl->handle) + ".sock").c_str());
   close(m_Impl->fd);
@@ -487,9 +491,10 @@ int BusEndpoint::Dispatch() {
         cred = reinterpret_cast<const ucred*>(CMSG_DATA(c));
     }
     if (cred == nullptr || cred->uid != self) {
-      OutputDebugString("MessageBus: datagram from another user dropped");
+      m_Impl->foreign.Dropped(cred != nullptr ? cred->uid : static_cast<uid_t>(-1));
       continue;
     }
+    m_Impl->foreign.Report();
     if ((msg.msg_flags & MSG_TRUNC) != 0 || static_cast<std::size_t>(n) > m_Impl->buffer.size() - 1) {
       OutputDebugString("MessageBus: oversized datagram of " + std::to_string(n) + " bytes dropped");
       continue;

@@ -37,7 +37,8 @@ std::string SystemRoot();
 
 bool FileExists(const std::string& path);       // a regular file (or anything not a directory)
 bool DirectoryExists(const std::string& path);
-bool ForceDirectories(const std::string& path);  // mkdir -p; true when the directory exists after
+// mkdir -p, each level made with `mode` (less the umask); true when the directory exists after.
+bool ForceDirectories(const std::string& path, unsigned mode = 0777);
 
 // A file's creation time as a Windows FILETIME count (100-ns units since 1601-01-01).
 // Linux keeps no settable birth time, and a log still being written is not old, so

@@ -107,7 +107,7 @@ bool DirectoryExists(const std::string& path) {
   return S_ISDIR(st.st_mode);
 }
 
-bool ForceDirectories(const std::string& path) {
+bool ForceDirectories(const std::string& path, unsigned mode) {
   std::string native = NativePath(path);
   if (native.empty()) return false;
   if (DirectoryExists(native)) return true;
@@ -117,7 +117,7 @@ bool ForceDirectories(const std::string& path) {
     if (pos != native.size() && native[pos] != '/') continue;
     std::string part = native.substr(0, pos);
     if (part.empty() || DirectoryExists(part)) continue;
-    if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return false;
+    if (mkdir(part.c_str(), static_cast<mode_t>(mode)) != 0 && errno != EEXIST) return false;
   }
   return DirectoryExists(native);
 }

@@ -68,7 +68,8 @@ bool RunEnvironmentDump(const std::string& logDir) {
   std::string logPath = slash == std::string::npos ? std::string() : dir.substr(0, slash == 0 ? 1 : slash);
   bool console = HasConsoleWindow();
 
-  if (!platform::ForceDirectories(logPath)) {
+  // The log directory is the operator group's only (its logs quote what peers send).
+  if (!platform::ForceDirectories(logPath, 0750)) {
     int error = errno;
     return FailEnvironmentDump(FormatText("Create directory failed, path = %s, last err = %d", logPath.c_str(), error),
                                console);

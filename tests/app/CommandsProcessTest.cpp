@@ -107,6 +107,10 @@ TEST(CommandsProcessTest, ScriptsStartStopAndCloseARunningManager) {
 
   // No player online: the map servers are killed and the manager ends, reporting to the
   // controller, with every line in its log.
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  const std::string bus = runtime != nullptr && *runtime != '\0' ? std::string(runtime) + "/vemo-bus/"
+                                                                  : "/tmp/vemo-bus-" + std::to_string(getuid()) + "/";
+  ASSERT_EQ(access((bus + window + ".info").c_str(), F_OK), 0) << "the window's endpoint is where the bus keeps it";
   Program close = Spawn(machine, "VemoController", {"--manager", window, "close"}, "close");
   EXPECT_EQ(Finish(close), 0) << ReadFile(close.out);
   EXPECT_NE(ReadFile(close.out).find("32770 (0x8002)"), std::string::npos);
@@ -116,6 +120,9 @@ TEST(CommandsProcessTest, ScriptsStartStopAndCloseARunningManager) {
   const int instance = shm_open(platform::SharedMemoryObjectName(app::InstanceSegment::NameOf(server)).c_str(), O_RDONLY, 0);
   if (instance >= 0) ::close(instance);
   EXPECT_LT(instance, 0) << "the instance segment's name was left behind";
+  // Nor its bus endpoint's files.
+  for (const char* suffix : {".info", ".sock"})
+    EXPECT_NE(access((bus + window + suffix).c_str(), F_OK), 0) << "the endpoint's " << suffix << " file was left behind";
   for (uint32_t pid : pids)
     EXPECT_TRUE(WaitUntil([&] { return kill(static_cast<pid_t>(pid), 0) != 0; })) << "map server " << pid;
 

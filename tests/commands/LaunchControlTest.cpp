@@ -3,11 +3,14 @@
 // window thread and ticks the timer while the client runs.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <filesystem>
 
 #include "CommandsTestSupport.h"
 #include "HalvixSocket.h"
@@ -76,6 +79,15 @@ class LaunchControlTest : public ::testing::Test {
     return -1;
   }
   std::string Output(const std::string& name) { return ReadFile(m_Dir.Path() + name); }
+  // Threads of this process, as the system counts them.
+  static int ThreadCount() {
+    int count = 0;
+    if (DIR* tasks = opendir("/proc/self/task")) {
+      while (dirent* entry = readdir(tasks)) count += entry->d_name[0] != '.';
+      closedir(tasks);
+    }
+    return count;
+  }
 
   RecordingLog m_Log;
   TempDir m_Dir{"vemo-cmd"};
@@ -118,17 +130,23 @@ TEST_F(LaunchControlTest, StartsOnceAndStopsWhenThePlayersHaveLeft) {
 
   // While the stop waits, the window answers: its timer polls the component again, which
   // answers a status request; only then does the last player leave.
-  pid_t status = 0;
-  int statusCode = -1;
+  // A second stop meanwhile is answered "busy".
+  pid_t status = 0, busy = 0;
+  int statusCode = -1, busyCode = -1;
   m_Window.onProcessMessages = [&] {
     launchcontrol::ProcessLauncherTick();
     if (status == 0) status = Client({"status"}, "status");
-    if (statusCode < 0 && (statusCode = Ended(status)) >= 0) record::Store(third->PlayerCnt, 0);
+    if (busy == 0) busy = Client({"stop"}, "busy");
+    if (statusCode < 0) statusCode = Ended(status);
+    if (busyCode < 0) busyCode = Ended(busy);
+    if (statusCode >= 0 && busyCode >= 0) record::Store(third->PlayerCnt, 0);
   };
   const pid_t stop = Client({"stop", "--wait"}, "stop");
   EXPECT_EQ(TickUntilEnded(stop), 0) << Output("stop");
   EXPECT_EQ(statusCode, 0);
   EXPECT_NE(Output("status").find("result ok service stopping"), std::string::npos) << Output("status");
+  EXPECT_EQ(busyCode, 1);
+  EXPECT_NE(Output("busy").find("result refused busy"), std::string::npos) << Output("busy");
   const std::string stopped = Output("stop");
   EXPECT_LT(stopped.find("event stopping"), stopped.find("event stopped"));
   EXPECT_NE(stopped.find("result ok stopped"), std::string::npos);
@@ -142,8 +160,6 @@ TEST_F(LaunchControlTest, MissingOrFailingComponentLeavesTheManagerWithoutIt) {
   ASSERT_EQ(chdir(m_Dir.Path().c_str()), 0);
   EXPECT_FALSE(launchcontrol::Init());
   EXPECT_EQ(m_Log.Texts(llWarn), std::vector<std::string>{"LaunchDLL Init Fail!!"});
-  EXPECT_TRUE(launchcontrol::ProcessLauncherTick());
-  EXPECT_FALSE(launchcontrol::LaunchControlSeen());
 
   // The component is there but its Init declines: its runtime directory is open to others.
   ASSERT_EQ(chdir(VEMO_BIN_DIR), 0);
@@ -160,13 +176,138 @@ TEST_F(LaunchControlTest, MissingOrFailingComponentLeavesTheManagerWithoutIt) {
   // timer stops.
   ASSERT_EQ(chmod(dir.c_str(), 0700), 0);
   ASSERT_TRUE(launchcontrol::Init());
-  EXPECT_TRUE(launchcontrol::ProcessLauncherTick());
-  EXPECT_TRUE(launchcontrol::LaunchControlSeen());
   EXPECT_EQ(TickUntilEnded(Client({"status"}, "status")), 0);
   EXPECT_NE(Output("status").find("result ok service idle"), std::string::npos) << Output("status");
   launchcontrol::Release();
-  EXPECT_FALSE(launchcontrol::ProcessLauncherTick());
   EXPECT_FALSE(platform::FileExists(halvix::SocketPath(dir + "/", getpid()))) << "the socket goes with the component";
+  EXPECT_EQ(TickUntilEnded(Client({"status"}, "status")), 2) << "a released component answers nobody";
+}
+
+TEST_F(LaunchControlTest, TheWindowsCloseAbandonsAStopAndRefusesWhatFollows) {
+  ASSERT_EQ(chdir(VEMO_BIN_DIR), 0);
+  ASSERT_TRUE(launchcontrol::Init());
+  EXPECT_EQ(TickUntilEnded(Client({"start"}, "start")), 0) << Output("start");
+  ASSERT_TRUE(LaunchMapServer(*m_Maps.GetMapInfo(0), "*:hang@0"));
+  tagMapServerData* live = m_Maps.GetMapInfo(0)->GetShareData();
+  record::Store(live->PlayerCnt, 0);
+  record::Store(m_Maps.GetMapInfo(2)->GetShareData()->PlayerCnt, 1);  // the stop waits for this player
+
+  // A stop, then a start and a second stop, all read by one poll; the window's close begins
+  // while the first stop waits for the last player.
+  const pid_t stop = Client({"stop", "--wait"}, "stop");
+  platform::SleepMs(300);
+  const pid_t start = Client({"start"}, "start2");
+  const pid_t stop2 = Client({"stop"}, "stop2");
+  platform::SleepMs(300);
+  m_Window.onProcessMessages = [&] {
+    m_Window.closing = true;
+    launchcontrol::BeginClose();
+  };
+  EXPECT_EQ(TickUntilEnded(stop), 1) << Output("stop");
+  const std::string abandoned = Output("stop");
+  EXPECT_NE(abandoned.find("result error "), std::string::npos) << abandoned;
+  EXPECT_EQ(abandoned.find("event stopped"), std::string::npos) << abandoned;
+  EXPECT_EQ(record::CloseRequest(*live), 0) << "no map server was asked to close";
+  for (const auto& [pid, name] : {std::pair{start, "start2"}, std::pair{stop2, "stop2"}}) {
+    EXPECT_EQ(TickUntilEnded(pid), 1) << Output(name);
+    EXPECT_NE(Output(name).find("result refused closing"), std::string::npos) << Output(name);
+  }
+
+  // The component is polled no more: nobody answers.
+  EXPECT_EQ(TickUntilEnded(Client({"--timeout", "2", "status"}, "late")), 4) << Output("late");
+
+  // A callback the component makes after that creates no worker and starts nothing.
+  ThreadManager::GetInstance()->StopAll();
+  m_Window.startEnabled = true;
+  const int threads = ThreadCount();
+  EXPECT_FALSE(launchcontrol::RequestStart());
+  EXPECT_TRUE(m_Window.startEnabled);
+  EXPECT_EQ(ThreadCount(), threads);
+  EXPECT_EQ(ThreadManager::GetInstance()->GetThreadCount(), 0);
+}
+
+TEST_F(LaunchControlTest, TheSocketHoldsAgainstClientsThatMisbehave) {
+  ASSERT_EQ(chdir(VEMO_BIN_DIR), 0);
+  ASSERT_TRUE(launchcontrol::Init());
+  const std::string socket = halvix::SocketPath(m_Dir.Path() + "run/vemo-halvix/", getpid());
+  auto open = [&] {
+    std::string error;
+    const int fd = halvix::Connect(socket, error);
+    EXPECT_GE(fd, 0) << error;
+    fcntl(fd, F_SETFL, O_NONBLOCK);
+    return fd;
+  };
+  // What the component answers until it closes the connection, the window ticking.
+  auto answerUntilClosed = [&](int fd) {
+    std::string text;
+    for (int i = 0; i < 500; ++i) {
+      launchcontrol::ProcessLauncherTick();
+      char buffer[512];
+      const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+      if (n == 0) break;
+      if (n > 0) text.append(buffer, static_cast<std::size_t>(n));
+      else platform::SleepMs(10);
+    }
+    close(fd);
+    return text;
+  };
+
+  // A line over the limit, and an unknown command: one error line each, then the end.
+  int fd = open();
+  const std::string overlong(300, 'x');
+  ASSERT_EQ(send(fd, overlong.data(), overlong.size(), MSG_NOSIGNAL), 300);
+  EXPECT_EQ(answerUntilClosed(fd), "result error command line too long\n");
+  fd = open();
+  ASSERT_EQ(send(fd, "launch\nstatus\n", 14, MSG_NOSIGNAL), 14);
+  EXPECT_EQ(answerUntilClosed(fd), "result error unknown command (start, stop, status, watch)\n")
+      << "nothing after the unknown command is answered";
+
+  // A client that asks and asks and never reads is let go; the window never waits for it.
+  fd = open();
+  std::string requests;
+  for (int i = 0; i < 200; ++i) requests += "status\n";
+  bool dropped = false;
+  for (int tick = 0; tick < 2000 && !dropped; ++tick) {
+    if (send(fd, requests.data(), requests.size(), MSG_NOSIGNAL) < 0 && errno != EAGAIN)
+      dropped = errno == EPIPE || errno == ECONNRESET;
+    launchcontrol::ProcessLauncherTick();
+  }
+  close(fd);
+  EXPECT_TRUE(dropped) << "the component kept a client that never reads";
+  EXPECT_EQ(TickUntilEnded(Client({"status"}, "status")), 0) << Output("status");
+  EXPECT_NE(Output("status").find("result ok service idle"), std::string::npos) << Output("status");
+}
+
+TEST_F(LaunchControlTest, AComponentOthersCouldHaveWrittenIsNotLoaded) {
+  // A copy of the component in a directory of its own, which becomes the current one.
+  const std::string dir = m_Dir.Path() + "cwd";
+  const std::string library = dir + "/libHalvix.so";
+  ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+  std::filesystem::copy_file(std::string(VEMO_BIN_DIR) + "libHalvix.so", library);
+  ASSERT_EQ(chdir(dir.c_str()), 0);
+  auto refusedFor = [&](const std::string& why) {
+    const std::size_t before = m_Log.Texts(llWarn).size();
+    EXPECT_FALSE(launchcontrol::Init()) << why;
+    const std::vector<std::string> lines = m_Log.Texts(llWarn);
+    ASSERT_EQ(lines.size(), before + 2) << why;
+    EXPECT_NE(lines[before].find(why), std::string::npos) << lines[before];
+    EXPECT_EQ(lines[before + 1], "LaunchDLL Init Fail!!");
+    EXPECT_EQ(TickUntilEnded(Client({"status"}, "status")), 2) << "nothing listens";
+  };
+  ASSERT_EQ(chmod(library.c_str(), 0666), 0);
+  refusedFor(library + " is writable by every user");
+  ASSERT_EQ(chmod(library.c_str(), 0755), 0);
+  ASSERT_EQ(chmod(dir.c_str(), 0777), 0);
+  refusedFor(dir + " is writable by every user");
+  ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+  if (getuid() == 0) {  // only root can give a file away
+    ASSERT_EQ(chown(library.c_str(), 65534, 65534), 0);
+    refusedFor(library + " belongs to user 65534");
+    ASSERT_EQ(chown(library.c_str(), 0, 0), 0);
+  }
+
+  ASSERT_TRUE(launchcontrol::Init());
+  EXPECT_EQ(TickUntilEnded(Client({"status"}, "status")), 0) << Output("status");
 }
 
 TEST_F(LaunchControlTest, AnotherUserIsRefused) {

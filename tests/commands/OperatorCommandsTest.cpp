@@ -15,6 +15,7 @@
 #include "platform/dialogs.h"
 #include "platform/message_bus.h"
 #include "registry/RecordText.h"
+#include "runtime/ThreadManager.h"
 #include "support/RecordingLog.h"
 
 namespace {
@@ -230,14 +231,23 @@ TEST_F(OperatorCommandsTest, CopyDataRegistersTheControllerByExactBytes) {
   EXPECT_EQ(m_Launcher->ControllerTitle(), title);
   EXPECT_TRUE(controller.Received(WM_CONTROLLER_REGISTERED));
 
-  // The block is its bytes: a zero byte inside is kept, nothing after the block is read.
-  std::vector<uint8_t> block = Bytes(std::string("a\0b|c", 5));
-  m_Commands->HandleCopyData(103, block);
+  // The block is its bytes, as the bus delivers them to the window: a zero byte inside is
+  // kept, and nothing after the block is read, though the receiving buffer still holds the
+  // tail of the longer block that came before.
+  auto window = platform::BusEndpoint::Open("CmdTestWindow", title, [this](const platform::BusMessage& message) {
+    m_Commands->HandleCopyData(message.Msg, message.Data);
+  });
+  ASSERT_TRUE(window);
+  auto deliver = [&](const std::string& text) {
+    ASSERT_TRUE(platform::SendCopyData(window->Handle(), 103, text.data(), text.size()));
+    ASSERT_EQ(window->Pump(3000), 1);
+  };
+  deliver(std::string("a\0b|c", 5));
   EXPECT_EQ(m_Launcher->ControllerClass(), std::string("a\0b", 3));
   EXPECT_EQ(m_Launcher->ControllerTitle(), "c");
-  block = Bytes("x|y|z");
-  block.resize(3);
-  m_Commands->HandleCopyData(103, block);
+  deliver("x|y|z|w");
+  EXPECT_EQ(m_Launcher->ControllerClass(), std::string("a\0b", 3)) << "four parts change nothing";
+  deliver("x|y");
   EXPECT_EQ(m_Launcher->ControllerClass(), "x");
   EXPECT_EQ(m_Launcher->ControllerTitle(), "y");
 }
@@ -275,6 +285,65 @@ TEST_F(OperatorCommandsTest, CloseAllAndExitWaitsForNoPlayerThenKillsAndTells) {
   EXPECT_GE(m_Window.messagesProcessed, 2) << "the window answers between the kills";
   EXPECT_TRUE(Logged(llInfo, "Close Success!"));
   EXPECT_TRUE(controller.Received(WM_CONTROLLER_CLOSED));
+}
+
+// Live map server processes whose command line names a map of `server`, read from /proc.
+int LiveMapServersOf(const std::string& server) {
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::string commandLine = ReadFile(entry.path().string() + "/cmdline");  // empty for a zombie
+    std::replace(commandLine.begin(), commandLine.end(), '\0', ' ');
+    if (commandLine.find("VemoMapServer") != std::string::npos && commandLine.find(" " + server + "_") != std::string::npos)
+      ++count;
+  }
+  return count;
+}
+
+TEST_F(OperatorCommandsTest, CloseAllAndExitEndsARunningStartPassBeforeItsKillLoop) {
+  // A machine of its own: the real map server programs and 60 maps.
+  TempDir data{"vemo-cmd-pass"};
+  for (const char* program : {"VemoMapServer", "VemoMapServerDM"})
+    ASSERT_EQ(symlink((MapServerDataDir() + program).c_str(), (data.Path() + program).c_str()), 0);
+  const std::string server = "Pass" + std::to_string(platform::CurrentProcessId());
+  m_Config.SetString("edtScriptPath", (MapServerDataDir() + "Script/").c_str());
+  std::string list;
+  for (int i = 0; i < 60; ++i)
+    list += std::to_string(200 + i) + " " + server + " P" + std::to_string(i) + " " + std::to_string(i + 1) +
+            " 1 500 0 0 1\n";
+  data.Write("Map/MapID.txt", list);
+  MapServerInfoManager maps{1};
+  MapServerLauncher::Settings settings;
+  settings.Config = &m_Config;
+  settings.Window = &m_Window;
+  settings.Maps = &maps;
+  settings.MapDataDir = data.Path();
+  auto launcher = std::make_unique<MapServerLauncher>(settings);
+  OperatorCommands commands(*launcher, m_Config, m_Window);
+  // Servers that write no figures, so that no player ever appears.
+  setenv("VEMO_MS_PHASE_MS", "0", 1);
+  setenv("VEMO_MS_FAULTS", "*:hang@0", 1);
+  launcher->StartService();
+  ASSERT_EQ(maps.GetMapInfoCount(), 60);
+  launcher->CacheLaunchSettings();
+  launcher->StartAllServers(false);
+  // The close comes while the pass launches.
+  tagMapServerData* first = maps.GetMapInfo(0)->GetShareData();
+  ASSERT_TRUE(WaitUntil([&] { return record::ProcessId(*first) != 0; }, 20000, 1));
+  ASSERT_TRUE(launcher->IsStartPassRunning()) << "the pass ended before the close came";
+
+  EXPECT_THROW(commands.HandleCopyData(101, {}), ProcessEnded);
+
+  EXPECT_TRUE(Logged(llInfo, "Close Success!"));
+  // Whatever the pass would still launch, it has launched once it ends.
+  EXPECT_TRUE(WaitUntil([&] { return !launcher->IsStartPassRunning(); }, 30000));
+  EXPECT_EQ(LiveMapServersOf(server), 0) << "a map server outlives the manager";
+  ThreadManager::GetInstance()->StopAll();
+  unsetenv("VEMO_MS_FAULTS");
+  { MapServerReaper reaper{maps}; }
+  launcher.reset();
+  maps.Clear();
 }
 
 TEST_F(OperatorCommandsTest, TestEurekaLogAsksThenEndsThroughTheCrashReport) {

@@ -1,6 +1,13 @@
 // The logging component, loaded for real through the manager's loader.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <regex>
 #include <set>
 #include <thread>
@@ -131,10 +138,18 @@ TEST(LogComponentDefaultsTest, BeforeSetLogPathLinesGoToTheLogDirectory) {
   ReleaseLogObject();  // the next object starts from the environment
   ILog* log = LogObject();
   log->SetServerName("Early");
+  const mode_t umaskBefore = umask(022);
   log->LogInfo("early line");
+  umask(umaskBefore);
   ::unsetenv("VEMO_LOG_DIR");
   EXPECT_EQ(std::string(log->LogPath()), logDir + "/");
   EXPECT_NE(ReadFile(logDir + "/" + TodaysLogName("Early")).find("[ Info] early line"), std::string::npos);
+  // Logs quote what peers send: the directory and the files are not for every user.
+  struct stat st {};
+  ASSERT_EQ(stat(logDir.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0750u);
+  ASSERT_EQ(stat((logDir + "/" + TodaysLogName("Early")).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
 TEST(LogComponentDefaultsTest, UnwritableDirectoryFallsBackToStandardError) {
@@ -148,6 +163,67 @@ TEST(LogComponentDefaultsTest, UnwritableDirectoryFallsBackToStandardError) {
   EXPECT_NE(err.find("cannot open the log file"), std::string::npos) << err;
   EXPECT_NE(err.find("[ Info] kept on stderr"), std::string::npos) << err;
   EXPECT_NE(err.find("[ Info] still kept"), std::string::npos) << err;
+}
+
+// The log directory on a small file system of its own that fills up: the lines it cannot
+// hold are lost, no line is left cut, and once there is room again the file is tried anew
+// and says what it missed. Run in a child with a mount namespace of its own (a user
+// namespace too when not root), so the mount is seen by nobody else.
+TEST(LogComponentDiskTest, AFullDiskLosesOnlyTheLinesItCouldNotHold) {
+  component_test::PreloadComponents();
+  ILog* log = LogObject();
+  TempDir dir{"vemo-components"};
+  const std::string mount = dir / "small";
+  ASSERT_EQ(mkdir(mount.c_str(), 0700), 0);
+  const std::string copy = dir / "copy";
+  const uid_t uid = getuid();
+  const gid_t gid = getgid();
+  const pid_t child = fork();
+  if (child == 0) {
+    if (uid != 0) {
+      if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) _exit(77);
+      WriteFile("/proc/self/setgroups", "deny");
+      WriteFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
+      WriteFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
+    } else if (unshare(CLONE_NEWNS) != 0) {
+      _exit(77);
+    }
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", mount.c_str(), "tmpfs", 0, "size=64k") != 0)
+      _exit(77);
+    log->SetLogPath(mount.c_str(), "");
+    log->SetServerName("Full");
+    const std::string filler(3000, 'f');  // a line spans pages, so a full disk cuts it
+    log->LogInfo("before %s", filler.c_str());
+    const int fill = open((mount + "/filler").c_str(), O_WRONLY | O_CREAT, 0600);
+    const std::string block(4096, 'x');
+    while (write(fill, block.data(), block.size()) > 0) {
+    }
+    close(fill);
+    for (int i = 0; i < 5; ++i) log->LogInfo("lost %d %s", i, filler.c_str());
+    unlink((mount + "/filler").c_str());
+    log->LogInfo("too early %s", filler.c_str());  // the file is not tried again within the second
+    platform::SleepMs(1100);
+    log->LogInfo("after %s", filler.c_str());
+    log->LogInfo("and on");
+    WriteFile(copy, ReadFile(mount + "/" + TodaysLogName("Full")));
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no mount namespace for a small file system here";
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+  const std::vector<std::string> lines = SplitLines(ReadFile(copy));
+  ASSERT_EQ(lines.size(), 4u) << ReadFile(copy);
+  const std::string filler = "f{3000}$";
+  EXPECT_TRUE(std::regex_search(lines[0], std::regex(kStamp + R"(\[ Info\] before )" + filler))) << lines[0];
+  EXPECT_TRUE(std::regex_search(
+      lines[1], std::regex(kStamp + R"(\[ Warn\] Tolvar: 6 lines could not be written to the log file between )"
+                                    R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d and \d{4}-\d\d-\d\d \d\d:\d\d:\d\d \(.*No space left on device\))")))
+      << lines[1];
+  EXPECT_TRUE(std::regex_search(lines[2], std::regex(kStamp + R"(\[ Info\] after )" + filler))) << lines[2];
+  EXPECT_TRUE(std::regex_search(lines[3], std::regex(kStamp + R"(\[ Info\] and on$)"))) << lines[3];
 }
 
 }  // namespace
