@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QLabel>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QTabWidget>
 #include <QTimer>
 #include <cstdio>
@@ -30,9 +31,18 @@ void TVemoMapServerManagerMain::ConnectLaunchControls() {
   tmRestartCheck->setObjectName("tmRestartCheck");
   tmRestartCheck->setInterval(1000);
   connect(tmRestartCheck, &QTimer::timeout, this, [this] {
-    if (m_Launcher) m_Launcher->SuperviseExits();
+    if (!m_Launcher) return;
+    m_Launcher->ReapEndedServers();
+    m_Launcher->SuperviseExits();
   });
   tmRestartCheck->start();
+  // An ended map server is reaped as soon as it ends, whatever the configuration.
+  if (const int watch = platform::ChildEndWatchFd(); watch >= 0) {
+    auto* childEnds = new QSocketNotifier(watch, QSocketNotifier::Read, this);
+    connect(childEnds, &QSocketNotifier::activated, this, [this] {
+      if (m_Launcher) m_Launcher->ReapEndedServers();
+    });
+  }
 }
 
 void TVemoMapServerManagerMain::CreateLauncher(const QStringList& arguments) {
