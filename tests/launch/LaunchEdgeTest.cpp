@@ -200,4 +200,59 @@ TEST_F(LaunchEdgeTest, TheReconnectCheckCountsOnlyRestartsThatLaunched) {
   EXPECT_TRUE(Logged("was not launched"));
 }
 
+TEST_F(LaunchEdgeTest, CloseAllAndKillAllAskTheirQuestionsAndCancelAtEitherChangesNothing) {
+  LaunchMachine machine("EdgeAsk");
+  // The map servers stop writing their figures once running: the test decides who is online.
+  setenv("VEMO_MS_FAULTS", "*:hang@0", 1);
+  machine.WriteMaps({{1, 1}, {2, 1}});
+  MapServerLauncher& launcher = machine.Launcher();
+  launcher.StartService();
+  launcher.StartAllServers(false);
+  ASSERT_TRUE(machine.WaitAllRunning());
+  platform::SleepMs(300);
+  const uint32_t one = machine.Pid(0), two = machine.Pid(1);
+  record::Store(machine.Record(0).PlayerCnt, 0);
+  record::Store(machine.Record(1).PlayerCnt, 3);
+  auto questions = [&] {
+    std::vector<std::string> asked;
+    for (const auto& record : machine.dialogs.records) asked.push_back(record.caption + ": " + record.text);
+    machine.dialogs.records.clear();
+    return asked;
+  };
+  auto untouched = [&] {
+    return record::CloseRequest(machine.Record(0)) == 0 && record::CloseRequest(machine.Record(1)) == 0 &&
+           !Gone(one) && !Gone(two);
+  };
+  const std::string closeAll = "CloseAsk: CloseAll?", killAll = "KillAsk: KillAll?",
+                    playersOnline = "CloseAsk: Not All Player Off Line. Close Sure?";
+
+  // Cancel at the first question, then at the players' question: nothing changes.
+  machine.dialogs.answers = {false};
+  launcher.CloseAllServers();
+  EXPECT_EQ(questions(), std::vector<std::string>{closeAll});
+  machine.dialogs.answers = {true, false};
+  launcher.CloseAllServers();
+  EXPECT_EQ(questions(), (std::vector<std::string>{closeAll, playersOnline}));
+  machine.dialogs.answers = {false};
+  launcher.KillAllServers();
+  EXPECT_EQ(questions(), std::vector<std::string>{killAll});
+  machine.dialogs.answers = {true, false};
+  launcher.KillAllServers();
+  EXPECT_EQ(questions(), (std::vector<std::string>{killAll, playersOnline}));
+  EXPECT_TRUE(untouched());
+
+  // Nobody online: one question each. "CloseAll" asks every map server to close and waits
+  // for none; "KillAll" kills them.
+  record::Store(machine.Record(1).PlayerCnt, 0);
+  machine.dialogs.answers = {true};
+  launcher.CloseAllServers();
+  EXPECT_EQ(questions(), std::vector<std::string>{closeAll});
+  EXPECT_EQ(record::CloseRequest(machine.Record(0)), 1);
+  EXPECT_EQ(record::CloseRequest(machine.Record(1)), 1);
+  machine.dialogs.answers = {true};
+  launcher.KillAllServers();
+  EXPECT_EQ(questions(), std::vector<std::string>{killAll});
+  EXPECT_TRUE(WaitUntil([&] { return Gone(one) && Gone(two); }));
+}
+
 }  // namespace

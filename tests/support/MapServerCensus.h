@@ -11,8 +11,10 @@
 #include <vector>
 
 // Map key -> ids of the running (not zombie) processes whose program lies in `programDir`
-// (ending with "/") and whose first argument is the key.
-inline std::map<std::string, std::vector<uint32_t>> MapServersByKey(const std::string& programDir) {
+// (ending with "/"; links resolved) and whose first argument is the key, when that key
+// begins with `keyPrefix`.
+inline std::map<std::string, std::vector<uint32_t>> MapServersByKey(const std::string& programDir,
+                                                                    const std::string& keyPrefix = "") {
   namespace fs = std::filesystem;
   std::map<std::string, std::vector<uint32_t>> servers;
   std::error_code ec;
@@ -26,6 +28,7 @@ inline std::map<std::string, std::vector<uint32_t>> MapServersByKey(const std::s
     std::string program, key;
     std::getline(cmdline, program, '\0');
     std::getline(cmdline, key, '\0');
+    if (key.compare(0, keyPrefix.size(), keyPrefix) != 0) continue;
     std::ifstream stat(entry.path() / "stat");
     const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
     const std::size_t close = text.rfind(')');
