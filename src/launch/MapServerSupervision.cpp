@@ -8,8 +8,8 @@
 #include "platform/clock.h"
 #include "platform/process.h"
 #include "registry/MapServerInfoManager.h"
-#include "registry/RecordAccess.h"
 #include "registry/MapServerState.h"
+#include "registry/RecordAccess.h"
 
 using launch_detail::MapClaim;
 using launch_detail::ProgramWord;
@@ -107,9 +107,10 @@ void MapServerLauncher::SuperviseExits() {
     int exitCode = 0;
     platform::WaitForProcess(process.ProcessHandle, 0, &exitCode);
     if (const uint32_t delay = m_Restarts.NoteExited(mapId, now))
-      LogObject()->LogWarn("MapServerLauncher::SuperviseExits map %s: map server %u ended by itself (exit code %d); "
-                           "restart in %u ms",
-                           info->GetMapData().GetKey().c_str(), pid, exitCode, delay);
+      LogObject()->LogWarn(
+          "MapServerLauncher::SuperviseExits map %s: map server %u ended by itself (exit code %d); "
+          "restart in %u ms",
+          info->GetMapData().GetKey().c_str(), pid, exitCode, delay);
     if (!m_Restarts.RestartDue(mapId, now, perMinute)) continue;
     MapClaim claim(info);
     if (!claim.Held()) continue;
@@ -117,7 +118,8 @@ void MapServerLauncher::SuperviseExits() {
     const bool launched = LaunchMap(*info, *data, CurrentLaunchSettings(), nullptr);
     m_Restarts.NoteRestart(mapId, ExitedMapRestarts::rrExited, now);
     LogObject()->LogWarn("MapServerLauncher::SuperviseExits map %s restarted (reason %s): %s",
-                         info->GetMapData().GetKey().c_str(), ExitedMapRestarts::ReasonName(ExitedMapRestarts::rrExited),
+                         info->GetMapData().GetKey().c_str(),
+                         ExitedMapRestarts::ReasonName(ExitedMapRestarts::rrExited),
                          (launched ? "map server " + std::to_string(record::ProcessId(*data)) + " started"
                                    : std::string("launch failed"))
                              .c_str());
@@ -157,4 +159,3 @@ void MapServerLauncher::ApplyHeartbeatRule() {
     }
   }
 }
-

@@ -26,7 +26,8 @@ class StatFields {
       return std::string_view();
     }
     const std::size_t end = m_Rest.find_first_of(" \t\n", start);
-    const std::string_view field = m_Rest.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+    const std::string_view field =
+        m_Rest.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
     m_Rest = end == std::string_view::npos ? std::string_view() : m_Rest.substr(end);
     return field;
   }

@@ -79,10 +79,14 @@ bool ParseProcStatus(std::string_view statusText, MemoryCounters* counters) {
     if (colon == std::string_view::npos) continue;
     const std::string_view key = line.substr(0, colon);
     uint64_t* target = nullptr;
-    if (key == "VmRSS") target = &rss;
-    else if (key == "VmHWM") target = &hwm;
-    else if (key == "RssAnon") target = &anon;
-    else if (key == "VmSwap") target = &swap;
+    if (key == "VmRSS")
+      target = &rss;
+    else if (key == "VmHWM")
+      target = &hwm;
+    else if (key == "RssAnon")
+      target = &anon;
+    else if (key == "VmSwap")
+      target = &swap;
     if (target == nullptr) continue;
     // "<blanks><number>[<blanks>kB]"
     std::string_view value = line.substr(colon + 1);

@@ -35,7 +35,6 @@
 #define P_PIDFD 3
 #endif
 
-
 namespace platform {
 namespace {
 

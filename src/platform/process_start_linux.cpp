@@ -150,8 +150,8 @@ bool StartProgram(const std::string& program, std::vector<std::string> args, con
 
 }  // namespace
 
-bool StartProcess(const std::string& commandLine, const std::string& workDir, bool wait,
-                  ProcessInformation* info, int* errorCode) {
+bool StartProcess(const std::string& commandLine, const std::string& workDir, bool wait, ProcessInformation* info,
+                  int* errorCode) {
   int dummyCode = 0;
   if (errorCode == nullptr) errorCode = &dummyCode;
   *errorCode = 0;
@@ -182,8 +182,10 @@ bool StartProcess(const std::string& commandLine, const std::string& workDir, bo
     int exitCode = 0;
     WaitForProcess(started.ProcessHandle, -1, &exitCode);
   }
-  if (info != nullptr) *info = started;
-  else if (started.ProcessHandle != 0) CloseProcessHandle(started.ProcessHandle);
+  if (info != nullptr)
+    *info = started;
+  else if (started.ProcessHandle != 0)
+    CloseProcessHandle(started.ProcessHandle);
   return true;
 }
 

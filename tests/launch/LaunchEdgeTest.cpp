@@ -220,8 +220,8 @@ TEST_F(LaunchEdgeTest, CloseAllAndKillAllAskTheirQuestionsAndCancelAtEitherChang
     return asked;
   };
   auto untouched = [&] {
-    return record::CloseRequest(machine.Record(0)) == 0 && record::CloseRequest(machine.Record(1)) == 0 &&
-           !Gone(one) && !Gone(two);
+    return record::CloseRequest(machine.Record(0)) == 0 && record::CloseRequest(machine.Record(1)) == 0 && !Gone(one) &&
+           !Gone(two);
   };
   const std::string closeAll = "CloseAsk: CloseAll?", killAll = "KillAsk: KillAll?",
                     playersOnline = "CloseAsk: Not All Player Off Line. Close Sure?";
