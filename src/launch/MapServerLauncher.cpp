@@ -33,10 +33,11 @@ constexpr uint32_t kAnnounceWaitMs = 5000;
 // The script a map server runs before it closes.
 constexpr const char* kCloseScript = "import Tessmark\nTessmark.RunCMD('SavePlayerBackupFile')";
 // Descriptors the manager holds besides its maps' (libraries, log, bus, sockets, the
-// status link), and per map: its record, its map server's handle and the /proc stat and
-// status files that the refresh tick keeps open to sample it without a path look-up.
+// status link), and per map: its record (the segment's handle and its view's own hold),
+// its map server's handle and the /proc stat and status files that the refresh tick keeps
+// open to sample it without a path look-up.
 constexpr uint64_t kBaseDescriptors = 64;
-constexpr uint64_t kDescriptorsPerMap = 4;
+constexpr uint64_t kDescriptorsPerMap = 5;
 constexpr const char* kRefusedReload =
     "The map list cannot be reloaded while map servers are being started or closed. Try again when that is done.";
 
