@@ -113,7 +113,8 @@ void SleepMs(uint32_t ms);
 
 // Raises this process's limit of open descriptors to the hard limit. Every managed map keeps
 // its shared record open, so the common soft limit of 1,024 would leave large map lists
-// without records. Returns the limit in force afterwards.
+// without records. It also sets one descriptor aside for reading /proc once every other
+// one is taken. Returns the limit in force afterwards.
 uint64_t RaiseOpenFileLimit();
 // The limit of open descriptors in force (the soft limit).
 uint64_t OpenFileLimit();

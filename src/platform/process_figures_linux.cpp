@@ -12,6 +12,7 @@
 #include "common/Text.h"
 #include "platform/proc_text.h"
 #include "platform/process.h"
+#include "platform/process_handles.h"
 
 namespace platform {
 namespace {
@@ -157,6 +158,7 @@ int ProcessorCount() {
 }
 
 uint64_t RaiseOpenFileLimit() {
+  handles::KeepReserve();
   rlimit limit{};
   if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
   if (limit.rlim_cur < limit.rlim_max) {

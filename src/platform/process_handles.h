@@ -13,6 +13,9 @@ namespace platform::handles {
 int Register(int pidfd, uint32_t pid, bool child, bool watch);
 // pidfd_open; -1 with errno on failure.
 int OpenPidfd(pid_t pid);
+// Keeps one descriptor in reserve for reading /proc when every other one is taken (opened
+// with the first child, or at start-up when the open-file limit is raised).
+void KeepReserve();
 // Reaps the children whose handles were closed while they ran and that have ended since.
 void ReapClosedChildren();
 

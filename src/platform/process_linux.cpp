@@ -149,10 +149,15 @@ bool HandleProcessRunning(int handle) {
   return poll(&p, 1, 0) == 0;
 }
 
+// Opens the reserve descriptor unless it is open (the lock is held).
+void KeepReserveLocked() {
+  if (g_reserveFd < 0) g_reserveFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
+
 int RegisterHandle(int pidfd, uint32_t pid, bool child, bool watch) {
   std::lock_guard<std::mutex> lock(g_mutex);
   g_handles[pidfd] = HandleRecord{pid, false, 0, child};
-  if (g_reserveFd < 0) g_reserveFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (child) KeepReserveLocked();
   if (watch) {
     if (g_childWatch < 0) g_childWatch = epoll_create1(EPOLL_CLOEXEC);
     epoll_event event{};
@@ -234,6 +239,10 @@ std::string ProgramProcessMismatch(uint32_t pid, const std::vector<std::string>&
 }  // namespace
 
 namespace handles {
+void KeepReserve() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  KeepReserveLocked();
+}
 int Register(int pidfd, uint32_t pid, bool child, bool watch) { return RegisterHandle(pidfd, pid, child, watch); }
 int OpenPidfd(pid_t pid) { return PidfdOpen(pid); }
 void ReapClosedChildren() { ReapOrphans(); }
