@@ -2,10 +2,12 @@
 // started through launch control, the status link connected and RestartExitedMaps on,
 // while map servers crash, hang, report states 4, 5 and 6 and ignore close requests at
 // random times (and again after every restart). Once a minute it samples the manager's
-// resident memory, open descriptors and threads, and prints them; at the end it says
-// whether the manager is still there and how the figures moved after the first minute.
+// resident memory, open descriptors and threads, and prints them; every ten seconds it
+// counts, from /proc, the maps served by more than one map server and the manager's
+// zombie children. At the end it says whether the manager is still there, how the
+// figures moved after the first minute, and the worst counts seen.
 //
-//   build/bench/soak_manager [minutes, default 10] [maps, default 300]
+//   build/bench/soak_manager [minutes, default 10] [maps, default 2000]
 #include <signal.h>
 #include <unistd.h>
 
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "app/ManagerMachine.h"
+#include "support/MapServerCensus.h"
 
 namespace {
 
@@ -44,6 +47,29 @@ long Descriptors(pid_t pid) {
   return ec ? -1 : count;
 }
 
+// The manager's children that have ended and were not reaped.
+long Zombies(pid_t pid) {
+  long zombies = 0;
+  std::error_code ec;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+    std::ifstream children(task.path() / "children");
+    for (long child; children >> child;) {
+      std::ifstream stat("/proc/" + std::to_string(child) + "/stat");
+      const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+      const std::size_t close = text.rfind(')');
+      if (close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'Z') ++zombies;
+    }
+  }
+  return zombies;
+}
+
+// Maps served by more than one running map server.
+long DoubledMaps(const std::string& programDir, const std::string& prefix) {
+  long doubled = 0;
+  for (const auto& [key, pids] : MapServersByKey(programDir, prefix)) doubled += pids.size() > 1;
+  return doubled;
+}
+
 int SoakPort() {
   // The soak runs alone on its machine; ports a little out of the way of the defaults.
   static int next = 42000 + static_cast<int>(getpid() % 1000) * 3;
@@ -54,7 +80,7 @@ int SoakPort() {
 
 int main(int argc, char** argv) {
   const int minutes = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
-  const int maps = argc > 2 ? std::max(1, std::atoi(argv[2])) : 300;
+  const int maps = argc > 2 ? std::max(1, std::atoi(argv[2])) : 2000;
   ManagerMachine machine;
   const std::string bin = machine.Dir();
   const std::string server = "Soak" + std::to_string(getpid());
@@ -100,10 +126,22 @@ int main(int argc, char** argv) {
   if (std::system(start.c_str()) != 0) std::fprintf(stderr, "soak: launch control did not start the service\n");
 
   std::printf("soak: %d maps, %d minutes; faults: %s\n", maps, minutes, faults.c_str());
-  std::printf("minute  resident_MB  descriptors  threads\n");
+  std::printf("minute  resident_MB  descriptors  threads  doubled_maps  zombies\n");
   std::vector<Sample> samples;
+  // The machine's map server programs are links into the runnable tree.
+  const std::string programDir =
+      std::filesystem::canonical(bin + "MapServerData/VemoMapServer").parent_path().string() + "/";
+  long worstDoubled = 0, worstZombies = 0, doubled = 0, zombies = 0;
   for (int minute = 0; minute <= minutes; ++minute) {
-    if (minute > 0) std::this_thread::sleep_for(std::chrono::minutes(1));
+    doubled = zombies = 0;
+    for (int check = 0; minute > 0 && check < 6; ++check) {
+      std::this_thread::sleep_for(std::chrono::seconds(10));
+      if (!machine.IsRunning(manager)) break;
+      doubled = std::max(doubled, DoubledMaps(programDir, server + "_"));
+      zombies = std::max(zombies, Zombies(manager));
+    }
+    worstDoubled = std::max(worstDoubled, doubled);
+    worstZombies = std::max(worstZombies, zombies);
     if (!machine.IsRunning(manager)) {
       std::printf("soak: the manager ended after %d minutes\n%s", minute, machine.Stderr(0).c_str());
       break;
@@ -111,10 +149,13 @@ int main(int argc, char** argv) {
     Sample sample{static_cast<double>(minute), StatusField(manager, "VmRSS"), Descriptors(manager),
                   StatusField(manager, "Threads")};
     samples.push_back(sample);
-    std::printf("%6d  %11.1f  %11ld  %7ld\n", minute, sample.residentKb / 1024.0, sample.descriptors, sample.threads);
+    std::printf("%6d  %11.1f  %11ld  %7ld  %12ld  %7ld\n", minute, sample.residentKb / 1024.0, sample.descriptors,
+                sample.threads, doubled, zombies);
     std::fflush(stdout);
   }
   const bool alive = machine.IsRunning(manager);
+  std::printf("soak: at worst %ld maps had two map servers at once, and %ld zombie children waited\n", worstDoubled,
+              worstZombies);
   std::printf("soak: restarts logged: %zu; reconnect restarts: %zu; the manager %s\n",
               machine.CountLog("restarted (reason exited)"), machine.CountLog("ProcessDisconnectCheck Restart"),
               alive ? "ran throughout" : "did NOT survive");
@@ -129,6 +170,7 @@ int main(int argc, char** argv) {
   kill(manager, SIGTERM);
   machine.WaitExit(manager, 30000);
   if (statusPid > 0) kill(statusPid, SIGTERM);
-  std::system(("pkill -KILL -f '^" + bin + "MapServerData/VemoMapServer' 2>/dev/null").c_str());
+  for (const auto& [key, pids] : MapServersByKey(programDir, server + "_"))
+    for (uint32_t pid : pids) kill(static_cast<pid_t>(pid), SIGKILL);
   return alive ? 0 : 1;
 }

@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QLabel>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QTabWidget>
 #include <QTimer>
 #include <cstdio>
@@ -27,9 +28,19 @@ void TVemoMapServerManagerMain::ConnectLaunchControls() {
   connect(m_Ui->tmReconnectCheck, &QTimer::timeout, this, &TVemoMapServerManagerMain::tmReconnectCheckTimer);
   // The restart of map servers that ended by themselves, when "RestartExitedMaps" is set.
   connect(m_Ui->tmRestartCheck, &QTimer::timeout, this, [this] {
-    if (MapServerLauncher* launcher = Launcher()) launcher->SuperviseExits();
+    MapServerLauncher* launcher = Launcher();
+    if (launcher == nullptr) return;
+    launcher->ReapEndedServers();
+    launcher->SuperviseExits();
   });
   m_Ui->tmRestartCheck->start();
+  // An ended map server is reaped as soon as it ends, whatever the configuration.
+  if (const int watch = platform::ChildEndWatchFd(); watch >= 0) {
+    auto* childEnds = new QSocketNotifier(watch, QSocketNotifier::Read, this);
+    connect(childEnds, &QSocketNotifier::activated, this, [this] {
+      if (MapServerLauncher* launcher = Launcher()) launcher->ReapEndedServers();
+    });
+  }
 }
 
 int TVemoMapServerManagerMain::ServerVersion() const { return Launcher() ? Launcher()->GetServerVersion() : 0; }

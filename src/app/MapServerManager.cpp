@@ -121,6 +121,11 @@ void MapServerManager::Close() {
 void MapServerManager::Destroy() {
   if (m_Destroyed) return;
   m_Destroyed = true;
+  // The components go in another order than game data, launch control, status logic: the
+  // launch-control client is cut off first, so that no start or stop reaches a window being
+  // torn down; the status link's request thread, which may still answer from the map list
+  // (whose maps were built from the game data's items), ends with the status logic before
+  // the game data goes; the log lights and the instance segment close last.
   launchcontrol::Release();
   if (m_StatusLink) m_StatusLink->Shutdown();
   if (m_GameDataLoaded) {

@@ -1,5 +1,7 @@
 #include "launch/MapServerLauncher.h"
 
+#include "launch/LaunchScopes.h"
+
 #include <cstdio>
 #include <limits>
 
@@ -11,15 +13,18 @@
 #include "platform/message_bus.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/shared_memory.h"
 #include "registry/MapServerInfoManager.h"
 #include "registry/RecordAccess.h"
 #include "runtime/EnvironmentChecks.h"
 #include "runtime/ThreadManager.h"
 
+using launch_detail::MapClaim;
+using launch_detail::NotedProcess;
+using launch_detail::ProgramWord;
+
 namespace {
 
-// The show mode of a launched map server: its window shown normally.
-constexpr int SW_SHOWNORMAL = 1;
 // How long a close waits for the map server to end by itself before it is killed.
 constexpr uint32_t kCloseWaitMs = 60000;
 // How long the start worker waits for a launched map server's window before it gives up
@@ -27,8 +32,17 @@ constexpr uint32_t kCloseWaitMs = 60000;
 constexpr uint32_t kAnnounceWaitMs = 5000;
 // The script a map server runs before it closes.
 constexpr const char* kCloseScript = "import Tessmark\nTessmark.RunCMD('SavePlayerBackupFile')";
+// Descriptors the manager holds besides its maps' (libraries, log, bus, sockets, the
+// status link), and per map: its record (the segment's handle and its view's own hold),
+// its map server's handle and the /proc stat and status files that the refresh tick keeps
+// open to sample it without a path look-up.
+constexpr uint64_t kBaseDescriptors = 64;
+constexpr uint64_t kDescriptorsPerMap = 5;
 constexpr const char* kRefusedReload =
     "The map list cannot be reloaded while map servers are being started or closed. Try again when that is done.";
+
+// The interpreter of a compiled line-information script.
+constexpr const char* kSystemPython = "/usr/bin/python3";
 
 // A text inserted into a shell command as one word, whatever it holds.
 std::string ShellWord(const std::string& text) {
@@ -42,41 +56,7 @@ std::string ShellWord(const std::string& text) {
   return quoted + "'";
 }
 
-// The executable's path as the first word of a command line: the platform splits command
-// lines at blanks, so a path with a blank is quoted (the quotes do not reach the program).
-std::string ProgramWord(const std::string& path) {
-  return path.find(' ') != std::string::npos ? "\"" + path + "\"" : path;
-}
-
 }  // namespace
-
-// Counts a wait on the window thread while it lasts: the map list must not be rebuilt
-// under an operation that holds maps of it.
-class MapServerLauncher::WaitScope {
- public:
-  explicit WaitScope(MapServerLauncher& launcher) : m_Launcher(launcher) { ++m_Launcher.m_Waiting; }
-  ~WaitScope() { --m_Launcher.m_Waiting; }
-  WaitScope(const WaitScope&) = delete;
-  WaitScope& operator=(const WaitScope&) = delete;
-
- private:
-  MapServerLauncher& m_Launcher;
-};
-
-// A map claimed for a launch or a close, released at the end of the scope.
-class MapClaim {
- public:
-  explicit MapClaim(MapServerInfo* info) : m_Info(info != nullptr && info->TryClaim() ? info : nullptr) {}
-  ~MapClaim() {
-    if (m_Info != nullptr) m_Info->ReleaseClaim();
-  }
-  MapClaim(const MapClaim&) = delete;
-  MapClaim& operator=(const MapClaim&) = delete;
-  bool Held() const { return m_Info != nullptr; }
-
- private:
-  MapServerInfo* m_Info;
-};
 
 MapServerLauncher::MapServerLauncher(const Settings& settings)
     : m_Config(settings.Config),
@@ -118,6 +98,7 @@ void MapServerLauncher::StartService() {
   }
   m_Window->SetMapCount(m_Maps->GetMapInfoCount());
   m_Window->SetCaption("MapServerManager");
+  CheckDescriptorBudget();
 
   m_StartEvent = m_Threads->CreateEvent("");
   m_StartEvent->ResetEvent();
@@ -128,6 +109,21 @@ void MapServerLauncher::StartService() {
   RunCommandLineStarts();
   m_Hooks->NotifyStarted();
   m_Hooks->ServiceStarted();
+}
+
+uint64_t MapServerLauncher::DescriptorsNeeded(int mapCount) {
+  return kBaseDescriptors + kDescriptorsPerMap * static_cast<uint64_t>(mapCount > 0 ? mapCount : 0);
+}
+
+void MapServerLauncher::CheckDescriptorBudget() const {
+  const uint64_t limit = platform::OpenFileLimit();
+  const uint64_t need = DescriptorsNeeded(m_Maps->GetMapInfoCount());
+  if (limit >= need) return;
+  LogObject()->LogWarn(
+      "MapServerLauncher::StartService the open-file limit is %llu descriptors but %d maps need "
+      "about %llu; map servers beyond the limit cannot be launched or supervised (raise the "
+      "limit with ulimit -n or LimitNOFILE)",
+      static_cast<unsigned long long>(limit), m_Maps->GetMapInfoCount(), static_cast<unsigned long long>(need));
 }
 
 void MapServerLauncher::RunCommandLineStarts() {
@@ -160,9 +156,12 @@ int MapServerLauncher::RunLineInformationStep() {
   std::remove(resultPath.c_str());
 
   // The values are passed as single words, so nothing in the configuration reaches the
-  // shell as a command.
+  // shell as a command. A ".py" script runs by its own first line; compiled code has none
+  // and is handed to the system's Python interpreter.
   const char* ip = m_Config->GetString("edt_ip", "");
-  const std::string command = FormatText("%s %s %d", ShellWord(script).c_str(), ShellWord(ip != nullptr ? ip : "").c_str(),
+  const bool compiled = script.size() > 4 && script.compare(script.size() - 4, 3, ".py") == 0;
+  const std::string program = compiled ? kSystemPython + std::string(" ") + ShellWord(script) : ShellWord(script);
+  const std::string command = FormatText("%s %s %d", program.c_str(), ShellWord(ip != nullptr ? ip : "").c_str(),
                                          m_Config->GetInt("edt_port", 0));
   int exitCode = 0;
   platform::RunShellCommand(command, configDir, &exitCode);
@@ -208,8 +207,27 @@ bool MapServerLauncher::ReloadMapList(const char* reason, bool apply) {
 
 void MapServerLauncher::CacheLaunchSettings() {
   const char* scriptPath = m_Config->GetString("edtScriptPath", "");
-  m_CachedScriptPath = scriptPath != nullptr ? scriptPath : "";
-  m_CachedDebugModule = m_Config->GetBool("cbDebugModule", false);
+  const bool debug = m_Config->GetBool("cbDebugModule", false);
+  std::lock_guard<std::mutex> lock(m_SettingsMutex);
+  m_Cached.ScriptPath = scriptPath != nullptr ? scriptPath : "";
+  m_Cached.DebugModule = debug;
+}
+
+MapServerLauncher::LaunchSettings MapServerLauncher::CachedLaunchSettings() const {
+  std::lock_guard<std::mutex> lock(m_SettingsMutex);
+  LaunchSettings settings = m_Cached;
+  settings.OpenInCmdLine = m_OpenInCmdLine.load();
+  return settings;
+}
+
+MapServerLauncher::LaunchSettings MapServerLauncher::CurrentLaunchSettings() {
+  LaunchSettings settings;
+  settings.OpenInCmdLine = m_Window->IsStartInCmdLineChecked();
+  m_OpenInCmdLine.store(settings.OpenInCmdLine);
+  settings.DebugModule = m_Config->GetBool("cbDebugModule", false);
+  const char* scriptPath = m_Config->GetString("edtScriptPath", "");
+  settings.ScriptPath = scriptPath != nullptr ? scriptPath : "";
+  return settings;
 }
 
 void MapServerLauncher::StartAllClick() {
@@ -249,10 +267,11 @@ int MapServerLauncher::StartServerPass() {
     auto reading = m_Maps->ReadLock();
     m_RemainStartTime.store(0);
     const uint32_t t0 = platform::GetTickCount();
-    // Written by the window thread before it signalled the event.
-    const bool debug = m_CachedDebugModule;
-    const std::string scriptPath = m_CachedScriptPath;
+    // A copy of what the window thread cached before it signalled: a click meanwhile
+    // changes the next pass, not this one.
+    const LaunchSettings settings = CachedLaunchSettings();
     const bool announce = m_StartAllRequested.load();
+    bool failureShown = false;
     const int count = m_Maps->GetMapInfoCount();
     std::vector<PendingAnnounce> pending;
 
@@ -265,7 +284,7 @@ int MapServerLauncher::StartServerPass() {
       if (!claim.Held() || m_Processes.IsAlive(*info)) continue;
 
       record::Zero(*data);
-      if (LaunchMap(*info, *data, debug, scriptPath) && announce)
+      if (LaunchMap(*info, *data, settings, &failureShown) && announce)
         pending.push_back({info, platform::GetTickCount() + kAnnounceWaitMs});
 
       const uint32_t elapsed = platform::GetTickCount() - t0;
@@ -304,18 +323,14 @@ void MapServerLauncher::AnnounceReady(std::vector<PendingAnnounce>& pending, boo
   }
 }
 
-std::string MapServerLauncher::MapServerExecutable() const {
-  return m_MapDataDir + (m_OpenInCmdLine.load() ? "VemoMapServer.exe" : "VemoMapServerDM.exe");
+std::string MapServerLauncher::OneMapCommandLine(const std::string& key, const LaunchSettings& settings) const {
+  const std::string executable = m_MapDataDir + (settings.OpenInCmdLine ? "VemoMapServer.exe" : "VemoMapServerDM.exe");
+  return FormatText("%s %s %d %d %s MapManager", ProgramWord(executable).c_str(), key.c_str(), m_ServerVersion,
+                    settings.DebugModule ? 1 : 0, settings.ScriptPath.c_str());
 }
 
-std::string MapServerLauncher::OneMapCommandLine(const std::string& key, bool debug,
-                                                 const std::string& scriptPath) const {
-  return FormatText("%s %s %d %d %s MapManager", ProgramWord(MapServerExecutable()).c_str(), key.c_str(),
-                    m_ServerVersion, debug ? 1 : 0, scriptPath.c_str());
-}
-
-bool MapServerLauncher::LaunchMap(MapServerInfo& info, tagMapServerData& data, bool debug,
-                                  const std::string& scriptPath) {
+bool MapServerLauncher::LaunchMap(MapServerInfo& info, tagMapServerData& data, const LaunchSettings& settings,
+                                  bool* failureShown) {
   // Counted before the flag is read, and EndLaunches sets the flag before it reads the
   // count: a launch either sees the end or is waited for.
   ++m_LaunchesUnderWay;
@@ -324,11 +339,21 @@ bool MapServerLauncher::LaunchMap(MapServerInfo& info, tagMapServerData& data, b
     ~UnderWay() { --count; }
   } underWay{m_LaunchesUnderWay};
   if (m_LaunchesEnded.load()) return false;
-  const std::string commandLine = OneMapCommandLine(info.GetMapData().GetKey(), debug, scriptPath);
+  const std::string commandLine = OneMapCommandLine(info.GetMapData().GetKey(), settings);
   record::Store(data.ServerVersion, m_ServerVersion);
-  // A failed launch shows the system's text and gives zeros: ProcessId 0 is tried again by
-  // the next start of all map servers.
-  const platform::ProcessInformation process = RunProcess(commandLine, m_MapDataDir, SW_SHOWNORMAL, false);
+  // A failed launch (the program did not run, or no handle could be had for it) gives
+  // zeros: ProcessId 0 is tried again by the next start of all map servers. The system's
+  // text goes to the log for every map and to the operator once per pass.
+  platform::ProcessInformation process;
+  int errorCode = 0;
+  if (!platform::StartProcess(commandLine, m_MapDataDir, false, &process, &errorCode)) {
+    process = platform::ProcessInformation();
+    const std::string why = platform::SystemErrorText(errorCode);
+    LogObject()->LogError("MapServerLauncher::LaunchMap map %s was not launched: %s",
+                          info.GetMapData().GetKey().c_str(), why.c_str());
+    if (failureShown == nullptr || !*failureShown) platform::CurrentDialogs().Message(why);
+    if (failureShown != nullptr) *failureShown = true;
+  }
   record::Store(data.MainThreadId, process.ThreadId);
   info.SetExitExpected(false);
   info.SetProcessInfo(process);
@@ -353,24 +378,22 @@ bool MapServerLauncher::KillProcess(MapServerInfo& info) const {
 // ---------------------------------------------------------------------------------------
 // One map at a time, on the window thread
 
-void MapServerLauncher::StartOneServer(int position, bool ask) {
+bool MapServerLauncher::StartOneServer(int position, bool ask) {
   MapServerInfo* info = m_Maps->GetMapInfo(position);
   MapClaim claim(info);
   if (info != nullptr && !claim.Held()) {
     LogObject()->TraceWarn("TVemoMapServerManagerMain::StartOneServer map index = %d is being started or closed already",
                            position);
-    return;
+    return false;
   }
-  if (!CloseClaimed(ask, info)) return;
+  if (!CloseClaimed(ask, info)) return false;
   tagMapServerData* data = info != nullptr ? info->GetShareData() : nullptr;
-  if (data == nullptr || m_Window->IsClosing()) return;
+  if (data == nullptr || m_Window->IsClosing()) return false;
 
   record::Zero(*data);
-  m_OpenInCmdLine.store(m_Window->IsStartInCmdLineChecked());
-  m_Config->SetBool("cbOpenInCMDLine", m_OpenInCmdLine.load());
-  const bool debug = m_Config->GetBool("cbDebugModule", false);
-  const char* scriptPath = m_Config->GetString("edtScriptPath", "");
-  LaunchMap(*info, *data, debug, scriptPath != nullptr ? scriptPath : "");
+  const LaunchSettings settings = CurrentLaunchSettings();
+  m_Config->SetBool("cbOpenInCMDLine", settings.OpenInCmdLine);
+  return LaunchMap(*info, *data, settings, nullptr);
 }
 
 bool MapServerLauncher::CloseOneServer(int position, bool ask) {
@@ -390,21 +413,31 @@ bool MapServerLauncher::CloseClaimed(bool ask, MapServerInfo* info) {
   if (ask && !platform::CurrentDialogs().Ask(FormatText("CloseThis(%s)?", info->GetDisplayName().c_str()), "CloseAsk"))
     return false;
 
+  // The process is noted before the request: a handle of the close's own, so that what
+  // the record says during the wait, and whatever becomes of the map's handle, can never
+  // make the close kill another process or leave this one running.
+  const NotedProcess noted(info->GetProcessInfo().ProcessHandle);
   record::WriteScriptCmd(*data, kCloseScript);
   info->SetExitExpected(true);
   record::PostCloseRequest(*data);
 
+  auto running = [&] {
+    return noted.Handle() != 0 ? platform::IsProcessHandleRunning(noted.Handle()) : m_Processes.IsAlive(*info);
+  };
   {
     WaitScope wait(*this);
     const uint32_t start = platform::GetTickCount();
-    while (platform::GetTickCount() - start < kCloseWaitMs && m_Processes.IsAlive(*info)) {
+    while (platform::GetTickCount() - start < kCloseWaitMs && running()) {
       platform::SleepMs(100);
       m_Window->ProcessMessages();
       // The window is closing: the map server is left to finish its close by itself.
       if (m_Window->IsClosing()) return false;
     }
   }
-  KillProcess(*info);
+  if (noted.Handle() != 0)
+    MapServerProcesses::KillProcess(noted.Handle());
+  else
+    KillProcess(*info);
   m_Window->ProcessMessages();
   record::SetProcessId(*data, 0);
   return true;
@@ -471,128 +504,6 @@ int MapServerLauncher::GetTotalPlayerCnt() const {
     if (players > 0) total += players;
   }
   return total > std::numeric_limits<int>::max() ? std::numeric_limits<int>::max() : static_cast<int>(total);
-}
-
-// ---------------------------------------------------------------------------------------
-// Single-server mode
-
-void MapServerLauncher::MiniOpenAll() {
-  if (m_SingleServerList.Count() != 0) return;  // launched already
-  m_Config->SetBool("cbForbiddenAutoRestart", true);
-  const std::string executable = m_MapDataDir + "VemoMapServer.exe";
-
-  for (int i = 0; i < m_Maps->GetMapInfoCount(); ++i) {
-    MapServerInfo* info = m_Maps->GetMapInfo(i);
-    if (info->GetShareData() != nullptr && m_Processes.IsAlive(*info)) continue;
-    if (info->GetActive() == 0) continue;
-    const uint32_t number = static_cast<uint32_t>(info->GetMapManagerNum());
-    tagOpenParam* param = m_SingleServerList.Find(number);
-    if (param == nullptr) {
-      param = new tagOpenParam;
-      param->MapManagerNum = number;
-      m_SingleServerList.Add(number, param);
-    }
-    param->MapList += FormatText("%s_%d ", info->GetMapData().GetServerName().c_str(), info->GetMapData().GetMapID());
-  }
-
-  const bool debug = m_Config->GetBool("cbDebugModule", false);
-  const char* scriptPathText = m_Config->GetString("edtScriptPath", "");
-  const std::string scriptPath = scriptPathText != nullptr ? scriptPathText : "";
-  for (int i = 0; i < m_SingleServerList.Count(); ++i) {
-    tagOpenParam* param = m_SingleServerList.Get(i);
-    const std::string commandLine =
-        FormatText("%s %s %d %d %s MapManager %d %s", ProgramWord(executable).c_str(), "ALL", m_ServerVersion,
-                   debug ? 1 : 0, scriptPath.c_str(), static_cast<int>(param->MapManagerNum), param->MapList.c_str());
-    param->ProcessInfo = RunProcess(commandLine, m_MapDataDir, SW_SHOWNORMAL, false);
-  }
-}
-
-void MapServerLauncher::MiniCloseAll() {
-  for (int i = 0; i < m_Maps->GetMapInfoCount(); ++i) m_Maps->GetMapInfo(i)->SetExitExpected(true);
-  {
-    WaitScope wait(*this);
-    for (int i = 0; i < m_SingleServerList.Count(); ++i) {
-      MapServerProcesses::KillProcess(m_SingleServerList.Get(i)->ProcessInfo.ProcessHandle);
-      m_Window->ProcessMessages();
-    }
-  }
-  m_SingleServerList.Clear();
-}
-
-// ---------------------------------------------------------------------------------------
-// Supervision on the timers
-
-void MapServerLauncher::ProcessDisconnectCheck() {
-  if (m_Config->GetBool("cbForbiddenAutoRestart", false)) return;
-  // A restart of the previous check may still wait for its map server to close.
-  if (m_InDisconnectCheck) return;
-  m_InDisconnectCheck = true;
-  for (int i = 0; i < m_Maps->GetMapInfoCount() && !m_Window->IsClosing(); ++i) {
-    tagMapServerData* data = m_Maps->GetMapInfo(i)->GetShareData();
-    if (data == nullptr || record::State(*data) != msDisconnected) continue;
-    LogObject()->TraceDebug("TVemoMapServerManagerMain::ProcessDisconnectCheck Restart Map index = %d", i);
-    StartOneServer(i, false);
-    m_Restarts.NoteRestart(m_Maps->GetMapInfo(i)->GetMapData().GetMapID(), ExitedMapRestarts::rrDisconnected,
-                           platform::GetTickCount());
-  }
-  m_InDisconnectCheck = false;
-}
-
-void MapServerLauncher::SuperviseExits() {
-  if (!m_ServiceStarted || !m_Config->GetBool("RestartExitedMaps", false)) return;
-  const int perMinute = m_Config->GetInt("RestartsPerMinute", 30);
-  for (int i = 0; i < m_Maps->GetMapInfoCount() && !m_Window->IsClosing(); ++i) {
-    MapServerInfo* info = m_Maps->GetMapInfo(i);
-    tagMapServerData* data = info->GetShareData();
-    if (data == nullptr || info->GetActive() == 0) continue;
-    const int mapId = info->GetMapData().GetMapID();
-    const uint32_t now = platform::GetTickCount();
-    const platform::ProcessInformation process = info->GetProcessInfo();
-    const uint32_t pid = record::ProcessId(*data);
-    // Only a process this run launched or adopted for the map, and still the record's.
-    if (process.ProcessHandle == 0 || pid == 0 || process.ProcessId != pid) continue;
-    if (platform::IsProcessHandleRunning(process.ProcessHandle)) {
-      m_Restarts.NoteRunning(mapId, pid, now);
-      continue;
-    }
-    if (info->IsExitExpected()) continue;
-    int exitCode = 0;
-    platform::WaitForProcess(process.ProcessHandle, 0, &exitCode);
-    m_Processes.NoteExitStatus(mapId, exitCode);
-    if (const uint32_t delay = m_Restarts.NoteExited(mapId, now))
-      LogObject()->LogWarn("MapServerLauncher::SuperviseExits map %s: map server %u ended by itself (exit code %d); "
-                           "restart in %u ms",
-                           info->GetMapData().GetKey().c_str(), pid, exitCode, delay);
-    if (!m_Restarts.RestartDue(mapId, now, perMinute)) continue;
-    MapClaim claim(info);
-    if (!claim.Held()) continue;
-    record::Zero(*data);
-    m_OpenInCmdLine.store(m_Window->IsStartInCmdLineChecked());
-    const char* scriptPath = m_Config->GetString("edtScriptPath", "");
-    const bool launched =
-        LaunchMap(*info, *data, m_Config->GetBool("cbDebugModule", false), scriptPath != nullptr ? scriptPath : "");
-    m_Restarts.NoteRestart(mapId, ExitedMapRestarts::rrExited, now);
-    LogObject()->LogWarn("MapServerLauncher::SuperviseExits map %s restarted (reason %s): %s",
-                         info->GetMapData().GetKey().c_str(), ExitedMapRestarts::ReasonName(ExitedMapRestarts::rrExited),
-                         (launched ? "map server " + std::to_string(record::ProcessId(*data)) + " started"
-                                   : std::string("launch failed"))
-                             .c_str());
-  }
-}
-
-void MapServerLauncher::ApplyHeartbeatRule() {
-  for (int i = 0; i < m_Maps->GetMapInfoCount(); ++i) {
-    tagMapServerData* data = m_Maps->GetMapInfo(i)->GetShareData();
-    if (data == nullptr) continue;
-    const int32_t beat = record::HeartBeat(*data);
-    if (beat <= -10) {
-      if (record::ReplaceHeartBeat(*data, beat, 0)) record::SetState(*data, msNotExist);
-    } else if (beat == 1) {
-      record::ReplaceHeartBeat(*data, beat, 0);
-    } else {
-      record::ReplaceHeartBeat(*data, beat, beat - 1);
-    }
-  }
 }
 
 // ---------------------------------------------------------------------------------------

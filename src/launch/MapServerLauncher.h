@@ -10,15 +10,16 @@
 // clocks and processes only through their interfaces, so tests drive it without a display.
 //
 // Threads: everything runs on the window thread except the work functions of the two
-// workers. The window thread writes the launch settings (open-in-command-line flag, cached
-// script path and debug flag, start-all requested) before it signals the start event; the
-// worker reads them after waking. The start worker holds the map list's read lock for a
-// whole pass (see MapServerInfoManager.h); a rebuild of the list during a pass, or during a
-// wait on the window thread that holds maps of the list, is refused (ReloadMapList).
+// workers. The window thread caches the launch settings (script path and debug flag, under
+// their own lock; open-in-command-line flag and start-all requested, atomic) before it
+// signals the start event; the worker takes one copy of them as its pass begins. The start worker holds the map list's
+// read lock for a whole pass (see MapServerInfoManager.h); a rebuild of the list during a pass, or during a wait on the
+// window thread that holds maps of the list, is refused (ReloadMapList).
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -75,8 +76,9 @@ class MapServerLauncher {
   // One pass of the start worker: waits for the start event and launches every active map
   // whose map server is not alive. Returns the worker's rest in milliseconds.
   int StartServerPass();
-  // Closes the map at `position` (asking when `ask`), then launches it again.
-  void StartOneServer(int position, bool ask);
+  // Closes the map at `position` (asking when `ask`), then launches it again. True when a
+  // map server was launched.
+  bool StartOneServer(int position, bool ask);
   // Asks the map's map server to save and close, waits up to 60 s for it while the window
   // answers, then kills it. Returns whether to go on (false: Cancel, or the map is busy).
   bool CloseOneServer(int position, bool ask);
@@ -96,6 +98,12 @@ class MapServerLauncher {
   void SuperviseExits();
   // Restarts by map and reason (any thread).
   const ExitedMapRestarts& Restarts() const { return m_Restarts; }
+  // Reaps the map servers that have ended (see platform::ReapEndedChildren) and logs each
+  // end with its exit code. The window calls it when the children's watch descriptor turns
+  // readable and on its one-second tick, so no ended map server stays a zombie.
+  void ReapEndedServers();
+  // The descriptors a manager with `mapCount` maps needs, about.
+  static uint64_t DescriptorsNeeded(int mapCount);
   // The heartbeat rule, once per refresh tick, for every map with a record.
   void ApplyHeartbeatRule();
   // Players online in all maps with a record.
@@ -151,16 +159,28 @@ class MapServerLauncher {
 
  private:
   class WaitScope;
+  // What a launch uses besides the map.
+  struct LaunchSettings {
+    std::string ScriptPath;
+    bool DebugModule = false;
+    bool OpenInCmdLine = false;
+  };
   static int StartServerWork(void* userData, int index);
   static int ClearLastWeekLogWork(void* userData, int index);
 
   // CloseOneServer on a map already claimed by the caller.
   bool CloseClaimed(bool ask, MapServerInfo* info);
   // Builds "<exe> <key> <version> <debug> <script path> MapManager" for one map.
-  std::string OneMapCommandLine(const std::string& key, bool debug, const std::string& scriptPath) const;
-  std::string MapServerExecutable() const;
-  // Launches a map's map server (the record already cleared) and notes the process.
-  bool LaunchMap(MapServerInfo& info, tagMapServerData& data, bool debug, const std::string& scriptPath);
+  std::string OneMapCommandLine(const std::string& key, const LaunchSettings& settings) const;
+  // Launches a map's map server (the record already cleared) and notes the process. A
+  // failure is logged and shown to the operator, once per pass when `failureShown` is given.
+  bool LaunchMap(MapServerInfo& info, tagMapServerData& data, const LaunchSettings& settings, bool* failureShown);
+  // The settings cached for the start worker, and those of a launch on the window thread
+  // (read now; the open-in-command-line flag is taken from the window).
+  LaunchSettings CachedLaunchSettings() const;
+  LaunchSettings CurrentLaunchSettings();
+  // One Warn line at "Start" when the open-file limit is short of what the map list needs.
+  void CheckDescriptorBudget() const;
   void RunCommandLineStarts();
   // Sends the start-all message to launched map servers once their window exists.
   struct PendingAnnounce {
@@ -181,8 +201,8 @@ class MapServerLauncher {
 
   int m_ServerVersion = 0;
   bool m_ServiceStarted = false;
-  std::string m_CachedScriptPath;
-  bool m_CachedDebugModule = false;
+  mutable std::mutex m_SettingsMutex;  // guards m_Cached between the window thread and the worker
+  LaunchSettings m_Cached;
   std::atomic<bool> m_OpenInCmdLine{false};
   std::atomic<bool> m_StartAllRequested{false};
   KxThreadEvent* m_StartEvent = nullptr;  // owned by the thread registry

@@ -22,37 +22,68 @@ bool MapServerProcesses::IsAlive(MapServerInfo& info) const {
   tagMapServerData* data = info.GetShareData();
   if (data == nullptr) return false;
   const uint32_t pid = record::ProcessId(*data);
-  if (pid == 0) return false;
+  const std::string& key = info.GetMapData().GetKey();
 
-  // The process this run launched (or adopted) for the map.
+  // The process this run launched (or adopted) for the map: its handle is the truth,
+  // whatever the record says by now.
   const platform::ProcessInformation own = info.GetProcessInfo();
-  if (own.ProcessHandle != 0 && own.ProcessId == pid) {
-    if (platform::IsProcessHandleRunning(own.ProcessHandle)) return true;
-    platform::IsProcessAlive(pid);  // reaps our child through its handle
+  if (own.ProcessHandle != 0) {
+    if (platform::IsProcessHandleRunning(own.ProcessHandle)) {
+      if (pid != own.ProcessId) {
+        if (info.NoteContradictingProcessId(pid))
+          LogObject()->LogWarn(
+              "MapServerProcesses::IsAlive map %s: the record's ProcessId %u is not its map server "
+              "%u; the record is repaired and the map server stays supervised",
+              key.c_str(), pid, own.ProcessId);
+        record::SetProcessId(*data, own.ProcessId);
+      }
+      return true;
+    }
+    platform::IsProcessAlive(own.ProcessId);  // reaps our child through its handle
     int status = 0;
     if (platform::WaitForProcess(own.ProcessHandle, 0, &status)) NoteExitStatus(info.GetMapData().GetMapID(), status);
-    return false;
+    if (pid == own.ProcessId) return false;
   }
+  if (pid == 0) return false;
 
   std::string why;
-  const int handle = platform::OpenProgramProcess(pid, m_Programs, &why);
+  bool withoutHandle = false;
+  const int handle = platform::OpenProgramProcess(pid, m_Programs, key, &why, &withoutHandle);
+  if (withoutHandle) {
+    if (info.NoteUnsupervisedProcessId(pid))
+      LogObject()->LogError(
+          "MapServerProcesses::IsAlive map %s: map server %u runs but cannot be supervised (%s); "
+          "it counts as running and no second map server is started for the map",
+          key.c_str(), pid, why.c_str());
+    return true;
+  }
   if (handle == 0) {
     if (info.NoteRefusedProcessId(pid))
-      LogObject()->LogWarn("MapServerProcesses::IsAlive map %s: ProcessId %u is not a map server of this machine "
-                           "(%s); the map counts as not running and the process is never signalled",
-                           info.GetMapData().GetKey().c_str(), pid, why.c_str());
+      LogObject()->LogWarn(
+          "MapServerProcesses::IsAlive map %s: ProcessId %u is not a map server of this machine "
+          "(%s); the map counts as not running and the process is never signalled",
+          key.c_str(), pid, why.c_str());
     return false;
   }
   if (info.AdoptProcess(handle, pid) == handle)
-    LogObject()->LogInfo("MapServerProcesses::IsAlive map %s: map server %u, started before this manager run, "
-                         "is supervised again",
-                         info.GetMapData().GetKey().c_str(), pid);
+    LogObject()->LogInfo(
+        "MapServerProcesses::IsAlive map %s: map server %u, started before this manager run, "
+        "is supervised again",
+        key.c_str(), pid);
   return true;
 }
 
 bool MapServerProcesses::KillProcess(MapServerInfo& info) const {
   if (!IsAlive(info)) return false;
-  return KillProcess(info.GetProcessInfo().ProcessHandle);
+  const int handle = info.GetProcessInfo().ProcessHandle;
+  if (handle == 0 || !platform::IsProcessHandleRunning(handle)) {
+    LogObject()->LogError(
+        "MapServerProcesses::KillProcess map %s: its map server cannot be supervised, so it is not "
+        "killed",
+        info.GetMapData().GetKey().c_str());
+    return false;
+  }
+  return KillProcess(handle);
 }
 
 bool MapServerProcesses::KillProcess(int handle) {

@@ -41,9 +41,27 @@ bool IsProcessAlive(uint32_t pid);
 // A handle (pidfd + 1) for an existing process, or 0.
 int OpenProcessHandle(uint32_t pid);
 // A handle for the process `pid` only when it runs one of `programs` (absolute paths of
-// executables) under this process's user; 0 otherwise, with the reason in `*why`. The
-// check is made through the handle, so a pid recycled meanwhile is never taken.
-int OpenProgramProcess(uint32_t pid, const std::vector<std::string>& programs, std::string* why);
+// executables) under this process's user with `argument` among its arguments (none asked
+// when ""); 0 otherwise, with the reason in `*why`. The check is made through the handle,
+// so a pid recycled meanwhile is never taken. When every descriptor is taken the check is
+// made from /proc alone: a process that passes it gives 0 with `*withoutHandle` set, so the
+// caller knows that it runs although it cannot be supervised.
+int OpenProgramProcess(uint32_t pid, const std::vector<std::string>& programs, const std::string& argument,
+                       std::string* why, bool* withoutHandle = nullptr);
+// A second handle for the same process, closed by its own CloseProcessHandle: whoever keeps
+// it can signal exactly that process even after the first handle is closed. 0 on failure.
+int DuplicateProcessHandle(int handle);
+
+// A descriptor that turns readable when a child started here ends (an epoll descriptor
+// over the children's handles), for an event loop to watch.
+int ChildEndWatchFd();
+struct EndedChild {
+  uint32_t ProcessId = 0;
+  int ExitCode = 0;  // 128 + n after a death by signal n
+};
+// Reaps every child started here that has ended, without waiting, and returns them; their
+// handles report the end and its exit code from then on.
+std::vector<EndedChild> ReapEndedChildren();
 // True while the process behind the handle runs (it has not ended).
 bool IsProcessHandleRunning(int handle);
 void CloseProcessHandle(int handle);
@@ -98,8 +116,11 @@ void SleepMs(uint32_t ms);
 
 // Raises this process's limit of open descriptors to the hard limit. Every managed map keeps
 // its shared record open, so the common soft limit of 1,024 would leave large map lists
-// without records. Returns the limit in force afterwards.
+// without records. It also sets one descriptor aside for reading /proc once every other
+// one is taken. Returns the limit in force afterwards.
 uint64_t RaiseOpenFileLimit();
+// The limit of open descriptors in force (the soft limit).
+uint64_t OpenFileLimit();
 
 // Registers `hook` to run when EndProcess ends this process (once, however often it is
 // registered; the latest first). A component registers its flush once it has loaded, so a

@@ -1,11 +1,12 @@
-// Processes on Linux: fork/exec in a session of their own, pidfds as handles, reaping of
-// our exited children, and CPU and memory figures from /proc.
+// Processes on Linux: the table of pidfd handles, liveness, kills and waits through them,
+// reaping of our exited children (watched through one epoll descriptor), the check of a
+// process by program, user and argument, and CPU and memory figures read through a handle.
 #include "platform/process.h"
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <signal.h>
+#include <sys/epoll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -27,15 +28,18 @@
 #include "common/Text.h"
 #include "platform/debug_output.h"
 #include "platform/paths.h"
+#include "platform/proc_text.h"
+#include "platform/process_handles.h"
 
 #ifndef P_PIDFD
 #define P_PIDFD 3
 #endif
 
-extern char** environ;
-
 namespace platform {
 namespace {
+
+using proc_text::ParseStatPageFaults;
+using proc_text::StatFields;
 
 // What we know about each open handle: the process it was opened for and, once that
 // process has been reaped by us, how it ended. Reaping frees the pid for reuse, so the
@@ -59,13 +63,54 @@ std::map<int, HandleRecord> g_handles;  // pidfd -> record
 // they can be reaped once they end (exactly them, whatever becomes of their pids), instead
 // of lingering as zombies for as long as we run.
 std::vector<int> g_orphans;
+// Every child's first pidfd, watched for its end (ReapEndedChildren): a child is reaped as
+// soon as its owner looks, not when someone next asks about its pid.
+int g_childWatch = -1;
+// One descriptor kept in reserve, given up for a moment to read a /proc file when every
+// other descriptor is taken: the test of whether a process is a map server must not fail
+// exactly when the limit is reached.
+int g_reserveFd = -1;
+
+int ExitCodeOf(int siCode, int siStatus) {
+  if (siCode == CLD_EXITED) return siStatus;
+  return 128 + siStatus;  // killed or dumped: 128 + the signal, as a shell reports it
+}
+
+// Notes how the child `pid` ended in every live handle opened for it (the lock is held).
+void MarkReapedLocked(uint32_t pid, int exitCode) {
+  for (auto& [fd, record] : g_handles) {
+    if (record.pid == pid && !record.ended) {
+      record.ended = true;
+      record.exitCode = exitCode;
+    }
+  }
+}
+
+// Reaps the child behind `pidfd` when it has ended (the lock is held). True when it is
+// reaped now or was reaped already; `*reapedNow` tells which, with its exit code.
+bool ReapLocked(int pidfd, uint32_t pid, bool* reapedNow, int* exitCode) {
+  siginfo_t si{};
+  const int rc = waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidfd), &si, WEXITED | WNOHANG);
+  *reapedNow = rc == 0 && si.si_pid != 0;
+  if (*reapedNow) {
+    *exitCode = ExitCodeOf(si.si_code, si.si_status);
+    MarkReapedLocked(pid != 0 ? pid : static_cast<uint32_t>(si.si_pid), *exitCode);
+    return true;
+  }
+  return rc != 0 && errno == ECHILD;
+}
+
+void UnwatchLocked(int pidfd) {
+  if (g_childWatch >= 0) epoll_ctl(g_childWatch, EPOLL_CTL_DEL, pidfd, nullptr);
+}
 
 void ReapOrphans() {
   std::lock_guard<std::mutex> lock(g_mutex);
   for (std::size_t i = 0; i < g_orphans.size();) {
-    siginfo_t si{};
-    int rc = waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(g_orphans[i]), &si, WEXITED | WNOHANG);
-    if ((rc == 0 && si.si_pid != 0) || (rc != 0 && errno == ECHILD)) {
+    bool reapedNow = false;
+    int exitCode = 0;
+    if (ReapLocked(g_orphans[i], 0, &reapedNow, &exitCode)) {
+      UnwatchLocked(g_orphans[i]);
       close(g_orphans[i]);  // reaped now, or already by IsProcessAlive
       g_orphans.erase(g_orphans.begin() + static_cast<std::ptrdiff_t>(i));
     } else {
@@ -76,132 +121,16 @@ void ReapOrphans() {
 
 int PidfdOpen(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
 
-int ExitCodeOf(int siCode, int siStatus) {
-  if (siCode == CLD_EXITED) return siStatus;
-  return 128 + siStatus;  // killed or dumped: 128 + the signal, as a shell reports it
-}
-
-// Called with the exit code of a child we have just reaped: the live handle opened for
-// it keeps the code (an older handle with the same pid has ended already).
-void RecordReaped(uint32_t pid, int exitCode) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  for (auto& [fd, record] : g_handles) {
-    if (record.pid == pid && !record.ended) {
-      record.ended = true;
-      record.exitCode = exitCode;
-    }
-  }
-}
-
-// A /proc file; an empty one (the process is gone) counts as unreadable.
-bool ReadFile(const std::string& path, std::string* text) { return ReadWholeFile(path, *text) && !text->empty(); }
-
-bool ParseUnsigned(std::string_view text, uint64_t* value) {
-  if (text.empty() || text[0] == '-' || text[0] == '+') return false;
-  uint64_t v = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), v);
-  if (error != std::errc() || end != text.data() + text.size()) return false;
-  *value = v;
-  return true;
-}
-
-// Walks the fields of a /proc stat line after the command name (which may hold blanks and
-// parentheses; it ends at the last ')'), without allocating. Field 0 is the state (field 3
-// of the line).
-class StatFields {
- public:
-  explicit StatFields(std::string_view statText) {
-    const std::size_t close = statText.rfind(')');
-    m_Valid = close != std::string_view::npos;
-    if (m_Valid) m_Rest = statText.substr(close + 1);
-  }
-  bool Valid() const { return m_Valid; }
-  // The next field; empty at the end.
-  std::string_view Next() {
-    const std::size_t start = m_Rest.find_first_not_of(" \t\n");
-    if (start == std::string_view::npos) {
-      m_Rest = std::string_view();
-      return std::string_view();
-    }
-    const std::size_t end = m_Rest.find_first_of(" \t\n", start);
-    const std::string_view field = m_Rest.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
-    m_Rest = end == std::string_view::npos ? std::string_view() : m_Rest.substr(end);
-    return field;
-  }
-  // Skips `count` fields; false when the line ends first.
-  bool Skip(int count) {
-    for (int i = 0; i < count; ++i)
-      if (Next().empty()) return false;
-    return true;
-  }
-
- private:
-  bool m_Valid = false;
-  std::string_view m_Rest;
-};
-
-// Minor and major page faults: fields 10 and 12 of a stat line (7 and 9 after the name).
-bool ParseStatPageFaults(std::string_view statText, uint64_t* faults) {
-  StatFields fields(statText);
-  uint64_t minor = 0, major = 0;
-  if (!fields.Valid() || !fields.Skip(7) || !ParseUnsigned(fields.Next(), &minor) || !fields.Skip(1) ||
-      !ParseUnsigned(fields.Next(), &major))
-    return false;
-  *faults = minor + major;
-  return true;
-}
-
-uint64_t TicksTo100ns(uint64_t ticks) {
-  static const long ticksPerSecond = sysconf(_SC_CLK_TCK) > 0 ? sysconf(_SC_CLK_TCK) : 100;
-  return ticks * (10000000ULL / static_cast<uint64_t>(ticksPerSecond));
-}
+bool ReadProcFile(const std::string& path, std::string* text);
 
 bool ProcStatState(uint32_t pid, char* state) {
   std::string text;
-  if (!ReadFile("/proc/" + std::to_string(pid) + "/stat", &text)) return false;
+  if (!ReadProcFile("/proc/" + std::to_string(pid) + "/stat", &text)) return false;
   StatFields fields(text);
   const std::string_view field = fields.Valid() ? fields.Next() : std::string_view();
   if (field.empty()) return false;
   *state = field[0];
   return true;
-}
-
-bool IsExecutableFile(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
-}
-
-// The file a program name stands for, found as Windows would: a name with a directory
-// part relative to our current directory; a bare name beside our executable, in our
-// current directory, then along PATH. "" when not found.
-std::string ResolveProgram(const std::string& program) {
-  if (program.find('/') != std::string::npos) {
-    if (program[0] == '/') return program;
-    char cwd[PATH_MAX];
-    if (getcwd(cwd, sizeof cwd) == nullptr) return program;
-    return std::string(cwd) + "/" + program;
-  }
-  std::string candidate = ExeDir() + program;
-  if (IsExecutableFile(candidate)) return candidate;
-  char cwd[PATH_MAX];
-  if (getcwd(cwd, sizeof cwd) != nullptr) {
-    candidate = std::string(cwd) + "/" + program;
-    if (IsExecutableFile(candidate)) return candidate;
-  }
-  const char* path = std::getenv("PATH");
-  std::string dirs = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
-  std::size_t start = 0;
-  while (start <= dirs.size()) {
-    std::size_t colon = dirs.find(':', start);
-    std::string dir = dirs.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
-    if (!dir.empty()) {
-      candidate = dir + "/" + program;
-      if (IsExecutableFile(candidate)) return candidate;
-    }
-    if (colon == std::string::npos) break;
-    start = colon + 1;
-  }
-  return std::string();
 }
 
 int HandleFd(int handle) { return handle > 0 ? handle - 1 : -1; }
@@ -220,151 +149,104 @@ bool HandleProcessRunning(int handle) {
   return poll(&p, 1, 0) == 0;
 }
 
-int RegisterHandle(int pidfd, uint32_t pid, bool child) {
+// Opens the reserve descriptor unless it is open (the lock is held).
+void KeepReserveLocked() {
+  if (g_reserveFd < 0) g_reserveFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
+
+int RegisterHandle(int pidfd, uint32_t pid, bool child, bool watch) {
   std::lock_guard<std::mutex> lock(g_mutex);
   g_handles[pidfd] = HandleRecord{pid, false, 0, child};
+  if (child) KeepReserveLocked();
+  if (watch) {
+    if (g_childWatch < 0) g_childWatch = epoll_create1(EPOLL_CLOEXEC);
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.fd = pidfd;
+    if (g_childWatch >= 0) epoll_ctl(g_childWatch, EPOLL_CTL_ADD, pidfd, &event);
+  }
   return pidfd + 1;
 }
 
-}  // namespace
-
-std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
-  std::vector<std::string> parts;
-  std::string current;
-  bool inQuotes = false;
-  bool inPart = false;  // a part has begun (a "" part is an empty argument)
-  for (char c : commandLine) {
-    if (c == '"') {
-      inQuotes = !inQuotes;
-      inPart = true;
-    } else if ((c == ' ' || c == '\t') && !inQuotes) {
-      if (inPart) parts.push_back(current);
-      current.clear();
-      inPart = false;
-    } else {
-      current += c;
-      inPart = true;
+// Reads a small /proc file whole into `text`; with every descriptor taken, the reserve is
+// given up for the moment of the read.
+bool ReadProcFile(const std::string& path, std::string* text) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  bool usedReserve = false;
+  std::unique_lock<std::mutex> lock(g_mutex, std::defer_lock);
+  if (fd < 0 && (errno == EMFILE || errno == ENFILE)) {
+    lock.lock();
+    if (g_reserveFd >= 0) {
+      close(g_reserveFd);
+      g_reserveFd = -1;
+      usedReserve = true;
+      fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     }
   }
-  if (inPart) parts.push_back(current);
-  return parts;
+  bool ok = false;
+  if (fd >= 0) {
+    text->clear();
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof buffer)) > 0) text->append(buffer, static_cast<std::size_t>(n));
+    ok = n == 0 && !text->empty();
+    close(fd);
+  }
+  if (usedReserve) g_reserveFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  return ok;
 }
 
-namespace {
-
-// Starts `program` with the arguments `args` (args[0] included) in `dir` ("" = the current
-// one) and registers the child's handle. False with `*errorCode` when it could not be
-// executed.
-//
-// posix_spawn, not fork: it costs the same whatever this process's size, and in a program
-// with threads nothing of ours runs in the child between the clone and the exec.
-bool StartProgram(const std::string& program, std::vector<std::string> args, const std::string& dir,
-                  ProcessInformation* info, int* errorCode) {
-  std::vector<char*> argv;
-  for (auto& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawnattr_t attributes;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawnattr_init(&attributes);
-  if (!dir.empty()) posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
-  // Nothing of ours leaks into the program (a held shared memory descriptor would keep a
-  // segment alive), whoever forgot the close-on-exec flag.
-  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-  // A session of its own, so that the program outlives our terminal and our process
-  // group; no blocked signals, and every signal at its default (an ignored signal would
-  // stay ignored across exec).
-  sigset_t none, all;
-  sigemptyset(&none);
-  sigfillset(&all);
-  posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setsigdefault(&attributes, &all);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  pid_t pid = 0;
-  const int rc = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
-  if (rc != 0) {
-    *errorCode = rc;
-    return false;
+// What /proc says of `pid` without a handle: running (not a zombie), as our user, one of
+// `programs`, with `argument` among its arguments. "" when it is; otherwise why not.
+std::string ProgramProcessMismatch(uint32_t pid, const std::vector<std::string>& programs,
+                                   const std::string& argument) {
+  const std::string proc = "/proc/" + std::to_string(pid);
+  struct stat st {};
+  if (stat(proc.c_str(), &st) != 0) return "no such process";
+  if (st.st_uid != geteuid()) return "the process belongs to another user";
+  char target[PATH_MAX];
+  const ssize_t n = readlink((proc + "/exe").c_str(), target, sizeof target - 1);
+  if (n <= 0) return "its program cannot be read";
+  std::string exe(target, static_cast<std::size_t>(n));
+  // A program replaced on disk while it runs reads "<path> (deleted)": still that program.
+  const std::string deleted = " (deleted)";
+  if (exe.size() > deleted.size() && exe.compare(exe.size() - deleted.size(), deleted.size(), deleted) == 0)
+    exe.resize(exe.size() - deleted.size());
+  bool known = false;
+  for (const std::string& program : programs) {
+    char resolved[PATH_MAX];
+    const std::string wanted = realpath(program.c_str(), resolved) != nullptr ? resolved : program;
+    known = known || exe == wanted;
   }
-  // Opened at once: the child cannot be reaped by anyone but us, so the pid is still its.
-  int pidfd = PidfdOpen(pid);
-  const int pidfdError = errno;
-
-  int handle = 0;
-  if (pidfd >= 0) {
-    handle = RegisterHandle(pidfd, static_cast<uint32_t>(pid), true);
-  } else {
-    OutputDebugString("StartProcess: pidfd_open failed, errno=" + std::to_string(pidfdError));
+  if (!known) return "it runs " + exe;
+  if (!argument.empty()) {
+    std::string cmdline;
+    if (!ReadProcFile(proc + "/cmdline", &cmdline)) return "its command line cannot be read";
+    bool found = false;
+    std::size_t start = cmdline.find('\0');  // after the program's own name
+    while (!found && start != std::string::npos && start + 1 < cmdline.size()) {
+      const std::size_t end = cmdline.find('\0', start + 1);
+      found = cmdline.compare(start + 1, (end == std::string::npos ? cmdline.size() : end) - start - 1, argument) == 0;
+      start = end;
+    }
+    if (!found) return "it serves another map";
   }
-  info->ProcessHandle = handle;
-  info->ThreadHandle = 0;
-  info->ProcessId = static_cast<uint32_t>(pid);
-  info->ThreadId = static_cast<uint32_t>(pid);
-  return true;
+  char state = 0;
+  if (!ProcStatState(pid, &state) || state == 'Z' || state == 'X' || state == 'x') return "no such process";
+  return std::string();
 }
 
 }  // namespace
 
-bool StartProcess(const std::string& commandLine, const std::string& workDir, bool wait,
-                  ProcessInformation* info, int* errorCode) {
-  int dummyCode = 0;
-  if (errorCode == nullptr) errorCode = &dummyCode;
-  *errorCode = 0;
-  if (info != nullptr) *info = ProcessInformation{};
-
-  ReapOrphans();
-  if (commandLine.find('\0') != std::string::npos || workDir.find('\0') != std::string::npos) {
-    *errorCode = EINVAL;
-    OutputDebugString("StartProcess: the command line or working directory holds a NUL character");
-    return false;
-  }
-  std::vector<std::string> args = SplitCommandLine(commandLine);
-  if (args.empty() || args[0].empty()) {
-    *errorCode = ENOENT;
-    OutputDebugString("StartProcess: empty command line");
-    return false;
-  }
-  args[0] = LogicalFileName(args[0]);
-  std::string program = ResolveProgram(args[0]);
-  if (program.empty()) {
-    *errorCode = ENOENT;
-    OutputDebugString("StartProcess: program not found: " + args[0]);
-    return false;
-  }
-  ProcessInformation started;
-  if (!StartProgram(program, std::move(args), NativePath(workDir), &started, errorCode)) return false;
-  if (wait) {
-    int exitCode = 0;
-    if (started.ProcessHandle != 0) {
-      WaitForProcess(started.ProcessHandle, -1, &exitCode);
-    } else {
-      int status = 0;
-      while (waitpid(static_cast<pid_t>(started.ProcessId), &status, 0) < 0 && errno == EINTR) {
-      }
-    }
-  }
-  if (info != nullptr) *info = started;
-  else if (started.ProcessHandle != 0) CloseProcessHandle(started.ProcessHandle);
-  return true;
+namespace handles {
+void KeepReserve() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  KeepReserveLocked();
 }
-
-bool RunShellCommand(const std::string& command, const std::string& workDir, int* exitCode) {
-  int dummy = 0;
-  if (exitCode == nullptr) exitCode = &dummy;
-  *exitCode = 0;
-  ProcessInformation info;
-  int error = 0;
-  if (!StartProgram("/bin/sh", {"sh", "-c", command}, NativePath(workDir), &info, &error)) {
-    OutputDebugString("RunShellCommand: /bin/sh could not be started: " + std::string(std::strerror(error)));
-    return false;
-  }
-  bool ended = WaitForProcess(info.ProcessHandle, -1, exitCode);
-  CloseProcessHandle(info.ProcessHandle);
-  return ended;
-}
+int Register(int pidfd, uint32_t pid, bool child, bool watch) { return RegisterHandle(pidfd, pid, child, watch); }
+int OpenPidfd(pid_t pid) { return PidfdOpen(pid); }
+void ReapClosedChildren() { ReapOrphans(); }
+}  // namespace handles
 
 bool IsProcessAlive(uint32_t pid) {
   if (pid == 0 || pid > static_cast<uint32_t>(INT_MAX)) return false;
@@ -391,12 +273,16 @@ int OpenProcessHandle(uint32_t pid) {
   if (pid == 0 || pid > static_cast<uint32_t>(INT_MAX)) return 0;
   int pidfd = PidfdOpen(static_cast<pid_t>(pid));
   if (pidfd < 0) return 0;
-  return RegisterHandle(pidfd, pid, false);
+  return RegisterHandle(pidfd, pid, false, false);
 }
 
-int OpenProgramProcess(uint32_t pid, const std::vector<std::string>& programs, std::string* why) {
+int OpenProgramProcess(uint32_t pid, const std::vector<std::string>& programs, const std::string& argument,
+                       std::string* why, bool* withoutHandle) {
   std::string dummy;
+  bool dummyFlag = false;
   if (why == nullptr) why = &dummy;
+  if (withoutHandle == nullptr) withoutHandle = &dummyFlag;
+  *withoutHandle = false;
   if (pid == 0 || pid > static_cast<uint32_t>(INT_MAX)) {
     *why = "no process id";
     return 0;
@@ -405,44 +291,78 @@ int OpenProgramProcess(uint32_t pid, const std::vector<std::string>& programs, s
   // so what /proc says of the pid afterwards is said of this process.
   int pidfd = PidfdOpen(static_cast<pid_t>(pid));
   if (pidfd < 0) {
-    *why = "no such process";
+    if (errno != EMFILE && errno != ENFILE) {
+      *why = "no such process";
+      return 0;
+    }
+    // Every descriptor is taken: /proc alone says whether it is the map's server. It
+    // cannot be supervised, but it must never be taken for a dead one.
+    const int openError = errno;
+    *why = ProgramProcessMismatch(pid, programs, argument);
+    if (!why->empty()) return 0;
+    *withoutHandle = true;
+    *why = "no handle can be opened for it: " + std::string(std::strerror(openError));
     return 0;
   }
-  const std::string proc = "/proc/" + std::to_string(pid);
-  char target[PATH_MAX];
-  ssize_t n = readlink((proc + "/exe").c_str(), target, sizeof target - 1);
-  struct stat st {};
-  bool statOk = stat(proc.c_str(), &st) == 0;
+  *why = ProgramProcessMismatch(pid, programs, argument);
   pollfd p{pidfd, POLLIN, 0};
-  bool running = poll(&p, 1, 0) == 0;
-  if (!running) {
+  if (poll(&p, 1, 0) != 0) *why = "no such process";
+  if (!why->empty()) {
     close(pidfd);
-    *why = "no such process";
     return 0;
   }
-  if (!statOk || st.st_uid != geteuid()) {
-    close(pidfd);
-    *why = "the process belongs to another user";
-    return 0;
+  return RegisterHandle(pidfd, pid, false, false);
+}
+
+int DuplicateProcessHandle(int handle) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  auto it = g_handles.find(HandleFd(handle));
+  if (it == g_handles.end()) return 0;
+  const int copy = fcntl(it->first, F_DUPFD_CLOEXEC, 3);
+  if (copy < 0) return 0;
+  HandleRecord record = it->second;
+  record.statFd = -1;
+  record.statusFd = -1;
+  g_handles[copy] = record;
+  return copy + 1;
+}
+
+int ChildEndWatchFd() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  if (g_childWatch < 0) g_childWatch = epoll_create1(EPOLL_CLOEXEC);
+  return g_childWatch;
+}
+
+std::vector<EndedChild> ReapEndedChildren() {
+  std::vector<EndedChild> ended;
+  std::lock_guard<std::mutex> lock(g_mutex);
+  if (g_childWatch < 0) return ended;
+  epoll_event events[64];
+  // Level-triggered: what is left after a bounded number of rounds is seen on the next call.
+  int n;
+  for (int round = 0; round < 64 && (n = epoll_wait(g_childWatch, events, 64, 0)) > 0; ++round) {
+    for (int i = 0; i < n; ++i) {
+      const int fd = events[i].data.fd;
+      auto it = g_handles.find(fd);
+      const uint32_t pid = it != g_handles.end() ? it->second.pid : 0;
+      bool reapedNow = false;
+      int exitCode = 0;
+      if (!ReapLocked(fd, pid, &reapedNow, &exitCode)) continue;  // readable but not yet reapable
+      UnwatchLocked(fd);
+      if (reapedNow && pid != 0) ended.push_back(EndedChild{pid, exitCode});
+      if (it == g_handles.end()) {
+        // An orphan: its handle was closed while it ran; now it is gone for good.
+        for (std::size_t o = 0; o < g_orphans.size(); ++o)
+          if (g_orphans[o] == fd) {
+            g_orphans.erase(g_orphans.begin() + static_cast<std::ptrdiff_t>(o));
+            close(fd);
+            break;
+          }
+      }
+    }
+    if (n < 64) break;
   }
-  if (n <= 0) {
-    close(pidfd);
-    *why = "its program cannot be read";
-    return 0;
-  }
-  std::string exe(target, static_cast<std::size_t>(n));
-  // A program replaced on disk while it runs reads "<path> (deleted)": still that program.
-  const std::string deleted = " (deleted)";
-  if (exe.size() > deleted.size() && exe.compare(exe.size() - deleted.size(), deleted.size(), deleted) == 0)
-    exe.resize(exe.size() - deleted.size());
-  for (const std::string& program : programs) {
-    char resolved[PATH_MAX];
-    const std::string wanted = realpath(program.c_str(), resolved) != nullptr ? resolved : program;
-    if (exe == wanted) return RegisterHandle(pidfd, pid, false);
-  }
-  close(pidfd);
-  *why = "it runs " + exe;
-  return 0;
+  return ended;
 }
 
 bool IsProcessHandleRunning(int handle) {
@@ -458,11 +378,19 @@ void CloseProcessHandle(int handle) {
     auto it = g_handles.find(fd);
     if (it == g_handles.end()) return;  // not a handle of ours: never close a stranger's descriptor
     bool unreapedChild = it->second.child && !it->second.ended;
+    const uint32_t pid = it->second.pid;
     if (it->second.statFd >= 0) close(it->second.statFd);
     if (it->second.statusFd >= 0) close(it->second.statusFd);
     g_handles.erase(it);
-    if (unreapedChild) g_orphans.push_back(fd);
-    else close(fd);
+    // Another handle of the same child (a copy) still watches it and will reap it.
+    for (const auto& [otherFd, other] : g_handles)
+      if (other.pid == pid && other.child && !other.ended) unreapedChild = false;
+    if (unreapedChild) {
+      g_orphans.push_back(fd);
+    } else {
+      UnwatchLocked(fd);
+      close(fd);
+    }
   }
   ReapOrphans();
 }
@@ -504,11 +432,15 @@ bool WaitForProcess(int handle, int timeoutMs, int* exitCode) {
   } while (rc < 0 && errno == EINTR);
   if (rc <= 0) return false;  // still running (or poll failed)
 
-  siginfo_t si{};
-  if (waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(fd), &si, WEXITED | WNOHANG) == 0 && si.si_pid != 0) {
-    *exitCode = ExitCodeOf(si.si_code, si.si_status);
-    RecordReaped(record.pid, *exitCode);
-    return true;
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    bool reapedNow = false;
+    int code = 0;
+    if (ReapLocked(fd, record.pid, &reapedNow, &code) && reapedNow) {
+      UnwatchLocked(fd);
+      *exitCode = code;
+      return true;
+    }
   }
   // Reaped elsewhere (IsProcessAlive on another thread) or not our child at all.
   if (KnownHandle(handle, &record) && record.ended) {
@@ -524,94 +456,6 @@ uint32_t ProcessIdOfHandle(int handle) {
   HandleRecord record;
   if (!KnownHandle(handle, &record)) return 0;
   return record.pid;
-}
-
-bool ParseProcStatTimes(std::string_view statText, CpuTimes* times) {
-  // utime and stime are fields 14 and 15 of the line, 12 and 13 after the name.
-  StatFields fields(statText);
-  if (!fields.Valid() || !fields.Skip(11)) return false;
-  uint64_t utime = 0, stime = 0;
-  if (!ParseUnsigned(fields.Next(), &utime) || !ParseUnsigned(fields.Next(), &stime)) return false;
-  if (times != nullptr) {
-    times->User = TicksTo100ns(utime);
-    times->Kernel = TicksTo100ns(stime);
-  }
-  return true;
-}
-
-bool ParseProcStatus(std::string_view statusText, MemoryCounters* counters) {
-  uint64_t rss = 0, hwm = 0, anon = 0, swap = 0;
-  bool haveRss = false;
-  int found = 0;
-  // The four lines lie in the first half of the text: the rest is not looked at.
-  while (!statusText.empty() && found < 4) {
-    const std::size_t newline = statusText.find('\n');
-    const std::string_view line = statusText.substr(0, newline);
-    statusText = newline == std::string_view::npos ? std::string_view() : statusText.substr(newline + 1);
-    const std::size_t colon = line.find(':');
-    if (colon == std::string_view::npos) continue;
-    const std::string_view key = line.substr(0, colon);
-    uint64_t* target = nullptr;
-    if (key == "VmRSS") target = &rss;
-    else if (key == "VmHWM") target = &hwm;
-    else if (key == "RssAnon") target = &anon;
-    else if (key == "VmSwap") target = &swap;
-    if (target == nullptr) continue;
-    // "<blanks><number>[<blanks>kB]"
-    std::string_view value = line.substr(colon + 1);
-    const std::size_t start = value.find_first_not_of(" \t");
-    if (start == std::string_view::npos) return false;
-    value = value.substr(start);
-    const std::size_t numberEnd = value.find_first_of(" \t");
-    const std::string_view number = value.substr(0, numberEnd);
-    std::string_view unit = numberEnd == std::string_view::npos ? std::string_view() : value.substr(numberEnd);
-    const std::size_t unitStart = unit.find_first_not_of(" \t");
-    unit = unitStart == std::string_view::npos ? std::string_view() : unit.substr(unitStart);
-    if (const std::size_t unitEnd = unit.find_last_not_of(" \t\r"); unitEnd != std::string_view::npos)
-      unit = unit.substr(0, unitEnd + 1);
-    uint64_t kb = 0;
-    if (!ParseUnsigned(number, &kb) || (unit != "kB" && !unit.empty())) return false;
-    if (kb > UINT64_MAX / 1024) return false;
-    *target = kb * 1024;
-    if (target == &rss) haveRss = true;
-    ++found;
-  }
-  // A kernel thread or a zombie has no memory lines: that is no figure at all.
-  if (!haveRss) return false;
-  if (counters != nullptr) {
-    counters->WorkingSetSize = rss;
-    counters->PeakWorkingSetSize = hwm > rss ? hwm : rss;
-    counters->PagefileUsage = anon + swap;
-    // The kernel keeps no high-water mark of private memory; the current figure is the
-    // peak as far as one reading can tell.
-    counters->PeakPagefileUsage = counters->PagefileUsage;
-  }
-  return true;
-}
-
-double ProcessStartTime(uint32_t pid) {
-  std::string text;
-  if (pid == 0 || !ReadFile("/proc/" + std::to_string(pid) + "/stat", &text)) return 0;
-  // starttime is field 22, in clock ticks since boot: field 20 after the name's ')'.
-  std::size_t at = text.rfind(')');
-  if (at == std::string::npos) return 0;
-  for (int field = 0; field < 20 && at != std::string::npos; ++field) at = text.find(' ', at + 1);
-  if (at == std::string::npos) return 0;
-  unsigned long long ticks = 0;
-  const char* begin = text.data() + at + 1;
-  if (std::from_chars(begin, text.data() + text.size(), ticks).ec != std::errc()) return 0;
-  timespec real{}, boot{};
-  clock_gettime(CLOCK_REALTIME, &real);
-  clock_gettime(CLOCK_BOOTTIME, &boot);
-  const double bootedAt = (real.tv_sec - boot.tv_sec) + (real.tv_nsec - boot.tv_nsec) / 1e9;
-  return bootedAt + static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
-bool GetProcessTimes(uint32_t pid, CpuTimes* times) {
-  if (pid == 0) return false;
-  std::string text;
-  if (!ReadFile("/proc/" + std::to_string(pid) + "/stat", &text)) return false;
-  return ParseProcStatTimes(text, times);
 }
 
 namespace {
@@ -697,54 +541,8 @@ bool GetProcessUsageByHandle(int handle, CpuTimes* times, MemoryCounters* memory
 
 bool GetProcessTimesByHandle(int handle, CpuTimes* times) { return GetProcessUsageByHandle(handle, times, nullptr); }
 
-bool GetThreadTimes(uint32_t pid, uint32_t tid, CpuTimes* times) {
-  if (pid == 0 || tid == 0) return false;
-  std::string text;
-  if (!ReadFile("/proc/" + std::to_string(pid) + "/task/" + std::to_string(tid) + "/stat", &text)) return false;
-  return ParseProcStatTimes(text, times);
-}
-
-uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }
-uint32_t CurrentThreadId() { return static_cast<uint32_t>(gettid()); }
-
-bool GetMemoryCounters(uint32_t pid, MemoryCounters* counters) {
-  if (pid == 0) return false;
-  std::string text;
-  if (!ReadFile("/proc/" + std::to_string(pid) + "/status", &text)) return false;
-  MemoryCounters parsed;
-  if (!ParseProcStatus(text, &parsed)) return false;
-  std::string stat;
-  uint64_t faults = 0;
-  if (ReadFile("/proc/" + std::to_string(pid) + "/stat", &stat) && ParseStatPageFaults(stat, &faults))
-    parsed.PageFaultCount = static_cast<uint32_t>(faults);
-  if (counters != nullptr) *counters = parsed;
-  return true;
-}
-
 bool GetMemoryCountersByHandle(int handle, MemoryCounters* counters) {
   return GetProcessUsageByHandle(handle, nullptr, counters);
-}
-
-int ProcessorCount() {
-  long n = sysconf(_SC_NPROCESSORS_ONLN);
-  return n > 0 ? static_cast<int>(n) : 1;
-}
-
-uint64_t RaiseOpenFileLimit() {
-  rlimit limit{};
-  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
-  if (limit.rlim_cur < limit.rlim_max) {
-    rlimit raised = limit;
-    raised.rlim_cur = limit.rlim_max;
-    if (setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
-  }
-  return static_cast<uint64_t>(limit.rlim_cur);
-}
-
-void SleepMs(uint32_t ms) {
-  timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
-  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-  }
 }
 
 }  // namespace platform

@@ -68,6 +68,11 @@ class MapServerInfo {
   // True the first time a record's process id is found not to be a map server of this
   // machine, so that it is logged once, not on every check.
   bool NoteRefusedProcessId(uint32_t pid) { return m_RefusedPid.exchange(pid) != pid; }
+  // The same, once per process id, for a map server that runs but cannot be supervised (no
+  // handle could be opened for it), and for a record whose ProcessId contradicts the
+  // process this run launched or adopted for the map.
+  bool NoteUnsupervisedProcessId(uint32_t pid) { return m_UnsupervisedPid.exchange(pid) != pid; }
+  bool NoteContradictingProcessId(uint32_t pid) { return m_ContradictingPid.exchange(pid) != pid; }
 
   // CPU usage in percent of one processor, from the last two samples.
   int GetProcessCpu() const;
@@ -91,6 +96,8 @@ class MapServerInfo {
   std::atomic<int> m_Active{1};
   std::atomic<bool> m_Claimed{false};
   std::atomic<uint32_t> m_RefusedPid{0};
+  std::atomic<uint32_t> m_UnsupervisedPid{0};
+  std::atomic<uint32_t> m_ContradictingPid{0};
   std::atomic<bool> m_ExitExpected{false};
   MapServerData m_MapData;
   const tagMapItem* m_MapItem;

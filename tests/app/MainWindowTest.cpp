@@ -361,39 +361,4 @@ TEST_F(MainWindowTest, LaunchControlStepAndTheDebugModuleBox) {
   EXPECT_EQ(Control<QTimer>(*m_Window, "tmProcessLauncher")->interval(), 500);
 }
 
-// Saves a picture of every page under the build directory, for a person to look at.
-TEST_F(MainWindowTest, PicturesOfEveryPage) {
-  ASSERT_EQ(StartWith().kind, Window::StartupOutcome::Kind::Running);
-  Window& window = *m_Window;
-  window.show();
-  ASSERT_TRUE(QDir().mkpath(VEMO_SCREENSHOT_DIR));
-
-  struct Page {
-    const char* file;
-    int main, view, side, lower;
-  };
-  const Page pages[] = {
-      {"01-Setting-Table-Setting.png", 0, 0, 0, 0},
-      {"02-Setting-State-Msg-Player.png", 0, 1, 0, 1},
-      {"03-Setting-State-Info-Item.png", 0, 1, 1, 2},
-      {"04-Setting-Table-Func.png", 0, 0, 0, 3},
-      {"05-Setting-Table-ScriptRunner.png", 0, 0, 0, 4},
-      {"06-Setting-Table-Debug.png", 0, 0, 0, 5},
-      {"07-Msg.png", 1, 0, 0, 0},
-      {"08-Data.png", 2, 0, 0, 0},
-  };
-  for (const Page& page : pages) {
-    Control<QTabWidget>(window, "pcMain")->setCurrentIndex(page.main);
-    Control<QTabWidget>(window, "pcView")->setCurrentIndex(page.view);
-    Control<QTabWidget>(window, "pcStateSide")->setCurrentIndex(page.side);
-    Control<QTabWidget>(window, "pcSetting")->setCurrentIndex(page.lower);
-    QCoreApplication::processEvents();
-    const QPixmap picture = window.grab();
-    EXPECT_EQ(picture.size(), QSize(899, 541));
-    EXPECT_TRUE(picture.save(QString(VEMO_SCREENSHOT_DIR) + page.file)) << page.file;
-  }
-  window.ttTimerTimer();
-  EXPECT_TRUE(window.grab().save(QString(VEMO_SCREENSHOT_DIR) + "09-after-first-refresh.png"));
-}
-
 }  // namespace

@@ -71,7 +71,9 @@ class ManagerMachine {
   // Starts the manager with arguments; standard error goes to "stderr.<n>" in the machine.
   // `onTerminal`: as from a shell, in a session of its own whose controlling terminal (a
   // pseudo-terminal the machine keeps open) is its standard input.
-  pid_t Start(const std::vector<std::string>& arguments = {}, bool onTerminal = false) {
+  // `wrapper`: a program and its arguments that start the manager (prlimit ... --).
+  pid_t Start(const std::vector<std::string>& arguments = {}, bool onTerminal = false,
+              const std::vector<std::string>& wrapper = {}) {
     const std::string errPath = m_Dir + "stderr." + std::to_string(m_Children.size());
     SpawnOptions options;
     // A library path could find a left-out component in build/bin.
@@ -88,7 +90,11 @@ class ManagerMachine {
         close(master);
       }
     }
-    const pid_t pid = SpawnProgram(m_Dir + "VemoMapServerManager", arguments, errPath, options);
+    std::vector<std::string> all(wrapper.begin() + (wrapper.empty() ? 0 : 1), wrapper.end());
+    if (!wrapper.empty()) all.push_back(m_Dir + "VemoMapServerManager");
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    const pid_t pid =
+        SpawnProgram(wrapper.empty() ? m_Dir + "VemoMapServerManager" : wrapper.front(), all, errPath, options);
     m_Children.push_back(pid);
     m_ErrPaths.push_back(errPath);
     return pid;

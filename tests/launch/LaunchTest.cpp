@@ -349,6 +349,25 @@ TEST_F(LineInformationTest, ResultFileGivesTheVersionAndWithTheNetworkCoreTheLin
   EXPECT_FALSE(platform::FileExists(ResultPath(machine)));
 }
 
+TEST_F(LineInformationTest, ACompiledScriptRunsWithTheSystemsPythonInterpreter) {
+  LaunchMachine machine("LineInfoPyc");
+  const std::string configDir = machine.mapDataDir + "MapServerConfig/";
+  std::filesystem::create_directories(configDir + "SarventResult");
+  machine.m_Dir.Write("source.py",
+                      "import sys\nopen('SarventResult/Result.txt', 'w').write('23\\n' + sys.argv[2] + '\\n')\n");
+  int exitCode = -1;
+  ASSERT_TRUE(
+      platform::RunShellCommand("/usr/bin/python3 -c 'import py_compile, sys; py_compile.compile(sys.argv[1], "
+                                "cfile=sys.argv[2], doraise=True)' source.py " +
+                                    configDir + "Sarvent.pyc",
+                                machine.Dir(), &exitCode));
+  ASSERT_EQ(exitCode, 0);
+  machine.config.SetInt("edt_port", 4321);
+  machine.hooks.netCoreLoaded = true;
+  EXPECT_EQ(machine.Launcher().RunLineInformationStep(), 23);
+  EXPECT_EQ(machine.hooks.lineId, 4321);
+}
+
 TEST_F(LineInformationTest, OneLineWithTheNetworkCoreLoadedEndsTheProcess) {
   LaunchMachine machine("LineInfoEnd");
   machine.hooks.netCoreLoaded = true;

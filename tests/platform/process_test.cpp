@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <unistd.h>
+
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <algorithm>
+#include <filesystem>
 
 #include <cerrno>
 #include <climits>
@@ -382,4 +387,98 @@ TEST(ProcessTest, ParsersOnSavedProcSamples) {
     EXPECT_EQ(m.PeakWorkingSetSize, c.hwmKb * 1024) << c.file;
     EXPECT_EQ(m.PagefileUsage, c.pagefileKb * 1024) << c.file;
   }
+}
+
+namespace {
+
+// Takes every descriptor under a lowered soft limit for as long as it lives.
+class DescriptorsTaken {
+ public:
+  DescriptorsTaken() {
+    getrlimit(RLIMIT_NOFILE, &m_Before);
+    rlimit lowered = m_Before;
+    lowered.rlim_cur = 128;
+    setrlimit(RLIMIT_NOFILE, &lowered);
+    for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) m_Fds.push_back(fd);
+  }
+  ~DescriptorsTaken() {
+    for (int fd : m_Fds) close(fd);
+    setrlimit(RLIMIT_NOFILE, &m_Before);
+  }
+
+ private:
+  rlimit m_Before{};
+  std::vector<int> m_Fds;
+};
+
+// Our children that have not been reaped, by their command names.
+std::vector<std::string> ChildCommands() {
+  std::vector<std::string> names;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::ifstream children(task.path() / "children");
+    for (uint32_t pid; children >> pid;) {
+      std::string comm;
+      std::ifstream(std::string("/proc/") + std::to_string(pid) + "/comm") >> comm;
+      names.push_back(comm);
+    }
+  }
+  return names;
+}
+
+}  // namespace
+
+TEST(ProcessTest, WithEveryDescriptorTakenAStartFailsAndAMapServerIsStillKnownByItsArgument) {
+  const std::string sleep = RealPath("/bin/sleep");
+  ProcessInformation running;
+  int error = 0;
+  ASSERT_TRUE(StartProcess(sleep + " 31", "", false, &running, &error));
+  {
+    DescriptorsTaken taken;
+    // A started process without a handle could never be watched or told from a later one
+    // with its pid: the start fails, and the process is gone again.
+    ProcessInformation info;
+    EXPECT_FALSE(StartProcess(sleep + " 30", "", false, &info, &error));
+    EXPECT_EQ(error, EMFILE);
+    EXPECT_EQ(info.ProcessId, 0u);
+    EXPECT_EQ(info.ProcessHandle, 0);
+    // A running program is still recognised from /proc, by its program and its argument.
+    std::string why;
+    bool withoutHandle = false;
+    EXPECT_EQ(OpenProgramProcess(running.ProcessId, {sleep}, "31", &why, &withoutHandle), 0);
+    EXPECT_TRUE(withoutHandle) << why;
+    EXPECT_EQ(OpenProgramProcess(running.ProcessId, {sleep}, "32", &why, &withoutHandle), 0);
+    EXPECT_FALSE(withoutHandle);
+    EXPECT_EQ(why, "it serves another map");
+  }
+  const std::vector<std::string> children = ChildCommands();
+  EXPECT_EQ(std::count(children.begin(), children.end(), "sleep"), 1) << "only the first sleep may be left";
+  // With descriptors free again, the argument decides whether a handle is given.
+  const int handle = OpenProgramProcess(running.ProcessId, {sleep}, "31", nullptr);
+  EXPECT_NE(handle, 0);
+  EXPECT_EQ(OpenProgramProcess(running.ProcessId, {sleep}, "32", nullptr), 0);
+  CloseProcessHandle(handle);
+  EXPECT_TRUE(TerminateProcess(running.ProcessHandle, -1));
+  EXPECT_TRUE(WaitForProcess(running.ProcessHandle, 5000, nullptr));
+  CloseProcessHandles(running);
+}
+
+TEST(ProcessTest, AnEndedChildIsSeenOnTheWatchAndReapedWithItsExitCode) {
+  ProcessInformation info;
+  int error = 0;
+  ASSERT_TRUE(StartProcess("/bin/sleep 30", "", false, &info, &error));
+  ASSERT_EQ(kill(static_cast<pid_t>(info.ProcessId), SIGKILL), 0);
+  pollfd watch{ChildEndWatchFd(), POLLIN, 0};
+  std::vector<EndedChild> ended;
+  for (int round = 0; round < 20 && ended.empty(); ++round) {
+    poll(&watch, 1, 100);
+    for (const EndedChild& child : ReapEndedChildren())
+      if (child.ProcessId == info.ProcessId) ended.push_back(child);
+  }
+  ASSERT_EQ(ended.size(), 1u);
+  EXPECT_EQ(ended[0].ExitCode, 128 + SIGKILL);
+  EXPECT_EQ(ProcState(info.ProcessId), '-') << "no zombie is left";
+  int exitCode = 0;
+  EXPECT_TRUE(WaitForProcess(info.ProcessHandle, 0, &exitCode));
+  EXPECT_EQ(exitCode, 128 + SIGKILL);
+  CloseProcessHandles(info);
 }
