@@ -6,7 +6,7 @@
 #include <fstream>
 #include <string>
 
-#include "../support/TestSupport.h"
+#include "support/TestSupport.h"
 #include "app/ManagerConfig.h"
 #include "components/ConfigComponent.h"
 #include "interfaces/IConfig.h"

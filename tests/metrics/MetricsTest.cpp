@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <map>
 
-#include "../support/ChildProgram.h"
-#include "../support/FreePort.h"
+#include "support/ChildProgram.h"
+#include "support/FreePort.h"
 #include "launch/LaunchTestSupport.h"
 #include "metrics/MetricsServer.h"
 

@@ -25,8 +25,8 @@
 #include <thread>
 #include <vector>
 
-#include "../support/FreePort.h"
-#include "../support/TestSupport.h"
+#include "support/FreePort.h"
+#include "support/TestSupport.h"
 #include "interfaces/IPackageDispatcher.h"
 #include "interfaces/ITiravo.h"
 #include "packet/MMORPGPacket.h"

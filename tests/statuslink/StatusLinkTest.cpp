@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "../support/RecordingLog.h"
+#include "support/RecordingLog.h"
 #include "StatusLinkTestSupport.h"
 #include "packet/MMORPGPacketPool.h"
 #include "platform/dialogs.h"

@@ -31,7 +31,7 @@
 #include "statuslink/NetCore.h"
 #include "statuslink/StatusWire.h"
 // TempDir, FakeClock and WaitUntil.
-#include "../support/TestSupport.h"
+#include "support/TestSupport.h"
 
 namespace statuslink_test {
 

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <random>
 
-#include "../support/RecordingLog.h"
+#include "support/RecordingLog.h"
 #include "common/Utils.h"
 #include "StatusLinkTestSupport.h"
 #include "statuslink/BaseInfoReply.h"
