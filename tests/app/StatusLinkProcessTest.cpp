@@ -23,7 +23,7 @@
 #include <sstream>
 
 #include "ManagerMachine.h"
-#include "OffscreenApplication.h"
+#include "support/OffscreenApplication.h"
 #include "app/TVemoMapServerManagerMain.h"
 #include "netcore/NetTestSupport.h"
 #include "platform/crash_report.h"
@@ -404,17 +404,6 @@ TEST(StatusLinkProcessTest, ManagerAnswersTheStatusServerThroughRestartsADropMid
 
   for (uint32_t pid : mapPids) kill(static_cast<pid_t>(pid), SIGKILL);
   for (uint32_t pid : mapPids) EXPECT_TRUE(WaitUntil([&] { return kill(static_cast<pid_t>(pid), 0) != 0; }));
-}
-
-// Runs the event loop until `done` holds or the time is up.
-bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done()) {
-    if (timer.elapsed() > timeoutMs) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  return true;
 }
 
 // "StopStatusServer" can only be pressed on a window: the manager's window in this process

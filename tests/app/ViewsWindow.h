@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "ManagerMachine.h"
-#include "OffscreenApplication.h"
+#include "support/OffscreenApplication.h"
 #include "app/TVemoMapServerManagerMain.h"
 #include "interfaces/tagMapServerData.h"
 #include "platform/crash_report.h"
