@@ -20,7 +20,9 @@ class MemoryConfig : public IConfig {
     kept = Lookup(key, fallback != nullptr ? fallback : "");
     return kept.c_str();
   }
-  double GetFloat(const char* key, double fallback) override { return std::stod(Lookup(key, std::to_string(fallback))); }
+  double GetFloat(const char* key, double fallback) override {
+    return std::stod(Lookup(key, std::to_string(fallback)));
+  }
   void SetBool(const char* key, bool value) override { values[key] = value ? "1" : "0"; }
   void SetInt(const char* key, int value) override { values[key] = std::to_string(value); }
   void SetString(const char* key, const char* value) override { values[key] = value; }
