@@ -27,44 +27,9 @@ using namespace statuslink_test;
 
 namespace {
 
-// A core that connects at once, has nothing to receive, and copies what is sent into one
-// frame buffer, as a transport would.
-class BenchCore : public ITiravo {
- public:
-  int Start() override { return 1; }
-  bool Connect(const char*, int) override { return true; }
-  int Resume() override { return 1; }
-  int Stop() override { return 1; }
-  bool IsConnected() override { return true; }
-  bool NeedLogin() override { return false; }
-  void ClearNeedLogin() override {}
-  bool SendPack(const char* head, int headLen, const char* body, int bodyLen) override {
-    std::lock_guard<std::mutex> lock(m_Mutex);
-    m_Frame.assign(head, static_cast<std::size_t>(headLen));
-    m_Frame.append(body, static_cast<std::size_t>(bodyLen));
-    ++sent;
-    return true;
-  }
-  bool PopRecvPack(MMORPG::MMORPGPacket*) override { return false; }
-  int GetRecvCount() override {
-    std::lock_guard<std::mutex> lock(m_Mutex);
-    return 0;
-  }
-  void Shutdown() override {}
-
-  std::size_t FrameSize() {
-    std::lock_guard<std::mutex> lock(m_Mutex);
-    return m_Frame.size();
-  }
-  std::atomic<int> sent{0};
-
- private:
-  std::mutex m_Mutex;
-  std::string m_Frame;
-};
-
-BenchCore g_Core;
-ITiravo* GetBenchCore() { return &g_Core; }
+// The core in memory: connected at once, nothing to receive, and only the last message
+// sent kept, its buffers reused as a transport reuses its frame buffer.
+FakeTiravo g_Core(1);
 
 class BenchLog : public SilentLog {
  public:
@@ -76,7 +41,7 @@ BenchLog& Log() {
   static BenchLog* log = [] {
     auto* made = new BenchLog;
     SetLogObjectForTesting(made);
-    SetNetCoreForTesting(&GetBenchCore);
+    InstallCore(&g_Core);
     return made;
   }();
   return *log;
@@ -128,7 +93,7 @@ void BM_BaseInfoReply(benchmark::State& state) {
   state.counters["maps"] = count;
   state.counters["processes"] = static_cast<double>(handles.size());
   state.counters["memory_sampled"] = sampled;
-  state.counters["reply_bytes"] = static_cast<double>(g_Core.FrameSize());
+  state.counters["reply_bytes"] = static_cast<double>(g_Core.LastSize());
   for (int handle : handles)
     if (platform::TerminateProcess(handle, -1)) platform::WaitForProcess(handle, 5000, nullptr);
 }
@@ -252,7 +217,7 @@ void BM_GetErrorLog64MiB(benchmark::State& state) {
       Handle(control, request);
   }
   state.counters["file_MiB"] = static_cast<double>(kLogSize) / (1 << 20);
-  state.counters["reply_MiB"] = static_cast<double>(g_Core.FrameSize()) / (1 << 20);
+  state.counters["reply_MiB"] = static_cast<double>(g_Core.LastSize()) / (1 << 20);
   if (measureMemory) {
     // The heap peak includes the test core's copy of the reply as it "sends" it.
     state.counters["peak_heap_MiB"] = anon;

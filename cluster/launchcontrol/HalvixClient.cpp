@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
   pid_t manager = 0;
   long long timeoutMs = -1;
   std::size_t i = 0;
-  for (; i < args.size() && args[i].starts_with("--"); ++i) {
+  for (; i < args.size() && args[i].starts_with("--"); i += 2) {  // an option and its value
     if (i + 1 >= args.size()) return Usage(("missing value after " + args[i]).c_str());
     int value = 0;
     if (!TextToInt(args[i + 1], value) || value < 0) return Usage(("bad value " + args[i + 1]).c_str());
@@ -98,7 +98,6 @@ int main(int argc, char** argv) {
       timeoutMs = value * 1000LL;
     else
       return Usage(("unknown option " + args[i]).c_str());
-    ++i;
   }
   if (i >= args.size()) return Usage("no command");
   const std::string command = args[i++];

@@ -168,7 +168,10 @@ std::vector<std::string> ResolveLines(const std::vector<void*>& frames) {
     backward::ResolvedTrace trace = resolver.resolve(backward::ResolvedTrace(backward::Trace(frames[i], i)));
     std::ostringstream line;
     line << "#" << i << " ";
-    std::string function = !trace.source.function.empty() ? trace.source.function : trace.object_function;
+    // The symbol table names the function that holds the address; the debug information's
+    // name is only the fallback, as clang's debug information can make the resolver name a
+    // function called just before the address instead.
+    std::string function = !trace.object_function.empty() ? trace.object_function : trace.source.function;
     if (function.empty()) {
       line << trace.addr;
       if (!trace.object_filename.empty()) line << " in " << trace.object_filename;

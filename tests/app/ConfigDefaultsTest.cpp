@@ -6,12 +6,42 @@
 #include <fstream>
 #include <string>
 
-#include "../support/TestSupport.h"
+#include "support/TestSupport.h"
 #include "app/ManagerConfig.h"
 #include "components/ConfigComponent.h"
 #include "interfaces/IConfig.h"
 
 namespace {
+
+enum class Kind { Bool, Int, Text };
+
+struct Key {
+  const char* name;
+  Kind kind;
+  const char* byDefault;  // as the operator's documentation gives it; "" + directory for the script path
+  const char* inFile;     // another value, as an operator writes it in the file
+};
+
+// The keys of section "MapManager" with their documented defaults: the manager's own, then
+// the five for running on a Linux machine without an operator.
+const Key kKeys[] = {
+    {"cbOpenInCMDLine", Kind::Bool, "1", "0"},
+    {"cbDebugModule", Kind::Bool, "0", "1"},
+    {"cbSingleServerMode", Kind::Bool, "0", "1"},
+    {"edt_ip", Kind::Text, "127.0.0.1", "10.0.0.9"},
+    {"edt_port", Kind::Int, "19001", "19555"},
+    {"edtMapManagerNum", Kind::Int, "0", "3"},
+    {"cbForbiddenAutoRestart", Kind::Bool, "0", "1"},
+    {"edtScriptPath", Kind::Text, "MapServerData/Script/", "/srv/scripts/"},
+    {"edtSSIP", Kind::Text, "127.0.0.1", "10.0.0.7"},
+    {"edtSSPort", Kind::Int, "21888", "21999"},
+    {"edtMutexSign", Kind::Text, "MapServerManager", "OtherSign"},
+    {"AutoConnectStatusServer", Kind::Bool, "0", "1"},
+    {"MetricsPort", Kind::Int, "0", "9464"},
+    {"MetricsAddress", Kind::Text, "127.0.0.1", "0.0.0.0"},
+    {"RestartExitedMaps", Kind::Bool, "0", "1"},
+    {"RestartsPerMinute", Kind::Int, "30", "12"},
+};
 
 class ConfigDefaultsTest : public ::testing::Test {
  protected:
@@ -26,18 +56,26 @@ class ConfigDefaultsTest : public ::testing::Test {
     m_Config->Apply();
   }
 
+  // What the key reads as, by its type; a fallback no table value has, so that a key that
+  // was never registered shows.
+  std::string Read(const Key& key) {
+    switch (key.kind) {
+      case Kind::Bool: {
+        const bool asTrue = m_Config->GetBool(key.name, true), asFalse = m_Config->GetBool(key.name, false);
+        return asTrue != asFalse ? "<unregistered>" : asTrue ? "1" : "0";
+      }
+      case Kind::Int:
+        return std::to_string(m_Config->GetInt(key.name, -424242));
+      case Kind::Text:
+        return m_Config->GetString(key.name, "<unregistered>");
+    }
+    return "";
+  }
+  std::string Default(const Key& key) {
+    return std::string(key.name) == "edtScriptPath" ? m_Dir + key.byDefault : key.byDefault;
+  }
   void ExpectDefaults() {
-    EXPECT_TRUE(m_Config->GetBool("cbOpenInCMDLine", false));
-    EXPECT_FALSE(m_Config->GetBool("cbDebugModule", true));
-    EXPECT_FALSE(m_Config->GetBool("cbSingleServerMode", true));
-    EXPECT_STREQ(m_Config->GetString("edt_ip", ""), "127.0.0.1");
-    EXPECT_EQ(m_Config->GetInt("edt_port", 0), 19001);
-    EXPECT_EQ(m_Config->GetInt("edtMapManagerNum", 7), 0);
-    EXPECT_FALSE(m_Config->GetBool("cbForbiddenAutoRestart", true));
-    EXPECT_EQ(std::string(m_Config->GetString("edtScriptPath", "")), m_Dir + "MapServerData/Script/");
-    EXPECT_STREQ(m_Config->GetString("edtSSIP", ""), "127.0.0.1");
-    EXPECT_EQ(m_Config->GetInt("edtSSPort", 0), 21888);
-    EXPECT_STREQ(m_Config->GetString("edtMutexSign", ""), "MapServerManager");
+    for (const Key& key : kKeys) EXPECT_EQ(Read(key), Default(key)) << key.name;
   }
 
   TempDir m_Made{"vemo-config"};
@@ -46,6 +84,7 @@ class ConfigDefaultsTest : public ::testing::Test {
 };
 
 TEST_F(ConfigDefaultsTest, MissingEmptyOrUnreadableFileGivesExactlyTheDefaults) {
+  EXPECT_EQ(app::ConfigFilePath("/opt/vemo/"), "/opt/vemo/VemoMapServerManager.ini");
   OpenAsStartup();
   ExpectDefaults();
   EXPECT_FALSE(std::filesystem::exists(app::ConfigFilePath(m_Dir)))
@@ -62,24 +101,24 @@ TEST_F(ConfigDefaultsTest, MissingEmptyOrUnreadableFileGivesExactlyTheDefaults) 
 }
 
 TEST_F(ConfigDefaultsTest, FileValuesWinOverDefaultsAndWrittenValuesReadBack) {
-  std::ofstream(app::ConfigFilePath(m_Dir))
-      << "[MapManager]\ncbDebugModule=1\nedtMapManagerNum=3\nedtMutexSign=OtherSign\n";
+  // Every key in the file, in the operator's spelling, but one: that one keeps its default.
+  std::ofstream file(app::ConfigFilePath(m_Dir));
+  file << "[MapManager]\n";
+  for (const Key& key : kKeys)
+    if (std::string(key.name) != "edtSSPort") file << key.name << "=" << key.inFile << "\n";
+  file.close();
   OpenAsStartup();
-  EXPECT_TRUE(m_Config->GetBool("cbDebugModule", false));
-  EXPECT_EQ(m_Config->GetInt("edtMapManagerNum", 0), 3);
-  EXPECT_STREQ(m_Config->GetString("edtMutexSign", ""), "OtherSign");
-  EXPECT_EQ(m_Config->GetInt("edtSSPort", 0), 21888) << "keys absent from the file keep their default";
+  for (const Key& key : kKeys)
+    EXPECT_EQ(Read(key), std::string(key.name) == "edtSSPort" ? Default(key) : key.inFile) << key.name;
 
-  m_Config->SetBool("cbOpenInCMDLine", false);
-  m_Config->SetString("edtScriptPath", "/srv/scripts/");
-  EXPECT_FALSE(m_Config->GetBool("cbOpenInCMDLine", true));
-  EXPECT_STREQ(m_Config->GetString("edtScriptPath", ""), "/srv/scripts/");
-
+  m_Config->SetBool("cbOpenInCMDLine", true);
+  m_Config->SetString("edtScriptPath", "/srv/other/");
   // A later start-up reads what was written, and the file's other keys are kept.
   OpenAsStartup();
-  EXPECT_FALSE(m_Config->GetBool("cbOpenInCMDLine", true));
-  EXPECT_STREQ(m_Config->GetString("edtScriptPath", ""), "/srv/scripts/");
+  EXPECT_TRUE(m_Config->GetBool("cbOpenInCMDLine", false));
+  EXPECT_STREQ(m_Config->GetString("edtScriptPath", ""), "/srv/other/");
   EXPECT_EQ(m_Config->GetInt("edtMapManagerNum", 0), 3);
+  EXPECT_EQ(m_Config->GetInt("RestartsPerMinute", 0), 12);
 }
 
 }  // namespace

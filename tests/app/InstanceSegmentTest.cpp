@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "../support/TestSupport.h"
+#include "support/TestSupport.h"
 #include "app/InstanceSegment.h"
 #include "platform/shared_memory.h"
 

@@ -29,7 +29,7 @@
 #include <memory>
 
 #include "ManagerMachine.h"
-#include "OffscreenApplication.h"
+#include "support/OffscreenApplication.h"
 #include "WindowControls.h"
 #include "app/ManagerConfig.h"
 #include "app/TVemoMapServerManagerMain.h"
@@ -62,17 +62,6 @@ QStringList HeaderTexts(const QTableView* view) {
   for (int i = 0; i < view->model()->columnCount(); ++i)
     out << view->model()->headerData(i, Qt::Horizontal).toString();
   return out;
-}
-
-// Runs the event loop until `done` holds or 5 s have passed.
-bool PumpUntil(const std::function<bool()>& done) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done()) {
-    if (timer.elapsed() > 5000) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  return true;
 }
 
 class MainWindowTest : public ::testing::Test {

@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "../support/ChildProgram.h"
-#include "../support/TestSupport.h"
+#include "support/ChildProgram.h"
+#include "support/TestSupport.h"
 #include "platform/shared_memory.h"
 
 class ManagerMachine {

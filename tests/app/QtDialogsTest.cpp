@@ -14,7 +14,7 @@
 #include <chrono>
 #include <thread>
 
-#include "OffscreenApplication.h"
+#include "support/OffscreenApplication.h"
 #include "app/QtDialogs.h"
 
 namespace {

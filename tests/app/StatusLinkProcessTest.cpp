@@ -23,7 +23,7 @@
 #include <sstream>
 
 #include "ManagerMachine.h"
-#include "OffscreenApplication.h"
+#include "support/OffscreenApplication.h"
 #include "WindowControls.h"
 #include "app/TVemoMapServerManagerMain.h"
 #include "netcore/NetTestSupport.h"
@@ -405,17 +405,6 @@ TEST(StatusLinkProcessTest, ManagerAnswersTheStatusServerThroughRestartsADropMid
 
   for (uint32_t pid : mapPids) kill(static_cast<pid_t>(pid), SIGKILL);
   for (uint32_t pid : mapPids) EXPECT_TRUE(WaitUntil([&] { return kill(static_cast<pid_t>(pid), 0) != 0; }));
-}
-
-// Runs the event loop until `done` holds or the time is up.
-bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done()) {
-    if (timer.elapsed() > timeoutMs) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  return true;
 }
 
 // A machine for a manager window in this process: its tree with a one-map list, its log

@@ -31,7 +31,7 @@
 #include <random>
 #include <set>
 
-#include "OffscreenApplication.h"
+#include "support/OffscreenApplication.h"
 #include "ViewsWindow.h"
 #include "WindowControls.h"
 #include "components/GameDataComponent.h"

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "ManagerMachine.h"
-#include "OffscreenApplication.h"
+#include "support/OffscreenApplication.h"
 #include "WindowControls.h"
 #include "app/TVemoMapServerManagerMain.h"
 #include "interfaces/tagMapServerData.h"

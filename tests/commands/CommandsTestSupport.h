@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "../support/LaunchFakes.h"
-#include "../support/TestSupport.h"
+#include "support/LaunchFakes.h"
+#include "support/TestSupport.h"
 #include "components/GameDataComponent.h"
 #include "launch/MapServerLauncher.h"
 #include "platform/process.h"

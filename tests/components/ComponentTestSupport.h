@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "../support/ChildProgram.h"
-#include "../support/TestSupport.h"
+#include "support/ChildProgram.h"
+#include "support/TestSupport.h"
 
 namespace component_test {
 

@@ -1,7 +1,7 @@
 // The configuration component, loaded for real, with the manager's keys and defaults.
 #include <gtest/gtest.h>
 
-#include "../support/RecordingLog.h"
+#include "support/RecordingLog.h"
 #include "ComponentTestSupport.h"
 #include "components/ConfigComponent.h"
 #include "platform/library.h"

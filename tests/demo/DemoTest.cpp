@@ -12,7 +12,7 @@
 #include <memory>
 #include <regex>
 
-#include "../support/FreePort.h"
+#include "support/FreePort.h"
 #include "app/ManagerMachine.h"
 #include "registry/AShareStructObj.h"
 #include "registry/RecordAccess.h"

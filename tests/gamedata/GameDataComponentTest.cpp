@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "../support/TestSupport.h"
-#include "../support/RecordingLog.h"
+#include "support/TestSupport.h"
+#include "support/RecordingLog.h"
 #include "components/GameDataComponent.h"
 #include "platform/library.h"
 

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "../support/TestSupport.h"
-#include "../support/RecordingLog.h"
+#include "support/TestSupport.h"
+#include "support/RecordingLog.h"
 #include "CMapFileLoader.h"
 #include "TextFields.h"
 

@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "../support/TestSupport.h"
-#include "../support/RecordingLog.h"
+#include "support/TestSupport.h"
+#include "support/RecordingLog.h"
 #include "CPellwyn.h"
 #include "ShareData.h"
 #include "SysTables.h"

@@ -21,6 +21,8 @@
 #include "statuslink/BaseInfoReply.h"
 #include "statuslink/NetCore.h"
 #include "statuslink/StatusLinkControl.h"
+#include "support/FakeTiravo.h"
+#include "support/OffscreenApplication.h"
 #include "views/GridCell.h"
 #include "views/LogLights.h"
 #include "views/MapRowText.h"
@@ -29,33 +31,13 @@ namespace {
 
 constexpr int kMaps = 3;
 
-// A network core that keeps the last body sent.
-class CapturingCore : public ITiravo {
- public:
-  int Start() override { return 1; }
-  bool Connect(const char*, int) override { return true; }
-  int Resume() override { return 1; }
-  int Stop() override { return 1; }
-  bool IsConnected() override { return true; }
-  bool NeedLogin() override { return false; }
-  void ClearNeedLogin() override {}
-  bool SendPack(const char*, int, const char* body, int bodyLen) override {
-    lastBody.assign(body, static_cast<std::size_t>(bodyLen));
-    return true;
-  }
-  bool PopRecvPack(MMORPG::MMORPGPacket*) override { return false; }
-  int GetRecvCount() override { return 0; }
-  void Shutdown() override {}
-  std::string lastBody;
-};
-
-CapturingCore g_Core;
+// The network core in memory; it keeps only the last message sent.
+FakeTiravo g_Core(1);
 
 [[noreturn]] void Fail(const char* what) {
   std::fprintf(stderr, "hostile record: %s\n", what);
   std::abort();
 }
-ITiravo* GetCapturingCore() { return &g_Core; }
 
 // True when a base information reply's counts and lengths account for every byte.
 bool ReplyParses(const std::string& body) {
@@ -74,17 +56,6 @@ bool ReplyParses(const std::string& body) {
   return at == body.size();
 }
 
-// The application exists before any widget of the fixture.
-struct OffscreenApplication {
-  OffscreenApplication() {
-    static int argc = 1;
-    static char name[] = "fuzz_hostile_record";
-    static char* argv[] = {name, nullptr};
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    if (QApplication::instance() == nullptr) new QApplication(argc, argv);
-  }
-};
-
 struct Fixture {
   Fixture() {
     std::string pattern = (std::filesystem::temp_directory_path() / "vemo-hostile-XXXXXX").string();
@@ -99,12 +70,13 @@ struct Fixture {
     maps.LoadMapList(0, dir + "/MapID.txt", false);
     lights = std::make_unique<views::LogLights>(nullptr, &owner, &panel);
     lights->CreateLights();
-    SetNetCoreForTesting(&GetCapturingCore);
+    InstallCore(&g_Core);
     StatusLinkControl::Settings settings;
     settings.Maps = &maps;
     link = std::make_unique<StatusLinkControl>(settings);
   }
-  OffscreenApplication application;
+  // The application exists before any widget of the fixture.
+  bool application = (EnsureOffscreenApplication(), true);
   std::string dir;
   MapServerInfoManager maps{1};
   QWidget owner;
@@ -143,9 +115,9 @@ int FuzzHostileRecord(const uint8_t* data, std::size_t size) {
 
   MMORPG::MMORPGPacket request;
   request.ReadData("\x06\x01", 2);
-  g_Core.lastBody.clear();
+  g_Core.ClearSent();
   fixture.link->OnSVCBaseInfo(&request);
-  if (!ReplyParses(g_Core.lastBody)) Fail("a base information reply that does not parse");
+  if (!ReplyParses(g_Core.LastBody())) Fail("a base information reply that does not parse");
 
   const std::string page = BuildMetricsText(fixture.maps, nullptr, fixture.figures);
   if (!IsWellFormedUtf8(page)) Fail("a metrics page that is not UTF-8");

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "../support/TestSupport.h"
+#include "support/TestSupport.h"
 #include "LaunchTestSupport.h"
 #include "components/LogComponent.h"
 #include "interfaces/SilentLog.h"

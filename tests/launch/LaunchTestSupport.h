@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "../support/LaunchFakes.h"
-#include "../support/RecordingLog.h"
-#include "../support/TestSupport.h"
+#include "support/LaunchFakes.h"
+#include "support/RecordingLog.h"
+#include "support/TestSupport.h"
 #include "common/Utils.h"
 #include "components/GameDataComponent.h"
 #include "interfaces/IConfig.h"

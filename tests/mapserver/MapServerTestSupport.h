@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "../support/TestSupport.h"
+#include "support/TestSupport.h"
 #include "interfaces/tagMapServerData.h"
 #include "platform/process.h"
 #include "platform/shared_memory.h"

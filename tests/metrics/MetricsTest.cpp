@@ -12,8 +12,8 @@
 #include <map>
 #include <memory>
 
-#include "../support/ChildProgram.h"
-#include "../support/FreePort.h"
+#include "support/ChildProgram.h"
+#include "support/FreePort.h"
 #include "launch/LaunchTestSupport.h"
 #include "metrics/MetricsServer.h"
 

@@ -25,8 +25,9 @@
 #include <thread>
 #include <vector>
 
-#include "../support/FreePort.h"
-#include "../support/TestSupport.h"
+#include "support/Bytes.h"
+#include "support/FreePort.h"
+#include "support/TestSupport.h"
 #include "interfaces/IPackageDispatcher.h"
 #include "interfaces/ITiravo.h"
 #include "packet/MMORPGPacket.h"
@@ -85,10 +86,6 @@ inline std::string Frame(const std::string& payload) {
   const uint32_t length = static_cast<uint32_t>(payload.size());
   for (int i = 0; i < 4; ++i) frame.push_back(static_cast<char>((length >> (8 * i)) & 0xFF));
   return frame + payload;
-}
-
-inline void PutLe(std::string& out, uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
 }
 
 inline uint16_t EchoOf(const std::string& message) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "interfaces/IPackageDispatcher.h"
+#include "support/Bytes.h"
 
 // Everything a framer reported, in order: "pack:<payload>", "info:<text>", "error".
 struct FramerEvents {
@@ -36,9 +37,3 @@ struct FramerEvents {
     framer->SetErrorFunc(&OnError, this);
   }
 };
-
-inline std::string Bytes(std::initializer_list<int> values) {
-  std::string out;
-  for (int v : values) out.push_back(static_cast<char>(v));
-  return out;
-}

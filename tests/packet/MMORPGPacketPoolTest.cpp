@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
+#include <vector>
 
 #include "packet/CPacketQueue.h"
 #include "support/RecordingLog.h"
@@ -15,52 +17,62 @@ int32_t Count() { return MMORPGPacket::m_Count.load(); }
 
 }  // namespace
 
-TEST(MMORPGPacketPool, HandsOutInCreationOrderThenLastFreedFirst) {
+// The pool is driven only through Alloc and Free, and watched through what they hand out,
+// the handed-out count and the log lines.
+TEST(MMORPGPacketPool, HandsOutItsFirst5000ThenTheLastFreedFirst) {
   RecordingLog log;
   MMORPGPacketPool pool;
   EXPECT_EQ(log.Texts(llInfo), std::vector<std::string>{"Init PacketPool Size = 5000"});
-  EXPECT_EQ(pool.m_PacketPool.Count(), 5000);
-  EXPECT_EQ(pool.m_PacketPool.GetGrowCount(), 500);
+  const int32_t before = Count();
 
   MMORPGPacket* first = pool.Alloc();
-  EXPECT_EQ(first, pool.m_PacketPool.Get(0));
+  ASSERT_NE(first, nullptr);
   EXPECT_EQ(first->m_InUse, 1);
-  MMORPGPacket* second = pool.Alloc();
-  EXPECT_EQ(second, pool.m_PacketPool.Get(1));
   pool.Free(first);
   EXPECT_EQ(first->m_InUse, 0);
-  pool.Free(second);
-  EXPECT_EQ(pool.Alloc(), second);
-  EXPECT_EQ(pool.Alloc(), first);
-  EXPECT_EQ(pool.Alloc(), pool.m_PacketPool.Get(2));
-  pool.Free(pool.m_PacketPool.Get(2));
+  EXPECT_EQ(pool.Alloc(), first) << "the packet just freed is the next one handed out";
+
+  MMORPGPacket* second = pool.Alloc();
+  MMORPGPacket* third = pool.Alloc();
   pool.Free(first);
   pool.Free(second);
-  EXPECT_EQ(pool.m_PacketPool.EmptyCount(), 5000);
-  EXPECT_EQ(log.Texts(llError).size(), 0u);
+  pool.Free(third);
+  EXPECT_EQ(pool.Alloc(), third);
+  EXPECT_EQ(pool.Alloc(), second);
+  EXPECT_EQ(pool.Alloc(), first);
+  EXPECT_EQ(Count(), before + 3);
+  for (MMORPGPacket* packet : {first, second, third}) pool.Free(packet);
+  EXPECT_EQ(Count(), before);
+  EXPECT_TRUE(log.Texts(llError).empty());
 }
 
-TEST(MMORPGPacketPool, GrowsBy500BehindPacketsFreedMeanwhile) {
+TEST(MMORPGPacketPool, RunsDryAfter5000AndGrowsBehindPacketsFreedMeanwhile) {
   RecordingLog log;
   MMORPGPacketPool pool;
   const int32_t before = Count();
   std::vector<MMORPGPacket*> taken;
-  for (int i = 0; i < 5000; ++i) taken.push_back(pool.Alloc());
-  EXPECT_EQ(pool.m_PacketPool.EmptyCount(), 0);
-  MMORPGPacket* next = pool.Alloc();
-  taken.push_back(next);
-  EXPECT_EQ(pool.m_PacketPool.Count(), 5500);
-  EXPECT_EQ(next, pool.m_PacketPool.Get(5000));
-  EXPECT_EQ(pool.m_PacketPool.EmptyCount(), 499);
-  EXPECT_EQ(Count(), before + 5001);
+  std::set<MMORPGPacket*> distinct;
+  for (int i = 0; i < 5000; ++i) {
+    taken.push_back(pool.Alloc());
+    distinct.insert(taken.back());
+  }
+  ASSERT_EQ(distinct.size(), 5000u);
+  ASSERT_EQ(distinct.count(nullptr), 0u);
 
+  MMORPGPacket* grown = pool.Alloc();  // packet 5001, made by the growth
+  EXPECT_EQ(distinct.count(grown), 0u);
+  EXPECT_EQ(Count(), before + 5001);
+  // A packet freed now goes before the grown ones that are still free.
   pool.Free(taken[3]);
   EXPECT_EQ(pool.Alloc(), taken[3]);
-  EXPECT_EQ(pool.Alloc(), pool.m_PacketPool.Get(5001));
-  taken.push_back(pool.m_PacketPool.Get(5001));
+  MMORPGPacket* next = pool.Alloc();
+  EXPECT_EQ(distinct.count(next), 0u);
+  EXPECT_NE(next, grown);
+
+  taken.push_back(grown);
+  taken.push_back(next);
   for (MMORPGPacket* packet : taken) pool.Free(packet);
   EXPECT_EQ(Count(), before);
-  EXPECT_EQ(pool.m_PacketPool.EmptyCount(), 5500);
   EXPECT_TRUE(log.Texts(llError).empty());
 }
 
@@ -70,46 +82,46 @@ TEST(MMORPGPacketPool, RefusesWhatItMustNotTakeBackAndChangesNothingElse) {
   MMORPGPacket* packet = pool.Alloc();
   const int32_t handedOut = Count();
   pool.Free(packet);
-  const int free = pool.m_PacketPool.EmptyCount();
 
-  pool.Free(packet);  // a double free
+  // A double free leaves the count alone (lowering it would make a later proper free look
+  // like one too many) and does not put the packet in the free list twice.
+  pool.Free(packet);
   EXPECT_EQ(log.Texts(llError), std::vector<std::string>{"MMORPGPacketPool::Free  MMORPGPacket * pack is Not Used"});
   EXPECT_EQ(Count(), handedOut - 1);
-  EXPECT_EQ(pool.m_PacketPool.EmptyCount(), free);
+  EXPECT_EQ(pool.Alloc(), packet);
+  EXPECT_NE(pool.Alloc(), packet) << "a double free must not put the packet in the free list twice";
 
   log.Clear();
+  const int32_t count = Count();
   MMORPG::MMORPGPacket_Stack local;
   local.m_InUse = 1;
   pool.Free(&local);
   EXPECT_EQ(log.Texts(llError), std::vector<std::string>{"MMORPGPacketPool::Free  MMORPGPacket * pack can't free"});
-  EXPECT_EQ(Count(), handedOut - 1);
-  EXPECT_EQ(pool.m_PacketPool.EmptyCount(), free);
+  EXPECT_EQ(Count(), count);
   EXPECT_EQ(local.m_InUse, 1);
+  EXPECT_NE(pool.Alloc(), static_cast<MMORPGPacket*>(&local)) << "a packet from the stack never enters the pool";
 
   // A count that would go negative keeps the packet out of the free list.
   log.Clear();
-  packet = pool.Alloc();
+  MMORPGPacket* kept = pool.Alloc();
   const int32_t saved = Count();
-  MMORPGPacket::m_Count.store(0);
-  pool.Free(packet);
+  MMORPG::MMORPGPacket::m_Count.store(0);
+  pool.Free(kept);
   EXPECT_EQ(log.Texts(llError), std::vector<std::string>{"Error : MMORPGPacket::Free, m_Count = -1"});
   EXPECT_EQ(Count(), 0);
-  EXPECT_EQ(pool.m_PacketPool.EmptyCount(), free - 1);
-  MMORPGPacket::m_Count.store(saved);
-  pool.Free(packet);
-  EXPECT_EQ(pool.m_PacketPool.EmptyCount(), free);
+  MMORPG::MMORPGPacket::m_Count.store(saved);
+  MMORPGPacket* after = pool.Alloc();
+  EXPECT_NE(after, kept) << "the refused packet was not recycled";
 
   pool.Free(nullptr);  // ignored
 
   // A free packet that claims to be in use is logged and handed out all the same.
   log.Clear();
-  packet = pool.Alloc();
-  pool.Free(packet);
-  packet->m_InUse = 1;
-  EXPECT_EQ(pool.Alloc(), packet);
+  pool.Free(after);
+  after->m_InUse = 1;
+  EXPECT_EQ(pool.Alloc(), after);
   EXPECT_EQ(log.Texts(llError), std::vector<std::string>{"MMORPGPacketPool  m_PacketPool.Alloc == NULL"});
-  EXPECT_EQ(packet->m_InUse, 1);
-  pool.Free(packet);
+  EXPECT_EQ(after->m_InUse, 1);
 }
 
 TEST(AllocPacket, RecyclesAResetPacketWithItsHeadZeroed) {

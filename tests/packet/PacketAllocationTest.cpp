@@ -7,6 +7,7 @@
 #include <functional>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "packet/MMORPGPacketPool.h"
 #include "packet/VmPackageDispatcher.h"
@@ -48,6 +49,27 @@ TEST(PacketAllocation, TheWarmPoolHandsOutWithoutTheHeap) {
   };
   EXPECT_GT(AllocationsDuring(cycle), 5000) << "the first use creates the pool";
   EXPECT_EQ(AllocationsDuring(cycle), 0);
+}
+
+// Heap work only when the pool runs dry, and then for 500 packets at once.
+TEST(PacketAllocation, ADryPoolGrowsBy500PacketsAtATime) {
+  RecordingLog log;
+  MMORPGPacketPool pool;
+  std::vector<MMORPG::MMORPGPacket*> taken;
+  taken.reserve(6001);
+  auto take = [&](int count) {
+    return AllocationsDuring([&] {
+      for (int i = 0; i < count; ++i) taken.push_back(pool.Alloc());
+    });
+  };
+  EXPECT_EQ(take(5000), 0) << "the 5000 packets made with the pool";
+  EXPECT_GE(take(1), 500) << "the first Alloc of a dry pool makes 500 packets";
+  EXPECT_EQ(take(499), 0) << "the other 499 of them";
+  EXPECT_GE(take(1), 500) << "and then the next 500";
+  for (MMORPG::MMORPGPacket* packet : taken) pool.Free(packet);
+  taken.clear();
+  EXPECT_EQ(take(5501), 0) << "the pool never shrinks";
+  for (MMORPG::MMORPGPacket* packet : taken) pool.Free(packet);
 }
 
 TEST(PacketAllocation, FramingReusesItsBuffers) {

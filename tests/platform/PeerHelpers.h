@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "../support/TestSupport.h"
+#include "support/TestSupport.h"
 #include "platform/process.h"
 
 namespace peer {

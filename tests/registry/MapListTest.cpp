@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "../support/RecordingLog.h"
-#include "../support/TestSupport.h"
+#include "support/RecordingLog.h"
+#include "support/TestSupport.h"
 #include "components/GameDataComponent.h"
 #include "registry/CSharedMem.h"
 #include "platform/shared_memory.h"

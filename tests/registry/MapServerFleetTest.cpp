@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "../support/TestSupport.h"
+#include "support/TestSupport.h"
 #include "components/GameDataComponent.h"
 #include "platform/message_bus.h"
 #include "registry/MapServerInfoManager.h"

@@ -4,9 +4,9 @@
 #include <chrono>
 #include <string>
 
-#include "../support/RecordingLog.h"
+#include "support/RecordingLog.h"
 #include "CMapFileLoader.h"
-#include "../support/TestSupport.h"
+#include "support/TestSupport.h"
 #include "registry/MapServerInfoManager.h"
 
 namespace {

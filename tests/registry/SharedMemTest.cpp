@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "../support/TestSupport.h"
+#include "support/TestSupport.h"
 #include "interfaces/tagMapServerData.h"
 #include "platform/debug_output.h"
 #include "platform/process.h"

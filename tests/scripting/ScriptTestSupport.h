@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "../support/ChildProgram.h"
-#include "../support/RecordingLog.h"
-#include "../support/TestSupport.h"
+#include "support/ChildProgram.h"
+#include "support/RecordingLog.h"
+#include "support/TestSupport.h"
 #include "common/Utils.h"
 #include "scripting/CPythonLock.h"
 

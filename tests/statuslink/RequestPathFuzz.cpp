@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "../support/RecordingLog.h"
+#include "support/RecordingLog.h"
 #include "StatusLinkTestSupport.h"
 #include "packet/MMORPGPacketPool.h"
 #include "statuslink/CSSLogicProcess.h"

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "../support/RecordingLog.h"
+#include "support/RecordingLog.h"
 #include "StatusLinkTestSupport.h"
 #include "packet/MMORPGPacketPool.h"
 #include "platform/dialogs.h"
@@ -343,8 +343,8 @@ class StartStopTest : public StatusLinkTest {
   void SetUp() override {
     StatusLinkTest::SetUp();
     platform::SetDialogs(&m_Dialogs);
-    m_Config.strings["edtSSIP"] = "10.1.2.3";
-    m_Config.ints["edtSSPort"] = 4567;
+    m_Config.SetString("edtSSIP", "10.1.2.3");
+    m_Config.SetInt("edtSSPort", 4567);
     StatusLinkControl::Settings settings;
     settings.Config = &m_Config;
     settings.View = &m_View;
@@ -363,7 +363,7 @@ class StartStopTest : public StatusLinkTest {
   }
 
   platform::ScriptedDialogs m_Dialogs;
-  FakeConfig m_Config;
+  MemoryConfig m_Config;
   FakeView m_View;
   TestMaps m_Maps{UniqueServer("StartStop")};
   std::unique_ptr<StatusLinkControl> m_Control;

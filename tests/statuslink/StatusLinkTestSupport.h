@@ -1,6 +1,6 @@
-// Helpers of the status link tests: an in-memory network core, a map list without the
-// game data component, decoders of the replies, a view and a configuration without a
-// window.
+// Helpers of the status link tests: a map list without the game data component, decoders
+// of the replies and a view without a window (the network core and the configuration in
+// memory are those of tests/support).
 #pragma once
 
 #include <stdlib.h>
@@ -10,19 +10,15 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "interfaces/IConfig.h"
 #include "interfaces/IGameData.h"
-#include "interfaces/ITiravo.h"
 #include "packet/MMORPGPacket.h"
 #include "platform/clock.h"
 #include "platform/process.h"
@@ -30,93 +26,13 @@
 #include "statuslink/IStatusLinkView.h"
 #include "statuslink/NetCore.h"
 #include "statuslink/StatusWire.h"
+#include "support/Bytes.h"
+#include "support/FakeTiravo.h"
+#include "support/MemoryConfig.h"
 // TempDir, FakeClock and WaitUntil.
-#include "../support/TestSupport.h"
+#include "support/TestSupport.h"
 
 namespace statuslink_test {
-
-// A network core in memory: messages the test pushes are received, messages sent are kept.
-class FakeTiravo : public ITiravo {
- public:
-  struct Message {
-    std::string head;
-    std::string body;
-  };
-
-  int Start() override { return ++starts; }
-  bool Connect(const char* ip, int port) override {
-    std::lock_guard<std::mutex> lock(m_Mutex);
-    connectIp = ip != nullptr ? ip : "<null>";
-    connectPort = port;
-    return connectResult;
-  }
-  int Resume() override { return ++resumes; }
-  int Stop() override { return ++stops; }
-  bool IsConnected() override { return connected.load(); }
-  bool NeedLogin() override { return needLogin.load(); }
-  void ClearNeedLogin() override { needLogin = false; }
-  bool SendPack(const char* head, int headLen, const char* body, int bodyLen) override {
-    std::lock_guard<std::mutex> lock(m_Mutex);
-    m_Sent.push_back({std::string(head, static_cast<std::size_t>(headLen)), std::string(body, static_cast<std::size_t>(bodyLen))});
-    return true;
-  }
-  bool PopRecvPack(MMORPG::MMORPGPacket* packet) override {
-    std::lock_guard<std::mutex> lock(m_Mutex);
-    if (m_Inbox.empty()) return false;
-    const Message message = m_Inbox.front();
-    m_Inbox.pop_front();
-    std::string head = message.head;
-    head.resize(9, '\0');
-    packet->SetHead(head.data(), 9);
-    packet->ReadData(message.body.data(), static_cast<int>(message.body.size()));
-    return true;
-  }
-  int GetRecvCount() override {
-    std::lock_guard<std::mutex> lock(m_Mutex);
-    return static_cast<int>(m_Inbox.size());
-  }
-  void Shutdown() override { ++shutdowns; }
-
-  void Receive(const std::string& head, const std::string& body) {
-    std::lock_guard<std::mutex> lock(m_Mutex);
-    m_Inbox.push_back({head, body});
-  }
-  std::vector<Message> Sent() {
-    std::lock_guard<std::mutex> lock(m_Mutex);
-    return m_Sent;
-  }
-  void ClearSent() {
-    std::lock_guard<std::mutex> lock(m_Mutex);
-    m_Sent.clear();
-  }
-  std::string ConnectIp() {
-    std::lock_guard<std::mutex> lock(m_Mutex);
-    return connectIp;
-  }
-
-  std::atomic<bool> connected{true};
-  std::atomic<bool> needLogin{false};
-  std::atomic<int> starts{0}, resumes{0}, stops{0}, shutdowns{0};
-  bool connectResult = true;
-  int connectPort = 0;
-
- private:
-  std::mutex m_Mutex;
-  std::deque<Message> m_Inbox;
-  std::vector<Message> m_Sent;
-  std::string connectIp;
-};
-
-// The core the link finds through GetTiravo while a test installs it.
-inline FakeTiravo*& InstalledCore() {
-  static FakeTiravo* core = nullptr;
-  return core;
-}
-inline ITiravo* GetInstalledCore() { return InstalledCore(); }
-inline void InstallCore(FakeTiravo* core) {
-  InstalledCore() = core;
-  SetNetCoreForTesting(core != nullptr ? &GetInstalledCore : nullptr);
-}
 
 // A map list of given maps, made without the game data component.
 class TestMaps : public IMapFileLoader {
@@ -175,53 +91,6 @@ class FakeView : public IStatusLinkView {
   std::vector<int> retries;
 };
 
-// A configuration of a few keys.
-class FakeConfig : public IConfig {
- public:
-  void Open(const char*, const char*) override {}
-  void Apply() override {}
-  bool GetBool(const char*, bool defaultValue) override { return defaultValue; }
-  int GetInt(const char* key, int defaultValue) override {
-    auto it = ints.find(key);
-    return it != ints.end() ? it->second : defaultValue;
-  }
-  const char* GetString(const char* key, const char* defaultValue) override {
-    auto it = strings.find(key);
-    return it != strings.end() ? it->second.c_str() : defaultValue;
-  }
-  double GetFloat(const char*, double defaultValue) override { return defaultValue; }
-  void SetBool(const char*, bool) override {}
-  void SetInt(const char* key, int value) override { ints[key] = value; }
-  void SetString(const char* key, const char* value) override { strings[key] = value; }
-  void SetFloat(const char*, double) override {}
-  void DefaultBool(const char*, bool) override {}
-  void DefaultInt(const char*, int) override {}
-  void DefaultString(const char*, const char*) override {}
-
-  std::map<std::string, int> ints;
-  std::map<std::string, std::string> strings;
-};
-
-// ---------------------------------------------------------------------------------------
-// Bytes
-
-inline std::string Bytes(std::initializer_list<int> values) {
-  std::string out;
-  for (int v : values) out.push_back(static_cast<char>(v));
-  return out;
-}
-
-inline std::string Hex(const std::string& bytes) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : bytes) {
-    if (!out.empty()) out += ' ';
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
-
 // A request head: the fields a peer may set.
 inline std::string RequestHead(uint16_t echoTag, uint32_t headTag = 0, uint8_t packType = 0, uint8_t dest = 13,
                                uint8_t src = 13) {
@@ -244,12 +113,6 @@ struct BaseInfo {
   std::vector<Item> numerics;
   std::vector<Item> texts;
 };
-
-inline uint64_t LoadLe(const std::string& bytes, std::size_t at, int size) {
-  uint64_t value = 0;
-  for (int i = size - 1; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
-  return value;
-}
 
 // Decodes a base information reply body; wellFormed only when every byte is accounted for.
 inline BaseInfo DecodeBaseInfo(const std::string& body) {

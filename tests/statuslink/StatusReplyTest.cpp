@@ -14,7 +14,7 @@
 #include <random>
 #include <utility>
 
-#include "../support/RecordingLog.h"
+#include "support/RecordingLog.h"
 #include "common/Utils.h"
 #include "platform/clock.h"
 #include "platform/shared_memory.h"

@@ -8,7 +8,7 @@
 
 #include <cstdlib>
 
-#include "../support/RecordingLog.h"
+#include "support/RecordingLog.h"
 #include "StatusLinkTestSupport.h"
 #include "scripting/CPythonLock.h"
 #include "scripting/CPythonScriptEx.h"

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "app/OffscreenApplication.h"
+#include "support/OffscreenApplication.h"
 #include "components/GameDataComponent.h"
 #include "interfaces/tagMapServerData.h"
 #include "platform/clock.h"

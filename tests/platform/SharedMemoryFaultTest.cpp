@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string>
 
-#include "../support/TestSupport.h"
+#include "support/TestSupport.h"
 #include "platform/crash_report.h"
 #include "platform/process.h"
 #include "platform/shared_memory.h"

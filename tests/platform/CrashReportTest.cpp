@@ -57,7 +57,7 @@ TEST(CrashReportTest, LastExceptionCallStack) {
   EXPECT_EQ(lines[0].rfind("#0 ", 0), 0u) << lines[0];
   bool named = false;
   for (const std::string& line : lines)
-    if (line.find("RecordingCatchBlock") != std::string::npos && line.find("crash_report_test.cpp:") != std::string::npos)
+    if (line.find("RecordingCatchBlock") != std::string::npos && line.find("CrashReportTest.cpp:") != std::string::npos)
       named = true;
   EXPECT_TRUE(named) << lines[0];
 }
@@ -151,6 +151,6 @@ TEST(CrashReportTest, FaultAndUncaughtExceptionWriteAReportAndEndBySignal) {
     std::string text;
     ASSERT_TRUE(ReadFile(dir + found, &text));
     EXPECT_NE(text.find(c.headline), std::string::npos) << text;
-    EXPECT_NE(text.find("platform_peer.cpp:"), std::string::npos) << text;
+    EXPECT_NE(text.find("PlatformPeer.cpp:"), std::string::npos) << text;
   }
 }
