@@ -8,7 +8,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "OffscreenApplication.h"
+#include "support/OffscreenApplication.h"
 #include "views/OwnerDataListModel.h"
 #include "views/StateGrid.h"
 

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <map>
 
-#include "../support/MapServerCensus.h"
+#include "support/MapServerCensus.h"
 #include "LaunchTestSupport.h"
 #include "platform/paths.h"
 #include "platform/process.h"
