@@ -146,7 +146,8 @@ void BM_StartPass(benchmark::State& state) {
     QTimer check;
     check.setInterval(20);
     QObject::connect(&check, &QTimer::timeout, [&] {
-      if (passMs == 0 && launcher.GetStartPassCount() > passes) passMs = static_cast<double>(total.nsecsElapsed()) / 1e6;
+      if (passMs == 0 && launcher.GetStartPassCount() > passes)
+        passMs = static_cast<double>(total.nsecsElapsed()) / 1e6;
       bool all = passMs != 0;
       for (int i = 0; all && i < mapCount; ++i) all = record::State(machine.Record(i)) == msRunning;
       if (all) loop.quit();
@@ -184,7 +185,8 @@ void BM_ManagerResidentMemory(benchmark::State& state) {
     const std::string server = UniqueName("BenchManager");
     std::string list;
     for (int id = 1; id <= mapCount; ++id)
-      list += std::to_string(id) + " " + server + " Map" + std::to_string(id) + " " + std::to_string(id) + " 1 500 0 0 1\n";
+      list +=
+          std::to_string(id) + " " + server + " Map" + std::to_string(id) + " " + std::to_string(id) + " 1 500 0 0 1\n";
     std::ofstream(machine.Dir() + "MapServerData/Map/MapID.txt") << list;
     machine.WriteIni("[MapManager]\nedtMutexSign=\n");
     // Launch control is loaded from the current directory: the manager starts from its own.
@@ -203,7 +205,8 @@ void BM_ManagerResidentMemory(benchmark::State& state) {
 
     std::vector<std::unique_ptr<AShareStructObj<tagMapServerData>>> records;
     for (int id = 1; id <= mapCount; ++id)
-      records.push_back(std::make_unique<AShareStructObj<tagMapServerData>>(server + "_" + std::to_string(id) + "_Config"));
+      records.push_back(
+          std::make_unique<AShareStructObj<tagMapServerData>>(server + "_" + std::to_string(id) + "_Config"));
     const bool running = WaitUntil(
         [&] {
           for (auto& r : records)

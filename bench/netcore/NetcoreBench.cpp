@@ -34,8 +34,8 @@ const bool g_LogSet = (SetLogObjectForTesting(&g_Log), true);
 
 ITiravo* LoadCore() {
   void* library = platform::LoadLibrary("Tiravo.dll");
-  auto get = library != nullptr ? reinterpret_cast<GetTiravoFunc>(platform::GetProcAddress(library, "GetTiravo"))
-                                : nullptr;
+  auto get =
+      library != nullptr ? reinterpret_cast<GetTiravoFunc>(platform::GetProcAddress(library, "GetTiravo")) : nullptr;
   return get != nullptr ? get() : nullptr;
 }
 
@@ -145,7 +145,9 @@ void BM_RequestRoundTrip(benchmark::State& state) {
 
   if (!samples.empty()) {
     std::sort(samples.begin(), samples.end());
-    auto at = [&](double q) { return samples[std::min(samples.size() - 1, static_cast<std::size_t>(q * samples.size()))]; };
+    auto at = [&](double q) {
+      return samples[std::min(samples.size() - 1, static_cast<std::size_t>(q * samples.size()))];
+    };
     state.counters["p50_ms"] = at(0.50);
     state.counters["p99_ms"] = at(0.99);
     state.counters["max_ms"] = samples.back();

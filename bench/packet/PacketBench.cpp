@@ -70,8 +70,8 @@ void CountPayload(void* user, std::string_view payload) { *static_cast<std::size
 std::string PackedFrame(VmPackageDispatcher& framer, std::size_t size) {
   const std::string payload = Payload(size);
   std::string frame(payload.size() + 16, '\0');
-  frame.resize(static_cast<std::size_t>(framer.PackData(payload.data(), static_cast<int>(payload.size()),
-                                                        frame.data(), static_cast<int>(frame.size()))));
+  frame.resize(static_cast<std::size_t>(
+      framer.PackData(payload.data(), static_cast<int>(payload.size()), frame.data(), static_cast<int>(frame.size()))));
   return frame;
 }
 

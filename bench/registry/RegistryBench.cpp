@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "../support/TickingClock.h"
 #include "components/GameDataComponent.h"
 #include "platform/clock.h"
-#include "../support/TickingClock.h"
 #include "platform/process.h"
 #include "registry/MapServerInfoManager.h"
 

@@ -20,7 +20,6 @@
 
 namespace {
 
-
 struct Setup {
   SilentLog log;
   std::string dir;

@@ -92,8 +92,8 @@ int main(int argc, char** argv) {
   const char* kinds[] = {"crash", "hang", "state4", "state5", "state6", "ignoreclose"};
   std::string faults, list;
   for (int id = 1; id <= maps; ++id) {
-    list += std::to_string(id) + " " + server + " Map" + std::to_string(id) + " " + std::to_string(id) +
-            " 1 500 0 0 1\n";
+    list +=
+        std::to_string(id) + " " + server + " Map" + std::to_string(id) + " " + std::to_string(id) + " 1 500 0 0 1\n";
     if (random() % 3 != 0) continue;
     std::string kind = kinds[random() % 6];
     if (!faults.empty()) faults += ",";
@@ -108,9 +108,9 @@ int main(int argc, char** argv) {
   setenv("VEMO_MS_FAULTS", faults.c_str(), 1);
   setenv("PYTHONPATH", (bin + "StatusScript").c_str(), 1);
 
-  const std::string statusServer = "cd '" + bin + "' && ./VemoStatusServer --listen=127.0.0.1:" +
-                                   std::to_string(statusPort) + " --lineinfo=127.0.0.1:" + std::to_string(linePort) +
-                                   " --period=5 </dev/null >StatusServer.out 2>&1 & echo $!";
+  const std::string statusServer =
+      "cd '" + bin + "' && ./VemoStatusServer --listen=127.0.0.1:" + std::to_string(statusPort) +
+      " --lineinfo=127.0.0.1:" + std::to_string(linePort) + " --period=5 </dev/null >StatusServer.out 2>&1 & echo $!";
   FILE* started = popen(statusServer.c_str(), "r");
   int statusPid = 0;
   if (started != nullptr && std::fscanf(started, "%d", &statusPid) != 1) statusPid = 0;

@@ -6,8 +6,8 @@
 // executable to the report file, replacing an older one, and exits 0. When it cannot
 // (no report path, a report that cannot be written) it says why on standard error and
 // exits with a non-zero code: 2 for wrong arguments, 3 for a report it cannot write.
-#include <sys/statvfs.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -176,7 +176,8 @@ int main(int argc, char** argv) {
   WriteSystem(report);
   WriteProcessors(report);
   WriteMemory(report);
-  std::string reportDir = reportPath.substr(0, reportPath.rfind('/') == std::string::npos ? 0 : reportPath.rfind('/') + 1);
+  std::string reportDir =
+      reportPath.substr(0, reportPath.rfind('/') == std::string::npos ? 0 : reportPath.rfind('/') + 1);
   WriteDisks(report, {exePath, reportDir});
   WriteExecutable(report, exePath);
 

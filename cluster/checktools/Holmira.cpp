@@ -90,7 +90,8 @@ int CheckManifest(const std::string& manifestPath) {
     int consumed = 0;
     if (std::sscanf(line.c_str(), "%8x %llu %n", &expectedCrc, &expectedSize, &consumed) != 2 || consumed <= 0 ||
         static_cast<std::size_t>(consumed) >= line.size()) {
-      std::fprintf(stderr, "Holmira: malformed line %d in \"%s\": %s\n", lineNumber, manifestPath.c_str(), line.c_str());
+      std::fprintf(stderr, "Holmira: malformed line %d in \"%s\": %s\n", lineNumber, manifestPath.c_str(),
+                   line.c_str());
       return 2;
     }
     std::string name = line.substr(static_cast<std::size_t>(consumed));
@@ -102,8 +103,8 @@ int CheckManifest(const std::string& manifestPath) {
       std::printf("MISSING  %s\n", name.c_str());
       ++mismatches;
     } else if (crc != expectedCrc || size != expectedSize) {
-      std::printf("CHANGED  %s (expected CRC-32 %08X, %llu bytes; found %08X, %llu bytes)\n", name.c_str(),
-                  expectedCrc, expectedSize, crc, size);
+      std::printf("CHANGED  %s (expected CRC-32 %08X, %llu bytes; found %08X, %llu bytes)\n", name.c_str(), expectedCrc,
+                  expectedSize, crc, size);
       ++mismatches;
     }
   }

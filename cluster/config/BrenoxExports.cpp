@@ -15,9 +15,7 @@ __attribute__((visibility("default"))) IConfig* CreateConfig() {
 }
 
 // Releases an interface made by CreateConfig.
-__attribute__((visibility("default"))) void FreeConfig(IConfig* config) {
-  delete static_cast<CBrenoxConfig*>(config);
-}
+__attribute__((visibility("default"))) void FreeConfig(IConfig* config) { delete static_cast<CBrenoxConfig*>(config); }
 
 // The manager's way to its log; the component's messages go there from now on.
 __attribute__((visibility("default"))) void SetConfigLog(ConfigLogFunc getLog) { BrenoxSetLog(getLog); }

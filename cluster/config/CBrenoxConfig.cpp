@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <charconv>
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
@@ -225,15 +225,14 @@ void CBrenoxConfig::Store(const char* key, const std::string& value) {
   int error = 0;
   // A missing file is written afresh.
   if (!ReadWholeFile(m_Path, text, &error) && error != ENOENT) {
-    BrenoxReport("cannot read \"%s\": %s; \"%s\" is kept for this run only, the file is left alone",
-                 m_Path.c_str(), std::strerror(error), key);
+    BrenoxReport("cannot read \"%s\": %s; \"%s\" is kept for this run only, the file is left alone", m_Path.c_str(),
+                 std::strerror(error), key);
     return;
   }
   // Lines that are no INI are copied as they are: only the key's own line changes.
   std::string writeError;
   if (!WriteWholeFile(m_Path, ini_text::SetValue(text, m_Section, key, value), writeError))
-    BrenoxReport("cannot write \"%s\": %s; \"%s\" is kept for this run only", m_Path.c_str(), writeError.c_str(),
-                 key);
+    BrenoxReport("cannot write \"%s\": %s; \"%s\" is kept for this run only", m_Path.c_str(), writeError.c_str(), key);
 }
 
 void CBrenoxConfig::SetBool(const char* key, bool value) { Store(key, value ? "1" : "0"); }

@@ -71,7 +71,7 @@ class CBrenoxConfig final : public IConfig {
 
   std::string m_Path;
   std::string m_Section;
-  CSimpleIniA m_Ini;                             // the file's contents, as last applied
+  CSimpleIniA m_Ini;                              // the file's contents, as last applied
   std::map<std::string, std::string> m_Defaults;  // registered defaults as text, by lower-case key
   std::string m_StringResult;                     // what GetString handed out last
   std::string m_LastSkipReport;                   // the last report of skipped lines

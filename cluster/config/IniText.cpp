@@ -97,7 +97,7 @@ std::string SetValue(const std::string& text, const std::string& section, const 
       break;
     }
 
-  bool inSection = section.empty();  // keys before any header form the unnamed section
+  bool inSection = section.empty();          // keys before any header form the unnamed section
   long lastInSection = inSection ? -1 : -2;  // -2: the section was not seen
   bool replaced = false;
   for (std::size_t i = 0; i < lines.size(); ++i) {

@@ -11,8 +11,7 @@ namespace {
 constexpr int kFieldCount = 9;
 
 bool IsServerNameChar(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
-         c == '.';
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' || c == '.';
 }
 
 }  // namespace
@@ -39,8 +38,8 @@ tagMapItem* CMapFileLoader::GetMapItem(int index) {
 
 void CMapFileLoader::Skip(const std::string& sourceName, int lineNumber, const std::string& reason) {
   ++m_ErrorCount;
-  m_LastErrorText = FormatText("CMapFileLoader::LoadMapFile %s(%d): %s, line skipped", sourceName.c_str(),
-                               lineNumber, reason.c_str());
+  m_LastErrorText = FormatText("CMapFileLoader::LoadMapFile %s(%d): %s, line skipped", sourceName.c_str(), lineNumber,
+                               reason.c_str());
   LogObject()->LogWarn("%s", m_LastErrorText.c_str());
 }
 
@@ -85,16 +84,17 @@ void CMapFileLoader::LoadMapText(const std::string& text, const std::string& sou
     }
     if (fields.empty()) continue;  // blank or comment line
     if (static_cast<int>(fields.size()) != kFieldCount) {
-      Skip(sourceName, lineNumber, FormatText("expected %d fields, found %d", kFieldCount, static_cast<int>(fields.size())));
+      Skip(sourceName, lineNumber,
+           FormatText("expected %d fields, found %d", kFieldCount, static_cast<int>(fields.size())));
       continue;
     }
 
     tagMapItem item{};
-    static const char* const kNumberNames[] = {"MapID", "SortKey", "LineID", "MaxPlayer",
+    static const char* const kNumberNames[] = {"MapID",   "SortKey", "LineID",       "MaxPlayer",
                                                "MapType", "FBLimit", "MapManagerNum"};
     static const int kNumberColumns[] = {0, 3, 4, 5, 6, 7, 8};
-    int32_t* const targets[] = {&item.MapID,     &item.SortKey, &item.LineID,       &item.MaxPlayer,
-                                &item.MapType,   &item.FBLimit, &item.MapManagerNum};
+    int32_t* const targets[] = {&item.MapID,   &item.SortKey, &item.LineID,       &item.MaxPlayer,
+                                &item.MapType, &item.FBLimit, &item.MapManagerNum};
     bool numbersOk = true;
     for (int k = 0; k < 7 && numbersOk; ++k) {
       const std::string& field = fields[static_cast<size_t>(kNumberColumns[k])];

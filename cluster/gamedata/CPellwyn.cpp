@@ -64,8 +64,7 @@ void CPellwyn::CloseSegment() {
 void CPellwyn::NotifyReady() {
   if (m_NotifyWindow == 0 || m_View == nullptr) return;
   if (!platform::PostMessage(m_NotifyWindow, WM_MAPMANAGER_LOAD_SHAREDATA, 0, 0))
-    LogObject()->LogWarn("CPellwyn::NotifyReady can't post WM_MAPMANAGER_LOAD_SHAREDATA to window %u",
-                         m_NotifyWindow);
+    LogObject()->LogWarn("CPellwyn::NotifyReady can't post WM_MAPMANAGER_LOAD_SHAREDATA to window %u", m_NotifyWindow);
 }
 
 bool CPellwyn::Initialize() {
@@ -75,9 +74,7 @@ bool CPellwyn::Initialize() {
   return true;
 }
 
-tagShareHead* CPellwyn::GetShareHead() {
-  return m_View != nullptr ? static_cast<tagShareHead*>(m_View) : &m_LocalHead;
-}
+tagShareHead* CPellwyn::GetShareHead() { return m_View != nullptr ? static_cast<tagShareHead*>(m_View) : &m_LocalHead; }
 
 void CPellwyn::SetNotifyWindow(uint32_t window) {
   m_NotifyWindow = window;
@@ -135,8 +132,7 @@ bool CPellwyn::LoadShareData() {
   ReleaseShareLock();
 
   LogObject()->LogInfo("CPellwyn::LoadShareData %d player rows, %d item rows (%s)",
-                       static_cast<int>(tables.Players.size()), static_cast<int>(tables.Items.size()),
-                       sources.c_str());
+                       static_cast<int>(tables.Players.size()), static_cast<int>(tables.Items.size()), sources.c_str());
   return true;
 }
 
@@ -198,9 +194,10 @@ bool CPellwyn::WaitForShareLock(uint32_t timeoutMs) {
       // A process of an earlier build holds the segment: it never takes the segment lock,
       // so it cannot be kept out; this process's threads still take turns.
       if (!m_EarlierHolderReported)
-        LogObject()->LogWarn("CPellwyn::ShareLock share memory %s is held by a process of an earlier build; the "
-                             "share lock keeps out only this process's other threads until it ends",
-                             m_ShareName.c_str());
+        LogObject()->LogWarn(
+            "CPellwyn::ShareLock share memory %s is held by a process of an earlier build; the "
+            "share lock keeps out only this process's other threads until it ends",
+            m_ShareName.c_str());
       m_EarlierHolderReported = true;
       return true;
     }

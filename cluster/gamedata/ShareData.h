@@ -20,7 +20,7 @@ namespace gamedata {
 // One row of the player level table.
 struct tagSharePlayerRow {
   int32_t Level;
-  int32_t Exp;    // experience needed to reach the next level
+  int32_t Exp;  // experience needed to reach the next level
   int32_t MaxHP;
   int32_t MaxMP;
 };

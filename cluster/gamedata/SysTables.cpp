@@ -15,8 +15,7 @@ constexpr std::size_t kMaxTableBytes = 16u << 20;
 // Splits every line and hands the fields of each non-empty one to `row`, which returns
 // an error text or "".
 template <typename RowFn>
-void ForEachRow(const std::string& text, const std::string& sourceName, std::vector<std::string>& errors,
-                RowFn row) {
+void ForEachRow(const std::string& text, const std::string& sourceName, std::vector<std::string>& errors, RowFn row) {
   std::vector<std::string> lines = SplitLines(text);
   std::vector<std::string> fields;
   for (size_t n = 0; n < lines.size(); ++n) {
@@ -28,8 +27,8 @@ void ForEachRow(const std::string& text, const std::string& sourceName, std::vec
       error = row(fields);
     }
     if (!error.empty())
-      errors.push_back(FormatText("%s(%d): %s, line skipped", sourceName.c_str(), static_cast<int>(n) + 1,
-                                  error.c_str()));
+      errors.push_back(
+          FormatText("%s(%d): %s, line skipped", sourceName.c_str(), static_cast<int>(n) + 1, error.c_str()));
   }
 }
 
@@ -44,8 +43,8 @@ std::string ParseNumbers(const std::vector<std::string>& fields, const std::vect
 
 }  // namespace
 
-void ParsePlayerTable(const std::string& text, const std::string& sourceName,
-                      std::vector<tagSharePlayerRow>& rows, std::vector<std::string>& errors) {
+void ParsePlayerTable(const std::string& text, const std::string& sourceName, std::vector<tagSharePlayerRow>& rows,
+                      std::vector<std::string>& errors) {
   ForEachRow(text, sourceName, errors, [&](const std::vector<std::string>& f) -> std::string {
     if (f.size() != 4) return FormatText("expected 4 fields, found %d", static_cast<int>(f.size()));
     tagSharePlayerRow row{};
@@ -86,9 +85,9 @@ std::vector<tagShareItemRow> DefaultItemTable() {
     const char* name;
   };
   static const Template kTemplates[] = {
-      {1001, 1, 1, 100, "Wooden Sword"}, {1002, 1, 1, 450, "Iron Sword"},     {2001, 2, 1, 120, "Cloth Armour"},
-      {2002, 2, 1, 520, "Leather Armour"}, {3001, 3, 99, 10, "Healing Herb"}, {3002, 3, 99, 25, "Mana Herb"},
-      {4001, 4, 999, 1, "Copper Ore"},   {5001, 5, 1, 0, "Town Portal Scroll"},
+      {1001, 1, 1, 100, "Wooden Sword"},   {1002, 1, 1, 450, "Iron Sword"},       {2001, 2, 1, 120, "Cloth Armour"},
+      {2002, 2, 1, 520, "Leather Armour"}, {3001, 3, 99, 10, "Healing Herb"},     {3002, 3, 99, 25, "Mana Herb"},
+      {4001, 4, 999, 1, "Copper Ore"},     {5001, 5, 1, 0, "Town Portal Scroll"},
   };
   std::vector<tagShareItemRow> rows;
   for (const auto& t : kTemplates) {

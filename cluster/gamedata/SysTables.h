@@ -22,8 +22,8 @@ struct SysTables {
 };
 
 // Parsers take text; `sourceName` names the text in the `errors` lines.
-void ParsePlayerTable(const std::string& text, const std::string& sourceName,
-                      std::vector<tagSharePlayerRow>& rows, std::vector<std::string>& errors);
+void ParsePlayerTable(const std::string& text, const std::string& sourceName, std::vector<tagSharePlayerRow>& rows,
+                      std::vector<std::string>& errors);
 void ParseItemTable(const std::string& text, const std::string& sourceName, std::vector<tagShareItemRow>& rows,
                     std::vector<std::string>& errors);
 

@@ -56,7 +56,7 @@ class CHalvix final : public ILaunchControl {
   std::string m_SocketPath;
   std::map<int, Connection> m_Connections;
   int m_NextId = 1;
-  int m_CallbackDepth = 0;      // a start or stop callback runs (Poll is re-entered meanwhile)
+  int m_CallbackDepth = 0;       // a start or stop callback runs (Poll is re-entered meanwhile)
   std::string m_State = "idle";  // the service as the notifications tell it
   bool m_Closing = false;        // the manager's window is closing
 };

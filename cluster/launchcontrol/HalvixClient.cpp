@@ -59,9 +59,8 @@ class LineReader {
       }
       int wait = -1;
       if (timeoutMs >= 0) {
-        const long long spent = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                    std::chrono::steady_clock::now() - start)
-                                    .count();
+        const long long spent =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
         if (spent >= timeoutMs) return 0;
         wait = static_cast<int>(timeoutMs - spent);
       }

@@ -48,9 +48,7 @@ std::string RuntimeDir(std::string& error) {
   return dir + "/";
 }
 
-std::string SocketPath(const std::string& dir, pid_t pid) {
-  return dir + "manager-" + std::to_string(pid) + ".sock";
-}
+std::string SocketPath(const std::string& dir, pid_t pid) { return dir + "manager-" + std::to_string(pid) + ".sock"; }
 
 std::vector<pid_t> ListManagers(const std::string& dir) {
   std::vector<pid_t> pids;

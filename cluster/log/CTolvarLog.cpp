@@ -156,8 +156,7 @@ bool CTolvarLog::WriteToFile(const spdlog::details::log_msg& message) {
   if (!error.empty()) m_LostReason = error;
   if (!m_Failing) {
     m_Failing = true;
-    std::fprintf(stderr,
-                 "Tolvar: %s; lines go to standard error, and the file is tried again once a second\n",
+    std::fprintf(stderr, "Tolvar: %s; lines go to standard error, and the file is tried again once a second\n",
                  m_LostReason.c_str());
   }
   return false;
@@ -192,12 +191,12 @@ void CTolvarLog::WriteFormatted(int level, const char* format, va_list args) {
   Write(LogLevelName(level), FormatTextV(format, args), level >= llWarn, level == llFatal);
 }
 
-#define TOLVAR_WRITE(name, level)                \
+#define TOLVAR_WRITE(name, level)                  \
   void CTolvarLog::name(const char* format, ...) { \
-    va_list args;                                \
-    va_start(args, format);                      \
-    WriteFormatted(level, format, args);         \
-    va_end(args);                                \
+    va_list args;                                  \
+    va_start(args, format);                        \
+    WriteFormatted(level, format, args);           \
+    va_end(args);                                  \
   }
 TOLVAR_WRITE(TraceNomal, llNomal)
 TOLVAR_WRITE(TraceInfo, llInfo)

@@ -113,7 +113,7 @@ class CTolvarLog final : public ILog {
   void CloseFile();
 
   std::mutex m_Mutex;
-  std::string m_Directory;   // where the files go, ending in "/"
+  std::string m_Directory;  // where the files go, ending in "/"
   // Every directory text handed out by LogPath() and ErrorLogPath(), so that a pointer a
   // caller still holds stays valid when the path changes.
   std::list<std::string> m_PathTexts;
@@ -123,8 +123,8 @@ class CTolvarLog final : public ILog {
   double m_LastFatalTime = 0;
   std::unique_ptr<spdlog::formatter> m_Formatter;
   std::shared_ptr<spdlog::sinks::sink> m_Stderr;
-  int m_Fd = -1;             // the open daily file, or -1
-  std::string m_FilePath;    // its path
+  int m_Fd = -1;           // the open daily file, or -1
+  std::string m_FilePath;  // its path
   // A failing spell of the file: when it was last tried, and the lines it lost.
   bool m_Failing = false;
   uint32_t m_LastTry = 0;

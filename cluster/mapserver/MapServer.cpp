@@ -239,8 +239,7 @@ void MapServer::ApplyDueFaults(uint32_t now) {
         Log(llWarn, "unterminated switch: MsgText and the time texts fill their buffers without a zero byte");
         PublishTexts();
         break;
-      case FaultKind::IgnoreClose:
-        break;
+      case FaultKind::IgnoreClose: break;
     }
   }
 }

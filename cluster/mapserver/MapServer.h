@@ -39,18 +39,18 @@ constexpr uint32_t kAutoSaveSeconds = 300;
 // What all maps of the process share; the process updates it.
 struct ServerContext {
   MapServerLog* Log = nullptr;
-  std::string ProgramName;     // "VemoMapServer" or "VemoMapServerDM"
+  std::string ProgramName;  // "VemoMapServer" or "VemoMapServerDM"
   int ServerVersion = 0;
   bool Debug = false;
   bool AllMode = false;
-  std::string ScriptPath;      // native form
-  std::string ScriptWorkDir;   // ends in "/"; empty: scripts are only logged
-  std::string SaveDir;         // ends in "/"
+  std::string ScriptPath;     // native form
+  std::string ScriptWorkDir;  // ends in "/"; empty: scripts are only logged
+  std::string SaveDir;        // ends in "/"
   int ScriptTimeoutSeconds = 30;
   uint32_t PhaseMs = kPhaseMs;  // in "Connecting..." and in "Initing..."
   platform::WindowHandle Hwnd = 0;
   std::string ShowState = "normal";
-  std::string AnnouncedAt;     // when message 1027 arrived, "" before
+  std::string AnnouncedAt;  // when message 1027 arrived, "" before
 };
 
 // The seven log-level counters of the record, from "Debug" to "Fatal".

@@ -209,12 +209,8 @@ void MapServerApp::OnBusMessage(const platform::BusMessage& message) {
       // Showing a window keeps its current size: a minimised one stays minimised.
       SetShowState(m_Context.ShowState.substr(0, m_Context.ShowState.find(',')), "show");
       break;
-    case Kind::Minimize:
-      SetShowState("minimised", "minimise");
-      break;
-    case Kind::Restore:
-      SetShowState("normal", "restore");
-      break;
+    case Kind::Minimize: SetShowState("minimised", "minimise"); break;
+    case Kind::Restore: SetShowState("normal", "restore"); break;
     case Kind::Raise:
       // Bringing a window to the front does not change its size.
       SetShowState(m_Context.ShowState.substr(0, m_Context.ShowState.find(',')) + ", in front", "bring to the front");

@@ -42,10 +42,10 @@ void MapServerLog::Write(ELogLevel level, const char* format, ...) {
 
 void MapServerLog::WriteText(ELogLevel level, const std::string& text) {
   auto now = std::chrono::system_clock::now();
-  int millis = static_cast<int>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
-  std::string line = LocalTimeText() + "." + std::to_string(1000 + millis).substr(1) + " [" +
-                     LogLevelName(level) + "] " + text + "\n";
+  int millis =
+      static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
+  std::string line =
+      LocalTimeText() + "." + std::to_string(1000 + millis).substr(1) + " [" + LogLevelName(level) + "] " + text + "\n";
   if (m_File) {
     std::fputs(line.c_str(), m_File);
     std::fflush(m_File);

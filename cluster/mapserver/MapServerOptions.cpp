@@ -19,8 +19,12 @@ struct KindName {
   FaultKind Kind;
 };
 constexpr KindName kKindNames[] = {
-    {"crash", FaultKind::Crash},   {"hang", FaultKind::Hang},     {"ignoreclose", FaultKind::IgnoreClose},
-    {"state4", FaultKind::State4}, {"state5", FaultKind::State5}, {"state6", FaultKind::State6},
+    {"crash", FaultKind::Crash},
+    {"hang", FaultKind::Hang},
+    {"ignoreclose", FaultKind::IgnoreClose},
+    {"state4", FaultKind::State4},
+    {"state5", FaultKind::State5},
+    {"state6", FaultKind::State6},
     {"unterminated", FaultKind::Unterminated},
 };
 
@@ -64,7 +68,8 @@ bool ParseFaultSpec(const std::string& text, FaultSpec& fault, std::string& erro
     }
   }
   if (!known) {
-    error = "fault \"" + text + "\" names an unknown kind (crash, hang, ignoreclose, state4, state5, "
+    error = "fault \"" + text +
+            "\" names an unknown kind (crash, hang, ignoreclose, state4, state5, "
             "state6, unterminated)";
     return false;
   }
@@ -72,8 +77,7 @@ bool ParseFaultSpec(const std::string& text, FaultSpec& fault, std::string& erro
   return true;
 }
 
-void ParseFaultList(const std::string& text, std::vector<FaultSpec>& faults,
-                    std::vector<std::string>& errors) {
+void ParseFaultList(const std::string& text, std::vector<FaultSpec>& faults, std::vector<std::string>& errors) {
   std::size_t start = 0;
   while (start <= text.size()) {
     std::size_t comma = text.find(',', start);
@@ -92,15 +96,14 @@ void ParseFaultList(const std::string& text, std::vector<FaultSpec>& faults,
   }
 }
 
-bool ParseMapServerArgs(const std::vector<std::string>& args, MapServerOptions& options,
-                        std::string& error) {
+bool ParseMapServerArgs(const std::vector<std::string>& args, MapServerOptions& options, std::string& error) {
   MapServerOptions result;
   // Fixed words: key, version, debug, script path words, "MapManager".
-  auto manager = std::find(args.begin() + std::min<std::size_t>(args.size(), 3), args.end(),
-                           std::string(kManagerWord));
+  auto manager = std::find(args.begin() + std::min<std::size_t>(args.size(), 3), args.end(), std::string(kManagerWord));
   if (args.size() < 4 || manager == args.end()) {
-    error = "expected \"<key> <version> <debug> <scriptpath> MapManager\" or \"ALL <version> <debug> "
-            "<scriptpath> MapManager <mapManagerNum> <key1> <key2> ...\"";
+    error =
+        "expected \"<key> <version> <debug> <scriptpath> MapManager\" or \"ALL <version> <debug> "
+        "<scriptpath> MapManager <mapManagerNum> <key1> <key2> ...\"";
     return false;
   }
   const std::string& key = args[0];
@@ -166,8 +169,11 @@ bool ParseMapServerArgs(const std::vector<std::string>& args, MapServerOptions& 
 }
 
 std::string UsageText(const std::string& programName) {
-  return "usage: " + programName + " <key> <version> <debug> <scriptpath> MapManager [--fault=key:kind[@s]]...\n"
-         "       " + programName + " ALL <version> <debug> <scriptpath> MapManager <mapManagerNum> <key1> "
+  return "usage: " + programName +
+         " <key> <version> <debug> <scriptpath> MapManager [--fault=key:kind[@s]]...\n"
+         "       " +
+         programName +
+         " ALL <version> <debug> <scriptpath> MapManager <mapManagerNum> <key1> "
          "<key2> ... [--fault=key:kind[@s]]...\n"
          "  key: <server name>_<map id>; version: a number; debug: 0 or 1\n"
          "  fault kinds: crash, hang, ignoreclose, state4, state5, state6, unterminated\n"

@@ -26,9 +26,9 @@ enum class FaultKind {
 };
 
 struct FaultSpec {
-  std::string Key;      // a map key, or "*" for every map
+  std::string Key;  // a map key, or "*" for every map
   FaultKind Kind = FaultKind::Crash;
-  int DelaySeconds = 2; // after the map reaches "Running"
+  int DelaySeconds = 2;  // after the map reaches "Running"
 };
 
 // Seconds a fault waits after "Running" when the switch names no delay.
@@ -39,23 +39,21 @@ struct MapServerOptions {
   std::vector<std::string> Keys;  // one key, or the map list of ALL mode (duplicates removed)
   int ServerVersion = 0;
   bool Debug = false;
-  std::string ScriptPath;         // as given, "\" not yet mapped
-  int MapManagerNum = 0;          // ALL mode only
-  std::vector<FaultSpec> Faults;  // from --fault arguments
+  std::string ScriptPath;                  // as given, "\" not yet mapped
+  int MapManagerNum = 0;                   // ALL mode only
+  std::vector<FaultSpec> Faults;           // from --fault arguments
   std::vector<std::string> DuplicateKeys;  // dropped from the ALL list, for the log
 };
 
 // Parses argv[1..]. False with `error` set when the command line is malformed.
-bool ParseMapServerArgs(const std::vector<std::string>& args, MapServerOptions& options,
-                        std::string& error);
+bool ParseMapServerArgs(const std::vector<std::string>& args, MapServerOptions& options, std::string& error);
 
 // Parses one "key:kind[@seconds]" switch. False with `error` set when it is malformed.
 bool ParseFaultSpec(const std::string& text, FaultSpec& fault, std::string& error);
 
 // Parses a comma-separated list (the VEMO_MS_FAULTS variable). Good entries go to `faults`;
 // each bad one adds a text to `errors` and is skipped.
-void ParseFaultList(const std::string& text, std::vector<FaultSpec>& faults,
-                    std::vector<std::string>& errors);
+void ParseFaultList(const std::string& text, std::vector<FaultSpec>& faults, std::vector<std::string>& errors);
 
 const char* FaultKindName(FaultKind kind);
 

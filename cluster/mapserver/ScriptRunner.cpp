@@ -14,7 +14,8 @@ namespace {
 constexpr const char* kHostFileName = "ms_script_host.py";
 
 // The host: arguments are the job directory and the time limit in seconds.
-constexpr const char* kHostSource = R"PY(# The map server's script host: runs one ScriptCmd text with the server's own modules.
+constexpr const char* kHostSource =
+    R"PY(# The map server's script host: runs one ScriptCmd text with the server's own modules.
 import os
 import signal
 import sys

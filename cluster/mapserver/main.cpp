@@ -16,8 +16,7 @@ int main(int argc, char** argv) {
   mapserver::MapServerOptions options;
   std::string error;
   if (!mapserver::ParseMapServerArgs(args, options, error)) {
-    std::fprintf(stderr, "%s: %s\n%s", programName.c_str(), error.c_str(),
-                 mapserver::UsageText(programName).c_str());
+    std::fprintf(stderr, "%s: %s\n%s", programName.c_str(), error.c_str(), mapserver::UsageText(programName).c_str());
     return 2;
   }
   const char* faults = std::getenv("VEMO_MS_FAULTS");

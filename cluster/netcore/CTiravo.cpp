@@ -32,7 +32,7 @@ struct CTiravo::Connection {
   asio::ip::tcp::socket Socket;
   bool TimedOut = false;
   bool Unresolved = false;  // the host name could not be resolved
-  std::string Writing;  // the bytes of the write under way
+  std::string Writing;      // the bytes of the write under way
   char ReadBuffer[64 * 1024];
 };
 
@@ -199,8 +199,7 @@ bool CTiravo::Connect(const char* ip, int port) {
   }
   // The I/O thread answers within the connect timeout, which covers resolving the name;
   // the margin only guards against a thread that cannot run at all.
-  if (result.wait_for(Milliseconds(TiravoLimits::kConnectTimeoutMs + 2000)) != std::future_status::ready)
-    return false;
+  if (result.wait_for(Milliseconds(TiravoLimits::kConnectTimeoutMs + 2000)) != std::future_status::ready) return false;
   return result.get();
 }
 
@@ -257,8 +256,7 @@ void CTiravo::BeginConnect(bool reconnecting, OutcomePtr done) {
       });
 }
 
-void CTiravo::OnConnected(const ConnectionPtr& connection, bool reconnecting, std::error_code error,
-                          OutcomePtr done) {
+void CTiravo::OnConnected(const ConnectionPtr& connection, bool reconnecting, std::error_code error, OutcomePtr done) {
   if (m_Connection != connection) {  // given up meanwhile (timeout, Stop, another Connect, Shutdown)
     if (done) done->Give(false);
     return;
@@ -370,10 +368,9 @@ std::string CTiravo::PeerText() const { return m_Host + ":" + std::to_string(m_P
 // Receiving.
 
 void CTiravo::StartRead(const ConnectionPtr& connection) {
-  connection->Socket.async_read_some(asio::buffer(connection->ReadBuffer),
-                                     [this, connection](std::error_code error, std::size_t size) {
-                                       OnRead(connection, error, size);
-                                     });
+  connection->Socket.async_read_some(
+      asio::buffer(connection->ReadBuffer),
+      [this, connection](std::error_code error, std::size_t size) { OnRead(connection, error, size); });
 }
 
 void CTiravo::OnRead(const ConnectionPtr& connection, std::error_code error, std::size_t size) {
@@ -516,9 +513,8 @@ bool CTiravo::SendPack(const char* head, int headLen, const char* body, int body
       asio::post(*m_Io, [this, serial, waiting] {
         if (m_Connection == nullptr || m_Serial != serial) return;  // dropped meanwhile
         char why[160];
-        std::snprintf(why, sizeof why,
-                      "the peer reads too slowly: %zu bytes of replies wait to be sent (at most %zu)", waiting,
-                      TiravoLimits::kMaxSendBacklog);
+        std::snprintf(why, sizeof why, "the peer reads too slowly: %zu bytes of replies wait to be sent (at most %zu)",
+                      waiting, TiravoLimits::kMaxSendBacklog);
         Drop(why);
       });
       return false;

@@ -170,7 +170,7 @@ class CTiravo final : public ITiravo {
   std::string m_SendScratch;
   std::string m_Outbox;
   bool m_WriteActive = false;
-  bool m_SendOpen = false;  // true while a connection takes sends
+  bool m_SendOpen = false;    // true while a connection takes sends
   uint64_t m_SendSerial = 0;  // the connection that takes them
 
   // Received messages (head and body each), oldest first.

@@ -64,8 +64,7 @@ std::string MakeHead(uint16_t echoTag) {
 }
 
 uint16_t EchoTagOf(std::string_view message) {
-  return static_cast<uint16_t>(static_cast<unsigned char>(message[4]) |
-                               (static_cast<unsigned char>(message[5]) << 8));
+  return static_cast<uint16_t>(static_cast<unsigned char>(message[4]) | (static_cast<unsigned char>(message[5]) << 8));
 }
 
 bool ParseLogin(std::string_view body, std::string& name, std::string& why) {
@@ -227,21 +226,21 @@ std::vector<std::string> FormatBaseInfoTable(const BaseInfoReply& reply) {
   if (rows.empty()) return lines;
 
   lines.push_back(FormatText("  %5s  %-28s %-13s %7s %7s %5s %4s %10s %10s %7s %8s %4s", "map", "name", "state",
-                         "players", "items", "FPS", "CPU%", "memory", "pagefile", "objects", "pid", "FB"));
+                             "players", "items", "FPS", "CPU%", "memory", "pagefile", "objects", "pid", "FB"));
   for (const auto& [mapId, row] : rows) {
     // Map 0 carries the manager's own figures (a reply made without the map list).
     const std::string name = Text(row, kName, mapId == 0 ? "(manager)" : "-");
-    lines.push_back(FormatText("  %5u  %-28s %-13s %7s %7s %5s %4s %10s %10s %7s %8s %4s", mapId, name.c_str(),
-                           Text(row, kState, "-").c_str(), Number(row, kPlayers).c_str(),
-                           Number(row, kItems).c_str(), Number(row, kFps).c_str(), Number(row, kCpu).c_str(),
-                           Bytes(row, kMemory).c_str(), Bytes(row, kPagefile).c_str(),
-                           Number(row, kObjects).c_str(), Number(row, kProcessId).c_str(),
-                           Number(row, kFbCount).c_str()));
+    lines.push_back(FormatText(
+        "  %5u  %-28s %-13s %7s %7s %5s %4s %10s %10s %7s %8s %4s", mapId, name.c_str(), Text(row, kState, "-").c_str(),
+        Number(row, kPlayers).c_str(), Number(row, kItems).c_str(), Number(row, kFps).c_str(),
+        Number(row, kCpu).c_str(), Bytes(row, kMemory).c_str(), Bytes(row, kPagefile).c_str(),
+        Number(row, kObjects).c_str(), Number(row, kProcessId).c_str(), Number(row, kFbCount).c_str()));
   }
   for (const auto& [mapId, row] : rows) {
     for (unsigned code : {kCrashReport, kPythonError}) {
       auto found = row.Texts.find(code);
-      if (found != row.Texts.end()) lines.push_back(FormatText("  map %u: %s", mapId, ShowBytes(found->second).c_str()));
+      if (found != row.Texts.end())
+        lines.push_back(FormatText("  map %u: %s", mapId, ShowBytes(found->second).c_str()));
     }
   }
   return lines;

@@ -10,8 +10,8 @@
 #include <sstream>
 
 #include "FrameReader.h"
-#include "common/Utils.h"
 #include "StatusRecords.h"
+#include "common/Utils.h"
 
 namespace statusserver {
 
@@ -59,8 +59,7 @@ bool ParseHostPort(const std::string& text, std::string& host, int& port) {
   if (colon == std::string::npos || colon == 0) return false;
   host = text.substr(0, colon);
   const std::string digits = text.substr(colon + 1);
-  if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos)
-    return false;
+  if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) return false;
   port = std::stoi(digits);
   return port <= 65535;
 }
@@ -94,8 +93,7 @@ const char* ServerUsage() {
          "  list | info TARGET | getlog TARGET FILE | cmd TARGET NAME [PARAMETER] | help | quit\n";
 }
 
-bool ParseServerOptions(const std::vector<std::string>& args, ServerOptions& options, bool& help,
-                        std::string& error) {
+bool ParseServerOptions(const std::vector<std::string>& args, ServerOptions& options, bool& help, std::string& error) {
   help = false;
   for (const std::string& arg : args) {
     const auto equals = arg.find('=');
@@ -230,8 +228,8 @@ bool StatusServer::Open(std::string& why) {
   if (m_Options.LineInfo && !listen(m_LineInfoAcceptor, m_Options.LineInfoHost, m_Options.LineInfoPort)) return false;
   Print("status server listening for managers on " + EndpointText(m_Acceptor.local_endpoint()));
   if (m_Options.LineInfo)
-    Print(FormatText("line information on %s: version %d, line %d", EndpointText(m_LineInfoAcceptor.local_endpoint()).c_str(),
-                 m_Options.Version, m_Options.Line));
+    Print(FormatText("line information on %s: version %d, line %d",
+                     EndpointText(m_LineInfoAcceptor.local_endpoint()).c_str(), m_Options.Version, m_Options.Line));
   Accept();
   if (m_Options.LineInfo) AcceptLineInfo();
   ArmPeriod();
@@ -369,7 +367,7 @@ bool StatusServer::HandleMessage(Session& session, std::string_view message) {
     return session.DropReason.empty();
   }
   Print(FormatText("manager %d message %u/%u (echo %u, %zu bytes): %s", session.Id, kind, subtype, echo, body.size(),
-               ShowBytes(body, 64).c_str()));
+                   ShowBytes(body, 64).c_str()));
   return true;
 }
 
@@ -389,7 +387,7 @@ void StatusServer::HandleBaseInfoReply(Session& session, uint16_t echo, std::str
   }
   const std::vector<std::string> table = FormatBaseInfoTable(reply);
   Print(FormatText("manager %d \"%s\" base information (%s): %s", session.Id, Printable(session.Name).c_str(),
-               timing.c_str(), table.front().c_str()));
+                   timing.c_str(), table.front().c_str()));
   for (std::size_t i = 1; i < table.size(); ++i) Print(table[i]);
 }
 
@@ -405,12 +403,12 @@ void StatusServer::HandleCommonCmdReply(Session& session, uint16_t echo, std::st
   const std::string param = Printable(reply.Param);
   if (reply.Name != "GetErrorLog") {
     Print(FormatText("manager %d reply to \"%s\" \"%s\": %zu bytes: %s", session.Id, name.c_str(), param.c_str(),
-                 reply.Result.size(), ShowBytes(reply.Result).c_str()));
+                     reply.Result.size(), ShowBytes(reply.Result).c_str()));
     return;
   }
   if (reply.Result.empty()) {
     Print(FormatText("manager %d GetErrorLog \"%s\": empty result (no such file, an empty one, or refused)", session.Id,
-                 param.c_str()));
+                     param.c_str()));
     return;
   }
   std::error_code error;
@@ -420,11 +418,11 @@ void StatusServer::HandleCommonCmdReply(Session& session, uint16_t echo, std::st
   uint64_t written = 0;
   if (!InflateToFile(reply.Result, path, m_Options.MaxLogBytes, written, why)) {
     Print(FormatText("manager %d GetErrorLog \"%s\": %zu compressed bytes not written: %s", session.Id, param.c_str(),
-                 reply.Result.size(), why.c_str()));
+                     reply.Result.size(), why.c_str()));
     return;
   }
   Print(FormatText("manager %d GetErrorLog \"%s\": %zu compressed bytes, %llu bytes written to %s", session.Id,
-               param.c_str(), reply.Result.size(), static_cast<unsigned long long>(written), path.c_str()));
+                   param.c_str(), reply.Result.size(), static_cast<unsigned long long>(written), path.c_str()));
 }
 
 void StatusServer::Drop(const SessionPtr& session, const std::string& reason) {
@@ -526,7 +524,7 @@ bool StatusServer::RunForSession(const SessionPtr& session, const std::string& c
     const auto [name, param] = SplitWord(rest);
     if (name.empty() || name.size() > kMaxCommandName || param.size() > kMaxCommandParam) {
       why = FormatText("cmd needs a name of 1 to %zu characters and a parameter of at most %zu bytes", kMaxCommandName,
-                   kMaxCommandParam);
+                       kMaxCommandParam);
       return false;
     }
     RequestCommand(session, name, param);
@@ -548,8 +546,8 @@ bool StatusServer::RunCommand(const std::string& line) {
     if (m_Sessions.empty()) Print("no managers connected");
     for (const auto& [id, session] : m_Sessions)
       Print(FormatText("manager %d %s %s, %zu requests waiting", id, session->Peer.c_str(),
-                   session->LoggedIn ? ("\"" + Printable(session->Name) + "\"").c_str() : "(no login yet)",
-                   session->Pending.size()));
+                       session->LoggedIn ? ("\"" + Printable(session->Name) + "\"").c_str() : "(no login yet)",
+                       session->Pending.size()));
     return true;
   }
   if (verb != "info" && verb != "getlog" && verb != "cmd") {
@@ -631,7 +629,7 @@ void StatusServer::ReadLineInfo(const std::shared_ptr<LineInfoPeer>& peer) {
           return;
         }
         Print(FormatText("line information for \"%s\" from %s: version %d, line %d", Printable(host).c_str(),
-                     peer->Peer.c_str(), m_Options.Version, m_Options.Line));
+                         peer->Peer.c_str(), m_Options.Version, m_Options.Line));
         peer->Answer = FormatText("%d %d\n", m_Options.Version, m_Options.Line);
         asio::async_write(peer->Socket, asio::buffer(peer->Answer), [peer](std::error_code, std::size_t) {
           std::error_code closeError;

@@ -28,19 +28,18 @@ struct ServerOptions {
   bool LineInfo = true;
   std::string LineInfoHost = "127.0.0.1";
   int LineInfoPort = 19001;
-  int Version = 1;  // the server version the line-information service answers
-  int Line = 1;     // the line number it answers
+  int Version = 1;       // the server version the line-information service answers
+  int Line = 1;          // the line number it answers
   int PeriodMs = 10000;  // base information requests; 0 = only on demand
   std::string FetchDir = "FetchedLogs";
-  std::vector<std::string> OnLogin;  // operator commands run for every manager that logs in
+  std::vector<std::string> OnLogin;   // operator commands run for every manager that logs in
   uint64_t MaxLogBytes = 1ull << 30;  // a fetched log inflating to more is refused
   int LoginTimeoutMs = 30000;
 };
 
 // Parses the command line (argv[1..]); false with `error` for a malformed one, true with
 // `help` set for --help.
-bool ParseServerOptions(const std::vector<std::string>& args, ServerOptions& options, bool& help,
-                        std::string& error);
+bool ParseServerOptions(const std::vector<std::string>& args, ServerOptions& options, bool& help, std::string& error);
 const char* ServerUsage();
 
 class StatusServer {

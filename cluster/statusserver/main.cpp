@@ -1,5 +1,6 @@
 // VemoStatusServer: the cluster's status server, for managers to connect to. Options and
 // commands: cluster/statusserver/README.md, or --help.
+#include <unistd.h>
 #include <asio/io_context.hpp>
 #include <asio/posix/stream_descriptor.hpp>
 #include <asio/read_until.hpp>
@@ -10,7 +11,6 @@
 #include <ctime>
 #include <iostream>
 #include <string>
-#include <unistd.h>
 
 #include "StatusServer.h"
 #include "components/LogComponent.h"

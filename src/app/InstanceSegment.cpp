@@ -10,8 +10,7 @@ InstanceSegment::~InstanceSegment() { Close(); }
 
 std::string InstanceSegment::NameOf(const std::string& sign) { return "Global\\_" + sign; }
 
-platform::WindowHandle InstanceSegment::GetRegisteredWindow(const std::string& name,
-                                                            platform::WindowHandle self,
+platform::WindowHandle InstanceSegment::GetRegisteredWindow(const std::string& name, platform::WindowHandle self,
                                                             std::string* errorText) {
   Close();
   bool existed = false;

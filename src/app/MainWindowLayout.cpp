@@ -1,9 +1,8 @@
 // The main window's controls: pages, list views, the grid, memos, labels, edit boxes,
 // check boxes, buttons, the pop-up menu of the map list view and the three timers.
 #include <QAction>
-#include <QFontMetrics>
-#include <algorithm>
 #include <QCheckBox>
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -20,6 +19,7 @@
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/MainWindowLayout.h"
 
@@ -343,8 +343,8 @@ void MainWindowLayout::CreateLowerPages() {
   pcSetting->addTab(tsDebug, "Debug");
   auto* debugLayout = new QGridLayout(tsDebug);
   debugLayout->setContentsMargins(8, 6, 8, 6);
-  auto debugButton = [this, debugLayout](QPushButton*& target, const char* name,
-                                         const char* caption, int row, int column) {
+  auto debugButton = [this, debugLayout](QPushButton*& target, const char* name, const char* caption, int row,
+                                         int column) {
     target = new QPushButton(caption, tsDebug);
     target->setObjectName(name);
     debugLayout->addWidget(target, row, column);

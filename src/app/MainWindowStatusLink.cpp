@@ -60,8 +60,7 @@ void TVemoMapServerManagerMain::ConnectStatusLinkControls() {
 
 std::unique_ptr<IStatusLinkView> TVemoMapServerManagerMain::NewStatusLinkView() {
   return std::make_unique<StatusLinkView>(m_Ui->sbStatus, m_Ui->btnStartStatusServer, m_Ui->btnStopStatusServer,
-                                          m_Ui->tmStatusScript,
-                                          [this] { m_Manager->StatusLink().RetryAutoConnect(); });
+                                          m_Ui->tmStatusScript, [this] { m_Manager->StatusLink().RetryAutoConnect(); });
 }
 
 void TVemoMapServerManagerMain::btnStartStatusServerClick() { m_Manager->StatusLink().StartStatusServer(); }

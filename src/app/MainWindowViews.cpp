@@ -163,9 +163,9 @@ QString TVemoMapServerManagerMain::lvMapServerListData(int row, int column) cons
 
 void TVemoMapServerManagerMain::sgMapDrawCell(int col, int row, QPainter& painter, const QRect& rect) {
   MapServerInfo* info = Maps().GetMapInfo(views::StateGrid::PositionOf(col, row));
-  const views::CellPlan plan =
-      info != nullptr ? views::PlanCell(&info->GetMapData(), info->GetShareData(), views::TodayOfMonth())
-                      : views::CellPlan();
+  const views::CellPlan plan = info != nullptr
+                                   ? views::PlanCell(&info->GetMapData(), info->GetShareData(), views::TodayOfMonth())
+                                   : views::CellPlan();
   views::StateGrid::PaintCell(painter, rect, plan);
 }
 

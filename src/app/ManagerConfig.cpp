@@ -3,9 +3,7 @@
 #include "interfaces/IConfig.h"
 
 namespace app {
-std::string ConfigFilePath(const std::string& exeDir) {
-  return exeDir + "VemoMapServerManager.ini";
-}
+std::string ConfigFilePath(const std::string& exeDir) { return exeDir + "VemoMapServerManager.ini"; }
 
 void RegisterConfigDefaults(IConfig& config, const std::string& exeDir) {
   const std::string scriptPath = exeDir + "MapServerData/Script/";

@@ -1,13 +1,13 @@
 #include "app/TVemoMapServerManagerMain.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFont>
 #include <QGuiApplication>
-#include <QPushButton>
-#include <QCheckBox>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QSocketNotifier>
 #include <QTabWidget>
@@ -34,8 +34,8 @@ constexpr uint32_t WM_QUERYENDSESSION = 17;
 // "宋体" where it is installed; otherwise the first of these that renders Han texts.
 QFont ManagerFont() {
   QFont font(QString::fromUtf8("宋体"));
-  font.setFamilies({QString::fromUtf8("宋体"), "SimSun", "NSimSun", "WenQuanYi Zen Hei",
-                    "Noto Sans CJK SC", "Droid Sans Fallback", "AR PL UMing CN"});
+  font.setFamilies({QString::fromUtf8("宋体"), "SimSun", "NSimSun", "WenQuanYi Zen Hei", "Noto Sans CJK SC",
+                    "Droid Sans Fallback", "AR PL UMing CN"});
   font.setPixelSize(12);
   return font;
 }
@@ -68,9 +68,7 @@ TVemoMapServerManagerMain::~TVemoMapServerManagerMain() { FormDestroy(); }
 
 void TVemoMapServerManagerMain::OpenBus() {
   m_Bus = platform::BusEndpoint::Open(kWindowClass, windowTitle().toStdString(),
-                                      [this](const platform::BusMessage& message) {
-                                        OnBusMessage(message);
-                                      });
+                                      [this](const platform::BusMessage& message) { OnBusMessage(message); });
   if (!m_Bus) {
     platform::OutputDebugString(
         "TVemoMapServerManagerMain: the message bus endpoint could not be opened; the window "
@@ -83,9 +81,7 @@ void TVemoMapServerManagerMain::OpenBus() {
   connect(m_BusNotifier, &QSocketNotifier::activated, this, [this] { m_Bus->Dispatch(); });
 }
 
-platform::WindowHandle TVemoMapServerManagerMain::Handle() const {
-  return m_Bus ? m_Bus->Handle() : 0;
-}
+platform::WindowHandle TVemoMapServerManagerMain::Handle() const { return m_Bus ? m_Bus->Handle() : 0; }
 
 TVemoMapServerManagerMain::StartupOutcome TVemoMapServerManagerMain::FormCreate(const QStringList& arguments) {
   std::vector<std::string> args;
@@ -122,9 +118,7 @@ void TVemoMapServerManagerMain::ShowStartedUp() {
   m_Manager->StartMetrics();
 }
 
-bool TVemoMapServerManagerMain::FormCloseQuery() {
-  return platform::CurrentDialogs().Ask("CloseProc?", "CloseAsk");
-}
+bool TVemoMapServerManagerMain::FormCloseQuery() { return platform::CurrentDialogs().Ask("CloseProc?", "CloseAsk"); }
 
 void TVemoMapServerManagerMain::FormClose() {
   if (m_Closed) return;
@@ -162,34 +156,24 @@ void TVemoMapServerManagerMain::closeEvent(QCloseEvent* event) {
 
 void TVemoMapServerManagerMain::changeEvent(QEvent* event) {
   // Other programs find the window by its class and caption.
-  if (event->type() == QEvent::WindowTitleChange && m_Bus)
-    m_Bus->SetTitle(windowTitle().toStdString());
+  if (event->type() == QEvent::WindowTitleChange && m_Bus) m_Bus->SetTitle(windowTitle().toStdString());
   QMainWindow::changeEvent(event);
 }
 
 void TVemoMapServerManagerMain::OnBusMessage(const platform::BusMessage& message) {
   using Kind = platform::BusMessage::Kind;
   switch (message.kind) {
-    case Kind::Show:
-      show();
-      break;
-    case Kind::Minimize:
-      showMinimized();
-      break;
-    case Kind::Restore:
-      showNormal();
-      break;
+    case Kind::Show: show(); break;
+    case Kind::Minimize: showMinimized(); break;
+    case Kind::Restore: showNormal(); break;
     case Kind::Raise:
       show();
       raise();
       activateWindow();
-      LogObject()->TraceInfo("TVemoMapServerManagerMain brought to the foreground by process %u",
-                             message.SenderPid);
+      LogObject()->TraceInfo("TVemoMapServerManagerMain brought to the foreground by process %u", message.SenderPid);
       break;
     case Kind::Message:
-    case Kind::CopyData:
-      WndMethod(message);
-      break;
+    case Kind::CopyData: WndMethod(message); break;
   }
 }
 
@@ -207,8 +191,7 @@ void TVemoMapServerManagerMain::WndMethod(const platform::BusMessage& message) {
     case WM_QUERYENDSESSION:
       // Logging off or shutting down may go ahead without asking the operator.
       break;
-    default:
-      break;
+    default: break;
   }
 }
 

@@ -19,7 +19,8 @@ MapServerInfo* OperatorCommands::MapAt(int position) const { return m_Launcher.M
 // The map list's pop-up menu
 
 void OperatorCommands::StartSelected(int position) {
-  LogObject()->TraceDebug("TVemoMapServerManagerMain::niStartSelectClick Manual restarting map index = %d...", position);
+  LogObject()->TraceDebug("TVemoMapServerManagerMain::niStartSelectClick Manual restarting map index = %d...",
+                          position);
   m_Launcher.StartOneServer(position, true);
 }
 
@@ -63,7 +64,8 @@ void OperatorCommands::BringToTop(int position) {
 void OperatorCommands::MinimizeAll() {
   MapServerInfoManager& maps = m_Launcher.Maps();
   for (int i = 0; i < maps.GetMapInfoCount(); ++i)
-    if (const tagMapServerData* data = maps.GetMapInfo(i)->GetShareData()) platform::MinimizeWindow(record::Hwnd(*data));
+    if (const tagMapServerData* data = maps.GetMapInfo(i)->GetShareData())
+      platform::MinimizeWindow(record::Hwnd(*data));
 }
 
 void OperatorCommands::StartRestartMap() {
@@ -140,8 +142,7 @@ int OperatorCommands::ExecuteScript(const std::string& text) {
 // it reach the processor, so that the crash report is what a real fault gives.
 __attribute__((no_sanitize("undefined"))) void OperatorCommands::TestCrashReport() {
   if (!platform::CurrentDialogs().Ask(
-          "TestEurekaLog ends the manager with a crash report (the map servers keep running). Go on?",
-          "TestEurekaLog"))
+          "TestEurekaLog ends the manager with a crash report (the map servers keep running). Go on?", "TestEurekaLog"))
     return;
   LogObject()->TraceWarn("TVemoMapServerManagerMain::btnTestEurekaLogClick raising an access fault on purpose");
   // The log is flushed now: the fault ends the process without the log's own shutdown.
@@ -157,12 +158,8 @@ void OperatorCommands::HandleCopyData(uint32_t number, const std::vector<uint8_t
   // Exactly the bytes that came, whatever they hold: no terminator is looked for.
   const std::string text(data.begin(), data.end());
   switch (number) {
-    case COPYDATA_CLOSE_ALL_AND_EXIT:
-      CloseAllAndExit();
-      break;
-    case COPYDATA_REGISTER_CONTROLLER:
-      RegisterController(text);
-      break;
+    case COPYDATA_CLOSE_ALL_AND_EXIT: CloseAllAndExit(); break;
+    case COPYDATA_REGISTER_CONTROLLER: RegisterController(text); break;
     default:  // 0, 1, 2 and every other number are ignored
       break;
   }

@@ -27,12 +27,12 @@ class OperatorCommands {
   OperatorCommands(MapServerLauncher& launcher, IConfig& config, ILaunchWindow& window);
 
   // The map list's pop-up menu; `position` is the selected row, -1 when none.
-  void StartSelected(int position);        // "Start/RestartThis"
-  void CloseSelected(int position);        // "CloseThis"
+  void StartSelected(int position);          // "Start/RestartThis"
+  void CloseSelected(int position);          // "CloseThis"
   void ResetLogCountSelected(int position);  // "ResetLogCount"
-  void BringToTop(int position);           // "Show"
-  void MinimizeAll();                      // "Minimize"
-  void StartRestartMap();                  // "Start/Restart Map": asks for a map id
+  void BringToTop(int position);             // "Show"
+  void MinimizeAll();                        // "Minimize"
+  void StartRestartMap();                    // "Start/Restart Map": asks for a map id
   // Asks the map server of the map at `position` to zero its log counters, after asking
   // the operator; nothing when the map has no live map server.
   void ResetLogCount(int position);

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <exception>
 #include <fstream>
-#include <sstream>
 #include <limits>
+#include <sstream>
 
 #include "platform/crash_report.h"
 #include "platform/debug_output.h"
@@ -28,7 +28,8 @@ std::string FormatTextV(const char* format, va_list args) {
   int needed = std::vsnprintf(stackBuffer, sizeof stackBuffer, format, copy);
   va_end(copy);
   if (needed < 0) return std::string();
-  if (static_cast<std::size_t>(needed) < sizeof stackBuffer) return std::string(stackBuffer, static_cast<std::size_t>(needed));
+  if (static_cast<std::size_t>(needed) < sizeof stackBuffer)
+    return std::string(stackBuffer, static_cast<std::size_t>(needed));
   std::string text(static_cast<std::size_t>(needed) + 1, '\0');
   va_copy(copy, args);
   std::vsnprintf(text.data(), text.size(), format, copy);
@@ -183,7 +184,6 @@ bool IsWellFormedUtf8(const std::string& text) {
   return true;
 }
 
-
 namespace {
 
 // GBK lead bytes: a lead byte and the byte after it form one double-byte character.
@@ -275,8 +275,8 @@ std::string TextBefore(const std::string& text, const std::string& part) {
 // ---------------------------------------------------------------------------------------
 // Processes and the system
 
-platform::ProcessInformation RunProcess(const std::string& commandLine, const std::string& workDir,
-                                        int showMode, bool wait) {
+platform::ProcessInformation RunProcess(const std::string& commandLine, const std::string& workDir, int showMode,
+                                        bool wait) {
   (void)showMode;  // Linux programs have no window show mode.
   platform::ProcessInformation info;
   int errorCode = 0;

@@ -56,8 +56,8 @@ bool IsWellFormedUtf8(const std::string& text);
 // Starts the command line in `workDir` and waits until it runs (and, with `wait`, until it
 // ends). On failure shows the system's text for the error in a message box and returns
 // information with all zeros. `showMode` is kept for callers; Linux has no window show mode.
-platform::ProcessInformation RunProcess(const std::string& commandLine, const std::string& workDir,
-                                        int showMode, bool wait);
+platform::ProcessInformation RunProcess(const std::string& commandLine, const std::string& workDir, int showMode,
+                                        bool wait);
 bool IsProcessAlive(uint32_t pid);
 // The two 32-bit halves of a FILETIME as one 64-bit count of 100-ns units.
 uint64_t FileTimeToInt64(uint32_t lowDateTime, uint32_t highDateTime);

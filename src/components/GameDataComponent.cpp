@@ -44,25 +44,24 @@ bool LoadGameDataComponent(const std::string& name) {
 
   GameDataExports e;
   e.library = library;
-  bool ok =
-      Resolve(library, "GameData_GetGameDataPtr", e.getGameDataPtr,
-              "GetProcAddress() failed! Func name = GetGameDataPtr, Error Code = %d") &&
-      Resolve(library, "GameData_ReleaseGameDataPtr", e.releaseGameDataPtr,
-              "GetProcAddress() failed! Func name = ReleaseGameDataPtr, Error Code = %d") &&
-      Resolve(library, "GameData_RegPyInterface", e.regPyInterface,
-              "GetProcAddress() failed!Func name = RegPyInterface, Error Code = %d") &&
-      Resolve(library, "GameData_GetPellwyn", e.getPellwyn,
-              "GetProcessAddress() failed!Func name = GetPellwyn, Error Code = %d") &&
-      Resolve(library, "GameData_FreePellwyn", e.freePellwyn,
-              "GetProcessAddress() failed!Func name = FreePellwyn, Error Code = %d") &&
-      Resolve(library, "GameData_ShareLock", e.shareLock,
-              "GetProcAddress() failed!Func name = ShareLock, Error Code = %d") &&
-      Resolve(library, "GameData_ReleaseShareLock", e.releaseShareLock,
-              "GetProcAddress failed!Func name = ReleaseShareLock, Erro Code = %d") &&
-      Resolve(library, "GameData_WaitForShareLock", e.waitForShareLock,
-              "GetProcAddress() failed!Func name = WaitForShareLock, Error Code = %d") &&
-      Resolve(library, "GameData_GetMapFileLoader", e.getMapFileLoader,
-              "GetProcAddress() failed!Func name = GetMapFileLoader, Error Code = %d");
+  bool ok = Resolve(library, "GameData_GetGameDataPtr", e.getGameDataPtr,
+                    "GetProcAddress() failed! Func name = GetGameDataPtr, Error Code = %d") &&
+            Resolve(library, "GameData_ReleaseGameDataPtr", e.releaseGameDataPtr,
+                    "GetProcAddress() failed! Func name = ReleaseGameDataPtr, Error Code = %d") &&
+            Resolve(library, "GameData_RegPyInterface", e.regPyInterface,
+                    "GetProcAddress() failed!Func name = RegPyInterface, Error Code = %d") &&
+            Resolve(library, "GameData_GetPellwyn", e.getPellwyn,
+                    "GetProcessAddress() failed!Func name = GetPellwyn, Error Code = %d") &&
+            Resolve(library, "GameData_FreePellwyn", e.freePellwyn,
+                    "GetProcessAddress() failed!Func name = FreePellwyn, Error Code = %d") &&
+            Resolve(library, "GameData_ShareLock", e.shareLock,
+                    "GetProcAddress() failed!Func name = ShareLock, Error Code = %d") &&
+            Resolve(library, "GameData_ReleaseShareLock", e.releaseShareLock,
+                    "GetProcAddress failed!Func name = ReleaseShareLock, Erro Code = %d") &&
+            Resolve(library, "GameData_WaitForShareLock", e.waitForShareLock,
+                    "GetProcAddress() failed!Func name = WaitForShareLock, Error Code = %d") &&
+            Resolve(library, "GameData_GetMapFileLoader", e.getMapFileLoader,
+                    "GetProcAddress() failed!Func name = GetMapFileLoader, Error Code = %d");
   if (!ok) {
     platform::FreeLibrary(library);
     return false;
@@ -77,9 +76,7 @@ void UnloadGameDataComponent() {
   if (library != nullptr) platform::FreeLibrary(library);
 }
 
-IPellwyn* GetSysTableShareData() {
-  return g_GameData.getPellwyn != nullptr ? g_GameData.getPellwyn() : nullptr;
-}
+IPellwyn* GetSysTableShareData() { return g_GameData.getPellwyn != nullptr ? g_GameData.getPellwyn() : nullptr; }
 
 IMapFileLoader* GetMapFileLoader() {
   return g_GameData.getMapFileLoader != nullptr ? g_GameData.getMapFileLoader() : nullptr;

@@ -27,10 +27,10 @@ class ExitedMapRestarts {
 
   // One map's state, by map id.
   struct MapState {
-    uint32_t Pid = 0;          // the process last seen running
-    uint32_t SeenSince = 0;    // tick when that process was first seen running
+    uint32_t Pid = 0;        // the process last seen running
+    uint32_t SeenSince = 0;  // tick when that process was first seen running
     uint32_t BackoffMs = kFirstBackoffMs;
-    bool Pending = false;      // ended; a restart is due at DueTick
+    bool Pending = false;  // ended; a restart is due at DueTick
     uint32_t DueTick = 0;
   };
 

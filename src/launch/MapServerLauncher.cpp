@@ -94,7 +94,8 @@ void MapServerLauncher::StartService() {
     const bool debug = m_Config->GetBool("cbDebugModule", false);
     m_Maps->LoadMapList(m_Config->GetInt("edtMapManagerNum", 0), m_MapDataDir + "Map/" + "MapID.txt", debug);
     for (int i = 0; i < m_Maps->GetMapInfoCount(); ++i)
-      if (tagMapServerData* data = m_Maps->GetMapInfo(i)->GetShareData()) record::Store(data->DebugModule, debug ? 1 : 0);
+      if (tagMapServerData* data = m_Maps->GetMapInfo(i)->GetShareData())
+        record::Store(data->DebugModule, debug ? 1 : 0);
   }
   m_Window->SetMapCount(m_Maps->GetMapInfoCount());
   m_Window->SetCaption("MapServerManager");
@@ -309,9 +310,10 @@ void MapServerLauncher::AnnounceReady(std::vector<PendingAnnounce>& pending, boo
       if (window != 0) {
         platform::SendMessage(window, WM_MAPSERVER_STARTALL, 0, 0);
       } else if (static_cast<int32_t>(now - pending[i].Deadline) >= 0) {
-        LogObject()->LogWarn("MapServerLauncher::StartServerPass map %s shows no window %u ms after its launch; "
-                             "it gets no start-all message",
-                             info->GetMapData().GetKey().c_str(), kAnnounceWaitMs);
+        LogObject()->LogWarn(
+            "MapServerLauncher::StartServerPass map %s shows no window %u ms after its launch; "
+            "it gets no start-all message",
+            info->GetMapData().GetKey().c_str(), kAnnounceWaitMs);
       } else {
         ++i;
         continue;
@@ -382,8 +384,8 @@ bool MapServerLauncher::StartOneServer(int position, bool ask) {
   MapServerInfo* info = m_Maps->GetMapInfo(position);
   MapClaim claim(info);
   if (info != nullptr && !claim.Held()) {
-    LogObject()->TraceWarn("TVemoMapServerManagerMain::StartOneServer map index = %d is being started or closed already",
-                           position);
+    LogObject()->TraceWarn(
+        "TVemoMapServerManagerMain::StartOneServer map index = %d is being started or closed already", position);
     return false;
   }
   if (!CloseClaimed(ask, info)) return false;
@@ -400,8 +402,8 @@ bool MapServerLauncher::CloseOneServer(int position, bool ask) {
   MapServerInfo* info = m_Maps->GetMapInfo(position);
   MapClaim claim(info);
   if (info != nullptr && !claim.Held()) {
-    LogObject()->TraceWarn("TVemoMapServerManagerMain::CloseOneServer map index = %d is being started or closed already",
-                           position);
+    LogObject()->TraceWarn(
+        "TVemoMapServerManagerMain::CloseOneServer map index = %d is being started or closed already", position);
     return false;
   }
   return CloseClaimed(ask, info);

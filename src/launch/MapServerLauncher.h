@@ -39,7 +39,7 @@ struct tagMapServerData;
 // Window message sent to a map server launched by a start of all map servers.
 constexpr uint32_t WM_MAPSERVER_STARTALL = 1024 + 3;
 // Messages to the controller window (both parameters 0).
-constexpr uint32_t WM_CONTROLLER_CLOSED = 0x8002;      // the manager ends by copy data 101
+constexpr uint32_t WM_CONTROLLER_CLOSED = 0x8002;       // the manager ends by copy data 101
 constexpr uint32_t WM_CONTROLLER_AUTOSTARTED = 0x8003;  // after the "autostart" command line
 constexpr uint32_t WM_CONTROLLER_REGISTERED = 0x8005;   // after copy data 103
 
@@ -48,11 +48,11 @@ class MapServerLauncher {
   struct Settings {
     IConfig* Config = nullptr;
     ILaunchWindow* Window = nullptr;
-    IServiceHooks* Hooks = nullptr;           // null: nothing but launching
-    MapServerInfoManager* Maps = nullptr;     // null: the process's map list
-    ThreadManager* Threads = nullptr;         // null: the process's registry
-    std::string MapDataDir;                   // ends with "/"
-    std::vector<std::string> Arguments;       // the command line without the program name
+    IServiceHooks* Hooks = nullptr;        // null: nothing but launching
+    MapServerInfoManager* Maps = nullptr;  // null: the process's map list
+    ThreadManager* Threads = nullptr;      // null: the process's registry
+    std::string MapDataDir;                // ends with "/"
+    std::vector<std::string> Arguments;    // the command line without the program name
   };
 
   explicit MapServerLauncher(const Settings& settings);
@@ -214,7 +214,7 @@ class MapServerLauncher {
   AIndexList<tagOpenParam> m_SingleServerList{true};
   std::string m_ControllerClass;
   std::string m_ControllerTitle;
-  int m_Waiting = 0;               // window-thread waits in progress
+  int m_Waiting = 0;  // window-thread waits in progress
   ExitedMapRestarts m_Restarts;
   bool m_InDisconnectCheck = false;
   std::atomic<bool> m_LaunchesEnded{false};  // EndLaunches ran: nothing is launched any more

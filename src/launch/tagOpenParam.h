@@ -8,8 +8,8 @@
 #include "platform/process.h"
 
 struct tagOpenParam {
-  uint32_t MapManagerNum = 0;              // the key in the single-server launch list
-  std::string MapList;                     // "<key> " for each map, in list order
+  uint32_t MapManagerNum = 0;                // the key in the single-server launch list
+  std::string MapList;                       // "<key> " for each map, in list order
   platform::ProcessInformation ProcessInfo;  // from the launch; its handle belongs to this
 
   tagOpenParam() = default;

@@ -105,7 +105,8 @@ std::string BuildMetricsText(MapServerInfoManager& maps, const MapServerLauncher
          "State written by the map server: 0 gone, 1 connecting, 2 initing, 3 running, 4 script error, "
          "5 program error, 6 disconnected.",
          [](const MapRow& r) { return static_cast<double>(record::State(*r.data)); });
-  perMap("vemo_map_heartbeat", "gauge", "Heartbeat counter of the record (raised by the map server, lowered each second).",
+  perMap("vemo_map_heartbeat", "gauge",
+         "Heartbeat counter of the record (raised by the map server, lowered each second).",
          [](const MapRow& r) { return static_cast<double>(record::HeartBeat(*r.data)); });
   // Figures of every map of the list, with a record or not.
   auto everyMap = [&](const char* name, const char* help, auto value) {
@@ -148,7 +149,8 @@ std::string BuildMetricsText(MapServerInfoManager& maps, const MapServerLauncher
   perMap("vemo_map_cpu_percent", "gauge", "CPU use of the map server in percent of one processor.",
          [](const MapRow& r) { return static_cast<double>(r.info->GetProcessCpu()); });
   std::vector<platform::MemoryCounters> memory;
-  for (const MapRow& row : rows) memory.push_back(row.data != nullptr ? row.info->GetMemoryCounters() : platform::MemoryCounters());
+  for (const MapRow& row : rows)
+    memory.push_back(row.data != nullptr ? row.info->GetMemoryCounters() : platform::MemoryCounters());
   {
     Family family(out, "vemo_map_working_set_bytes", "gauge", "Resident memory of the map server.");
     for (std::size_t i = 0; i < rows.size(); ++i)
@@ -166,7 +168,8 @@ std::string BuildMetricsText(MapServerInfoManager& maps, const MapServerLauncher
         const auto why = static_cast<ExitedMapRestarts::Reason>(reason);
         const uint64_t count =
             launcher != nullptr ? launcher->Restarts().RestartCount(row.info->GetMapData().GetMapID(), why) : 0;
-        family.Sample(row.labels + ",reason=\"" + ExitedMapRestarts::ReasonName(why) + "\"", static_cast<double>(count));
+        family.Sample(row.labels + ",reason=\"" + ExitedMapRestarts::ReasonName(why) + "\"",
+                      static_cast<double>(count));
       }
     }
   }

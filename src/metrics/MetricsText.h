@@ -26,5 +26,4 @@ std::string MetricsLabelValue(const std::string& text);
 
 // The whole /metrics page. The caller holds the map list's read lock (or is the window
 // thread). `launcher` may be null (no start pass, no restarts yet).
-std::string BuildMetricsText(MapServerInfoManager& maps, const MapServerLauncher* launcher,
-                             IManagerFigures& figures);
+std::string BuildMetricsText(MapServerInfoManager& maps, const MapServerLauncher* launcher, IManagerFigures& figures);

@@ -47,7 +47,8 @@ class AAutoQueue {
   T* Alloc() {
     TLockObj lock(m_Lock);
     if (EmptyCountLocked() <= 0) {
-      m_Free.Reserve(static_cast<std::size_t>(CountLocked()) + static_cast<std::size_t>(m_GrowCount > 0 ? m_GrowCount : 0));
+      m_Free.Reserve(static_cast<std::size_t>(CountLocked()) +
+                     static_cast<std::size_t>(m_GrowCount > 0 ? m_GrowCount : 0));
       for (int i = 0; i < m_GrowCount; ++i) AddElementLocked(new T());
     }
     return GetEmptyLocked();

@@ -14,8 +14,8 @@ uint16_t LoadLe16(const char* p) {
 
 uint32_t LoadLe32(const char* p) {
   const auto* b = reinterpret_cast<const unsigned char*>(p);
-  return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
-         (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
+  return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) | (static_cast<uint32_t>(b[2]) << 16) |
+         (static_cast<uint32_t>(b[3]) << 24);
 }
 
 void StoreLe16(char* p, uint16_t value) {
@@ -94,8 +94,7 @@ namespace {
 }  // namespace
 
 int VmPackageDispatcher::PackData(const char* data, int len, char* buf, int maxBuff) {
-  if (len < 0 || buf == nullptr || (data == nullptr && len > 0))
-    return RefuseBadArguments(data, len, buf, maxBuff);
+  if (len < 0 || buf == nullptr || (data == nullptr && len > 0)) return RefuseBadArguments(data, len, buf, maxBuff);
   const int headLen = HeadLen();
   const int64_t totalPackLen = static_cast<int64_t>(len) + CrcLen();
   // A 16-bit length field cannot describe a longer frame; writing it truncated would put

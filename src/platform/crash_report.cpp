@@ -177,8 +177,10 @@ std::vector<std::string> ResolveLines(const std::vector<void*>& frames) {
       if (!trace.object_filename.empty()) line << " in " << trace.object_filename;
     } else {
       line << function;
-      if (!trace.source.filename.empty()) line << " at " << trace.source.filename << ":" << trace.source.line;
-      else line << " [" << trace.addr << "]";
+      if (!trace.source.filename.empty())
+        line << " at " << trace.source.filename << ":" << trace.source.line;
+      else
+        line << " [" << trace.addr << "]";
     }
     lines.push_back(line.str());
   }
@@ -233,8 +235,10 @@ void SignalHandler(int sig, siginfo_t* info, void* context) {
 #ifdef REG_RIP
   errorAddress = reinterpret_cast<void*>(static_cast<ucontext_t*>(context)->uc_mcontext.gregs[REG_RIP]);
 #endif
-  if (errorAddress != nullptr) stack.load_from(errorAddress, 64, context, info->si_addr);
-  else stack.load_here(64, context, info->si_addr);
+  if (errorAddress != nullptr)
+    stack.load_from(errorAddress, 64, context, info->si_addr);
+  else
+    stack.load_here(64, context, info->si_addr);
   std::ostringstream headline;
   headline << "Fatal signal " << sig << " (" << SignalName(sig) << ") in process " << getpid() << ", address "
            << info->si_addr;

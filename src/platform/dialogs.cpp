@@ -29,7 +29,9 @@ class UnattendedDialogs : public Dialogs {
     return m_Ok;
   }
   void Message(const std::string& text) override { WriteToStderr("Message", "", text); }
-  void ErrorBox(const std::string& text, const std::string& caption) override { WriteToStderr("ErrorBox", caption, text); }
+  void ErrorBox(const std::string& text, const std::string& caption) override {
+    WriteToStderr("ErrorBox", caption, text);
+  }
   bool InputBox(const std::string& caption, const std::string& prompt, std::string& value) override {
     WriteToStderr("InputBox", caption, prompt + " [" + value + "]" + (m_Ok ? " -> OK" : " -> Cancel"));
     return m_Ok;
@@ -67,7 +69,9 @@ bool ConsoleDialogs::Ask(const std::string& text, const std::string& caption) {
   return false;
 }
 void ConsoleDialogs::Message(const std::string& text) { WriteToStderr("Message", "", text); }
-void ConsoleDialogs::ErrorBox(const std::string& text, const std::string& caption) { WriteToStderr("ErrorBox", caption, text); }
+void ConsoleDialogs::ErrorBox(const std::string& text, const std::string& caption) {
+  WriteToStderr("ErrorBox", caption, text);
+}
 bool ConsoleDialogs::InputBox(const std::string& caption, const std::string& prompt, std::string& value) {
   WriteToStderr("InputBox", caption, prompt + " -> Cancel");
   return false;

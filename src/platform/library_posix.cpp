@@ -4,8 +4,8 @@
 #include <dlfcn.h>
 #include <grp.h>
 #include <pwd.h>
-#include <unistd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <climits>

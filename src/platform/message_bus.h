@@ -37,7 +37,7 @@ struct BusMessage {
     Show = 3,      // show the window in its current size and position
     Minimize = 4,
     Restore = 5,
-    Raise = 6,     // bring to the foreground
+    Raise = 6,  // bring to the foreground
   };
   Kind kind = Kind::Message;
   WindowHandle From = 0;
@@ -53,8 +53,7 @@ class BusEndpoint {
   using Handler = std::function<void(const BusMessage&)>;
 
   // Opens an endpoint with a fresh non-zero handle; null (with a debug line) on failure.
-  static std::unique_ptr<BusEndpoint> Open(const std::string& windowClass, const std::string& title,
-                                           Handler handler);
+  static std::unique_ptr<BusEndpoint> Open(const std::string& windowClass, const std::string& title, Handler handler);
   ~BusEndpoint();
   BusEndpoint(const BusEndpoint&) = delete;
   BusEndpoint& operator=(const BusEndpoint&) = delete;

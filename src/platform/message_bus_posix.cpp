@@ -21,18 +21,18 @@
 #include <unistd.h>
 
 #include <cctype>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
-#include <deque>
-#include <map>
-#include <mutex>
-#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <sstream>
+#include <thread>
 
 #include "platform/debug_output.h"
 #include "platform/message_bus_hygiene.h"
@@ -93,11 +93,16 @@ bool MakeAddress(const std::string& path, sockaddr_un* addr) {
 std::string Escape(const std::string& text) {
   std::string out;
   for (char c : text) {
-    if (c == '\\') out += "\\\\";
-    else if (c == '\n') out += "\\n";
-    else if (c == '\r') out += "\\r";
-    else if (c == '\0') out += "\\0";
-    else out += c;
+    if (c == '\\')
+      out += "\\\\";
+    else if (c == '\n')
+      out += "\\n";
+    else if (c == '\r')
+      out += "\\r";
+    else if (c == '\0')
+      out += "\\0";
+    else
+      out += c;
   }
   return out;
 }
@@ -191,8 +196,8 @@ bool ParseHandleName(const char* name, const char* suffix, WindowHandle* handle)
   char* end = nullptr;
   errno = 0;
   unsigned long value = std::strtoul(name, &end, 10);
-  if (errno != 0 || end == name || !std::isdigit(static_cast<unsigned char>(name[0])) || std::strcmp(end, suffix) != 0 ||
-      value == 0 || value > 0xffffffffUL)
+  if (errno != 0 || end == name || !std::isdigit(static_cast<unsigned char>(name[0])) ||
+      std::strcmp(end, suffix) != 0 || value == 0 || value > 0xffffffffUL)
     return false;
   *handle = static_cast<WindowHandle>(value);
   return true;
@@ -372,7 +377,8 @@ struct BusEndpoint::Impl {
       return false;
     }
     uint8_t kind = p[6];
-    if (kind < static_cast<uint8_t>(BusMessage::Kind::Message) || kind > static_cast<uint8_t>(BusMessage::Kind::Raise)) {
+    if (kind < static_cast<uint8_t>(BusMessage::Kind::Message) ||
+        kind > static_cast<uint8_t>(BusMessage::Kind::Raise)) {
       OutputDebugString("MessageBus: datagram of unknown kind " + std::to_string(kind) + " dropped");
       return false;
     }
@@ -526,8 +532,10 @@ WindowHandle FindWindow(const std::string& windowClass, const std::string& title
   std::vector<WindowHandle> orphanSockets;
   while (dirent* entry = readdir(d)) {
     WindowHandle handle = 0;
-    if (ParseHandleName(entry->d_name, ".info", &handle)) infos.push_back(handle);
-    else if (ParseHandleName(entry->d_name, ".sock", &handle)) orphanSockets.push_back(handle);
+    if (ParseHandleName(entry->d_name, ".info", &handle))
+      infos.push_back(handle);
+    else if (ParseHandleName(entry->d_name, ".sock", &handle))
+      orphanSockets.push_back(handle);
   }
   closedir(d);
   WindowHandle found = 0;

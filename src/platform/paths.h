@@ -35,7 +35,7 @@ std::string LogDir();
 // The system drive root where Boot.ini lies: $VEMO_SYSTEM_ROOT, else ExeDir(); ends in "/".
 std::string SystemRoot();
 
-bool FileExists(const std::string& path);       // a regular file (or anything not a directory)
+bool FileExists(const std::string& path);  // a regular file (or anything not a directory)
 bool DirectoryExists(const std::string& path);
 // mkdir -p, each level made with `mode` (less the umask); true when the directory exists after.
 bool ForceDirectories(const std::string& path, unsigned mode = 0777);

@@ -28,8 +28,8 @@
 // A mapped view holds the segment too (it takes its own lock on a second open file
 // description), so that unmapping after closing the handle is safe and the bytes under a
 // view are never cut away by a later creator.
-#include "platform/shared_memory.h"
 #include "platform/mapped_view_guard.h"
+#include "platform/shared_memory.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -52,8 +52,8 @@
 namespace platform {
 namespace {
 
-constexpr off_t kHoldByte = 0;  // shared by every holder; exclusive while one creates or lets go
-constexpr off_t kLockByte = 1;  // the segment lock
+constexpr off_t kHoldByte = 0;         // shared by every holder; exclusive while one creates or lets go
+constexpr off_t kLockByte = 1;         // the segment lock
 constexpr mode_t kObjectMode = 01600;  // owner read-write; the sticky bit marks our objects
 constexpr const char kObjectDirectory[] = "/dev/shm/";
 
@@ -423,7 +423,7 @@ bool LockSharedSegment(int handle, uint32_t timeoutMs, bool* earlierHolder) {
     std::lock_guard<std::mutex> lock(g_mutex);
     if (g_handles.find(handle) == g_handles.end()) return false;
   }
-  timespec start {};
+  timespec start{};
   clock_gettime(CLOCK_MONOTONIC, &start);
   for (;;) {
     int rc = Lock(handle, F_WRLCK, false, kLockByte);
@@ -440,7 +440,7 @@ bool LockSharedSegment(int handle, uint32_t timeoutMs, bool* earlierHolder) {
       if (earlierHolder != nullptr) *earlierHolder = true;
       return false;
     }
-    timespec now {};
+    timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     int64_t waited = (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
     if (timeoutMs != kWaitForever && waited >= static_cast<int64_t>(timeoutMs)) return false;

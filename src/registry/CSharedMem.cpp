@@ -19,8 +19,8 @@ CSharedMem::CSharedMem(const std::string& name, int size, bool& existed) : m_Siz
   if (errorCode == platform::kErrorAlreadyExists) {
     existed = true;
   } else if (errorCode != 0) {
-    DebugOut(FormatText("CSharedMem::CSharedMem CreateFileMapping fail,name=%s,errorno=%d errorInfo=%s",
-                        name.c_str(), errorCode, platform::SystemErrorText(errorCode).c_str())
+    DebugOut(FormatText("CSharedMem::CSharedMem CreateFileMapping fail,name=%s,errorno=%d errorInfo=%s", name.c_str(),
+                        errorCode, platform::SystemErrorText(errorCode).c_str())
                  .c_str());
     existed = false;
   } else if (wasThere) {
@@ -31,8 +31,8 @@ CSharedMem::CSharedMem(const std::string& name, int size, bool& existed) : m_Siz
     int mapError = 0;
     m_View = platform::MapSharedSegment(m_Handle, static_cast<std::size_t>(size), &mapError);
     if (m_View == nullptr) {
-      DebugOut(FormatText("CSharedMem::CSharedMem MapViewOfFile fail,name=%s,errorno=%d", name.c_str(), mapError)
-                   .c_str());
+      DebugOut(
+          FormatText("CSharedMem::CSharedMem MapViewOfFile fail,name=%s,errorno=%d", name.c_str(), mapError).c_str());
     }
   }
   // The first holder starts from zeros: the platform zero-fills a fresh segment under its

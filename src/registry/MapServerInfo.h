@@ -17,8 +17,7 @@ class MapServerInfo {
   // and map id. The display name, sort key, FB limit and map manager number are copied
   // from the item, so they stay readable even after the component reloads its map file;
   // the item itself is kept for callers that want the component's view of the map.
-  MapServerInfo(const std::string& serverName, int mapId, const std::string& displayName,
-                const tagMapItem* item);
+  MapServerInfo(const std::string& serverName, int mapId, const std::string& displayName, const tagMapItem* item);
   // Closes the process handle of the last launch (the handles belong to this object).
   ~MapServerInfo();
 

@@ -21,8 +21,7 @@ bool MapServerInfoManager::LoadMapList(int mapManagerNum, const std::string& pat
   return LoadMapList(GetMapFileLoader(), mapManagerNum, path, debug);
 }
 
-bool MapServerInfoManager::LoadMapList(IMapFileLoader* loader, int mapManagerNum, const std::string& path,
-                                       bool debug) {
+bool MapServerInfoManager::LoadMapList(IMapFileLoader* loader, int mapManagerNum, const std::string& path, bool debug) {
   Clear();
   if (loader == nullptr) {
     LogObject()->LogError("MapServerInfoManager::LoadMapList no map file loader, %s not loaded", path.c_str());
@@ -84,16 +83,18 @@ uint64_t MapServerInfoManager::ReportSharedMemoryFaults() {
   if (faults == m_ReportedFaults) return 0;
   const uint64_t fresh = faults - m_ReportedFaults;
   m_ReportedFaults = faults;
-  LogObject()->LogError("Shared memory: %llu fault(s) under this manager's views; a segment was shrunk by another process",
-                        static_cast<unsigned long long>(fresh));
+  LogObject()->LogError(
+      "Shared memory: %llu fault(s) under this manager's views; a segment was shrunk by another process",
+      static_cast<unsigned long long>(fresh));
   for (int i = 0; i < m_List.Count(); ++i) {
     const MapServerInfo* info = m_List.Get(i);
     const tagMapServerData* record = info->GetShareData();
     if (record == nullptr || !platform::IsSharedViewLost(record)) continue;
     if (m_ReportedLostMaps.insert(info->GetMapData().GetMapID()).second)
-      LogObject()->LogError("Shared memory: the record of MapID = %d was cut off from its segment; its figures read as "
-                            "zeros until the map list is loaded again",
-                            info->GetMapData().GetMapID());
+      LogObject()->LogError(
+          "Shared memory: the record of MapID = %d was cut off from its segment; its figures read as "
+          "zeros until the map list is loaded again",
+          info->GetMapData().GetMapID());
   }
   return fresh;
 }

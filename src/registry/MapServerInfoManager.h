@@ -89,7 +89,7 @@ class MapServerInfoManager {
   bool m_HasSampleTime = false;
   uint32_t m_LastSampleTime = 0;  // multimedia-timer milliseconds of the last sample
   int m_ProcessorCount = 0;
-  uint64_t m_ReportedFaults = 0;   // shared-memory faults already in the log
+  uint64_t m_ReportedFaults = 0;     // shared-memory faults already in the log
   std::set<int> m_ReportedLostMaps;  // maps whose lost record view was already named
 };
 

@@ -28,8 +28,8 @@ namespace record {
 template <class T>
 T Load(const T& field) {
   static_assert(sizeof(T) == 4 && std::is_trivially_copyable_v<T>);
-  const uint32_t bits = std::atomic_ref<uint32_t>(*reinterpret_cast<uint32_t*>(const_cast<T*>(&field)))
-                            .load(std::memory_order_relaxed);
+  const uint32_t bits =
+      std::atomic_ref<uint32_t>(*reinterpret_cast<uint32_t*>(const_cast<T*>(&field))).load(std::memory_order_relaxed);
   T value;
   std::memcpy(&value, &bits, sizeof value);
   return value;
@@ -50,8 +50,7 @@ inline int32_t HeartBeat(const tagMapServerData& r) { return Load(r.HeartBeat); 
 // Lowers or resets the heartbeat from `expected` to `desired` unless the map server wrote
 // it in between; false when it did (its raise wins, the manager tries again next tick).
 inline bool ReplaceHeartBeat(tagMapServerData& r, int32_t expected, int32_t desired) {
-  return std::atomic_ref<int32_t>(r.HeartBeat).compare_exchange_strong(expected, desired,
-                                                                       std::memory_order_relaxed);
+  return std::atomic_ref<int32_t>(r.HeartBeat).compare_exchange_strong(expected, desired, std::memory_order_relaxed);
 }
 
 inline uint32_t ProcessId(const tagMapServerData& r) { return Load(r.ProcessId); }

@@ -5,8 +5,7 @@
 #include "runtime/InfoWriter.h"
 #include "runtime/ThreadManager.h"
 
-KxThread::KxThread(const std::string& name, bool comInit, ThreadManager* registry)
-    : m_ComInit(comInit), m_Name(name) {
+KxThread::KxThread(const std::string& name, bool comInit, ThreadManager* registry) : m_ComInit(comInit), m_Name(name) {
   if (registry == nullptr) registry = ThreadManager::GetInstance();
   m_Event = registry->CreateEvent("");
   m_Event->SetThreadOwned(true);

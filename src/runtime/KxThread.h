@@ -17,13 +17,13 @@ class KxThread : public PlatformThread {
  public:
   // The display states of a worker.
   enum State {
-    tsSuspended = 0,   // constructed, or parked after a stop request
-    tsNotBusy = 1,     // rested after a positive result
-    tsBusy = 2,        // the work function returned 0
-    tsIniting = 3,     // the work loop begins
-    tsUnIniting = 4,   // the loop ended normally
-    tsTerminate = 5,   // the work function returned -1
-    tsException = 6,   // an exception ended the loop
+    tsSuspended = 0,  // constructed, or parked after a stop request
+    tsNotBusy = 1,    // rested after a positive result
+    tsBusy = 2,       // the work function returned 0
+    tsIniting = 3,    // the work loop begins
+    tsUnIniting = 4,  // the loop ended normally
+    tsTerminate = 5,  // the work function returned -1
+    tsException = 6,  // an exception ended the loop
   };
 
   // Created suspended. The own event comes from `registry` (null: the process's one) and

@@ -24,6 +24,6 @@ class KxThreadEvent : public ManualResetEvent {
   bool IsAbandonedLocked() const override { return !m_Enabled; }
 
  private:
-  bool m_Enabled = true;      // guarded by m_Mutex
+  bool m_Enabled = true;       // guarded by m_Mutex
   bool m_ThreadOwned = false;  // guarded by m_Mutex
 };

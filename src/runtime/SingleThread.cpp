@@ -14,8 +14,8 @@ SingleThread::SingleThread(const std::string& name, ThreadWorkFunc func, void* u
 SingleThread::~SingleThread() { Shutdown(); }
 
 void SingleThread::OnInit() {
-  WriteInfo("%s  Sys start id = %d; Class Start ID = %d", m_Name.c_str(),
-            static_cast<int>(platform::CurrentThreadId()), static_cast<int>(ThreadID()));
+  WriteInfo("%s  Sys start id = %d; Class Start ID = %d", m_Name.c_str(), static_cast<int>(platform::CurrentThreadId()),
+            static_cast<int>(ThreadID()));
   // Threads need no COM set-up on this platform; the flag is kept for callers.
 }
 

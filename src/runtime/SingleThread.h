@@ -9,8 +9,7 @@ constexpr uint32_t kCppExceptionCode = 0xE06D7363u;
 
 class SingleThread : public KxThread {
  public:
-  SingleThread(const std::string& name, ThreadWorkFunc func, void* userData, bool comInit,
-               ThreadManager* registry);
+  SingleThread(const std::string& name, ThreadWorkFunc func, void* userData, bool comInit, ThreadManager* registry);
   ~SingleThread() override;
 
   void OnInit() override;

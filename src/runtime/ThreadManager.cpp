@@ -32,8 +32,7 @@ void ThreadManager::DestroyRetired(bool all) {
   });
 }
 
-SingleThread* ThreadManager::AddThread(const std::string& name, ThreadWorkFunc func, void* userData,
-                                       bool comInit) {
+SingleThread* ThreadManager::AddThread(const std::string& name, ThreadWorkFunc func, void* userData, bool comInit) {
   DestroyRetired(false);
   auto* entry = new UserThread(name, func, userData, comInit);
   entry->m_Worker = std::make_unique<SingleThread>(name, func, userData, comInit, this);

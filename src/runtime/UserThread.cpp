@@ -9,6 +9,4 @@ UserThread::~UserThread() {
   m_Worker.reset();
 }
 
-void UserThread::OnWorkerExit(void* context, int index) {
-  static_cast<UserThread*>(context)->m_Thread.store(nullptr);
-}
+void UserThread::OnWorkerExit(void* context, int index) { static_cast<UserThread*>(context)->m_Thread.store(nullptr); }

@@ -24,6 +24,6 @@ class CPythonLock {
   CPythonLock& operator=(const CPythonLock&) = delete;
 
  private:
-  int m_State = 0;       // the interpreter's PyGILState_STATE
+  int m_State = 0;  // the interpreter's PyGILState_STATE
   bool m_Held = false;
 };

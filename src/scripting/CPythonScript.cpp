@@ -243,8 +243,15 @@ void CPythonScript::RegisterModule(const std::string& name) {
   tagMethodTable::Contents* table = current->Data;
   table->Methods.push_back({nullptr, nullptr, 0, nullptr});
   table->ModuleName = name;
-  table->Definition = {PyModuleDef_HEAD_INIT, table->ModuleName.c_str(), nullptr, -1, table->Methods.data(),
-                       nullptr, nullptr, nullptr, nullptr};
+  table->Definition = {PyModuleDef_HEAD_INIT,
+                       table->ModuleName.c_str(),
+                       nullptr,
+                       -1,
+                       table->Methods.data(),
+                       nullptr,
+                       nullptr,
+                       nullptr,
+                       nullptr};
   bool registered = false;
   if (m_Ready) {
     CPythonLock lock;

@@ -23,9 +23,9 @@ typedef PyObject* (*ScriptHandler)(PyObject* self, PyObject* args);
 
 // One loaded script file.
 struct tagModuleDict {
-  std::string name;             // the file path in lower case; equals the cache key
-  PyObject* module = nullptr;   // the imported module (a reference the host owns), or null
-  PyObject* dict = nullptr;     // the module's namespace (borrowed), or null
+  std::string name;            // the file path in lower case; equals the cache key
+  PyObject* module = nullptr;  // the imported module (a reference the host owns), or null
+  PyObject* dict = nullptr;    // the module's namespace (borrowed), or null
 };
 
 struct tagMethodTable;  // an interpreter method table under construction or registered

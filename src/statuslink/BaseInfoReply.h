@@ -10,21 +10,21 @@
 
 // Item codes of the reply.
 enum EBaseInfoCode : uint32_t {
-  biCpuUsage = 56,         // CPU usage, percent
-  biMemory = 57,           // the manager's pagefile usage, or a map server's working set
-  biPagefileUsage = 58,    // a map server's pagefile usage
-  biPythonError = 59,      // text: Python error report (state 4)
-  biCppError = 60,         // text: crash report (state 5)
+  biCpuUsage = 56,       // CPU usage, percent
+  biMemory = 57,         // the manager's pagefile usage, or a map server's working set
+  biPagefileUsage = 58,  // a map server's pagefile usage
+  biPythonError = 59,    // text: Python error report (state 4)
+  biCppError = 60,       // text: crash report (state 5)
   biPlayerCount = 64,
-  biServerName = 120,      // text: server name and display name
-  biStateName = 121,       // text: state name
+  biServerName = 120,  // text: server name and display name
+  biStateName = 121,   // text: state name
   biGameObjCount = 122,
   biItemCount = 123,
   biFps = 124,
   biAlwaysZero = 125,
   biProcessId = 126,
   biFBCount = 127,
-  biMapCount = 150,        // number of map entries, keyed with map ID 0 and server type 11
+  biMapCount = 150,  // number of map entries, keyed with map ID 0 and server type 11
 };
 
 // The key of an item: the code in bits 0-8, the map ID in bits 9-20, the line ID in bits

@@ -53,8 +53,8 @@ class CSSLogicProcess final : public ISSLogicProcess {
   void SetRequestHandler(StatusRequestHandler handler, void* user) override;
   void SetRequestFunc(StatusRequestFunc func) override;
   void ReleaseLink() override;
-  virtual void SetStopFlag(bool stop);                                                // 18
-  virtual bool IsStopping();                                                           // 19
+  virtual void SetStopFlag(bool stop);  // 18
+  virtual bool IsStopping();            // 19
 
   // The link's SendPack as a plain function: the send function handed to the status logic
   // component. It uses nothing of the link object.
@@ -88,7 +88,7 @@ class CSSLogicProcess final : public ISSLogicProcess {
   std::atomic<int> m_LineId{0};
   std::atomic<bool> m_StopFlag{true};
   std::unique_ptr<RequestThread> m_Thread;
-  bool m_ScriptQueueFull = false;      // request thread: a drop was reported in this burst
+  bool m_ScriptQueueFull = false;              // request thread: a drop was reported in this burst
   std::atomic<int64_t> m_ScriptQueueBytes{0};  // body bytes of the queued packets
   std::atomic<bool> m_InScriptStep{false};
 };

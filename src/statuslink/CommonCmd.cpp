@@ -25,12 +25,9 @@ int ReadCommonCmd(tagCSVCommonCmd& record, const char* bytes, int total, bool re
   record = tagCSVCommonCmd{};
   if (bytes == nullptr || (total != 0 && total < kCommonCmdFixedLen)) return 0;
   switch (ParseCommonCmd(record, bytes, available)) {
-    case CommonCmdRead::Ok:
-      return kCommonCmdFixedLen + record.ParamLen;
-    case CommonCmdRead::TooShort:
-      return 0;
-    case CommonCmdRead::ExtraBytes:
-      break;
+    case CommonCmdRead::Ok: return kCommonCmdFixedLen + record.ParamLen;
+    case CommonCmdRead::TooShort: return 0;
+    case CommonCmdRead::ExtraBytes: break;
   }
   if (report) {
     std::string dump = HexText(bytes, static_cast<std::size_t>(std::min(total, kMaxDumpBytes)));

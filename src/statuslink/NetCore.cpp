@@ -10,8 +10,8 @@
 namespace {
 
 std::shared_mutex g_CoreMutex;
-void* g_Library = nullptr;               // guarded by g_CoreMutex
-GetTiravoFunc g_GetTiravo = nullptr;     // guarded by g_CoreMutex
+void* g_Library = nullptr;            // guarded by g_CoreMutex
+GetTiravoFunc g_GetTiravo = nullptr;  // guarded by g_CoreMutex
 
 }  // namespace
 

@@ -115,8 +115,9 @@ StatusLinkControl::StartOutcome StatusLinkControl::StartSteps(bool operatorPress
     if (operatorPress)
       platform::CurrentDialogs().Message(kNoNetCoreMessage);
     else
-      LogObject()->TraceWarn("StatusLinkControl::AutoConnectStatusServer the network core is not loaded; the status "
-                             "link is not started");
+      LogObject()->TraceWarn(
+          "StatusLinkControl::AutoConnectStatusServer the network core is not loaded; the status "
+          "link is not started");
     return StartOutcome::NoCore;
   }
   m_View->SetStatusText(kConnecting);
@@ -133,9 +134,10 @@ StatusLinkControl::StartOutcome StatusLinkControl::StartSteps(bool operatorPress
       // Nobody is there to answer a message box: the log says it, once for the series.
       m_RetryReported = true;
       LogObject()->TraceInfo("SSLogicProcess connect failed！ip = %s, port = %d", ip.c_str(), port);
-      LogObject()->TraceWarn("StatusLinkControl::AutoConnectStatusServer no connection to %s:%d; trying again with "
-                             "back-off up to %d ms until it is made",
-                             ip.c_str(), port, kMaxRetryMs);
+      LogObject()->TraceWarn(
+          "StatusLinkControl::AutoConnectStatusServer no connection to %s:%d; trying again with "
+          "back-off up to %d ms until it is made",
+          ip.c_str(), port, kMaxRetryMs);
     }
     return StartOutcome::ConnectFailed;
   }
@@ -230,8 +232,9 @@ bool StatusLinkControl::OnSVCBaseInfo(MMORPG::MMORPGPacket* packet) {
     }
   }
   if (reply.Dropped() > 0)
-    LogObject()->TraceWarn("TVemoMapServerManagerMain::OnSVCBaseInfo left %d items out: a reply holds at most %d of a kind",
-                           reply.Dropped(), BaseInfoReply::kMaxItems);
+    LogObject()->TraceWarn(
+        "TVemoMapServerManagerMain::OnSVCBaseInfo left %d items out: a reply holds at most %d of a kind",
+        reply.Dropped(), BaseInfoReply::kMaxItems);
   const std::string head = HeadBytes(ReplyHead(packet->m_PackHead.EchoTag));
   const std::string body = reply.Body();
   CSSLogicProcess::SendPackFunc(head.data(), static_cast<int>(head.size()), body.data(), static_cast<int>(body.size()));
@@ -284,9 +287,10 @@ bool StatusLinkControl::GetErrorLog(MMORPG::MMORPGPacket* packet, const tagCSVCo
                                       static_cast<int>(body.size()));
       });
       if (!started) {
-        LogObject()->TraceWarn("TVemoMapServerManagerMain::OnSVCCmdGetErrorLog %s: another log is being compressed; "
-                               "answered without data",
-                               LogSafe(path).c_str());
+        LogObject()->TraceWarn(
+            "TVemoMapServerManagerMain::OnSVCCmdGetErrorLog %s: another log is being compressed; "
+            "answered without data",
+            LogSafe(path).c_str());
         SendCommonCmdReply(packet, "", 0);
       }
     }
@@ -309,9 +313,10 @@ std::shared_ptr<platform::ReadOnlyFileMapping> StatusLinkControl::OpenErrorLog(c
 
   // A name from the network: only a plain file of the error-log directory is ever read.
   if (!IsLogFileName(name)) {
-    log->TraceWarn("TVemoMapServerManagerMain::OnSVCCmdGetErrorLog refused \"%s\": not a file name of the error-log "
-                   "directory",
-                   LogSafe(name).c_str());
+    log->TraceWarn(
+        "TVemoMapServerManagerMain::OnSVCCmdGetErrorLog refused \"%s\": not a file name of the error-log "
+        "directory",
+        LogSafe(name).c_str());
     return nullptr;
   }
   const std::string shown = LogSafe(path);
@@ -331,8 +336,7 @@ std::shared_ptr<platform::ReadOnlyFileMapping> StatusLinkControl::OpenErrorLog(c
     case platform::ReadOnlyFileMapping::OpenResult::Failed:
       log->TraceWarn("Create file failed: errno = %d, file = %s", error, shown.c_str());
       return nullptr;
-    case platform::ReadOnlyFileMapping::OpenResult::Opened:
-      break;
+    case platform::ReadOnlyFileMapping::OpenResult::Opened: break;
   }
   if (file->Size() == 0) {
     log->TraceDebug("file size is zero : %s", shown.c_str());
@@ -357,19 +361,20 @@ CompressedBlocks StatusLinkControl::CompressErrorLog(platform::ReadOnlyFileMappi
   const CompressResult result = CompressZlib9(view, file.Size(), MaxReplyResult(paramLen), compressed, going);
   const std::string shown = LogSafe(path);
   if (file.Faulted()) {
-    log->TraceWarn("TVemoMapServerManagerMain::OnSVCCmdGetErrorLog %s was truncated while it was read; answered "
-                   "without data",
-                   shown.c_str());
+    log->TraceWarn(
+        "TVemoMapServerManagerMain::OnSVCCmdGetErrorLog %s was truncated while it was read; answered "
+        "without data",
+        shown.c_str());
     return {};
   }
   switch (result) {
     case CompressResult::Ok:
-    case CompressResult::Abandoned:
-      break;
+    case CompressResult::Abandoned: break;
     case CompressResult::TooLarge:
-      log->TraceWarn("TVemoMapServerManagerMain::OnSVCCmdGetErrorLog %s compresses to more than one reply holds; "
-                     "answered without data",
-                     shown.c_str());
+      log->TraceWarn(
+          "TVemoMapServerManagerMain::OnSVCCmdGetErrorLog %s compresses to more than one reply holds; "
+          "answered without data",
+          shown.c_str());
       break;
     case CompressResult::Failed:
       log->TraceWarn("TVemoMapServerManagerMain::OnSVCCmdGetErrorLog %s could not be compressed; answered without data",

@@ -38,7 +38,7 @@ class StatusLinkControl {
   static constexpr int kServerType = 6;
 
   struct Settings {
-    IConfig* Config = nullptr;            // edtSSIP and edtSSPort
+    IConfig* Config = nullptr;  // edtSSIP and edtSSPort
     IStatusLinkView* View = nullptr;
     MapServerInfoManager* Maps = nullptr;  // null: the process's map list
   };

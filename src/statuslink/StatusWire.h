@@ -49,8 +49,7 @@ inline void PutU64(std::string& out, uint64_t v) {
 
 // True when the body opens with the class and subtype.
 inline bool IsBody(const char* body, int length, uint8_t cls, uint8_t sub) {
-  return body != nullptr && length >= 2 && static_cast<uint8_t>(body[0]) == cls &&
-         static_cast<uint8_t>(body[1]) == sub;
+  return body != nullptr && length >= 2 && static_cast<uint8_t>(body[0]) == cls && static_cast<uint8_t>(body[1]) == sub;
 }
 
 // A head the manager sends: all zero but the echo tag and the two server types.

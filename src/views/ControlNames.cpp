@@ -40,8 +40,7 @@ bool IsCaptionlessControl(const QWidget* widget) {
   const QString name = widget->objectName();
   if (name.isEmpty() || name.startsWith("qt_")) return false;  // a part of another control
   return qobject_cast<const QAbstractScrollArea*>(widget) != nullptr ||
-         qobject_cast<const QLineEdit*>(widget) != nullptr ||
-         qobject_cast<const StateGrid*>(widget) != nullptr;
+         qobject_cast<const QLineEdit*>(widget) != nullptr || qobject_cast<const StateGrid*>(widget) != nullptr;
 }
 
 }  // namespace

@@ -28,14 +28,10 @@ const QColor& LoadColour(int load) {
 
 const QColor& StateColour(int32_t state) {
   switch (state) {
-    case msPythonError:
-      return kCellPythonError;
-    case msCppError:
-      return kCellCppError;
-    case msDisconnected:
-      return kCellState6;
-    default:
-      return kCellNotStarted;
+    case msPythonError: return kCellPythonError;
+    case msCppError: return kCellCppError;
+    case msDisconnected: return kCellState6;
+    default: return kCellNotStarted;
   }
 }
 
@@ -51,8 +47,7 @@ CellPlan PlanCell(MapServerData* data, const tagMapServerData* record, int today
   const int32_t state = record::State(*record);
   plan.StateColour = StateColour(state);
   const int notedDay = data->m_ErrorDay;
-  if ((state == msPythonError || state == msCppError) && data->m_ErrorDay == 0 &&
-      data->m_LastDrawState == msRunning)
+  if ((state == msPythonError || state == msCppError) && data->m_ErrorDay == 0 && data->m_LastDrawState == msRunning)
     data->m_ErrorDay = today;
   plan.DayShown = notedDay;
   data->m_LastDrawState = state;

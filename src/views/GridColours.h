@@ -6,8 +6,8 @@
 
 namespace views {
 
-inline const QColor kCellEmpty{0xFF, 0xFF, 0xFF};      // no map, or no record
-inline const QColor kCellNotStarted{0x80, 0x80, 0x80};  // states 0, 1, 2 and unknown ones
+inline const QColor kCellEmpty{0xFF, 0xFF, 0xFF};        // no map, or no record
+inline const QColor kCellNotStarted{0x80, 0x80, 0x80};   // states 0, 1, 2 and unknown ones
 inline const QColor kCellPythonError{0x00, 0xFF, 0x00};  // state 4
 inline const QColor kCellCppError{0x00, 0x00, 0xFF};     // state 5
 inline const QColor kCellState6{0x00, 0x00, 0x00};       // state 6

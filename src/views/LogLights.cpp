@@ -70,8 +70,8 @@ void LogLights::CreateLights() {
     // inside the strip.
     auto* name = new QLabel(QString::fromLatin1(LogLevelName(level)), m_Panel);
     SetTextColour(name, LevelColour(level));
-    const int nameHeight = std::min(std::max(kNameHeight, name->sizeHint().height()),
-                                    kStripHeight - (y + kCounterHeight));
+    const int nameHeight =
+        std::min(std::max(kNameHeight, name->sizeHint().height()), kStripHeight - (y + kCounterHeight));
     name->setGeometry(x, y + kCounterHeight, kPitch, nameHeight);
     name->show();
     x += kPitch;
@@ -90,7 +90,8 @@ void LogLights::Refresh() {
 }
 
 void LogLights::SetCounts(const std::array<int, kLightCount>& counts) {
-  for (int i = 0; i < kLightCount; ++i) SetCount(static_cast<ELogLevel>(kFirstLevel + i), counts[static_cast<std::size_t>(i)]);
+  for (int i = 0; i < kLightCount; ++i)
+    SetCount(static_cast<ELogLevel>(kFirstLevel + i), counts[static_cast<std::size_t>(i)]);
 }
 
 void LogLights::SetCount(ELogLevel level, int count) {

@@ -39,8 +39,8 @@ class LogLights {
   static constexpr int kGap = 5;
   static constexpr int kNameHeight = 8;
   static constexpr int kPitch = kCounterWidth + kGap;
-  static constexpr int kStripWidth = kMargin + kLightCount * kPitch;                  // 268
-  static constexpr int kStripHeight = kCounterHeight + 2 * kGap + kNameHeight;         // 40
+  static constexpr int kStripWidth = kMargin + kLightCount * kPitch;            // 268
+  static constexpr int kStripHeight = kCounterHeight + 2 * kGap + kNameHeight;  // 40
 
   // The colour of a level; level 0 is the colour of a counter at 0.
   static QColor LevelColour(int level);

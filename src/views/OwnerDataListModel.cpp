@@ -29,13 +29,10 @@ void OwnerDataListModel::RefreshRows(int first, int last) {
   first = std::max(first, 0);
   last = std::min(last, m_Count - 1);
   if (first > last || m_Captions.isEmpty()) return;
-  emit dataChanged(index(first, 0), index(last, static_cast<int>(m_Captions.size()) - 1),
-                   {Qt::DisplayRole});
+  emit dataChanged(index(first, 0), index(last, static_cast<int>(m_Captions.size()) - 1), {Qt::DisplayRole});
 }
 
-int OwnerDataListModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : m_Count;
-}
+int OwnerDataListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : m_Count; }
 
 int OwnerDataListModel::columnCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(m_Captions.size());
@@ -47,8 +44,7 @@ QVariant OwnerDataListModel::data(const QModelIndex& index, int role) const {
   return m_CellText(index.row(), index.column());
 }
 
-QVariant OwnerDataListModel::headerData(int section, Qt::Orientation orientation,
-                                        int role) const {
+QVariant OwnerDataListModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (role != Qt::DisplayRole) return {};
   if (orientation == Qt::Horizontal) {
     if (section >= 0 && section < m_Captions.size()) return m_Captions.at(section);

@@ -22,13 +22,10 @@ void StateGrid::SetDrawCell(DrawCell drawCell) {
   update();
 }
 
-QSize StateGrid::sizeHint() const {
-  return QSize(kColCount * kDefaultColWidth, kRowCount * kDefaultRowHeight);
-}
+QSize StateGrid::sizeHint() const { return QSize(kColCount * kDefaultColWidth, kRowCount * kDefaultRowHeight); }
 
 QRect StateGrid::CellRect(int col, int row) const {
-  return QRect(col * kDefaultColWidth, row * kDefaultRowHeight, kDefaultColWidth,
-               kDefaultRowHeight);
+  return QRect(col * kDefaultColWidth, row * kDefaultRowHeight, kDefaultColWidth, kDefaultRowHeight);
 }
 
 void StateGrid::PaintCellBox(QPainter& painter, const QRect& cell, const QColor& colour) {
@@ -97,8 +94,7 @@ bool StateGrid::CellAt(const QPoint& point, int* col, int* row) const {
 
 void StateGrid::mousePressEvent(QMouseEvent* event) {
   int col = 0, row = 0;
-  if (event->button() != Qt::LeftButton || !CellAt(event->position().toPoint(), &col, &row))
-    return;
+  if (event->button() != Qt::LeftButton || !CellAt(event->position().toPoint(), &col, &row)) return;
   m_Col = col;
   m_Row = row;
   emit Clicked();
@@ -123,8 +119,7 @@ bool StateGrid::event(QEvent* event) {
 
 void StateGrid::mouseDoubleClickEvent(QMouseEvent* event) {
   int col = 0, row = 0;
-  if (event->button() != Qt::LeftButton || !CellAt(event->position().toPoint(), &col, &row))
-    return;
+  if (event->button() != Qt::LeftButton || !CellAt(event->position().toPoint(), &col, &row)) return;
   m_Col = col;
   m_Row = row;
   emit DoubleClicked();

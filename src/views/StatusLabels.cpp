@@ -16,8 +16,7 @@ QString RemainStartTimeText(uint32_t remainMs) {
 
 QString FatalErrorText(int count, double lastFatalTime) {
   if (lastFatalTime == 0) return QString::fromStdString(FormatText("FatalError : %d", count));
-  return QString::fromStdString(FormatText("FatalErrorCount : %d, Time : ", count)) +
-         TimeOfDayText(lastFatalTime);
+  return QString::fromStdString(FormatText("FatalErrorCount : %d, Time : ", count)) + TimeOfDayText(lastFatalTime);
 }
 
 QString TimeOfDayText(double dateTime) {

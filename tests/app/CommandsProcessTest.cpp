@@ -13,10 +13,10 @@
 
 #include "ManagerMachine.h"
 #include "app/InstanceSegment.h"
-#include "support/ChildProgram.h"
 #include "registry/MapServerData.h"
 #include "registry/MapServerState.h"
 #include "registry/RecordAccess.h"
+#include "support/ChildProgram.h"
 
 namespace {
 
@@ -40,7 +40,8 @@ TEST(CommandsProcessTest, ScriptsStartStopAndCloseARunningManager) {
   ManagerMachine machine;
   const std::string server = "ProcCmd" + std::to_string(getpid());
   std::ofstream(machine.Dir() + "MapServerData/Map/MapID.txt")
-      << "31 " << server << " A 1 1 100 0 0 1\n32 " << server << " B 2 1 100 0 0 1\n33 " << server << " C 3 1 100 0 0 1\n";
+      << "31 " << server << " A 1 1 100 0 0 1\n32 " << server << " B 2 1 100 0 0 1\n33 " << server
+      << " C 3 1 100 0 0 1\n";
   machine.WriteIni("[MapManager]\nedtMutexSign=" + server + "\n");
   // The map servers stop writing their figures once running, so the test decides who is online.
   setenv("VEMO_MS_PHASE_MS", "0", 1);
@@ -61,7 +62,8 @@ TEST(CommandsProcessTest, ScriptsStartStopAndCloseARunningManager) {
   const std::string managerPid = std::to_string(manager);
 
   // Start from a shell, once.
-  Program start = Spawn(machine, "HalvixClient", {"--manager", managerPid, "--timeout", "60", "start", "--wait"}, "start");
+  Program start =
+      Spawn(machine, "HalvixClient", {"--manager", managerPid, "--timeout", "60", "start", "--wait"}, "start");
   EXPECT_EQ(Finish(start), 0) << ReadFile(start.out);
   EXPECT_NE(ReadFile(start.out).find("event started"), std::string::npos);
   Program again = Spawn(machine, "HalvixClient", {"--manager", managerPid, "start"}, "again");
@@ -93,9 +95,11 @@ TEST(CommandsProcessTest, ScriptsStartStopAndCloseARunningManager) {
   Program status = Spawn(machine, "HalvixClient", {"--manager", managerPid, "--timeout", "10", "status"}, "status");
   EXPECT_EQ(Finish(status), 0);
   EXPECT_NE(ReadFile(status.out).find("result ok service stopping"), std::string::npos);
-  Program registered = Spawn(machine, "VemoController", {"--manager", window, "--timeout", "10", "register"}, "register");
+  Program registered =
+      Spawn(machine, "VemoController", {"--manager", window, "--timeout", "10", "register"}, "register");
   EXPECT_EQ(Finish(registered), 0) << ReadFile(registered.out);
-  for (auto& map : maps) EXPECT_EQ(record::CloseRequest(*map->GetShareData()), 0) << "nothing asked while players are online";
+  for (auto& map : maps)
+    EXPECT_EQ(record::CloseRequest(*map->GetShareData()), 0) << "nothing asked while players are online";
   record::Store(busy.PlayerCnt, 0);
   EXPECT_EQ(Finish(stop), 0) << ReadFile(stop.out);
   EXPECT_NE(ReadFile(stop.out).find("result ok stopped"), std::string::npos);
@@ -109,7 +113,7 @@ TEST(CommandsProcessTest, ScriptsStartStopAndCloseARunningManager) {
   // controller, with every line in its log.
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   const std::string bus = runtime != nullptr && *runtime != '\0' ? std::string(runtime) + "/vemo-bus/"
-                                                                  : "/tmp/vemo-bus-" + std::to_string(getuid()) + "/";
+                                                                 : "/tmp/vemo-bus-" + std::to_string(getuid()) + "/";
   ASSERT_EQ(access((bus + window + ".info").c_str(), F_OK), 0) << "the window's endpoint is where the bus keeps it";
   Program close = Spawn(machine, "VemoController", {"--manager", window, "close"}, "close");
   EXPECT_EQ(Finish(close), 0) << ReadFile(close.out);
@@ -117,12 +121,14 @@ TEST(CommandsProcessTest, ScriptsStartStopAndCloseARunningManager) {
   EXPECT_EQ(machine.WaitExit(manager), 0);
   EXPECT_NE(machine.Log().find("Close Success!"), std::string::npos);
   // Ending at once from the window still lets go of its instance segment: no name is left.
-  const int instance = shm_open(platform::SharedMemoryObjectName(app::InstanceSegment::NameOf(server)).c_str(), O_RDONLY, 0);
+  const int instance =
+      shm_open(platform::SharedMemoryObjectName(app::InstanceSegment::NameOf(server)).c_str(), O_RDONLY, 0);
   if (instance >= 0) ::close(instance);
   EXPECT_LT(instance, 0) << "the instance segment's name was left behind";
   // Nor its bus endpoint's files.
   for (const char* suffix : {".info", ".sock"})
-    EXPECT_NE(access((bus + window + suffix).c_str(), F_OK), 0) << "the endpoint's " << suffix << " file was left behind";
+    EXPECT_NE(access((bus + window + suffix).c_str(), F_OK), 0)
+        << "the endpoint's " << suffix << " file was left behind";
   for (uint32_t pid : pids)
     EXPECT_TRUE(WaitUntil([&] { return kill(static_cast<pid_t>(pid), 0) != 0; })) << "map server " << pid;
 

@@ -6,10 +6,10 @@
 #include <fstream>
 #include <string>
 
-#include "support/TestSupport.h"
 #include "app/ManagerConfig.h"
 #include "components/ConfigComponent.h"
 #include "interfaces/IConfig.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -64,10 +64,8 @@ class ConfigDefaultsTest : public ::testing::Test {
         const bool asTrue = m_Config->GetBool(key.name, true), asFalse = m_Config->GetBool(key.name, false);
         return asTrue != asFalse ? "<unregistered>" : asTrue ? "1" : "0";
       }
-      case Kind::Int:
-        return std::to_string(m_Config->GetInt(key.name, -424242));
-      case Kind::Text:
-        return m_Config->GetString(key.name, "<unregistered>");
+      case Kind::Int: return std::to_string(m_Config->GetInt(key.name, -424242));
+      case Kind::Text: return m_Config->GetString(key.name, "<unregistered>");
     }
     return "";
   }

@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "support/TestSupport.h"
 #include "app/InstanceSegment.h"
 #include "platform/shared_memory.h"
+#include "support/TestSupport.h"
 
 namespace {
 

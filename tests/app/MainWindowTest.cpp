@@ -9,27 +9,26 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFontInfo>
 #include <QFontMetrics>
-#include <fstream>
-#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableView>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 #include <atomic>
 #include <chrono>
-#include <thread>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <memory>
+#include <thread>
 
 #include "ManagerMachine.h"
-#include "support/OffscreenApplication.h"
 #include "WindowControls.h"
 #include "app/ManagerConfig.h"
 #include "app/TVemoMapServerManagerMain.h"
@@ -44,6 +43,7 @@
 #include "registry/MapServerInfoManager.h"
 #include "registry/RecordAccess.h"
 #include "runtime/ThreadManager.h"
+#include "support/OffscreenApplication.h"
 #include "support/RecordingLog.h"
 #include "views/OwnerDataListModel.h"
 
@@ -59,8 +59,7 @@ QStringList TabTexts(const QTabWidget* tabs) {
 
 QStringList HeaderTexts(const QTableView* view) {
   QStringList out;
-  for (int i = 0; i < view->model()->columnCount(); ++i)
-    out << view->model()->headerData(i, Qt::Horizontal).toString();
+  for (int i = 0; i < view->model()->columnCount(); ++i) out << view->model()->headerData(i, Qt::Horizontal).toString();
   return out;
 }
 
@@ -108,8 +107,7 @@ TEST_F(MainWindowTest, OutlineHasThePagesViewsMenuAndTimers) {
   EXPECT_EQ(window.size(), QSize(899, 541));
   EXPECT_EQ(window.font().pixelSize(), 12);
   EXPECT_TRUE(QFontMetrics(window.font()).inFont(QChar(0x5730)))
-      << "the window's font must render Han texts; it resolved to "
-      << QFontInfo(window.font()).family().toStdString();
+      << "the window's font must render Han texts; it resolved to " << QFontInfo(window.font()).family().toStdString();
   EXPECT_EQ(TabTexts(Control<QTabWidget>(window, "pcMain")), QStringList({"Setting", "Msg", "Data"}));
   EXPECT_EQ(TabTexts(Control<QTabWidget>(window, "pcView")), QStringList({"Table", "State"}));
   EXPECT_EQ(TabTexts(Control<QTabWidget>(window, "pcStateSide")), QStringList({"Msg", "Info"}));
@@ -128,8 +126,8 @@ TEST_F(MainWindowTest, OutlineHasThePagesViewsMenuAndTimers) {
   QStringList menu;
   for (const QAction* action : Control<QMenu>(window, "pmMaps")->actions())
     menu << (action->isSeparator() ? QString("-") : action->text());
-  EXPECT_EQ(menu, QStringList({"Start/RestartThis", "CloseThis", "Space", "ResetLogCount", "-",
-                               "Show", "Minimize", "-", "Start/Restart Map"}));
+  EXPECT_EQ(menu, QStringList({"Start/RestartThis", "CloseThis", "Space", "ResetLogCount", "-", "Show", "Minimize", "-",
+                               "Start/Restart Map"}));
 
   EXPECT_TRUE(Control<QPushButton>(window, "btOpenAll")->isDefault());
   EXPECT_TRUE(Control<QPushButton>(window, "btnStopStatusServer")->isHidden());
@@ -252,10 +250,9 @@ TEST_F(MainWindowTest, BusMessagesReachWndMethodAndShowRequestsTheWindow) {
 TEST_F(MainWindowTest, SaveApplyReadsTheFileAgainAndReloadsTheMapList) {
   // Map names of this test only: every map opens a shared record named after it.
   const std::string server = "AppTestMap" + std::to_string(getpid());
-  std::ofstream(m_Machine.Dir() + "MapServerData/Map/MapID.txt")
-      << "1 " << server << " One 1 1 100 0 0 1\n"
-      << "2 " << server << " Two 2 1 100 0 0 2\n"
-      << "3 " << server << " Three 3 1 100 0 0 1\n";
+  std::ofstream(m_Machine.Dir() + "MapServerData/Map/MapID.txt") << "1 " << server << " One 1 1 100 0 0 1\n"
+                                                                 << "2 " << server << " Two 2 1 100 0 0 2\n"
+                                                                 << "3 " << server << " Three 3 1 100 0 0 1\n";
   ASSERT_EQ(StartWith("edtMapManagerNum=1\n").kind, Window::StartupOutcome::Kind::Running);
   EXPECT_EQ(ListModel(*m_Window, "lvMaps")->ItemCount(), 0) << "the map list is loaded by Start or SaveApply";
 
@@ -272,9 +269,8 @@ TEST_F(MainWindowTest, SaveApplyReadsTheFileAgainAndReloadsTheMapList) {
 
 TEST_F(MainWindowTest, StartAndStartAllRunTheMapsAndClosingTheWindowLeavesThemRunning) {
   const std::string server = "AppLaunchMap" + std::to_string(getpid());
-  std::ofstream(m_Machine.Dir() + "MapServerData/Map/MapID.txt")
-      << "1 " << server << " One 1 1 100 0 0 1\n"
-      << "2 " << server << " Two 2 1 100 0 0 1\n";
+  std::ofstream(m_Machine.Dir() + "MapServerData/Map/MapID.txt") << "1 " << server << " One 1 1 100 0 0 1\n"
+                                                                 << "2 " << server << " Two 2 1 100 0 0 1\n";
   setenv("VEMO_MS_PHASE_MS", "0", 1);
   ASSERT_EQ(StartWith().kind, Window::StartupOutcome::Kind::Running);
   EXPECT_FALSE(Control<QPushButton>(*m_Window, "btOpenAll")->isEnabled());

@@ -23,9 +23,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/shared_memory.h"
 #include "support/ChildProgram.h"
 #include "support/TestSupport.h"
-#include "platform/shared_memory.h"
 
 class ManagerMachine {
  public:
@@ -77,8 +77,8 @@ class ManagerMachine {
     const std::string errPath = m_Dir + "stderr." + std::to_string(m_Children.size());
     SpawnOptions options;
     // A library path could find a left-out component in build/bin.
-    options.unsetEnv = {"QT_QPA_PLATFORM", "VEMO_UNATTENDED", "VEMO_LOG_DIR", "VEMO_SYSTEM_ROOT", "LD_LIBRARY_PATH",
-                        "VEMO_PELLWYN_SHARE_NAME"};
+    options.unsetEnv = {"QT_QPA_PLATFORM",  "VEMO_UNATTENDED", "VEMO_LOG_DIR",
+                        "VEMO_SYSTEM_ROOT", "LD_LIBRARY_PATH", "VEMO_PELLWYN_SHARE_NAME"};
     options.setEnv = {"QT_QPA_PLATFORM=offscreen", "VEMO_UNATTENDED=ok", "VEMO_LOG_DIR=" + LogDir(),
                       "VEMO_PELLWYN_SHARE_NAME=" + m_ShareName};
     if (onTerminal) {
@@ -119,8 +119,7 @@ class ManagerMachine {
   std::string Log() const {
     std::string all;
     std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(LogDir(), ec))
-      all += ReadFile(entry.path().string());
+    for (const auto& entry : std::filesystem::directory_iterator(LogDir(), ec)) all += ReadFile(entry.path().string());
     return all;
   }
   // Waits until the log holds `text`.

@@ -8,22 +8,20 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
-#include <cstdlib>
-#include <functional>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <functional>
 #include <thread>
 
-#include "support/OffscreenApplication.h"
 #include "app/QtDialogs.h"
+#include "support/OffscreenApplication.h"
 
 namespace {
 
 class QtDialogsTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    EnsureOffscreenApplication();
-  }
+  static void SetUpTestSuite() { EnsureOffscreenApplication(); }
 
   // Acts on the dialog once it is shown (checked every 10 ms).
   static void WhenShown(std::function<void(QWidget*)> act) {

@@ -20,8 +20,7 @@ constexpr const char* kStarted = "TVemoMapServerManagerMain::FormCreate done";
 
 std::string UniqueSign(const char* tag) {
   static int counter = 0;
-  return std::string("VemoAppProcTest_") + tag + "_" + std::to_string(getpid()) + "_" +
-         std::to_string(++counter);
+  return std::string("VemoAppProcTest_") + tag + "_" + std::to_string(getpid()) + "_" + std::to_string(++counter);
 }
 
 void WriteSign(const ManagerMachine& machine, const std::string& sign) {
@@ -60,8 +59,7 @@ TEST(StartupProcessTest, ASecondManagerWithTheSameSignRaisesTheFirstAndEnds) {
 
   const pid_t second = machine.Start();
   EXPECT_EQ(machine.WaitExit(second), 0) << machine.Stderr(1);
-  EXPECT_TRUE(machine.WaitForLog("brought to the foreground by process " + std::to_string(second)))
-      << machine.Log();
+  EXPECT_TRUE(machine.WaitForLog("brought to the foreground by process " + std::to_string(second))) << machine.Log();
   EXPECT_TRUE(machine.IsRunning(first));
   EXPECT_EQ(machine.CountLog(kStarted), 1u);
 }
@@ -134,7 +132,7 @@ TEST(StartupProcessTest, AnIniLineThatIsNoIniIsSkippedAndSaidOnceInTheManagersLo
 TEST(StartupProcessTest, MissingOrBrokenComponentsEndStartUpWithTheirTexts) {
   struct Case {
     const char* name;
-    const char* without;      // a file of build/bin left out
+    const char* without;       // a file of build/bin left out
     const char* brokenBrenox;  // or a broken build of the configuration component
     const char* text;          // what standard error shows ("" = nothing may show)
   };

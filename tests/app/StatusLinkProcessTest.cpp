@@ -23,7 +23,6 @@
 #include <sstream>
 
 #include "ManagerMachine.h"
-#include "support/OffscreenApplication.h"
 #include "WindowControls.h"
 #include "app/TVemoMapServerManagerMain.h"
 #include "netcore/NetTestSupport.h"
@@ -35,6 +34,7 @@
 #include "registry/MapServerState.h"
 #include "registry/RecordAccess.h"
 #include "support/ChildProgram.h"
+#include "support/OffscreenApplication.h"
 
 namespace {
 
@@ -363,8 +363,8 @@ TEST(StatusLinkProcessTest, ManagerAnswersTheStatusServerThroughRestartsADropMid
     std::mt19937_64 random(7);
     std::vector<uint64_t> words((24u << 20) / 8);
     for (uint64_t& word : words) word = random();
-    std::ofstream(big, std::ios::binary).write(reinterpret_cast<const char*>(words.data()),
-                                               static_cast<std::streamsize>(words.size() * 8));
+    std::ofstream(big, std::ios::binary)
+        .write(reinterpret_cast<const char*>(words.data()), static_cast<std::streamsize>(words.size() * 8));
   }
   second->program.Write("getlog 1 incompressible.log");
   ASSERT_NE(second->program.WaitLine("manager 1 asked: GetErrorLog \"incompressible.log\""), "");
@@ -425,9 +425,9 @@ struct WindowMachine {
   }
   // The configuration of the link: the status server's port and the line information's.
   void Configure(int statusPort, int lineInfoPort, const std::string& more = "") {
-    machine.WriteIni("[MapManager]\nedtMutexSign=" + server + "\nedtSSIP=127.0.0.1\nedtSSPort=" +
-                     std::to_string(statusPort) + "\nedt_ip=127.0.0.1\nedt_port=" + std::to_string(lineInfoPort) +
-                     "\n" + more);
+    machine.WriteIni("[MapManager]\nedtMutexSign=" + server +
+                     "\nedtSSIP=127.0.0.1\nedtSSPort=" + std::to_string(statusPort) +
+                     "\nedt_ip=127.0.0.1\nedt_port=" + std::to_string(lineInfoPort) + "\n" + more);
   }
 
   ManagerMachine machine;
@@ -494,7 +494,8 @@ TEST(StatusLinkWindowTest, AutoConnectRetriesUntilTheStatusServerComesUp) {
     ASSERT_EQ(window.FormCreate({}).kind, TVemoMapServerManagerMain::StartupOutcome::Kind::Running);
     Control<QPushButton>(window, "btnStart")->click();
     PumpUntil([] { return false; }, 2000);  // a few retries
-    EXPECT_EQ(Control<QStatusBar>(window, "sbStatus")->currentMessage().toStdString(), "Connect to StatusServer failed");
+    EXPECT_EQ(Control<QStatusBar>(window, "sbStatus")->currentMessage().toStdString(),
+              "Connect to StatusServer failed");
     EXPECT_TRUE(dialogs.records.empty());
 
     StatusServer late;

@@ -55,15 +55,15 @@ int main(int argc, char** argv) {
   ViewsWindow machine("Pictures");
   const std::string& server = machine.server;
   setenv("VEMO_MS_PHASE_MS", "300", 1);
-  const std::string faults = server + "_20:state4@3," + server + "_21:state5@3," + server + "_22:state6@3," +
-                             server + "_23:crash@3," + server + "_24:hang@3";
+  const std::string faults = server + "_20:state4@3," + server + "_21:state5@3," + server + "_22:state6@3," + server +
+                             "_23:crash@3," + server + "_24:hang@3";
   setenv("VEMO_MS_FAULTS", faults.c_str(), 1);
 
   std::string lines;
-  const char* names[] = {"Green Hills", "Old Port", "新手村", "Iron Mine", "Salt Flats", "North Gate",
-                         "River Ford", "Ash Wood", "Bell Tower", "Grey Marsh", "Sun Temple", "Fox Den",
-                         "Cold Lake", "Red Canyon", "Moon Well", "Stone Bridge", "Wolf Pass", "Amber Vale",
-                         "Windmill", "Lost Library", "Forge", "Watchtower", "Sunken Ship", "Deep Cave"};
+  const char* names[] = {"Green Hills", "Old Port",     "新手村",     "Iron Mine",    "Salt Flats",  "North Gate",
+                         "River Ford",  "Ash Wood",     "Bell Tower", "Grey Marsh",   "Sun Temple",  "Fox Den",
+                         "Cold Lake",   "Red Canyon",   "Moon Well",  "Stone Bridge", "Wolf Pass",   "Amber Vale",
+                         "Windmill",    "Lost Library", "Forge",      "Watchtower",   "Sunken Ship", "Deep Cave"};
   for (int id = 1; id <= 24; ++id) lines += machine.Line(id, std::string("\"") + names[id - 1] + "\"", id % 4);
   TVemoMapServerManagerMain& window = machine.Start(lines, "cbForbiddenAutoRestart=1\n");
   window.show();

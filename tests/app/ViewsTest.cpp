@@ -31,7 +31,6 @@
 #include <random>
 #include <set>
 
-#include "support/OffscreenApplication.h"
 #include "ViewsWindow.h"
 #include "WindowControls.h"
 #include "components/GameDataComponent.h"
@@ -40,6 +39,7 @@
 #include "platform/clock.h"
 #include "registry/CSharedMem.h"
 #include "registry/MapServerInfoManager.h"
+#include "support/OffscreenApplication.h"
 #include "views/GridColours.h"
 #include "views/LogLights.h"
 #include "views/OwnerDataListModel.h"
@@ -88,9 +88,7 @@ QString AccessibleName(QWidget* widget) {
   return accessible != nullptr ? accessible->text(QAccessible::Name) : QString();
 }
 
-QPoint CellCentre(int position) {
-  return QPoint(position % 20 * 24 + 12, position / 20 * 24 + 12);
-}
+QPoint CellCentre(int position) { return QPoint(position % 20 * 24 + 12, position / 20 * 24 + 12); }
 
 // The cell box of list position n, pixel by pixel: a white margin of 2 pixels (3 on the
 // right and at the bottom), black bottom and right edges of the box, the fill inside.
@@ -283,7 +281,8 @@ TEST(ViewsWindowTest, GridShowsEveryColourInItsCellBoxAndTheDayOfAFall) {
 
   // An empty list: every cell white, and a click selects nothing.
   QImage grid = machine.Grid();
-  for (int position = 0; position < 600; ++position) ASSERT_EQ(ViewsWindow::CellColour(grid, position), QColor(Qt::white));
+  for (int position = 0; position < 600; ++position)
+    ASSERT_EQ(ViewsWindow::CellColour(grid, position), QColor(Qt::white));
   ExpectCellBox(grid, 0, Qt::white);
   ExpectCellBox(grid, 599, Qt::white);
   QTest::mouseClick(Control<views::StateGrid>(window, "sgMap"), Qt::LeftButton, {}, CellCentre(0));
@@ -300,11 +299,11 @@ TEST(ViewsWindowTest, GridShowsEveryColourInItsCellBoxAndTheDayOfAFall) {
   machine.Record(4).State = msPythonError;
   machine.Record(5).State = msCppError;
   machine.Record(6).State = msDisconnected;
-  machine.Running(7, 99, 500);   // 19 %
-  machine.Running(8, 100, 500);  // 20 %
-  machine.Running(9, 250, 500);  // 50 %
+  machine.Running(7, 99, 500);    // 19 %
+  machine.Running(8, 100, 500);   // 20 %
+  machine.Running(9, 250, 500);   // 50 %
   machine.Running(10, 350, 500);  // 70 %
-  machine.Running(11, 250, 0);   // players without a capacity: load 0
+  machine.Running(11, 250, 0);    // players without a capacity: load 0
   machine.Record(13).State = 99;
   const QColor expected[] = {views::kCellLight,       views::kCellNotStarted, views::kCellNotStarted,
                              views::kCellPythonError, views::kCellCppError,   views::kCellState6,
@@ -352,7 +351,8 @@ TEST(ViewsWindowTest, ClicksShowTheMessageSelectTheMapAndFeedTheLogLights) {
   EXPECT_EQ(Control<QWidget>(window, "pnlMapLogLights")->size(), QSize(268, 40));
   auto shown = [&] {
     QStringList texts;
-    for (int level = llDebug; level <= llFatal; ++level) texts << lights->Counter(static_cast<ELogLevel>(level))->text();
+    for (int level = llDebug; level <= llFatal; ++level)
+      texts << lights->Counter(static_cast<ELogLevel>(level))->text();
     return texts.join(',');
   };
   auto colour = [&](ELogLevel level) { return lights->Counter(level)->palette().color(QPalette::Window); };

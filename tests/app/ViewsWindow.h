@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "ManagerMachine.h"
-#include "support/OffscreenApplication.h"
 #include "WindowControls.h"
 #include "app/TVemoMapServerManagerMain.h"
 #include "interfaces/tagMapServerData.h"
@@ -25,6 +24,7 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "registry/AShareStructObj.h"
+#include "support/OffscreenApplication.h"
 #include "support/RecordingLog.h"
 #include "views/StateGrid.h"
 
@@ -96,7 +96,8 @@ class ViewsWindow {
 
   // The map server's side of a map's record.
   tagMapServerData& Record(int mapId) {
-    auto mapping = std::make_unique<AShareStructObj<tagMapServerData>>(server + "_" + std::to_string(mapId) + "_Config");
+    auto mapping =
+        std::make_unique<AShareStructObj<tagMapServerData>>(server + "_" + std::to_string(mapId) + "_Config");
     tagMapServerData* data = mapping->GetData();
     if (data == nullptr) throw std::runtime_error("record not mapped");
     m_Mappings.push_back(std::move(mapping));

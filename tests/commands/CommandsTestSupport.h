@@ -6,14 +6,14 @@
 
 #include <string>
 
-#include "support/LaunchFakes.h"
-#include "support/TestSupport.h"
 #include "components/GameDataComponent.h"
 #include "launch/MapServerLauncher.h"
 #include "platform/process.h"
 #include "registry/MapServerInfoManager.h"
 #include "registry/MapServerState.h"
 #include "registry/RecordAccess.h"
+#include "support/LaunchFakes.h"
+#include "support/TestSupport.h"
 
 // Map server program of the runnable tree.
 inline std::string MapServerDataDir() { return std::string(VEMO_BIN_DIR) + "MapServerData/"; }
@@ -26,8 +26,8 @@ inline bool LaunchMapServer(MapServerInfo& info, const std::string& extraEnv = "
   record::Zero(*data);
   setenv("VEMO_MS_PHASE_MS", "0", 1);
   if (!extraEnv.empty()) setenv("VEMO_MS_FAULTS", extraEnv.c_str(), 1);
-  const std::string commandLine =
-      MapServerDataDir() + "VemoMapServer " + info.GetMapData().GetKey() + " 1 0 " + MapServerDataDir() + "Script/ MapManager";
+  const std::string commandLine = MapServerDataDir() + "VemoMapServer " + info.GetMapData().GetKey() + " 1 0 " +
+                                  MapServerDataDir() + "Script/ MapManager";
   platform::ProcessInformation process;
   int errorCode = 0;
   const bool started = platform::StartProcess(commandLine, MapServerDataDir(), false, &process, &errorCode);

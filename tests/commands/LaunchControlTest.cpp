@@ -42,8 +42,8 @@ class LaunchControlTest : public ::testing::Test {
     setenv("XDG_RUNTIME_DIR", (m_Dir.Path() + "run").c_str(), 1);
     m_Log.SetLogPath((m_Dir.Path() + "logs/").c_str(), "");
     m_Server = "HalvixTest" + std::to_string(platform::CurrentProcessId());
-    m_Dir.Write("data/Map/MapID.txt", "21 " + m_Server + " A 1 1 500 0 0 1\n" + "22 " + m_Server + " B 2 1 500 0 0 1\n" +
-                                          "23 " + m_Server + " C 3 1 500 0 0 1\n");
+    m_Dir.Write("data/Map/MapID.txt", "21 " + m_Server + " A 1 1 500 0 0 1\n" + "22 " + m_Server +
+                                          " B 2 1 500 0 0 1\n" + "23 " + m_Server + " C 3 1 500 0 0 1\n");
     MapServerLauncher::Settings settings;
     settings.Config = &m_Config;
     settings.Window = &m_Window;
@@ -245,8 +245,10 @@ TEST_F(LaunchControlTest, TheSocketHoldsAgainstClientsThatMisbehave) {
       char buffer[512];
       const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
       if (n == 0) break;
-      if (n > 0) text.append(buffer, static_cast<std::size_t>(n));
-      else platform::SleepMs(10);
+      if (n > 0)
+        text.append(buffer, static_cast<std::size_t>(n));
+      else
+        platform::SleepMs(10);
     }
     close(fd);
     return text;

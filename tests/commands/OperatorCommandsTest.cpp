@@ -29,9 +29,9 @@ class OperatorCommandsTest : public ::testing::Test {
     m_Server = "CmdTest" + std::to_string(platform::CurrentProcessId()) + "_" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name();
     // Three maps: ids 11, 12, 13 in this order.
-    const std::string path = m_Dir.Write("MapID.txt", "11 " + m_Server + " Eleven 1 1 500 0 0 1\n" + "12 " + m_Server +
-                                                          " Twelve 2 1 500 0 0 1\n" + "13 " + m_Server +
-                                                          " Thirteen 3 1 500 0 0 1\n");
+    const std::string path =
+        m_Dir.Write("MapID.txt", "11 " + m_Server + " Eleven 1 1 500 0 0 1\n" + "12 " + m_Server +
+                                     " Twelve 2 1 500 0 0 1\n" + "13 " + m_Server + " Thirteen 3 1 500 0 0 1\n");
     ASSERT_TRUE(m_Maps.LoadMapList(0, path, false));
     ASSERT_EQ(m_Maps.GetMapInfoCount(), 3);
     for (int i = 0; i < 3; ++i) record::Zero(*Record(i));
@@ -113,7 +113,9 @@ TEST_F(OperatorCommandsTest, ResetLogCountAsksOnlyForALiveMapServer) {
   EXPECT_EQ(record::Load(Record(2)->ResetLogRequest), 0);
   m_Dialogs.answers.push_back(true);
   m_Commands->ResetLogCountSelected(2);
-  EXPECT_TRUE(WaitUntil([&] { return Record(2)->LogLevelCounts[llWarn - llDebug] == 0 && record::Load(Record(2)->ResetLogRequest) == 0; }));
+  EXPECT_TRUE(WaitUntil([&] {
+    return Record(2)->LogLevelCounts[llWarn - llDebug] == 0 && record::Load(Record(2)->ResetLogRequest) == 0;
+  }));
 }
 
 TEST_F(OperatorCommandsTest, StartRestartMapReadsTheMapIdBox) {
@@ -200,13 +202,16 @@ TEST_F(OperatorCommandsTest, MemoryDumpIsOneDebugEntryWithALineAMap) {
 // The controller's window on the real bus, recording what the manager sends it.
 struct ControllerWindow {
   ControllerWindow(const std::string& windowClass, const std::string& title) {
-    endpoint = platform::BusEndpoint::Open(windowClass, title, [this](const platform::BusMessage& m) { got.push_back(m.Msg); });
+    endpoint = platform::BusEndpoint::Open(windowClass, title,
+                                           [this](const platform::BusMessage& m) { got.push_back(m.Msg); });
   }
   bool Received(uint32_t msg) {
-    return WaitUntil([&] {
-      endpoint->Pump(10);
-      return std::find(got.begin(), got.end(), msg) != got.end();
-    }, 3000);
+    return WaitUntil(
+        [&] {
+          endpoint->Pump(10);
+          return std::find(got.begin(), got.end(), msg) != got.end();
+        },
+        3000);
   }
   std::unique_ptr<platform::BusEndpoint> endpoint;
   std::vector<uint32_t> got;
@@ -295,7 +300,8 @@ int LiveMapServersOf(const std::string& server) {
     if (name.find_first_not_of("0123456789") != std::string::npos) continue;
     std::string commandLine = ReadFile(entry.path().string() + "/cmdline");  // empty for a zombie
     std::replace(commandLine.begin(), commandLine.end(), '\0', ' ');
-    if (commandLine.find("VemoMapServer") != std::string::npos && commandLine.find(" " + server + "_") != std::string::npos)
+    if (commandLine.find("VemoMapServer") != std::string::npos &&
+        commandLine.find(" " + server + "_") != std::string::npos)
       ++count;
   }
   return count;

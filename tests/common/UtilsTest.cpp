@@ -75,7 +75,7 @@ TEST(PercentTest, TruncatesAndGuardsTheWhole) {
   EXPECT_EQ(Percent(2, 3), 66);
   EXPECT_EQ(Percent(5, 0), 0);
   EXPECT_EQ(Percent(5, -2), 0);
-  EXPECT_EQ(Percent(-2, 3), -66);  // toward zero, not down
+  EXPECT_EQ(Percent(-2, 3), -66);           // toward zero, not down
   EXPECT_EQ(Percent(INT_MAX, 1), INT_MAX);  // clamped, never an undefined conversion
   EXPECT_EQ(PercentU(2, 3), 66u);
   EXPECT_EQ(PercentU(7, 0), 0u);
@@ -190,16 +190,26 @@ TEST(FormatTextTest, FormatsAndToleratesNullAndLongText) {
 // every other code of both ranges swept, and a language runtime's code, are unknown.
 TEST(ExceptionCodeNameTest, NamesTheTableAndNothingElse) {
   const std::map<uint32_t, std::string> named = {
-      {0x80000001, "GUARD_PAGE_VIOLATION"},     {0xC000008E, "FLOAT_DIVIDE_BY_ZERO"},
-      {0x80000002, "DATATYPE_MISALIGNMENT"},    {0xC000008F, "FLOAT_INEXACT_RESULT"},
-      {0x80000003, "BREAKPOINT"},               {0xC0000090, "FLOAT_INVALID_OPERATION"},
-      {0x80000004, "SINGLE_STEP"},              {0xC0000091, "FLOAT_OVERFLOW"},
-      {0xC0000005, "ACCESS_VIOLATION"},         {0xC0000092, "FLOAT_STACK_CHECK"},
-      {0xC0000006, "IN_PAGE_ERROR"},            {0xC0000093, "FLOAT_UNDERFLOW"},
-      {0xC000001D, "ILLEGAL_INSTRUCTION"},      {0xC0000094, "INTEGER_DIVIDE_BY_ZERO"},
-      {0xC0000025, "NONCONTINUABLE_EXCEPTION"}, {0xC0000095, "INTEGER_OVERFLOW"},
-      {0xC0000026, "INVALID_DISPOSITION"},      {0xC0000096, "PRIVILEGED_INSTRUCTION"},
-      {0xC000008C, "ARRAY_BOUNDS_EXCEEDED"},    {0xC00000FD, "STACK_OVERFLOW"},
+      {0x80000001, "GUARD_PAGE_VIOLATION"},
+      {0xC000008E, "FLOAT_DIVIDE_BY_ZERO"},
+      {0x80000002, "DATATYPE_MISALIGNMENT"},
+      {0xC000008F, "FLOAT_INEXACT_RESULT"},
+      {0x80000003, "BREAKPOINT"},
+      {0xC0000090, "FLOAT_INVALID_OPERATION"},
+      {0x80000004, "SINGLE_STEP"},
+      {0xC0000091, "FLOAT_OVERFLOW"},
+      {0xC0000005, "ACCESS_VIOLATION"},
+      {0xC0000092, "FLOAT_STACK_CHECK"},
+      {0xC0000006, "IN_PAGE_ERROR"},
+      {0xC0000093, "FLOAT_UNDERFLOW"},
+      {0xC000001D, "ILLEGAL_INSTRUCTION"},
+      {0xC0000094, "INTEGER_DIVIDE_BY_ZERO"},
+      {0xC0000025, "NONCONTINUABLE_EXCEPTION"},
+      {0xC0000095, "INTEGER_OVERFLOW"},
+      {0xC0000026, "INVALID_DISPOSITION"},
+      {0xC0000096, "PRIVILEGED_INSTRUCTION"},
+      {0xC000008C, "ARRAY_BOUNDS_EXCEEDED"},
+      {0xC00000FD, "STACK_OVERFLOW"},
       {0xC000008D, "FLOAT_DENORMAL_OPERAND"},
   };
   ASSERT_EQ(named.size(), 21u);

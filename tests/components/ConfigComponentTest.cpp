@@ -1,13 +1,12 @@
 // The configuration component, loaded for real, with the manager's keys and defaults.
 #include <gtest/gtest.h>
 
-#include "support/RecordingLog.h"
 #include "ComponentTestSupport.h"
 #include "components/ConfigComponent.h"
 #include "platform/library.h"
+#include "support/RecordingLog.h"
 
 namespace {
-
 
 class ConfigComponentTest : public ::testing::Test {
  protected:
@@ -101,8 +100,7 @@ TEST_F(ConfigComponentTest, WrittenValuesReadBackAndSurviveApply) {
   EXPECT_FALSE(again->GetBool("cbOpenInCMDLine", true));
   EXPECT_STREQ(again->GetString("edtScriptPath", ""), "/srv/scripts/\xD6\xD0/");
   EXPECT_EQ(again->GetInt("edtSSPort", 0), 21888);
-  EXPECT_EQ(ReadFile(path),
-            "[MapManager]\ncbDebugModule=1\ncbOpenInCMDLine=0\nedtScriptPath=/srv/scripts/\xD6\xD0/\n");
+  EXPECT_EQ(ReadFile(path), "[MapManager]\ncbDebugModule=1\ncbOpenInCMDLine=0\nedtScriptPath=/srv/scripts/\xD6\xD0/\n");
 
   // The unused positions work too.
   again->SetInt("edtMapManagerNum", 3);

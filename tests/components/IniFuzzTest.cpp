@@ -47,9 +47,8 @@ TEST(IniFuzz, SeededFilesKeepEveryInvariant) {
     FuzzIni(reinterpret_cast<const uint8_t*>(input.data()), input.size());
   }
   // Lines that a stray carriage return or a NUL byte spoils, and last lines ending in one.
-  for (const std::string& input :
-       {std::string("[Other]\r[MapManager]\nedtSSIP=1\n"), std::string("a=1\rb\n"), std::string("#\r["),
-        std::string("[MapManager]\nedtSSIP=1\0x\nedtSSPort=5\n", 33), std::string("\x82\r\n=\r"),
-        std::string("\r==\r\r")})
+  for (const std::string& input : {std::string("[Other]\r[MapManager]\nedtSSIP=1\n"), std::string("a=1\rb\n"),
+                                   std::string("#\r["), std::string("[MapManager]\nedtSSIP=1\0x\nedtSSPort=5\n", 33),
+                                   std::string("\x82\r\n=\r"), std::string("\r==\r\r")})
     FuzzIni(reinterpret_cast<const uint8_t*>(input.data()), input.size());
 }

@@ -114,8 +114,7 @@ TEST_F(LogComponentTest, FirstUseFromSeveralThreadsGivesOneObject) {
   ReleaseLogObject();  // the next LogObject() asks the component afresh
   std::vector<ILog*> seen(4, nullptr);
   std::vector<std::thread> threads;
-  for (std::size_t i = 0; i < seen.size(); ++i)
-    threads.emplace_back([&seen, i] { seen[i] = LogObject(); });
+  for (std::size_t i = 0; i < seen.size(); ++i) threads.emplace_back([&seen, i] { seen[i] = LogObject(); });
   for (auto& thread : threads) thread.join();
   ASSERT_NE(seen[0], nullptr);
   for (ILog* each : seen) EXPECT_EQ(each, seen[0]);
@@ -219,8 +218,10 @@ TEST(LogComponentDiskTest, AFullDiskLosesOnlyTheLinesItCouldNotHold) {
   const std::string filler = "f{3000}$";
   EXPECT_TRUE(std::regex_search(lines[0], std::regex(kStamp + R"(\[ Info\] before )" + filler))) << lines[0];
   EXPECT_TRUE(std::regex_search(
-      lines[1], std::regex(kStamp + R"(\[ Warn\] Tolvar: 6 lines could not be written to the log file between )"
-                                    R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d and \d{4}-\d\d-\d\d \d\d:\d\d:\d\d \(.*No space left on device\))")))
+      lines[1],
+      std::regex(kStamp +
+                 R"(\[ Warn\] Tolvar: 6 lines could not be written to the log file between )"
+                 R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d and \d{4}-\d\d-\d\d \d\d:\d\d:\d\d \(.*No space left on device\))")))
       << lines[1];
   EXPECT_TRUE(std::regex_search(lines[2], std::regex(kStamp + R"(\[ Info\] after )" + filler))) << lines[2];
   EXPECT_TRUE(std::regex_search(lines[3], std::regex(kStamp + R"(\[ Info\] and on$)"))) << lines[3];

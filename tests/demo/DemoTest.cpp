@@ -12,10 +12,10 @@
 #include <memory>
 #include <regex>
 
-#include "support/FreePort.h"
 #include "app/ManagerMachine.h"
 #include "registry/AShareStructObj.h"
 #include "registry/RecordAccess.h"
+#include "support/FreePort.h"
 
 namespace {
 
@@ -70,7 +70,8 @@ TEST(DemoTest, TheWholeMachineRunsWithoutADisplayAndHandsItsMapServersToTheNextM
     return missing;
   };
   ASSERT_TRUE(WaitUntil([&] { return missingRows().empty(); }, 60000, 200))
-      << "missing: " << missingRows() << "\n" << ReadFile(machine.Dir() + "demo.out") << ReadFile(statusOut);
+      << "missing: " << missingRows() << "\n"
+      << ReadFile(machine.Dir() + "demo.out") << ReadFile(statusOut);
 
   // /metrics parses with the Prometheus parser and agrees with the records.
   std::map<int, std::unique_ptr<AShareStructObj<tagMapServerData>>> records;
@@ -102,14 +103,20 @@ TEST(DemoTest, TheWholeMachineRunsWithoutADisplayAndHandsItsMapServersToTheNextM
   std::vector<std::string> managerEnv = env;
   managerEnv.push_back("QT_QPA_PLATFORM=offscreen");
   const pid_t next = Spawn(bin, {bin + "/VemoMapServerManager", "-autolaunch"}, managerEnv, machine.Dir() + "next.out");
-  ASSERT_TRUE(WaitUntil([&] { return machine.Log().find("waits for Start") != std::string::npos &&
-                                   machine.CountLog("waits for Start") >= 2; }, 30000, 200))
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        return machine.Log().find("waits for Start") != std::string::npos && machine.CountLog("waits for Start") >= 2;
+      },
+      30000, 200))
       << ReadFile(machine.Dir() + "next.out") << machine.Log();
   std::string client;
-  ASSERT_TRUE(WaitUntil([&] {
-    client = Output(bin + "/HalvixClient --manager " + std::to_string(next) + " --timeout 60 start --wait 2>&1");
-    return client.find("result ok") != std::string::npos;
-  }, 30000, 200)) << client;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        client = Output(bin + "/HalvixClient --manager " + std::to_string(next) + " --timeout 60 start --wait 2>&1");
+        return client.find("result ok") != std::string::npos;
+      },
+      30000, 200))
+      << client;
   ASSERT_TRUE(WaitUntil([&] { return machine.CountLog("is supervised again") >= 30; }, 30000, 200)) << machine.Log();
   for (const auto& [id, pid] : pids) EXPECT_EQ(record::ProcessId(*records[id]->GetData()), pid) << id;
 

@@ -6,10 +6,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "support/TestSupport.h"
-#include "support/RecordingLog.h"
 #include "components/GameDataComponent.h"
 #include "platform/library.h"
+#include "support/RecordingLog.h"
+#include "support/TestSupport.h"
 
 namespace {
 

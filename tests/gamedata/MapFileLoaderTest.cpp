@@ -3,10 +3,10 @@
 
 #include <string>
 
-#include "support/TestSupport.h"
-#include "support/RecordingLog.h"
 #include "CMapFileLoader.h"
 #include "TextFields.h"
+#include "support/RecordingLog.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -95,8 +95,8 @@ TEST(MapFileLoaderTest, MalformedLinesAreSkippedWithTheirReason) {
   std::vector<std::string> warnings = log.Texts(llWarn);
   ASSERT_EQ(warnings.size(), std::size(cases));
   for (size_t i = 0; i < std::size(cases); ++i)
-    EXPECT_EQ(warnings[i], "CMapFileLoader::LoadMapFile " + path + "(" + std::to_string(i + 2) + "): " +
-                               cases[i].reason + ", line skipped");
+    EXPECT_EQ(warnings[i], "CMapFileLoader::LoadMapFile " + path + "(" + std::to_string(i + 2) +
+                               "): " + cases[i].reason + ", line skipped");
   EXPECT_EQ(loader.GetLastErrorText(), warnings.back());
 }
 

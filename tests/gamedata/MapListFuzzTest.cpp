@@ -13,10 +13,11 @@ namespace {
 
 std::string MakeInput(std::mt19937& random) {
   static const char* const kNames[] = {"Map", "Map_2", "a-b.c", "", "\"quoted name\"", "\xD0\xC2\xCA\xD6"};
-  static const char* const kNumbers[] = {"1", "0", "-1", "2147483647", "2147483648", "-2147483648", "+5", "0x10", "007"};
+  static const char* const kNumbers[] = {"1",           "0",  "-1",   "2147483647", "2147483648",
+                                         "-2147483648", "+5", "0x10", "007"};
   std::uniform_int_distribution<int> byte(0, 255);
   std::string input(1, static_cast<char>(random() % 2));  // the debug flag
-  if (random() % 8 == 0) {  // noise
+  if (random() % 8 == 0) {                                // noise
     const int n = static_cast<int>(random() % 300);
     for (int i = 0; i < n; ++i) input.push_back(static_cast<char>(byte(random)));
     return input;
@@ -54,8 +55,12 @@ TEST(MapListFuzz, SeededListsKeepEveryInvariant) {
     FuzzMapList(reinterpret_cast<const uint8_t*>(input.data()), input.size());
   }
   // An unterminated quote, a NUL byte and a lone carriage return.
-  for (const std::string& input : {std::string("\x01" "1 Map \"open 1 1 1 1 1 1\n"),
-                                   std::string("\x00" "1 Map M 1 1 1 1 1 1\0\n2 Map M 1 1 1 1 1 1\n", 43),
-                                   std::string("\x01" "1 Map M 1 1 1 1 1 1\r2 Map M 1 1 1 1 1 1\n")})
+  for (const std::string& input : {std::string("\x01"
+                                               "1 Map \"open 1 1 1 1 1 1\n"),
+                                   std::string("\x00"
+                                               "1 Map M 1 1 1 1 1 1\0\n2 Map M 1 1 1 1 1 1\n",
+                                               43),
+                                   std::string("\x01"
+                                               "1 Map M 1 1 1 1 1 1\r2 Map M 1 1 1 1 1 1\n")})
     FuzzMapList(reinterpret_cast<const uint8_t*>(input.data()), input.size());
 }

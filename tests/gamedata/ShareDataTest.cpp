@@ -12,14 +12,14 @@
 #include <thread>
 #include <vector>
 
-#include "support/TestSupport.h"
-#include "support/RecordingLog.h"
 #include "CPellwyn.h"
 #include "ShareData.h"
 #include "SysTables.h"
 #include "platform/message_bus.h"
 #include "platform/shared_memory.h"
 #include "registry/CSharedMem.h"
+#include "support/RecordingLog.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -29,9 +29,10 @@ using gamedata::CPellwyn;
 class NotifyWindow {
  public:
   NotifyWindow() {
-    m_Endpoint = platform::BusEndpoint::Open("ShareDataTest", UniqueName("notify"), [this](const platform::BusMessage& m) {
-      if (m.kind == platform::BusMessage::Kind::Message && m.Msg == WM_MAPMANAGER_LOAD_SHAREDATA) ++m_Notices;
-    });
+    m_Endpoint =
+        platform::BusEndpoint::Open("ShareDataTest", UniqueName("notify"), [this](const platform::BusMessage& m) {
+          if (m.kind == platform::BusMessage::Kind::Message && m.Msg == WM_MAPMANAGER_LOAD_SHAREDATA) ++m_Notices;
+        });
   }
   uint32_t Handle() const { return m_Endpoint ? m_Endpoint->Handle() : 0; }
   // Waits up to a second for `count` notices in all.
@@ -108,7 +109,8 @@ TEST_F(ShareDataTest, TableFilesReplaceTheDefaultsAndBadRowsAreSkipped) {
   ASSERT_EQ(warnings.size(), 3u);
   EXPECT_EQ(warnings[0], "CPellwyn::LoadShareData " + m_Dir.Path() +
                              "Player.txt(4): Exp is not a 32-bit integer: \"x\", line skipped");
-  EXPECT_EQ(warnings[1], "CPellwyn::LoadShareData " + m_Dir.Path() + "Player.txt(5): expected 4 fields, found 3, line skipped");
+  EXPECT_EQ(warnings[1],
+            "CPellwyn::LoadShareData " + m_Dir.Path() + "Player.txt(5): expected 4 fields, found 3, line skipped");
   EXPECT_EQ(warnings[2], "CPellwyn::LoadShareData " + m_Dir.Path() + "Item.txt(2): Name \"" + std::string(48, 'n') +
                              "\" is longer than 47 bytes, line skipped");
   EXPECT_TRUE(m_Log.Contains("CPellwyn::LoadShareData 2 player rows, 2 item rows (" + m_Dir.Path() + "Player.txt, " +

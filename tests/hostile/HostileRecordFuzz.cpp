@@ -41,7 +41,9 @@ FakeTiravo g_Core(1);
 
 // True when a base information reply's counts and lengths account for every byte.
 bool ReplyParses(const std::string& body) {
-  auto u16 = [&](std::size_t at) { return static_cast<std::size_t>(static_cast<uint8_t>(body[at]) | static_cast<uint8_t>(body[at + 1]) << 8); };
+  auto u16 = [&](std::size_t at) {
+    return static_cast<std::size_t>(static_cast<uint8_t>(body[at]) | static_cast<uint8_t>(body[at + 1]) << 8);
+  };
   if (body.size() < 7 || body[0] != 5 || body[1] != 1) return false;
   std::size_t at = 3;
   const std::size_t numerics = u16(at);
@@ -64,8 +66,7 @@ struct Fixture {
     if (!LoadGameDataComponent("Pellwyn.dll")) Fail("the game data component did not load");
     const std::string server = "Hostile" + std::to_string(platform::CurrentProcessId());
     std::ofstream list(dir + "/MapID.txt");
-    for (int id = 1; id <= kMaps; ++id)
-      list << id << " " << server << " Map" << id << " " << id << " 1 500 0 3 1\n";
+    for (int id = 1; id <= kMaps; ++id) list << id << " " << server << " Map" << id << " " << id << " 1 500 0 3 1\n";
     list.close();
     maps.LoadMapList(0, dir + "/MapID.txt", false);
     lights = std::make_unique<views::LogLights>(nullptr, &owner, &panel);

@@ -9,11 +9,11 @@
 #include <filesystem>
 #include <map>
 
-#include "support/MapServerCensus.h"
 #include "LaunchTestSupport.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "registry/MapServerState.h"
+#include "support/MapServerCensus.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <fstream>
 #include <string>
 
-#include "support/TestSupport.h"
 #include "LaunchTestSupport.h"
 #include "components/LogComponent.h"
 #include "interfaces/SilentLog.h"
+#include "support/TestSupport.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) return 2;

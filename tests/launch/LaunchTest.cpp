@@ -150,7 +150,7 @@ TEST_F(LaunchTest, CloseOneServerKillsAServerThatIgnoresTheRequestAndNeverLaunch
   // The map server took the backup script (and cleared it) and ignored the request.
   EXPECT_NE(machine.MapServerLog(0, pid).find("Tessmark.RunCMD('SavePlayerBackupFile')"), std::string::npos);
   EXPECT_EQ(record::CloseRequest(machine.Record(0)), 1);
-  EXPECT_EQ(machine.Pid(0), 0u);             // killed, and nobody launched it meanwhile
+  EXPECT_EQ(machine.Pid(0), 0u);  // killed, and nobody launched it meanwhile
   EXPECT_FALSE(platform::IsProcessAlive(pid));
 
   // Closing the window ends a wait at once; the map server is left to itself, not killed.
@@ -224,9 +224,8 @@ TEST_F(LaunchTest, SingleServerModeRunsOneProcessPerMapManagerNumberOnce) {
 TEST_F(LaunchTest, CommandLinesStartAllWithoutAskingAndAutostartNotifiesTheController) {
   const std::string controllerClass = "LaunchTestController", title = UniqueName("controller");
   std::vector<uint32_t> received;
-  auto controller = platform::BusEndpoint::Open(controllerClass, title, [&](const platform::BusMessage& message) {
-    received.push_back(message.Msg);
-  });
+  auto controller = platform::BusEndpoint::Open(
+      controllerClass, title, [&](const platform::BusMessage& message) { received.push_back(message.Msg); });
   ASSERT_NE(controller, nullptr);
   {
     LaunchMachine machine("LaunchAuto");
@@ -332,8 +331,7 @@ TEST_F(LineInformationTest, ResultFileGivesTheVersionAndWithTheNetworkCoreTheLin
   machine.config.SetInt("edt_port", 4321);
   WriteScript(machine, "echo \"$#|$1|$2\" > args.txt\nprintf '42\\n' > SarventResult/Result.txt\n");
   EXPECT_EQ(launcher.RunLineInformationStep(), 42);
-  EXPECT_EQ(ReadFile(machine.mapDataDir + "MapServerConfig/args.txt"),
-            "2|10.0.0.1; touch injected|4321\n");
+  EXPECT_EQ(ReadFile(machine.mapDataDir + "MapServerConfig/args.txt"), "2|10.0.0.1; touch injected|4321\n");
   EXPECT_FALSE(platform::FileExists(machine.mapDataDir + "MapServerConfig/injected"));
 
   // Two lines with the network core loaded: the line number goes to the status link.

@@ -14,9 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "support/LaunchFakes.h"
-#include "support/RecordingLog.h"
-#include "support/TestSupport.h"
 #include "common/Utils.h"
 #include "components/GameDataComponent.h"
 #include "interfaces/IConfig.h"
@@ -25,6 +22,9 @@
 #include "registry/MapServerInfoManager.h"
 #include "registry/RecordAccess.h"
 #include "runtime/ThreadManager.h"
+#include "support/LaunchFakes.h"
+#include "support/RecordingLog.h"
+#include "support/TestSupport.h"
 
 // What "Start" hands to the status link, recorded.
 class TestHooks : public IServiceHooks {
@@ -105,8 +105,8 @@ class LaunchMachine {
   }
   // The log of the map server that served `position` in process `pid`.
   std::string MapServerLog(int position, uint32_t pid) {
-    return ReadFile(mapDataDir + "Log/" + maps.GetMapInfo(position)->GetMapData().GetKey() + "_" +
-                    std::to_string(pid) + ".log");
+    return ReadFile(mapDataDir + "Log/" + maps.GetMapInfo(position)->GetMapData().GetKey() + "_" + std::to_string(pid) +
+                    ".log");
   }
 
   void KillMapServers() {

@@ -45,8 +45,8 @@ TEST(MapServerOptions, ReadsBothFormatsAndScriptPathsWithBlanksOrNone) {
   EXPECT_EQ(options.ScriptPath, "");
 
   // ALL mode, written with a blank after every map; a map listed twice is served once.
-  ASSERT_TRUE(ParseMapServerArgs(Words("ALL 3 0 /s MapManager 2 Map_1 Map_2 Map_1 --fault=Map_2:hang@5 "), options,
-                                 error))
+  ASSERT_TRUE(
+      ParseMapServerArgs(Words("ALL 3 0 /s MapManager 2 Map_1 Map_2 Map_1 --fault=Map_2:hang@5 "), options, error))
       << error;
   EXPECT_TRUE(options.AllMode);
   EXPECT_EQ(options.MapManagerNum, 2);
@@ -60,17 +60,17 @@ TEST(MapServerOptions, ReadsBothFormatsAndScriptPathsWithBlanksOrNone) {
 
 TEST(MapServerOptions, RejectsMalformedLinesWithAReason) {
   const char* cases[] = {
-      "",                                        // nothing
-      "Map_1 1 0 /s",                            // no MapManager
-      "Map_1 1 MapManager",                      // too short
-      "Map_1 v1 0 /s MapManager",                // version not a number
-      "Map_1 1 yes /s MapManager",               // debug not 0 or 1
-      "Map_1 1 0 /s MapManager Map_2",           // extra word for one map
-      "ALL 1 0 /s MapManager",                   // no map manager number
-      "ALL 1 0 /s MapManager 2",                 // no maps
-      "ALL 1 0 /s MapManager 2x Map_1",          // bad map manager number
-      "--fault=a:crash 1 0 /s MapManager",       // an option where the key belongs
-      "Map_1 1 0 /s MapManager --fault=Map_1",   // fault without kind
+      "",                                       // nothing
+      "Map_1 1 0 /s",                           // no MapManager
+      "Map_1 1 MapManager",                     // too short
+      "Map_1 v1 0 /s MapManager",               // version not a number
+      "Map_1 1 yes /s MapManager",              // debug not 0 or 1
+      "Map_1 1 0 /s MapManager Map_2",          // extra word for one map
+      "ALL 1 0 /s MapManager",                  // no map manager number
+      "ALL 1 0 /s MapManager 2",                // no maps
+      "ALL 1 0 /s MapManager 2x Map_1",         // bad map manager number
+      "--fault=a:crash 1 0 /s MapManager",      // an option where the key belongs
+      "Map_1 1 0 /s MapManager --fault=Map_1",  // fault without kind
       "Map_1 1 0 /s MapManager --fault=Map_1:hang@-1",
       "Map_1 1 0 /s MapManager --unknown",
   };

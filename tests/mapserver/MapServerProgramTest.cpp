@@ -240,10 +240,12 @@ TEST(MapServerProgram, UnterminatedSwitchFillsTheTextBuffersWithoutAZeroByte) {
   ASSERT_TRUE(WaitUntil([&] { return record->State == msRunning; }, kStartMs));
   tagMapServerData* raw = record.Raw();
   auto full = [](const char* buffer, std::size_t size) { return strnlen(buffer, size) == size; };
-  EXPECT_TRUE(WaitUntil([&] {
-    return full(raw->MsgText, sizeof raw->MsgText) && full(raw->LastErrorTime, 20) &&
-           full(raw->LastFatalTime, 20) && full(raw->LastPyErrorTime, 20);
-  }, 3000));
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        return full(raw->MsgText, sizeof raw->MsgText) && full(raw->LastErrorTime, 20) &&
+               full(raw->LastFatalTime, 20) && full(raw->LastPyErrorTime, 20);
+      },
+      3000));
   // The text next to the buffers is untouched.
   EXPECT_EQ(raw->Reserved, 0);
   EXPECT_TRUE(server.Alive());
@@ -276,9 +278,11 @@ TEST(MapServerProgram, AllModeServesEveryMapOfTheListWithOneWindowAndStateSwitch
   a->HeartBeat = -5;
   b->HeartBeat = -5;
   c->HeartBeat = -5;
-  EXPECT_TRUE(WaitUntil([&] {
-    return a->HeartBeat == kHeartBeatRaised && b->HeartBeat == kHeartBeatRaised && c->HeartBeat == kHeartBeatRaised;
-  }, 2500));
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        return a->HeartBeat == kHeartBeatRaised && b->HeartBeat == kHeartBeatRaised && c->HeartBeat == kHeartBeatRaised;
+      },
+      2500));
 
   // One map closes by itself; the process ends when the last one has closed.
   a->CloseRequest = 1;

@@ -8,10 +8,10 @@
 #include <cstring>
 #include <string>
 
-#include "support/TestSupport.h"
 #include "interfaces/tagMapServerData.h"
 #include "platform/process.h"
 #include "platform/shared_memory.h"
+#include "support/TestSupport.h"
 
 namespace mstest {
 

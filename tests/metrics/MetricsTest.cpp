@@ -12,10 +12,10 @@
 #include <map>
 #include <memory>
 
-#include "support/ChildProgram.h"
-#include "support/FreePort.h"
 #include "launch/LaunchTestSupport.h"
 #include "metrics/MetricsServer.h"
+#include "support/ChildProgram.h"
+#include "support/FreePort.h"
 
 namespace {
 
@@ -86,9 +86,9 @@ class Figures : public IManagerFigures {
 TEST_F(MetricsTest, ThePageParsesAndMatchesTheRecordsAndTheManager) {
   LaunchMachine machine("Metrics");
   // Display names with a quote, a backslash and a GBK name ("地图" in code page 936).
-  machine.m_Dir.Write("MapServerData/Map/MapID.txt",
-                      "1\t" + machine.Server() + "\tSay\"hi\"\\there\t1\t1\t500\t0\t0\t1\n" +
-                      "2\t" + machine.Server() + "\t\xB5\xD8\xCD\xBC\t2\t1\t500\t0\t0\t1\n");
+  machine.m_Dir.Write("MapServerData/Map/MapID.txt", "1\t" + machine.Server() +
+                                                         "\tSay\"hi\"\\there\t1\t1\t500\t0\t0\t1\n" + "2\t" +
+                                                         machine.Server() + "\t\xB5\xD8\xCD\xBC\t2\t1\t500\t0\t0\t1\n");
   MapServerLauncher& launcher = machine.Launcher();
   launcher.StartService();
   const double launchedAfter = static_cast<double>(time(nullptr));
@@ -127,8 +127,7 @@ TEST_F(MetricsTest, ThePageParsesAndMatchesTheRecordsAndTheManager) {
   const std::string two = "map_id=2,name=地图,server=" + machine.Server();
   EXPECT_EQ(samples["vemo_map_state|" + one], "3.0");
   EXPECT_EQ(samples["vemo_map_server_running|" + one], "1.0");
-  EXPECT_EQ(samples["vemo_map_players|" + one],
-            std::to_string(record::Load(machine.Record(0).PlayerCnt)) + ".0");
+  EXPECT_EQ(samples["vemo_map_players|" + one], std::to_string(record::Load(machine.Record(0).PlayerCnt)) + ".0");
   EXPECT_GT(std::stod(samples["vemo_map_working_set_bytes|" + one]), 0.0);
   // The start time as the kernel knows it, and the status of the killed server (SIGKILL).
   const double started = std::stod(samples["vemo_map_server_start_time_seconds|" + one]);

@@ -15,23 +15,23 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <dirent.h>
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <dirent.h>
 #include <functional>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "support/Bytes.h"
-#include "support/FreePort.h"
-#include "support/TestSupport.h"
 #include "interfaces/IPackageDispatcher.h"
 #include "interfaces/ITiravo.h"
 #include "packet/MMORPGPacket.h"
 #include "platform/library.h"
+#include "support/Bytes.h"
+#include "support/FreePort.h"
+#include "support/TestSupport.h"
 
 extern char** environ;
 
@@ -118,9 +118,11 @@ inline bool SendMessage(ITiravo* core, const std::string& head, const std::strin
 class FrameCollector {
  public:
   FrameCollector() : m_Framer(NewPackageDispatcher()) {
-    m_Framer->SetPackFunc([](void* self, std::string_view payload) {
-      static_cast<FrameCollector*>(self)->Messages.emplace_back(payload);
-    }, this);
+    m_Framer->SetPackFunc(
+        [](void* self, std::string_view payload) {
+          static_cast<FrameCollector*>(self)->Messages.emplace_back(payload);
+        },
+        this);
     m_Framer->SetErrorFunc([](void* self) { static_cast<FrameCollector*>(self)->Broken = true; }, this);
   }
   ~FrameCollector() { FreePackageDispatcher(m_Framer); }

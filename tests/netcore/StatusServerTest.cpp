@@ -95,9 +95,8 @@ class StatusServerProgram : public ::testing::Test {
   void SetUp() override {
     core = Core();
     ASSERT_NE(core, nullptr);
-    dir = fs::temp_directory_path() /
-          ("vemo_statusserver_" + std::to_string(platform::CurrentProcessId()) + "_" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir = fs::temp_directory_path() / ("vemo_statusserver_" + std::to_string(platform::CurrentProcessId()) + "_" +
+                                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir);
     fs::create_directories(dir);
   }
@@ -180,8 +179,8 @@ TEST_F(StatusServerProgram, LogsInAManagerAndShowsItsFiguresAsATable) {
     reply.Text(Key(121, map), running ? "Running" : "unknown");
   }
   ASSERT_TRUE(SendMessage(core, Head(EchoOf(request)), reply.Body()));
-  const std::string title =
-      server.WaitLine("manager 1 \"MapServer\" base information (echo " + std::to_string(EchoOf(request)) + ", answered in");
+  const std::string title = server.WaitLine("manager 1 \"MapServer\" base information (echo " +
+                                            std::to_string(EchoOf(request)) + ", answered in");
   EXPECT_NE(title.find("2 maps, map entries 2, line 2, server type 6"), std::string::npos) << title;
   const std::vector<std::string> table = server.NextLines(4);
   ASSERT_EQ(table.size(), 4u);
@@ -216,10 +215,13 @@ TEST_F(StatusServerProgram, FetchesLogsDecompressedAndRelaysCommands) {
 
   // GetErrorLog: the request record, then a whole zlib stream written out decompressed.
   std::string text;
-  for (int i = 0; text.size() < 300000; ++i) text += "2026-12-09 10:00:00 Error line " + std::to_string(i * 7919) + "\n";
+  for (int i = 0; text.size() < 300000; ++i)
+    text += "2026-12-09 10:00:00 Error line " + std::to_string(i * 7919) + "\n";
   server.Write("getlog 1 a.log");
   std::string request = NextRequest(std::string("\x03\x04", 2));
-  EXPECT_EQ(request.substr(9), std::string("\x03\x04\x00", 3) + CommandName("GetErrorLog") + "\x05" "a.log");
+  EXPECT_EQ(request.substr(9), std::string("\x03\x04\x00", 3) + CommandName("GetErrorLog") +
+                                   "\x05"
+                                   "a.log");
   ASSERT_TRUE(SendMessage(core, Head(EchoOf(request)), CommandReply("GetErrorLog", Compress(text), "a.log")));
   const std::string written = server.WaitLine("manager 1 GetErrorLog \"a.log\": ");
   EXPECT_NE(written.find(std::to_string(text.size()) + " bytes written to"), std::string::npos) << written;
@@ -228,7 +230,8 @@ TEST_F(StatusServerProgram, FetchesLogsDecompressedAndRelaysCommands) {
   // A name that climbs out of the fetch directory lands inside it all the same.
   server.Write("getlog 1 ../../escaped.log");
   request = NextRequest(std::string("\x03\x04", 2));
-  ASSERT_TRUE(SendMessage(core, Head(EchoOf(request)), CommandReply("GetErrorLog", Compress("x"), "../../escaped.log")));
+  ASSERT_TRUE(
+      SendMessage(core, Head(EchoOf(request)), CommandReply("GetErrorLog", Compress("x"), "../../escaped.log")));
   EXPECT_NE(server.WaitLine("bytes written to"), "");
   EXPECT_EQ(ReadFile(dir / "fetched" / "1_.._.._escaped.log"), "x");
   EXPECT_FALSE(fs::exists(dir / "escaped.log"));
@@ -244,15 +247,18 @@ TEST_F(StatusServerProgram, FetchesLogsDecompressedAndRelaysCommands) {
   std::string damaged = Compress(text);
   damaged[damaged.size() / 2] ^= 0x55;
   ASSERT_TRUE(SendMessage(core, Head(EchoOf(request)), CommandReply("GetErrorLog", damaged, "b.log")));
-  EXPECT_NE(server.WaitLine("GetErrorLog \"b.log\": " + std::to_string(damaged.size()) + " compressed bytes not written"),
-            "");
+  EXPECT_NE(
+      server.WaitLine("GetErrorLog \"b.log\": " + std::to_string(damaged.size()) + " compressed bytes not written"),
+      "");
   EXPECT_FALSE(fs::exists(dir / "fetched" / "1_b.log"));
   EXPECT_FALSE(fs::exists(dir / "fetched" / "1_b.log.part"));
 
   // Any other command goes out as written and its reply is printed.
   server.Write("cmd 1 Echo hello there");
   request = NextRequest(std::string("\x03\x04", 2));
-  EXPECT_EQ(request.substr(9), std::string("\x03\x04\x00", 3) + CommandName("Echo") + "\x0B" "hello there");
+  EXPECT_EQ(request.substr(9), std::string("\x03\x04\x00", 3) + CommandName("Echo") +
+                                   "\x0B"
+                                   "hello there");
   ASSERT_TRUE(SendMessage(core, Head(EchoOf(request)), CommandReply("Echo", "hi there", "hello there")));
   EXPECT_NE(server.WaitLine("manager 1 reply to \"Echo\" \"hello there\": 8 bytes: hi there"), "");
 
@@ -276,7 +282,8 @@ TEST_F(StatusServerProgram, DropsMalformedPeersAndServesTheOthers) {
   } peers[] = {
       {"not the link's protocol", "GET / HTTP/1.1\r\n\r\n", "bad frame: no frame head"},
       {"a wrong login code", Frame(Head() + LoginBody("MapServer", 0x1234)), "login refused: login code 0x1234"},
-      {"a login name longer than it says", Frame(Head() + LoginBody("MapServer") + "xx"), "login refused: the name length"},
+      {"a login name longer than it says", Frame(Head() + LoginBody("MapServer") + "xx"),
+       "login refused: the name length"},
       {"a message without class and subtype", Frame(Head() + LoginBody("M")) + Frame(Head() + "\x05"),
        "without its class and subtype"},
       {"a reply whose result runs past its end",

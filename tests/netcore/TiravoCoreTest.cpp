@@ -80,7 +80,10 @@ TEST_F(TiravoCore, ConnectsAndCarriesWholeMessagesBothWays) {
   ASSERT_TRUE(SendMessage(core, Head(0x1234), ""));
   std::vector<std::string> out = peer.ReadMessages(2);
   ASSERT_EQ(out.size(), 2u);
-  EXPECT_EQ(Frame(out[0]), std::string("\xFF\xCC\x0C\x00\x00\x00" "\x00\x00\x00\x00\x00\x00\x00\x0D\x0D" "\x01\x04\xB3", 18));
+  EXPECT_EQ(Frame(out[0]), std::string("\xFF\xCC\x0C\x00\x00\x00"
+                                       "\x00\x00\x00\x00\x00\x00\x00\x0D\x0D"
+                                       "\x01\x04\xB3",
+                                       18));
   EXPECT_EQ(out[1], Head(0x1234));
   // A head of another length, or a body that is not there, is refused.
   EXPECT_FALSE(core->SendPack("12345678", 8, "ab", 2));
@@ -198,8 +201,7 @@ TEST_F(TiravoCore, SendsFromManyThreadsAtOnceArriveWhole) {
     ASSERT_EQ(EchoOf(message), static_cast<uint16_t>(i));
     const std::size_t filler = static_cast<std::size_t>((i * 37 + t * 101) % 2500);
     ASSERT_EQ(message.size(), 14 + filler);
-    for (std::size_t k = 0; k < filler; ++k)
-      ASSERT_EQ(static_cast<unsigned char>(message[14 + k]), (k + i + t) & 0xFF);
+    for (std::size_t k = 0; k < filler; ++k) ASSERT_EQ(static_cast<unsigned char>(message[14 + k]), (k + i + t) & 0xFF);
   }
 }
 
@@ -212,7 +214,11 @@ TEST_F(TiravoCore, ABadFrameDropsTheConnectionAndWhatCameWithIt) {
     const char* logged;
   } cases[] = {
       {"not the link's protocol", "GET / HTTP/1.1\r\n\r\n", "no frame head"},
-      {"a message without its head", std::string("\xFF\xCC\x03\x00\x00\x00" "abc", 9), "shorter than its 9-byte head"},
+      {"a message without its head",
+       std::string("\xFF\xCC\x03\x00\x00\x00"
+                   "abc",
+                   9),
+       "shorter than its 9-byte head"},
       {"a message over 1 MiB", std::string("\xFF\xCC\x01\x00\x10\x00", 6), "more than the 1048576 allowed"},
   };
   for (const auto& broken : cases) {
@@ -358,8 +364,8 @@ TEST_F(TiravoCore, ConnectWithoutDescriptorsFailsAndLogsWhy) {
   std::string lines;
   for (const auto& line : log.Lines()) {
     lines += line.text + "\n";
-    explained = explained ||
-                (line.text.starts_with("CTiravo::") && line.text.find("Too many open files") != std::string::npos);
+    explained =
+        explained || (line.text.starts_with("CTiravo::") && line.text.find("Too many open files") != std::string::npos);
   }
   EXPECT_TRUE(explained) << "no log line says why:\n" << lines;
   ConnectTo(peer);

@@ -16,7 +16,9 @@ TEST(PackageDispatcherExport, FoundByNameInTheProgram) {
   ASSERT_NE(framer, nullptr);
   char buffer[16];
   ASSERT_EQ(framer->PackData("abc", 3, buffer, sizeof buffer), 9);
-  EXPECT_EQ(std::string(buffer, 9), std::string("\xFF\xCC\x03\x00\x00\x00" "abc", 9));
+  EXPECT_EQ(std::string(buffer, 9), std::string("\xFF\xCC\x03\x00\x00\x00"
+                                                "abc",
+                                                9));
   freeFramer(framer);
   freeFramer(nullptr);
 }

@@ -34,8 +34,8 @@ std::string Pack(IPackageDispatcher* framer, const std::string& payload) {
 
 // A 32-bit mode head with the given length field.
 std::string Head32(uint32_t length) {
-  return Bytes({0xFF, 0xCC, int(length & 0xFF), int((length >> 8) & 0xFF), int((length >> 16) & 0xFF),
-                int(length >> 24)});
+  return Bytes(
+      {0xFF, 0xCC, int(length & 0xFF), int((length >> 8) & 0xFF), int((length >> 16) & 0xFF), int(length >> 24)});
 }
 
 const std::string kWaitHead3 = "需要等待的封包:0xffffffff,3";
@@ -54,7 +54,8 @@ TEST(VmPackageDispatcher, PackDataWritesTheFrameInEachMode) {
   framer->PushData(checked);
   EXPECT_EQ(seen.events, std::vector<std::string>{"pack:abc"});
   // 16-bit length with the checksum: the CRC covers the 4-byte head and the payload.
-  EXPECT_EQ(Pack(MakeFramer(0, true).get(), "abc"), Bytes({0xFF, 0xCC, 0x07, 0, 'a', 'b', 'c', 0x41, 0x0F, 0x35, 0x11}));
+  EXPECT_EQ(Pack(MakeFramer(0, true).get(), "abc"),
+            Bytes({0xFF, 0xCC, 0x07, 0, 'a', 'b', 'c', 0x41, 0x0F, 0x35, 0x11}));
   EXPECT_TRUE(log.Lines().empty());
 }
 
@@ -87,8 +88,8 @@ TEST(VmPackageDispatcher, PackDataRefusesWhatA16BitLengthCannotHold) {
   std::string payload(65531, 'x');
   std::string buffer(70000, '\0');
   EXPECT_EQ(framer->PackData(payload.data(), 65532, buffer.data(), 70000), 0);
-  EXPECT_EQ(log.Texts(llFatal),
-            std::vector<std::string>{"VmPackageDispatcher::PackData totalPackLen(65536) > 65535 in 16-bit length mode"});
+  EXPECT_EQ(log.Texts(llFatal), std::vector<std::string>{
+                                    "VmPackageDispatcher::PackData totalPackLen(65536) > 65535 in 16-bit length mode"});
   EXPECT_EQ(framer->PackData(payload.data(), 65531, buffer.data(), 70000), 65539);
 }
 

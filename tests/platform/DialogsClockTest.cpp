@@ -12,8 +12,10 @@ namespace {
 
 struct UnattendedEnv {
   explicit UnattendedEnv(const char* value) {
-    if (value != nullptr) setenv("VEMO_UNATTENDED", value, 1);
-    else unsetenv("VEMO_UNATTENDED");
+    if (value != nullptr)
+      setenv("VEMO_UNATTENDED", value, 1);
+    else
+      unsetenv("VEMO_UNATTENDED");
   }
   ~UnattendedEnv() { unsetenv("VEMO_UNATTENDED"); }
 };
@@ -124,13 +126,15 @@ TEST(ClockTest, ReplaceableClockAndDateTime) {
   tzset();
   EXPECT_DOUBLE_EQ(NowAsDateTime(), 25570.5);
   EXPECT_DOUBLE_EQ(TimeToDateTime(0), 25569.0);
-  EXPECT_DOUBLE_EQ(TimeToDateTime(951782400), 36585.0);  // 2000-02-29, a leap day
+  EXPECT_DOUBLE_EQ(TimeToDateTime(951782400), 36585.0);     // 2000-02-29, a leap day
   EXPECT_DOUBLE_EQ(TimeToDateTime(-86400 * 25569LL), 0.0);  // 1899-12-30 itself
-  setenv("TZ", "UTC-8", 1);  // eight hours east: local time is later
+  setenv("TZ", "UTC-8", 1);                                 // eight hours east: local time is later
   tzset();
   EXPECT_DOUBLE_EQ(TimeToDateTime(0), 25569.0 + 8.0 / 24.0);
-  if (savedTz != nullptr) setenv("TZ", saved.c_str(), 1);
-  else unsetenv("TZ");
+  if (savedTz != nullptr)
+    setenv("TZ", saved.c_str(), 1);
+  else
+    unsetenv("TZ");
   tzset();
   SetClockForTesting(nullptr);
   EXPECT_NE(GetTickCount(), 0xFFFFFFF0u);

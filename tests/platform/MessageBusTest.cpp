@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <chrono>
 
 #include <cstring>
 #include <mutex>
@@ -150,8 +150,10 @@ TEST(MessageBusTest, BusDirectoryIsPrivate) {
   }
   chmod((runtime + "vemo-bus").c_str(), 0700);
   EXPECT_NE(BusEndpoint::Open("C", "T", nullptr), nullptr);
-  if (saved != nullptr) setenv("XDG_RUNTIME_DIR", savedValue.c_str(), 1);
-  else unsetenv("XDG_RUNTIME_DIR");
+  if (saved != nullptr)
+    setenv("XDG_RUNTIME_DIR", savedValue.c_str(), 1);
+  else
+    unsetenv("XDG_RUNTIME_DIR");
 }
 
 TEST(MessageBusTest, MalformedDatagramsAreDroppedWithADebugLine) {
@@ -161,16 +163,16 @@ TEST(MessageBusTest, MalformedDatagramsAreDroppedWithADebugLine) {
   DebugLines lines;
 
   ASSERT_TRUE(SendRaw(h, std::vector<uint8_t>(10, 0)));  // short
-  ASSERT_TRUE(SendRaw(h, Header(1, 0, 0xDEADBEEF)));      // bad magic
-  ASSERT_TRUE(SendRaw(h, Header(0, 0)));                  // unknown kinds
+  ASSERT_TRUE(SendRaw(h, Header(1, 0, 0xDEADBEEF)));     // bad magic
+  ASSERT_TRUE(SendRaw(h, Header(0, 0)));                 // unknown kinds
   ASSERT_TRUE(SendRaw(h, Header(9, 0)));
-  std::vector<uint8_t> lying = Header(2, 500);            // claims more data than it carries
+  std::vector<uint8_t> lying = Header(2, 500);  // claims more data than it carries
   lying.resize(36 + 10);
   ASSERT_TRUE(SendRaw(h, lying));
-  std::vector<uint8_t> dataOnPost = Header(1, 4);         // data on a kind that carries none
+  std::vector<uint8_t> dataOnPost = Header(1, 4);  // data on a kind that carries none
   dataOnPost.resize(40);
   ASSERT_TRUE(SendRaw(h, dataOnPost));
-  std::vector<uint8_t> huge = Header(2, 70000);           // larger than any copy-data block
+  std::vector<uint8_t> huge = Header(2, 70000);  // larger than any copy-data block
   huge.resize(36 + 70000);
   ASSERT_TRUE(SendRaw(h, huge));
   std::vector<uint8_t> good = Header(2, 3);

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "support/TestSupport.h"
 #include "platform/process.h"
+#include "support/TestSupport.h"
 
 namespace peer {
 

@@ -12,10 +12,10 @@
 #include <cstdint>
 #include <string>
 
-#include "support/TestSupport.h"
 #include "platform/crash_report.h"
 #include "platform/process.h"
 #include "platform/shared_memory.h"
+#include "support/TestSupport.h"
 
 namespace platform {
 namespace {

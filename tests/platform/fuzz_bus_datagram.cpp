@@ -25,15 +25,15 @@ struct Target {
 
   Target() {
     platform::SetDebugSinkForTesting(Quiet);
-    endpoint = platform::BusEndpoint::Open("Fuzz", "fuzz " + std::to_string(getpid()),
-                                           [this](const platform::BusMessage& m) {
-                                             ++handed;
-                                             lastDataSize = m.Data.size();
-                                           });
+    endpoint =
+        platform::BusEndpoint::Open("Fuzz", "fuzz " + std::to_string(getpid()), [this](const platform::BusMessage& m) {
+          ++handed;
+          lastDataSize = m.Data.size();
+        });
     if (!endpoint) std::abort();
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     std::string dir = runtime != nullptr && *runtime != '\0' ? std::string(runtime) + "/vemo-bus/"
-                                                            : "/tmp/vemo-bus-" + std::to_string(getuid()) + "/";
+                                                             : "/tmp/vemo-bus-" + std::to_string(getuid()) + "/";
     std::string path = dir + std::to_string(endpoint->Handle()) + ".sock";
     addr.sun_family = AF_UNIX;
     std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
@@ -46,8 +46,7 @@ struct Target {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Target target;
   target.handed = 0;
-  if (sendto(target.sender, data, size, 0, reinterpret_cast<sockaddr*>(&target.addr), sizeof target.addr) < 0)
-    return 0;
+  if (sendto(target.sender, data, size, 0, reinterpret_cast<sockaddr*>(&target.addr), sizeof target.addr) < 0) return 0;
   target.endpoint->Dispatch();
   if (target.handed > 1) std::abort();  // one datagram is at most one message
   if (target.handed == 1 && (size < 36 || target.lastDataSize != size - 36)) std::abort();

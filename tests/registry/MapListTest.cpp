@@ -9,12 +9,12 @@
 #include <cstdlib>
 #include <string>
 
+#include "components/GameDataComponent.h"
+#include "platform/shared_memory.h"
+#include "registry/CSharedMem.h"
+#include "registry/MapServerInfoManager.h"
 #include "support/RecordingLog.h"
 #include "support/TestSupport.h"
-#include "components/GameDataComponent.h"
-#include "registry/CSharedMem.h"
-#include "platform/shared_memory.h"
-#include "registry/MapServerInfoManager.h"
 
 namespace {
 
@@ -47,9 +47,9 @@ class MapListTest : public ::testing::Test {
 };
 
 TEST_F(MapListTest, FiltersByMapManagerNumberAndSortsBySortKeyThenMapId) {
-  std::string path = m_Dir.Write("MapID.txt", "# test map list\n" + Line(5, m_Server, 2, 1, 8) +
-                                                  Line(9, m_Server, 1, 1) + Line(3, m_Server, 1, 1) +
-                                                  Line(7, m_Server, 0, 2));
+  std::string path =
+      m_Dir.Write("MapID.txt", "# test map list\n" + Line(5, m_Server, 2, 1, 8) + Line(9, m_Server, 1, 1) +
+                                   Line(3, m_Server, 1, 1) + Line(7, m_Server, 0, 2));
   MapServerInfoManager manager(1);
 
   ASSERT_TRUE(manager.LoadMapList(1, path, false));
@@ -94,8 +94,8 @@ TEST_F(MapListTest, FiltersByMapManagerNumberAndSortsBySortKeyThenMapId) {
 
 TEST_F(MapListTest, DuplicateMapIdKeepsTheFirstWithOneDesignLine) {
   RecordingLog log;
-  std::string path = m_Dir.Write("MapID.txt", Line(5, m_Server + "A", 1, 1) + Line(6, m_Server, 1, 1) +
-                                                  Line(5, m_Server + "B", 0, 1));
+  std::string path =
+      m_Dir.Write("MapID.txt", Line(5, m_Server + "A", 1, 1) + Line(6, m_Server, 1, 1) + Line(5, m_Server + "B", 0, 1));
   MapServerInfoManager manager(1);
   ASSERT_TRUE(manager.LoadMapList(0, path, false));
 

@@ -6,12 +6,12 @@
 #include <cstring>
 #include <string>
 
-#include "support/TestSupport.h"
 #include "components/GameDataComponent.h"
 #include "platform/message_bus.h"
 #include "registry/MapServerInfoManager.h"
 #include "registry/MapServerState.h"
 #include "registry/RecordText.h"
+#include "support/TestSupport.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 #include <chrono>
 #include <string>
 
-#include "support/RecordingLog.h"
 #include "CMapFileLoader.h"
-#include "support/TestSupport.h"
 #include "registry/MapServerInfoManager.h"
+#include "support/RecordingLog.h"
+#include "support/TestSupport.h"
 
 namespace {
 

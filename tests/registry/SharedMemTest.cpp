@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "support/TestSupport.h"
 #include "interfaces/tagMapServerData.h"
 #include "platform/debug_output.h"
 #include "platform/process.h"
@@ -15,6 +14,7 @@
 #include "registry/CSharedMem.h"
 #include "registry/MapServerState.h"
 #include "registry/RecordText.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -35,8 +35,8 @@ class DebugLines {
 platform::ProcessInformation StartPeer(const std::string& mode, const std::string& segment) {
   platform::ProcessInformation info;
   int errorCode = 0;
-  EXPECT_TRUE(platform::StartProcess(std::string(REGISTRY_PEER) + " " + mode + " " + segment, "", false, &info,
-                                     &errorCode))
+  EXPECT_TRUE(
+      platform::StartProcess(std::string(REGISTRY_PEER) + " " + mode + " " + segment, "", false, &info, &errorCode))
       << errorCode;
   return info;
 }
@@ -100,8 +100,8 @@ TEST(CSharedMemTest, FailuresLeaveNoViewAndWriteOneDebugLine) {
   EXPECT_FALSE(tooBig.SharedMem().Valid());
   EXPECT_EQ(tooBig.SharedMem().View(), nullptr);
   ASSERT_EQ(debug.Lines().size(), 1u);
-  EXPECT_EQ(debug.Lines()[0], "CSharedMem::CSharedMem MapViewOfFile fail,name=" + name + ",errorno=" +
-                                  std::to_string(EINVAL));
+  EXPECT_EQ(debug.Lines()[0],
+            "CSharedMem::CSharedMem MapViewOfFile fail,name=" + name + ",errorno=" + std::to_string(EINVAL));
 
   // A name the system refuses: no segment at all, the creation line with the system's text.
   g_DebugLines.clear();
@@ -112,8 +112,8 @@ TEST(CSharedMemTest, FailuresLeaveNoViewAndWriteOneDebugLine) {
   EXPECT_FALSE(existed2);
   EXPECT_EQ(refused.View(), nullptr);
   ASSERT_EQ(debug.Lines().size(), 1u);
-  EXPECT_EQ(debug.Lines()[0], "CSharedMem::CSharedMem CreateFileMapping fail,name=" + tooLong + ",errorno=" +
-                                  std::to_string(ENAMETOOLONG) +
+  EXPECT_EQ(debug.Lines()[0], "CSharedMem::CSharedMem CreateFileMapping fail,name=" + tooLong +
+                                  ",errorno=" + std::to_string(ENAMETOOLONG) +
                                   " errorInfo=" + platform::SystemErrorText(ENAMETOOLONG));
 
   // A size of no bytes is refused the same way instead of mapping nothing.

@@ -59,8 +59,8 @@ TEST_F(CheckToolsTest, HolmiraChecksItsManifest) {
   ASSERT_EQ(mkdir((m_Dir + "sub dir").c_str(), 0755), 0);
   std::ofstream(m_Dir + "a.bin") << "alpha";
   std::ofstream(m_Dir + "sub dir/b.bin") << "beta";
-  CommandResult made = RunCommand("'" + tool + "' /make '" + m_Dir + "Holmira.manifest' '" + tool + "' '" + m_Dir + "a.bin' '" +
-                    m_Dir + "sub dir/b.bin'");
+  CommandResult made = RunCommand("'" + tool + "' /make '" + m_Dir + "Holmira.manifest' '" + tool + "' '" + m_Dir +
+                                  "a.bin' '" + m_Dir + "sub dir/b.bin'");
   ASSERT_EQ(made.exitCode, 0) << made.output;
   // Paths relative to the manifest; the CRC-32 of "alpha" is zlib's.
   EXPECT_NE(ReadFile(m_Dir + "Holmira.manifest").find("\nD0E0396A 5 a.bin\n"), std::string::npos)

@@ -5,8 +5,8 @@
 
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/time.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdarg>
@@ -129,12 +129,9 @@ TEST_F(EnvironmentChecksTest, RunTimeWarningFromDay23UntilTheTimerSumWrapsToZero
     uint64_t uptime;
     int days;  // 0: silent
   } cases[] = {
-      {1000, 0},
-      {1974683647, 0},
-      {1974683648, 23},
-      {4122167296, 48},  // the sum is exactly 0, which is not greater than 0
-      {4122167297, 0},
-      {(1ULL << 32) + 1974683648ULL, 23},  // the timer is 32 bits wide and wraps
+      {1000, 0},        {1974683647, 0},
+      {1974683648, 23}, {4122167296, 48},                    // the sum is exactly 0, which is not greater than 0
+      {4122167297, 0},  {(1ULL << 32) + 1974683648ULL, 23},  // the timer is 32 bits wide and wraps
   };
   for (const Case& c : cases) {
     m_Dialogs.records.clear();
@@ -312,8 +309,7 @@ TEST_F(EnvironmentChecksTest, EnvironmentDumpPassesThreeQuotedItems) {
 // Runs RunEnvironmentDump in a child without a terminal and expects it to report the
 // failure, with the text both in the error line and in the box.
 void ExpectDumpFailure(const std::string& logDir, const std::string& text) {
-  std::string expected = Literal("[LogError] " + text) + ".*" +
-                         Literal("[ErrorBox] Check EvnInfoError: " + text);
+  std::string expected = Literal("[LogError] " + text) + ".*" + Literal("[ErrorBox] Check EvnInfoError: " + text);
   EXPECT_EXIT(
       {
         setenv("VEMO_UNATTENDED", "ok", 1);
@@ -331,12 +327,13 @@ TEST_F(EnvironmentChecksTest, EnvironmentDumpFailuresAreReported) {
   ExpectDumpFailure(m_Dir + "logs/", "Check environment faild, Gavrock exit code = 3");
 
   WriteFile(m_Dir + "plain file", "");
-  ExpectDumpFailure(m_Dir + "plain file/logs/", "Create directory failed, path = " + m_Dir + "plain file/logs, last err = 20");
+  ExpectDumpFailure(m_Dir + "plain file/logs/",
+                    "Create directory failed, path = " + m_Dir + "plain file/logs, last err = 20");
 
   // A tool that is there but cannot be executed.
   WriteProgram(m_Dir + "Gavrock", "not a program", 0644);
-  std::string commandLine = "\"" + m_Dir + "Gavrock.exe\" \"/ep:" + m_Dir + "runtime_env_tests\" \"/lfp:" + m_Dir +
-                            "logs/EnvInfo.log\"";
+  std::string commandLine =
+      "\"" + m_Dir + "Gavrock.exe\" \"/ep:" + m_Dir + "runtime_env_tests\" \"/lfp:" + m_Dir + "logs/EnvInfo.log\"";
   ExpectDumpFailure(m_Dir + "logs/", "Create DumpApp failed! GetLastError() = 13, CmdLine = " + commandLine);
 
   // A command line longer than its 780 bytes.
@@ -354,7 +351,8 @@ TEST_F(EnvironmentChecksTest, IntegrityCheck) {
 
   // A relative directory lies beside the executable; the tool runs to its end.
   ASSERT_EQ(mkdir((m_Dir + "tools").c_str(), 0755), 0);
-  WriteProgram(m_Dir + "tools/Holmira", "#!/bin/sh\nsleep 0.2\necho \"$0\" > \"$(dirname \"$0\")/ran.txt\"\nexit 4\n", 0755);
+  WriteProgram(m_Dir + "tools/Holmira", "#!/bin/sh\nsleep 0.2\necho \"$0\" > \"$(dirname \"$0\")/ran.txt\"\nexit 4\n",
+               0755);
   m_Log.Clear();
   EXPECT_TRUE(RunIntegrityCheck("tools"));
   EXPECT_EQ(ReadFile(m_Dir + "tools/ran.txt"), m_Dir + "tools/Holmira\n");
@@ -375,7 +373,10 @@ TEST_F(EnvironmentChecksTest, IntegrityCheck) {
 TEST(CodePageTest, ConvertsForDisplayAndMarksBrokenBytes) {
   EXPECT_EQ(CodePageToUtf8("\xcc\xec", "CP936"), "天");
   EXPECT_EQ(CodePageToUtf8("\xa4\xd1", "CP950"), "天");
-  EXPECT_EQ(CodePageToUtf8("ab\xff\xff" "cd", "CP936"), "ab??cd");
+  EXPECT_EQ(CodePageToUtf8("ab\xff\xff"
+                           "cd",
+                           "CP936"),
+            "ab??cd");
   EXPECT_EQ(CodePageToUtf8("cut\xcc", "CP936"), "cut?");
   EXPECT_EQ(CodePageToUtf8("", "CP936"), "");
 }

@@ -176,8 +176,8 @@ TEST(ThreadManagerTest, MinusOneEndsTheWorkerAndClearsItsEntry) {
   SingleThread* other = manager.AddThread("Running", &Counter::Work, &running, false);
   manager.StartAll();
   EXPECT_TRUE(log.Contains("Starting thread : Ending..."));
-  EXPECT_TRUE(log.Contains(FormatText("Starting thread : Ending OK! CurrentThreadID = %d",
-                                      static_cast<int>(platform::CurrentThreadId()))));
+  EXPECT_TRUE(log.Contains(
+      FormatText("Starting thread : Ending OK! CurrentThreadID = %d", static_cast<int>(platform::CurrentThreadId()))));
   ASSERT_TRUE(WaitUntil([&] { return manager.GetThread(0)->GetThread() == nullptr; }));
   ASSERT_TRUE(WaitUntil([&] { return ending.worker->IsFinished(); }));
   EXPECT_EQ(ending.calls.load(), 1);

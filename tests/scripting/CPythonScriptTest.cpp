@@ -138,10 +138,16 @@ TEST_F(ScriptHostTest, RaisedErrorIsReportedWithEveryTracebackRecordOutermostFir
             "    g()\n");
   EXPECT_EQ(host->CallFunction(path, "f", nullptr), nullptr);
   ASSERT_EQ(Errors().size(), 1u);
-  EXPECT_EQ(Errors()[0], "Error Message:\r\nValueError:deep failure\r\nTraceback:\r\n"
-                         "f: " + path + "(# 6)\r\n"
-                         "g: " + path + "(# 4)\r\n"
-                         "h: " + path + "(# 2)\r\n");
+  EXPECT_EQ(Errors()[0],
+            "Error Message:\r\nValueError:deep failure\r\nTraceback:\r\n"
+            "f: " +
+                path +
+                "(# 6)\r\n"
+                "g: " +
+                path +
+                "(# 4)\r\n"
+                "h: " +
+                path + "(# 2)\r\n");
   EXPECT_EQ(host->Messages().back().rfind("[" + path + "][#", 0), 0u) << "kind is the resolved path";
 }
 
@@ -178,7 +184,8 @@ TEST_F(ScriptHostTest, ErrorReportRendersAnyValueAndLeavesNothingPending) {
   EXPECT_EQ(host->CallFunction(path, "EmptySet", nullptr), nullptr);
   EXPECT_EQ(host->CallFunction(path, "MissingKey", nullptr), nullptr);
   ASSERT_EQ(Errors().size(), 4u);
-  EXPECT_EQ(Errors()[2], "Error Message:\r\nKeyError:pop from an empty set\r\nTraceback:\r\nEmptySet: " + path + "(# 9)\r\n");
+  EXPECT_EQ(Errors()[2],
+            "Error Message:\r\nKeyError:pop from an empty set\r\nTraceback:\r\nEmptySet: " + path + "(# 9)\r\n");
   EXPECT_EQ(Errors()[3], "Error Message:\r\nKeyError:'absent'\r\nTraceback:\r\nMissingKey: " + path + "(# 11)\r\n");
   EXPECT_EQ(Errors()[0].rfind("Error Message:\r\nBadText:<unprintable BadText object>\r\nTraceback:\r\n", 0), 0u)
       << Errors()[0];
@@ -275,8 +282,8 @@ TEST_F(ScriptHostTest, ExtensionSearchPrefersSourceThenOptimisedThenCompiled) {
 TEST_F(ScriptHostTest, CompiledOnlyScriptIsCalled) {
   std::string source = dir / "CompiledOnly.py";
   WriteFile(source, "def Answer():\n    return 42\n");
-  ASSERT_TRUE(RunPython("import py_compile\npy_compile.compile(" + PyLiteral(source) + ", cfile=" +
-                        PyLiteral(dir / "CompiledOnly.pyc") + ", doraise=True)"));
+  ASSERT_TRUE(RunPython("import py_compile\npy_compile.compile(" + PyLiteral(source) +
+                        ", cfile=" + PyLiteral(dir / "CompiledOnly.pyc") + ", doraise=True)"));
   std::filesystem::remove(source);
   EXPECT_EQ(TakeText(host->CallFunction(source, "Answer", nullptr)), "42");
   EXPECT_NE(host->FindModule(dir / "CompiledOnly.pyc"), nullptr) << "cached under the path that was found";
@@ -321,9 +328,9 @@ TEST_F(ScriptHostTest, LogUIMsgWritesItsTextAndGivesItBack) {
   for (const char* wrong : {"(i)", "()", "(ss)"}) {
     {
       CPythonLock lock;
-      args = std::string(wrong) == "(i)"    ? Py_BuildValue("(i)", 5)
-             : std::string(wrong) == "()"   ? Py_BuildValue("(())")
-                                            : Py_BuildValue("(y#)", "a\0b", static_cast<Py_ssize_t>(3));
+      args = std::string(wrong) == "(i)"  ? Py_BuildValue("(i)", 5)
+             : std::string(wrong) == "()" ? Py_BuildValue("(())")
+                                          : Py_BuildValue("(y#)", "a\0b", static_cast<Py_ssize_t>(3));
     }
     EXPECT_EQ(TakeText(CallAndReleaseArgs(host, path.c_str(), "SayWrongly", args)), "raised") << wrong;
   }
@@ -498,8 +505,9 @@ static PyObject* Twice(PyObject*, PyObject* args) {
 
 TEST_F(ScriptHostTest, HostModulesOutliveAHostThatDidNotStartTheInterpreter) {
   std::string path = dir / "UsesExtra.py";
-  WriteFile(path, "import LogUI, ExtraHostModule\ndef Run():\n    LogUI.Msg('still here')\n"
-                  "    return ExtraHostModule.Twice(21)\n");
+  WriteFile(path,
+            "import LogUI, ExtraHostModule\ndef Run():\n    LogUI.Msg('still here')\n"
+            "    return ExtraHostModule.Twice(21)\n");
   {
     CPythonScript second;
     second.AddModuleFunction("Twice", Twice, "doubles a number");
@@ -540,9 +548,8 @@ TEST(ScriptHostInstance, TrackingSwitchDecidesWhereTraceLinesGo) {
   host->AddTraceLine("second trace");
   EXPECT_TRUE(host->TrackLines().empty());
   EXPECT_EQ(host->TraceLines().back(), "second trace");
-  EXPECT_EQ(log.Texts(llInfo),
-            (std::vector<std::string>{"CPythonScriptEx::EnableTrack(1) OK", "CPythonScriptEx::EnableTrack(0) OK",
-                                      "second trace"}));
+  EXPECT_EQ(log.Texts(llInfo), (std::vector<std::string>{"CPythonScriptEx::EnableTrack(1) OK",
+                                                         "CPythonScriptEx::EnableTrack(0) OK", "second trace"}));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -555,8 +562,9 @@ SCRIPTING_CHILD(FirstInstance) {
   std::printf("RESULT|%d %d\n", host->OwnsInterpreter() ? 1 : 0, host->IsReady() ? 1 : 0);
   const char* ctype = std::getenv("LC_CTYPE");
   std::printf("RESULT|LC_CTYPE %s\n", ctype != nullptr ? ctype : "unset");
-  RunPython("import sys\nprint('RESULT|encoding', sys.getfilesystemencoding(), sys.flags.utf8_mode, flush=True)\n"
-            "print('RESULT|program', sys.executable.endswith('/scripting_tests'), flush=True)");
+  RunPython(
+      "import sys\nprint('RESULT|encoding', sys.getfilesystemencoding(), sys.flags.utf8_mode, flush=True)\n"
+      "print('RESULT|program', sys.executable.endswith('/scripting_tests'), flush=True)");
 }
 
 SCRIPTING_CHILD(OwningHost) {
@@ -585,7 +593,8 @@ SCRIPTING_CHILD(LaunchSearchPath) {
   EchoLog log;
   CPythonScriptEx* host = CPythonScriptEx::GetInstance();
   const char* offPath = std::getenv("VEMO_SCRIPTING_OFF_PATH");
-  std::printf("RESULT|on path %s\n", TakeText(host->CallFunction("/elsewhere/OnLaunchPath.py", "Where", nullptr)).c_str());
+  std::printf("RESULT|on path %s\n",
+              TakeText(host->CallFunction("/elsewhere/OnLaunchPath.py", "Where", nullptr)).c_str());
   std::printf("RESULT|off path %s\n",
               TakeText(host->CallFunction(std::string(offPath) + "/OffLaunchPath.py", "Where", nullptr)).c_str());
 }
@@ -593,7 +602,8 @@ SCRIPTING_CHILD(LaunchSearchPath) {
 TEST(ScriptHostProcess, FirstInstanceLogsTheTrackSwitchOnce) {
   // Under the C locale, too: the interpreter works in UTF-8 and leaves the environment
   // that started programs inherit as it was.
-  ChildResult child = RunChild("ScriptingChild.FirstInstance", {.setEnv = {"LANG=C"}, .unsetEnv = {"LC_ALL", "LC_CTYPE"}});
+  ChildResult child =
+      RunChild("ScriptingChild.FirstInstance", {.setEnv = {"LANG=C"}, .unsetEnv = {"LC_ALL", "LC_CTYPE"}});
   EXPECT_EQ(child.exitCode, 0);
   EXPECT_EQ(child.Count("INFO|CPythonScriptEx::EnableTrack(0) OK"), 1);
   EXPECT_TRUE(child.Has("RESULT|1 1"));
@@ -615,8 +625,9 @@ TEST(ScriptHostProcess, ScriptsAreFoundOnTheLaunchSearchPathOnly) {
   TempDir offPath;
   WriteFile(onPath / "OnLaunchPath.py", "def Where():\n    return 'on the search path'\n");
   WriteFile(offPath / "OffLaunchPath.py", "def Where():\n    return 'beside its path'\n");
-  ChildResult child = RunChild("ScriptingChild.LaunchSearchPath",
-                               {.setEnv = {"PYTHONPATH=" + onPath.Path(), "VEMO_SCRIPTING_OFF_PATH=" + offPath.Path()}});
+  ChildResult child =
+      RunChild("ScriptingChild.LaunchSearchPath",
+               {.setEnv = {"PYTHONPATH=" + onPath.Path(), "VEMO_SCRIPTING_OFF_PATH=" + offPath.Path()}});
   EXPECT_EQ(child.exitCode, 0);
   // The module name decides; the directory named in the path plays no part.
   EXPECT_TRUE(child.Has("RESULT|on path on the search path"));
@@ -627,7 +638,8 @@ TEST(ScriptHostProcess, ScriptsAreFoundOnTheLaunchSearchPathOnly) {
 }
 
 TEST(ScriptHostProcess, InterpreterThatCannotStartIsReportedAndNeverUsed) {
-  ChildResult child = RunChild("ScriptingChild.InterpreterThatCannotStart", {.setEnv = {"PYTHONHOME=/nonexistent/vemo"}});
+  ChildResult child =
+      RunChild("ScriptingChild.InterpreterThatCannotStart", {.setEnv = {"PYTHONHOME=/nonexistent/vemo"}});
   EXPECT_EQ(child.exitCode, 0);
   EXPECT_TRUE(child.Has("SCRIPTERROR|python init fail!"));
   EXPECT_TRUE(child.Has("RESULT|ready 0"));

@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "common/Utils.h"
+#include "scripting/CPythonLock.h"
 #include "support/ChildProgram.h"
 #include "support/RecordingLog.h"
 #include "support/TestSupport.h"
-#include "common/Utils.h"
-#include "scripting/CPythonLock.h"
 
 namespace scripting_test {
 
@@ -37,7 +37,9 @@ inline std::string PyLiteral(const std::string& text) {
 }
 
 // The launch environment's part: puts a directory first on the interpreter's search path.
-inline void AddSearchPath(const std::string& dir) { RunPython("import sys\nsys.path.insert(0, " + PyLiteral(dir) + ")"); }
+inline void AddSearchPath(const std::string& dir) {
+  RunPython("import sys\nsys.path.insert(0, " + PyLiteral(dir) + ")");
+}
 inline void RemoveSearchPath(const std::string& dir) {
   RunPython("import sys\nwhile " + PyLiteral(dir) + " in sys.path: sys.path.remove(" + PyLiteral(dir) + ")");
 }
@@ -124,10 +126,10 @@ inline bool RegisterChildRun(const char* name, void (*body)(), const char* file,
 }
 
 // SCRIPTING_CHILD(Name) { ... } defines the child run "ScriptingChild.Name".
-#define SCRIPTING_CHILD(name)                                                                       \
-  void ScriptingChild##name();                                                                      \
-  [[maybe_unused]] const bool kScriptingChild##name =                                               \
-      scripting_test::RegisterChildRun(#name, ScriptingChild##name, __FILE__, __LINE__);            \
+#define SCRIPTING_CHILD(name)                                                            \
+  void ScriptingChild##name();                                                           \
+  [[maybe_unused]] const bool kScriptingChild##name =                                    \
+      scripting_test::RegisterChildRun(#name, ScriptingChild##name, __FILE__, __LINE__); \
   void ScriptingChild##name()
 
 struct ChildResult {

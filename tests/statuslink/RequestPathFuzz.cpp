@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "support/RecordingLog.h"
 #include "StatusLinkTestSupport.h"
 #include "packet/MMORPGPacketPool.h"
 #include "statuslink/CSSLogicProcess.h"
 #include "statuslink/StatusLinkControl.h"
+#include "support/RecordingLog.h"
 
 using namespace statuslink_test;
 

@@ -20,8 +20,8 @@ std::string Message(std::mt19937& random, const std::string& body) {
 }
 
 std::string MakeInput(std::mt19937& random) {
-  static const char* const params[] = {"a.log", "e.log", "f.log", "d.log", "missing.log", "../a.log", "/etc/passwd",
-                                       "..", "a.log/", "", "a.log\0b"};
+  static const char* const params[] = {"a.log",       "e.log", "f.log",  "d.log", "missing.log", "../a.log",
+                                       "/etc/passwd", "..",    "a.log/", "",      "a.log\0b"};
   std::uniform_int_distribution<int> byte(0, 255);
   std::string input(1, static_cast<char>(random() % 4));
   if (input[0] & 1)
@@ -31,15 +31,11 @@ std::string MakeInput(std::mt19937& random) {
   for (int m = 0; m < count; ++m) {
     std::string body;
     switch (random() % 5) {
-      case 0:
-        body = std::string("\x06\x01", 2);
-        break;
+      case 0: body = std::string("\x06\x01", 2); break;
       case 1:
         body = statuswire::CommonCmdBody("GetErrorLog", params[random() % (sizeof params / sizeof *params)]);
         break;
-      case 2:
-        body = statuswire::CommonCmdBody(random() % 2 ? "GetHostInfo" : "GetErrorLo", "x");
-        break;
+      case 2: body = statuswire::CommonCmdBody(random() % 2 ? "GetHostInfo" : "GetErrorLo", "x"); break;
       default:
         body.resize(random() % 60);
         for (char& c : body) c = static_cast<char>(byte(random));

@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "support/RecordingLog.h"
 #include "StatusLinkTestSupport.h"
 #include "packet/MMORPGPacketPool.h"
 #include "platform/dialogs.h"
@@ -14,6 +13,7 @@
 #include "statuslink/BaseInfoReply.h"
 #include "statuslink/CSSLogicProcess.h"
 #include "statuslink/StatusLinkControl.h"
+#include "support/RecordingLog.h"
 
 using namespace statuslink_test;
 using statuswire::CommonCmdBody;
@@ -177,8 +177,7 @@ TEST_F(StatusLinkTest, RequestThreadOutlivesAnExceptionOfAnyKind) {
   link->Resume();
   ASSERT_TRUE(WaitUntil([&] { return m_Core.Sent().size() == 1; })) << "the thread ended";
   EXPECT_EQ(m_Core.Sent()[0].head, RequestHead(3));
-  EXPECT_EQ(m_Log.Texts(llFatal),
-            std::vector<std::string>(2, "ThreadProcessSSRequest catch a exception!"));
+  EXPECT_EQ(m_Log.Texts(llFatal), std::vector<std::string>(2, "ThreadProcessSSRequest catch a exception!"));
   EXPECT_TRUE(link->IsRunning());
   link->Stop();
   EXPECT_EQ(MMORPG::MMORPGPacket::m_Count.load(), outstanding);
@@ -274,8 +273,7 @@ TEST_F(StatusLinkTest, ScriptQueueDropsItsOldestPastTheBoundWithOneWarningPerBur
   CSSLogicProcess* link = StartedLink(true);
   const int limit = CSSLogicProcess::kScriptQueueLimit;
   auto receive = [&](int first, int count) {
-    for (int i = first; i < first + count; ++i)
-      m_Core.Receive(RequestHead(static_cast<uint16_t>(i)), Bytes({9, 9}));
+    for (int i = first; i < first + count; ++i) m_Core.Receive(RequestHead(static_cast<uint16_t>(i)), Bytes({9, 9}));
     while (m_Core.GetRecvCount() > 0) link->RunRequestPass(&m_Core);
   };
   const std::string warning =
@@ -386,7 +384,8 @@ TEST_F(StartStopTest, AFailedConnectKeepsTheLinkForTheNextPress) {
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(m_Core.ConnectIp(), "10.1.2.3");
   EXPECT_EQ(m_Core.connectPort, 4567);
-  EXPECT_EQ(m_View.texts, (std::vector<std::string>{"Connecting to StatusServer...", "Connect to StatusServer failed"}));
+  EXPECT_EQ(m_View.texts,
+            (std::vector<std::string>{"Connecting to StatusServer...", "Connect to StatusServer failed"}));
   EXPECT_TRUE(m_Log.Contains("SSLogicProcess connect failed！ip = 10.1.2.3, port = 4567"));
   EXPECT_EQ(Messages(), std::vector<std::string>{"Message:SSLogicProcess connect failed！请检查ip端口号是否正确！"});
   EXPECT_TRUE(m_View.buttons.empty());

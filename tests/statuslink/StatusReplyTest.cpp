@@ -14,15 +14,15 @@
 #include <random>
 #include <utility>
 
-#include "support/RecordingLog.h"
+#include "StatusLinkTestSupport.h"
 #include "common/Utils.h"
 #include "platform/clock.h"
 #include "platform/shared_memory.h"
-#include "StatusLinkTestSupport.h"
 #include "statuslink/BaseInfoReply.h"
 #include "statuslink/CSSLogicProcess.h"
 #include "statuslink/CommonCmd.h"
 #include "statuslink/StatusLinkControl.h"
+#include "support/RecordingLog.h"
 
 using namespace statuslink_test;
 using namespace statuswire;
@@ -98,9 +98,17 @@ TEST_F(ReplyTest, ARunningMapGivesElevenNumericAndTwoTextItemsInOrder) {
 
   auto key = [](uint32_t code) { return MakeInfoKey(code, 3, 2, 6); };
   std::string expected = Bytes({5, 1, 0, 11, 0});
-  const std::pair<uint32_t, uint64_t> numerics[] = {
-      {key(56), 0},   {key(57), 0},  {key(58), 0},   {key(122), 100}, {key(64), 0xFFFFFFFFFFFFFFFBull}, {key(123), 7},
-      {key(124), 25}, {key(125), 0}, {key(126), 0xFFFFFFF0ull}, {key(127), 2}, {MakeInfoKey(150, 0, 2, 11), 1}};
+  const std::pair<uint32_t, uint64_t> numerics[] = {{key(56), 0},
+                                                    {key(57), 0},
+                                                    {key(58), 0},
+                                                    {key(122), 100},
+                                                    {key(64), 0xFFFFFFFFFFFFFFFBull},
+                                                    {key(123), 7},
+                                                    {key(124), 25},
+                                                    {key(125), 0},
+                                                    {key(126), 0xFFFFFFF0ull},
+                                                    {key(127), 2},
+                                                    {MakeInfoKey(150, 0, 2, 11), 1}};
   for (const auto& [k, v] : numerics) {
     PutU32(expected, k);
     PutU64(expected, v);
@@ -140,7 +148,8 @@ TEST_F(ReplyTest, ErrorStatesPutTheirReportFirstReadWithinTheFieldsAndEveryMapCa
   for (const Item& item : reply.texts) textCodes.push_back(item.Code());
   EXPECT_EQ(textCodes, (std::vector<uint32_t>{60, 120, 121, 59, 120, 121, 120, 121}));
   EXPECT_EQ(reply.texts[0].key, MakeInfoKey(60, 10, 6, 6));
-  EXPECT_EQ(reply.texts[0].text, "C++ Error; LastErrorTime:" + std::string(20, 'E') + ";LastFatalTime:2024-01-01 10:00:00");
+  EXPECT_EQ(reply.texts[0].text,
+            "C++ Error; LastErrorTime:" + std::string(20, 'E') + ";LastFatalTime:2024-01-01 10:00:00");
   EXPECT_EQ(reply.texts[3].text, "Python Error; LastPyErrorTime:12:00:00; " + std::string(1024, 'M'));
   EXPECT_EQ(reply.texts[2].text, "unknown");
   EXPECT_EQ(reply.texts[7].text, "unknown");
@@ -248,7 +257,8 @@ std::string Inflate(const std::string& stream, std::size_t size) {
 
 std::string LogText(int lines) {
   std::string text;
-  for (int i = 0; i < lines; ++i) text += "[Error] 2024-05-01 10:00:" + std::to_string(i % 60) + " map " + std::to_string(i) + " lost\n";
+  for (int i = 0; i < lines; ++i)
+    text += "[Error] 2024-05-01 10:00:" + std::to_string(i % 60) + " map " + std::to_string(i) + " lost\n";
   return text;
 }
 
@@ -287,9 +297,12 @@ TEST_F(ReplyTest, GetErrorLogAnswersWithNoDataForMissingEmptyAndRefusedFiles) {
   std::vector<Case> cases = {
       {"missing.log", llDebug, "Can't find file:" + dir + "missing.log"},
       {"empty.log", llDebug, "file size is zero : " + dir + "empty.log"},
-      {"fifo.log", llWarn, "TVemoMapServerManagerMain::OnSVCCmdGetErrorLog refused " + dir + "fifo.log: not a regular file"},
-      {"link.log", llWarn, "TVemoMapServerManagerMain::OnSVCCmdGetErrorLog refused " + dir + "link.log: not a regular file"},
-      {"dir.log", llWarn, "TVemoMapServerManagerMain::OnSVCCmdGetErrorLog refused " + dir + "dir.log: not a regular file"},
+      {"fifo.log", llWarn,
+       "TVemoMapServerManagerMain::OnSVCCmdGetErrorLog refused " + dir + "fifo.log: not a regular file"},
+      {"link.log", llWarn,
+       "TVemoMapServerManagerMain::OnSVCCmdGetErrorLog refused " + dir + "link.log: not a regular file"},
+      {"dir.log", llWarn,
+       "TVemoMapServerManagerMain::OnSVCCmdGetErrorLog refused " + dir + "dir.log: not a regular file"},
       {"hard.log", llWarn,
        "TVemoMapServerManagerMain::OnSVCCmdGetErrorLog refused " + dir + "hard.log: it has more than one hard link"},
       // A name from the network never starts a log line of its own.
@@ -297,7 +310,8 @@ TEST_F(ReplyTest, GetErrorLogAnswersWithNoDataForMissingEmptyAndRefusedFiles) {
       {"..\n[Fatal] forged", llWarn,
        "TVemoMapServerManagerMain::OnSVCCmdGetErrorLog refused \"..\\n[Fatal] forged\": not a file name of the "
        "error-log directory"},
-      {"../" + outside.Path().substr(outside.Path().rfind('/', outside.Path().size() - 2) + 1) + "secret.log", llWarn, ""},
+      {"../" + outside.Path().substr(outside.Path().rfind('/', outside.Path().size() - 2) + 1) + "secret.log", llWarn,
+       ""},
       {outside.Path() + "secret.log", llWarn, ""},
       {"..", llWarn, ""},
       {"sub\\a.log", llWarn, ""},
@@ -430,7 +444,7 @@ TEST_F(RunningLinkTest, GetErrorLogOfALogTruncatedWhileReadFailsWithOneLine) {
   ASSERT_TRUE(WaitUntil([&] { return SentAt(3) >= 0; }, 300000));
   EXPECT_EQ(Hex(BodyOf(3)), Hex(EmptyResultReply("GetErrorLog", "cut.log")));
   EXPECT_EQ(m_Log.Texts(llWarn), std::vector<std::string>{"TVemoMapServerManagerMain::OnSVCCmdGetErrorLog " + cut +
-                                                            " was truncated while it was read; answered without data"});
+                                                          " was truncated while it was read; answered without data"});
   EXPECT_EQ(platform::SharedMemoryFaultCount() - faultsBefore, 1u) << "one fault for the view, not one per page";
 }
 
@@ -465,7 +479,8 @@ TEST_F(ReplyTest, MalformedCommandsAreReadAsFarAsTheyGoAndWarnedAboutOnce) {
   const std::string extra = good + "XYZ";
   const CommonReply reply = DecodeCommonReply(Answer(RequestHead(1), extra));
   EXPECT_EQ(Inflate(reply.result, 100), "log text");
-  EXPECT_EQ(m_Log.Texts(llWarn), std::vector<std::string>{"Error in tagCSVCommonCmd : " + HexText(extra.data(), extra.size()) + " "});
+  EXPECT_EQ(m_Log.Texts(llWarn),
+            std::vector<std::string>{"Error in tagCSVCommonCmd : " + HexText(extra.data(), extra.size()) + " "});
 
   // The name is compared exactly; other names, a short body and a name of 32 characters
   // (read as its first 31) are left to the status logic component, absent here.

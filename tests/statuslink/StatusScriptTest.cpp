@@ -8,11 +8,11 @@
 
 #include <cstdlib>
 
-#include "support/RecordingLog.h"
 #include "StatusLinkTestSupport.h"
 #include "scripting/CPythonLock.h"
 #include "scripting/CPythonScriptEx.h"
 #include "statuslink/CSSLogicProcess.h"
+#include "support/RecordingLog.h"
 
 using namespace statuslink_test;
 using namespace statuswire;
@@ -53,7 +53,8 @@ class ScriptTest : public ::testing::Test {
 };
 
 TEST_F(ScriptTest, TenQueuedMessagesReachTheScriptAsFramesInArrivalOrder) {
-  for (int i = 0; i < 10; ++i) m_Core.Receive(RequestHead(static_cast<uint16_t>(100 + i)), Bytes({9, i}) + std::string(i, 'b'));
+  for (int i = 0; i < 10; ++i)
+    m_Core.Receive(RequestHead(static_cast<uint16_t>(100 + i)), Bytes({9, i}) + std::string(i, 'b'));
   m_Link->RunRequestPass(&m_Core);
   EXPECT_EQ(m_Link->GetScriptPackCount(), 10);
   EXPECT_TRUE(m_Link->RunStatusScript());
@@ -117,19 +118,20 @@ LogUI.Msg(repr((len(v), list(v[1:3]), v.pop(), [x for x in v], list(m.DoubleVect
 )"));
   InstallCore(nullptr);
   ASSERT_TRUE(RunPython("LogUI.Msg(repr(o.SendPack(h, 9, b'\\x01', 1)))"));
-  EXPECT_EQ(ScriptLines(),
-            (std::vector<std::string>{
-                "TypeError: in method 'IPY_SSLogicProcess_SendPack', argument 1 of type 'IPY_SSLogicProcess *'",
-                "TypeError: in method 'IPY_SSLogicProcess_SendPack', argument 2 of type 'char *'",
-                "TypeError: in method 'IPY_SSLogicProcess_SendPack', argument 3 of type 'int'",
-                "TypeError: in method 'IPY_SSLogicProcess_SendPack', argument 4 of type 'char *'",
-                "TypeError: in method 'IPY_SSLogicProcess_SendPack', argument 5 of type 'int'",
-                "ValueError: in method 'IPY_SSLogicProcess_SendPack', argument 3 is not within the length of argument 2",
-                "ValueError: in method 'IPY_SSLogicProcess_SendPack', argument 5 is not within the length of argument 4",
-                "True",
-                "(4, [1, 2], 5, [3, 1, 2], [0.5])",
-                "False",
-            }));
+  EXPECT_EQ(
+      ScriptLines(),
+      (std::vector<std::string>{
+          "TypeError: in method 'IPY_SSLogicProcess_SendPack', argument 1 of type 'IPY_SSLogicProcess *'",
+          "TypeError: in method 'IPY_SSLogicProcess_SendPack', argument 2 of type 'char *'",
+          "TypeError: in method 'IPY_SSLogicProcess_SendPack', argument 3 of type 'int'",
+          "TypeError: in method 'IPY_SSLogicProcess_SendPack', argument 4 of type 'char *'",
+          "TypeError: in method 'IPY_SSLogicProcess_SendPack', argument 5 of type 'int'",
+          "ValueError: in method 'IPY_SSLogicProcess_SendPack', argument 3 is not within the length of argument 2",
+          "ValueError: in method 'IPY_SSLogicProcess_SendPack', argument 5 is not within the length of argument 4",
+          "True",
+          "(4, [1, 2], 5, [3, 1, 2], [0.5])",
+          "False",
+      }));
   ASSERT_EQ(m_Core.Sent().size(), 1u);
   EXPECT_EQ(Hex(m_Core.Sent()[0].body), "01 04 B3");
 }

@@ -14,7 +14,7 @@
 class RecordingLog : public ILog {
  public:
   struct Line {
-    int level;       // ELogLevel; -1 for ScriptOutput, -2 for ScriptError
+    int level;  // ELogLevel; -1 for ScriptOutput, -2 for ScriptError
     std::string text;
   };
 
@@ -42,12 +42,12 @@ class RecordingLog : public ILog {
     m_Lines.clear();
   }
 
-#define VEMO_RECORD(name, level)                    \
-  void name(const char* format, ...) override {     \
-    va_list args;                                   \
-    va_start(args, format);                         \
-    Record(level, format, args);                    \
-    va_end(args);                                   \
+#define VEMO_RECORD(name, level)                \
+  void name(const char* format, ...) override { \
+    va_list args;                               \
+    va_start(args, format);                     \
+    Record(level, format, args);                \
+    va_end(args);                               \
   }
   VEMO_RECORD(TraceNomal, llNomal)
   VEMO_RECORD(TraceInfo, llInfo)

@@ -82,9 +82,7 @@ class FakeClock : public platform::Clock {
 };
 
 // A name no other test process uses at the same time (the same for every call).
-inline std::string UniqueName(const std::string& stem) {
-  return stem + std::to_string(platform::CurrentProcessId());
-}
+inline std::string UniqueName(const std::string& stem) { return stem + std::to_string(platform::CurrentProcessId()); }
 
 // A name that neither another test process nor another call in this one uses.
 inline std::string FreshName(const std::string& stem) {

@@ -25,8 +25,8 @@ TEST_F(GridCellTest, StateColoursAndLoadThresholds) {
   MapServerInfo& map = Map(1);
 
   const std::pair<int32_t, QColor> states[] = {
-      {0, views::kCellNotStarted}, {1, views::kCellNotStarted},  {2, views::kCellNotStarted},
-      {4, views::kCellPythonError}, {5, views::kCellCppError},   {6, views::kCellState6},
+      {0, views::kCellNotStarted},  {1, views::kCellNotStarted},  {2, views::kCellNotStarted},
+      {4, views::kCellPythonError}, {5, views::kCellCppError},    {6, views::kCellState6},
       {7, views::kCellNotStarted},  {-1, views::kCellNotStarted}, {INT_MIN, views::kCellNotStarted}};
   for (const auto& [state, colour] : states) {
     r.State = state;
@@ -42,15 +42,23 @@ TEST_F(GridCellTest, StateColoursAndLoadThresholds) {
     int32_t players, capacity;
     QColor colour;
   };
-  const LoadCase loads[] = {
-      {0, 500, views::kCellLight},       {99, 500, views::kCellLight},    {100, 500, views::kCellNormal},
-      {1, 5, views::kCellNormal},        {249, 500, views::kCellNormal},  {250, 500, views::kCellHeavy},
-      {349, 500, views::kCellHeavy},     {350, 500, views::kCellVeryHeavy}, {7, 10, views::kCellVeryHeavy},
-      {900, 500, views::kCellVeryHeavy},
-      // No capacity: load 0, whatever the players.
-      {250, 0, views::kCellLight},       {INT_MAX, -5, views::kCellLight}, {INT_MAX, INT_MIN, views::kCellLight},
-      // Nonsense counts never overflow.
-      {INT_MIN, 1, views::kCellLight},   {INT_MAX, 1, views::kCellVeryHeavy}};
+  const LoadCase loads[] = {{0, 500, views::kCellLight},
+                            {99, 500, views::kCellLight},
+                            {100, 500, views::kCellNormal},
+                            {1, 5, views::kCellNormal},
+                            {249, 500, views::kCellNormal},
+                            {250, 500, views::kCellHeavy},
+                            {349, 500, views::kCellHeavy},
+                            {350, 500, views::kCellVeryHeavy},
+                            {7, 10, views::kCellVeryHeavy},
+                            {900, 500, views::kCellVeryHeavy},
+                            // No capacity: load 0, whatever the players.
+                            {250, 0, views::kCellLight},
+                            {INT_MAX, -5, views::kCellLight},
+                            {INT_MAX, INT_MIN, views::kCellLight},
+                            // Nonsense counts never overflow.
+                            {INT_MIN, 1, views::kCellLight},
+                            {INT_MAX, 1, views::kCellVeryHeavy}};
   for (const LoadCase& load : loads) {
     r.PlayerCnt = load.players;
     r.MaxPlayerCnt = load.capacity;

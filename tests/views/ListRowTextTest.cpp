@@ -58,17 +58,24 @@ TEST_F(ListRowTextTest, EveryColumnInItsFormatAndOnlyTheFirstColumnsWithoutAReco
   Map(3).SetActive(0);
 
   EXPECT_EQ(MapListRow(m_Maps.GetMapInfo(0)),
-            QStringList({"0", QString::fromUtf8("新手村(") + QString::fromStdString(m_Server) + ")", "3", "0",
-                         "Running", "-12", "123/500", "4500/60000", "27", "4294967295", "2147483649", "52",
-                         "3000000000", "3/6", "0.000", "0.000", "128", "-1", "12.5", "2"}));
+            QStringList({"0",          QString::fromUtf8("新手村(") + QString::fromStdString(m_Server) + ")",
+                         "3",          "0",
+                         "Running",    "-12",
+                         "123/500",    "4500/60000",
+                         "27",         "4294967295",
+                         "2147483649", "52",
+                         "3000000000", "3/6",
+                         "0.000",      "0.000",
+                         "128",        "-1",
+                         "12.5",       "2"}));
   EXPECT_EQ(MapServerListRow(m_Maps.GetMapInfo(0)),
-            QStringList({QString::fromUtf8("新手村(") + QString::fromStdString(m_Server) + ")", "3", "Running",
-                         "123", "4500", "27", "4294967295"}));
+            QStringList({QString::fromUtf8("新手村(") + QString::fromStdString(m_Server) + ")", "3", "Running", "123",
+                         "4500", "27", "4294967295"}));
 
   // The state texts; the cost time in its shortest form.
-  const std::pair<int32_t, const char*> states[] = {
-      {0, "Not Exist!"}, {1, "Connecting..."}, {2, "Initing..."}, {4, "unknown"},
-      {5, "unknown"},    {6, "unknown"},       {-7, "unknown"},   {INT_MIN, "unknown"}};
+  const std::pair<int32_t, const char*> states[] = {{0, "Not Exist!"}, {1, "Connecting..."}, {2, "Initing..."},
+                                                    {4, "unknown"},    {5, "unknown"},       {6, "unknown"},
+                                                    {-7, "unknown"},   {INT_MIN, "unknown"}};
   for (const auto& [state, text] : states) {
     r.State = state;
     EXPECT_EQ(views::MapListCellText(&Map(3), 4), text) << state;

@@ -9,7 +9,6 @@
 #include <memory>
 #include <string>
 
-#include "support/OffscreenApplication.h"
 #include "components/GameDataComponent.h"
 #include "interfaces/tagMapServerData.h"
 #include "platform/clock.h"
@@ -17,6 +16,7 @@
 #include "registry/AShareStructObj.h"
 #include "registry/MapServerInfoManager.h"
 #include "registry/RecordAccess.h"
+#include "support/OffscreenApplication.h"
 #include "support/TestSupport.h"
 
 // One map line of the component's format: id, server, display name, sort key, line,
@@ -38,12 +38,11 @@ class ViewsMapList : public ::testing::Test {
   }
   static void TearDownTestSuite() { UnloadGameDataComponent(); }
 
-  void Load(const std::string& lines) {
-    ASSERT_TRUE(m_Maps.LoadMapList(0, m_Dir.Write("MapID.txt", lines), false));
-  }
+  void Load(const std::string& lines) { ASSERT_TRUE(m_Maps.LoadMapList(0, m_Dir.Write("MapID.txt", lines), false)); }
   // The map server's view of a map's record: the same segment, mapped a second time.
   tagMapServerData& Record(int mapId) {
-    auto mapping = std::make_unique<AShareStructObj<tagMapServerData>>(m_Server + "_" + std::to_string(mapId) + "_Config");
+    auto mapping =
+        std::make_unique<AShareStructObj<tagMapServerData>>(m_Server + "_" + std::to_string(mapId) + "_Config");
     tagMapServerData* data = mapping->GetData();
     m_Mappings.push_back(std::move(mapping));
     if (data == nullptr) throw std::runtime_error("record not mapped");
