@@ -1,5 +1,7 @@
 // The worker loop, the registry and its events, the stop handshake and the CPU sample.
 #include <gtest/gtest.h>
+#include <sys/types.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -208,9 +210,11 @@ struct Blocked {
   std::atomic<int> second{-1};
   std::atomic<bool> waiting{false};
   std::atomic<int> calls{0};
+  std::atomic<pid_t> thread{0};
   static int Work(void* data, int) {
     auto* self = static_cast<Blocked*>(data);
     ++self->calls;
+    self->thread = gettid();
     self->waiting = true;
     self->first = static_cast<int>(self->event->WaitFor(kInfinite));
     self->second = static_cast<int>(self->event->WaitFor(kInfinite));
@@ -228,7 +232,13 @@ TEST(ThreadManagerTest, StopAllReleasesAWorkerBlockedOnARegistryEvent) {
   blocked.event = manager.CreateEvent("");
   manager.AddThread("StartServer", &Blocked::Work, &blocked, false);
   manager.StartAll();
-  ASSERT_TRUE(WaitUntil([&] { return blocked.waiting.load(); }));
+  // Blocked for real: the kernel has the worker asleep, not merely about to wait.
+  auto asleep = [&] {
+    const std::string stat = ReadFile("/proc/self/task/" + std::to_string(blocked.thread.load()) + "/stat");
+    const std::size_t name = stat.rfind(')');
+    return name != std::string::npos && name + 2 < stat.size() && stat[name + 2] == 'S';
+  };
+  ASSERT_TRUE(WaitUntil([&] { return blocked.waiting.load() && asleep(); }));
   manager.StopAll();
   EXPECT_EQ(blocked.first.load(), static_cast<int>(WaitResult::Signaled));
   EXPECT_EQ(blocked.second.load(), static_cast<int>(WaitResult::Abandoned));
