@@ -316,7 +316,7 @@ TEST_F(StatusLinkTest, ScriptQueueOfLargeMessagesStaysWithinItsByteBound) {
   EXPECT_GE(link->GetScriptPackCount(), 15);
   // Without the byte bound the queue would hold the 300 MiB. (ThreadSanitizer adds its
   // shadow of every byte touched.)
-#if defined(__SANITIZE_THREAD__)
+#if defined(VEMO_UNDER_TSAN)
   constexpr uint64_t kAllowedGrowth = 200ull * 1024 * 1024;
 #else
   constexpr uint64_t kAllowedGrowth = 64ull * 1024 * 1024;

@@ -431,7 +431,7 @@ TEST_F(RunningLinkTest, GetErrorLogOfALargeLogKeepsHeartbeatsAndFiguresGoing) {
 // A log cut to one page once the manager holds it open: the rest of the view would read as
 // zeros, so the request fails instead of answering with them, reported once.
 TEST_F(RunningLinkTest, GetErrorLogOfALogTruncatedWhileReadFailsWithOneLine) {
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+#if defined(VEMO_UNDER_TSAN) || defined(VEMO_UNDER_ASAN)
   GTEST_SKIP() << "the sanitizer keeps SIGBUS to itself, so the view's guard is not installed";
 #endif
   const std::string cut = m_Dir.Write("cut.log", "");
