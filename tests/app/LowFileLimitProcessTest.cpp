@@ -42,6 +42,12 @@ std::map<std::string, std::vector<uint32_t>> SettledCensus(const std::string& pr
 }
 
 TEST(LowFileLimitProcessTest, ASecondManagerUnderTheLimitNeverStartsASecondMapServerForAMap) {
+#if defined(VEMO_UNDER_ASAN)
+  // The undefined-behaviour sanitizer checks a virtual call's dynamic type by probing memory
+  // through a pipe; with the descriptor table full on purpose it cannot make one and reports
+  // every virtual call as invalid. The main pass runs this test.
+  GTEST_SKIP() << "the sanitizer's type check needs a free descriptor";
+#endif
   ManagerMachine machine;
   const std::string server = "LowFd" + std::to_string(getpid());
   std::ofstream list(machine.Dir() + "MapServerData/Map/MapID.txt");

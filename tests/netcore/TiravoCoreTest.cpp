@@ -347,6 +347,12 @@ int OpenDescriptors() {
 // No descriptor left for the core's I/O objects or socket: the connect fails with a log line
 // instead of an exception ending the program, and succeeds once descriptors are free again.
 TEST_F(TiravoCore, ConnectWithoutDescriptorsFailsAndLogsWhy) {
+#if defined(VEMO_UNDER_ASAN)
+  // The undefined-behaviour sanitizer checks a virtual call's dynamic type by probing memory
+  // through a pipe; with the descriptor table full on purpose it cannot make one and reports
+  // every virtual call as invalid. The main pass runs this test.
+  GTEST_SKIP() << "the sanitizer's type check needs a free descriptor";
+#endif
   TestPeer peer;
   rlimit old{};
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);

@@ -302,6 +302,11 @@ uint64_t ResidentBytes() {
 // Messages of 1 MiB that nothing answers, faster than the script step takes them: the queue
 // is bounded by bytes as well, so the manager does not grow by the hundreds of MiB sent.
 TEST_F(StatusLinkTest, ScriptQueueOfLargeMessagesStaysWithinItsByteBound) {
+#if defined(VEMO_UNDER_ASAN)
+  // The address sanitizer's quarantine holds every freed message, so resident memory grows
+  // by what was sent whatever the queue keeps. The other passes run this test.
+  GTEST_SKIP() << "the sanitizer's quarantine keeps freed blocks resident";
+#endif
   CSSLogicProcess* link = StartedLink(true);
   const uint64_t residentBefore = ResidentBytes();
   uint64_t residentPeak = residentBefore;
