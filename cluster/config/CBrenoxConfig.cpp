@@ -15,8 +15,8 @@
 #include <cstring>
 
 #include "IniText.h"
-#include "common/Text.h"
 #include "interfaces/ILog.h"
+#include "text/Text.h"
 
 namespace {
 

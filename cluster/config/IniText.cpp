@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "common/Text.h"
+#include "text/Text.h"
 
 namespace ini_text {
 namespace {

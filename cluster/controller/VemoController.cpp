@@ -26,8 +26,8 @@
 #include <string>
 #include <vector>
 
-#include "common/Text.h"
 #include "platform/message_bus.h"
+#include "text/Text.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <fstream>
 
-#include "common/Text.h"
 #include "platform/paths.h"
+#include "text/Text.h"
 
 namespace gamedata {
 

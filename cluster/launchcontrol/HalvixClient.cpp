@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "HalvixSocket.h"
-#include "common/Text.h"
+#include "text/Text.h"
 
 namespace {
 

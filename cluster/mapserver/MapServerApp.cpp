@@ -4,10 +4,10 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "common/Text.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "text/Text.h"
 
 namespace mapserver {
 namespace {

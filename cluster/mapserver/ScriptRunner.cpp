@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "common/Text.h"
 #include "platform/clock.h"
 #include "platform/process.h"
+#include "text/Text.h"
 
 namespace mapserver {
 namespace {

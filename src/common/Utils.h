@@ -1,4 +1,4 @@
-// Common routines: text and numbers (with those of common/Text.h), the CRC-32, hex text,
+// Common routines: text and numbers (with those of text/Text.h), the CRC-32, hex text,
 // the little-endian byte cursor, text search and splitting, process routines, debug
 // output, the folder picker, and the texts of exception codes and call stacks. None keeps
 // global state.
@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "common/Text.h"
 #include "platform/process.h"
+#include "text/Text.h"
 
 // printf-style formatting; a null format gives "".
 std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));

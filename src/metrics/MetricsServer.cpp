@@ -12,8 +12,8 @@
 #include <functional>
 #include <list>
 
-#include "common/Text.h"
 #include "registry/MapServerInfoManager.h"
+#include "text/Text.h"
 
 namespace {
 

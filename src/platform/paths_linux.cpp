@@ -12,7 +12,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "common/Text.h"
+#include "text/Text.h"
 
 namespace platform {
 namespace {

@@ -9,10 +9,10 @@
 #include <cstdint>
 #include <string>
 
-#include "common/Text.h"
 #include "platform/proc_text.h"
 #include "platform/process.h"
 #include "platform/process_handles.h"
+#include "text/Text.h"
 
 namespace platform {
 namespace {

@@ -25,11 +25,11 @@
 #include <mutex>
 #include <span>
 
-#include "common/Text.h"
 #include "platform/debug_output.h"
 #include "platform/paths.h"
 #include "platform/proc_text.h"
 #include "platform/process_handles.h"
+#include "text/Text.h"
 
 #ifndef P_PIDFD
 #define P_PIDFD 3

@@ -8,8 +8,8 @@
 #include <set>
 
 #include "app/ManagerMachine.h"
-#include "common/Text.h"
 #include "support/FreePort.h"
+#include "text/Text.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "common/Text.h"
+#include "text/Text.h"
 
 #include <cerrno>
 #include <charconv>
