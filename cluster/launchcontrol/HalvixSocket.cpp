@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/runtime_dir.h"
+
 namespace halvix {
 namespace {
 
@@ -28,25 +30,7 @@ bool FillAddress(const std::string& path, sockaddr_un& address, std::string& err
 
 }  // namespace
 
-std::string RuntimeDir(std::string& error) {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  std::string dir = runtime != nullptr && *runtime == '/' ? std::string(runtime) + "/vemo-halvix"
-                                                          : "/tmp/vemo-halvix-" + std::to_string(getuid());
-  if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
-    error = "cannot create " + dir + ": " + std::strerror(errno);
-    return std::string();
-  }
-  struct stat st;
-  if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    error = dir + " is not a directory";
-    return std::string();
-  }
-  if (st.st_uid != getuid() || (st.st_mode & 077) != 0) {
-    error = "refusing " + dir + ": owned by another user or open to others";
-    return std::string();
-  }
-  return dir + "/";
-}
+std::string RuntimeDir(std::string& error) { return platform::PrivateRuntimeDir("vemo-halvix", error); }
 
 std::string SocketPath(const std::string& dir, pid_t pid) { return dir + "manager-" + std::to_string(pid) + ".sock"; }
 
@@ -98,12 +82,6 @@ int Connect(const std::string& path, std::string& error) {
   return fd;
 }
 
-bool PeerUid(int fd, uid_t& uid) {
-  ucred credentials{};
-  socklen_t size = sizeof credentials;
-  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0 || size != sizeof credentials) return false;
-  uid = credentials.uid;
-  return true;
-}
+bool PeerUid(int fd, uid_t& uid) { return platform::SocketPeerUid(fd, uid); }
 
 }  // namespace halvix

@@ -19,8 +19,8 @@
 
 namespace halvix {
 
-// The private runtime directory, made when missing; "" (with `error` set) when it cannot
-// be made or is owned by another user or open to others.
+// The private runtime directory "vemo-halvix" of the platform's PrivateRuntimeDir, made when
+// missing; "" (with `error` set) when it cannot be made or is not safe to use.
 std::string RuntimeDir(std::string& error);
 // The socket path of the manager with process id `pid` in `dir`.
 std::string SocketPath(const std::string& dir, pid_t pid);
@@ -32,7 +32,8 @@ std::vector<pid_t> ListManagers(const std::string& dir);
 int Listen(const std::string& path, std::string& error);
 // A connection to the listening socket at `path`; -1 with `error` set on failure.
 int Connect(const std::string& path, std::string& error);
-// The user id of a connected peer; false when the system cannot say.
+// The user id of a connected peer (the platform's SocketPeerUid); false when the system
+// cannot say.
 bool PeerUid(int fd, uid_t& uid);
 
 }  // namespace halvix

@@ -1,4 +1,4 @@
-// The platform layer's own guard of mapped views (shared_memory_posix.cpp): a page of a
+// The platform layer's own guard of mapped views (mapped_view_guard_posix.cpp): a page of a
 // guarded view that disappears because a peer shrank the object under it reads as zeros
 // instead of raising SIGBUS. Every kind of view the layer maps uses it.
 //
@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace platform {
 
@@ -16,5 +17,11 @@ void GuardMappedView(void* view, std::size_t size);
 bool UnguardMappedView(void* view);
 // True once a page of the guarded view was lost to a fault (it reads as zeros).
 bool MappedViewFaulted(const void* view);
+
+// A view of a shared memory segment: a lost page is mended by giving the object its size
+// back through `fd` (a read-write descriptor of the object, open while the view is guarded).
+void GuardSegmentView(void* view, std::size_t size, int fd);
+// Stops guarding it; `restores` and `lost` tell what the guard had to do for it.
+void UnguardSegmentView(void* view, uint32_t* restores, bool* lost);
 
 }  // namespace platform

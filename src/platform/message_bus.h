@@ -3,9 +3,10 @@
 // Every window that takes part (the manager's main window, each map server, the
 // controller) opens an endpoint with a non-zero 32-bit handle, a class and a title.
 // Endpoints live in a per-user runtime directory that only its owner can enter
-// ($XDG_RUNTIME_DIR/vemo-bus, else /tmp/vemo-bus-<uid>, mode 0700). Messages are
-// datagrams; the owner reads them on its own event-loop thread: it watches Fd() (a Qt
-// QSocketNotifier, or poll) and calls Dispatch(), which hands each message to the callback.
+// ($XDG_RUNTIME_DIR/vemo-bus when that is absolute, else /tmp/vemo-bus-<uid>, mode 0700;
+// see runtime_dir.h). Messages are datagrams; the owner reads them on its own event-loop
+// thread: it watches Fd() (a Qt QSocketNotifier, or poll) and calls Dispatch(), which hands
+// each message to the callback.
 // Endpoints of dead processes are never found; a process that ends at once (EndProcess)
 // removes its endpoints' files. A short or oversized datagram, or one with an unknown tag,
 // is dropped with a debug line; datagrams from another user are dropped and counted, the

@@ -43,7 +43,7 @@ struct DebugLines {
 
 std::string BusDir() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime != nullptr && *runtime != '\0') return std::string(runtime) + "/vemo-bus/";
+  if (runtime != nullptr && *runtime == '/') return std::string(runtime) + "/vemo-bus/";
   return "/tmp/vemo-bus-" + std::to_string(getuid()) + "/";
 }
 

@@ -32,8 +32,8 @@ struct Target {
         });
     if (!endpoint) std::abort();
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    std::string dir = runtime != nullptr && *runtime != '\0' ? std::string(runtime) + "/vemo-bus/"
-                                                             : "/tmp/vemo-bus-" + std::to_string(getuid()) + "/";
+    std::string dir = runtime != nullptr && *runtime == '/' ? std::string(runtime) + "/vemo-bus/"
+                                                            : "/tmp/vemo-bus-" + std::to_string(getuid()) + "/";
     std::string path = dir + std::to_string(endpoint->Handle()) + ".sock";
     addr.sun_family = AF_UNIX;
     std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
