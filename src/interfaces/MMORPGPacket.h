@@ -8,7 +8,7 @@
 #include <string>
 
 #include "interfaces/IPackageDispatcher.h"
-#include "packet/tagPackHead.h"
+#include "interfaces/tagPackHead.h"
 
 namespace MMORPG {
 
