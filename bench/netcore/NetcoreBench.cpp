@@ -23,9 +23,10 @@
 #include "components/LogComponent.h"
 #include "interfaces/IPackageDispatcher.h"
 #include "interfaces/ITiravo.h"
+#include "interfaces/MMORPGPacket.h"
 #include "interfaces/SilentLog.h"
-#include "packet/MMORPGPacket.h"
 #include "platform/library.h"
+#include "statuslink/NetCore.h"
 
 namespace {
 
@@ -33,9 +34,10 @@ SilentLog g_Log;
 const bool g_LogSet = (SetLogObjectForTesting(&g_Log), true);
 
 ITiravo* LoadCore() {
-  void* library = platform::LoadLibrary("Tiravo.dll");
-  auto get =
-      library != nullptr ? reinterpret_cast<GetTiravoFunc>(platform::GetProcAddress(library, "GetTiravo")) : nullptr;
+  platform::Library library("Tiravo.dll");
+  if (auto setHost = library.Resolve<SetTiravoHostFunc>("SetTiravoHost")) setHost(NetCoreHost());
+  auto get = library.Resolve<GetTiravoFunc>("GetTiravo");
+  library.KeepLoaded();
   return get != nullptr ? get() : nullptr;
 }
 

@@ -14,14 +14,14 @@
 #include <vector>
 
 #include "components/LogComponent.h"
+#include "interfaces/MMORPGPacket.h"
 #include "interfaces/SilentLog.h"
-#include "packet/MMORPGPacket.h"
+#include "interfaces/StatusWire.h"
 #include "platform/process.h"
 #include "statuslink/CSSLogicProcess.h"
 #include "statuslink/NetCore.h"
 #include "statuslink/StatusLinkControl.h"
 #include "statuslink/StatusLinkTestSupport.h"  // tests/statuslink: the in-memory test helpers
-#include "statuslink/StatusWire.h"
 
 using namespace statuslink_test;
 

@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "IniText.h"
+#include "interfaces/ComponentLog.h"
 #include "interfaces/ILog.h"
 #include "text/Text.h"
 
@@ -92,11 +93,11 @@ bool ParseFloat(const std::string& text, double& value) {
   return errno == 0 && end == t.c_str() + t.size();
 }
 
-std::atomic<ConfigLogFunc> g_GetLog{nullptr};
+ComponentLog g_Log;
 
 }  // namespace
 
-void BrenoxSetLog(ConfigLogFunc getLog) { g_GetLog.store(getLog); }
+void BrenoxSetLog(ConfigLogFunc getLog) { g_Log.SetSource(getLog); }
 
 void BrenoxReport(const char* format, ...) {
   char text[2048];
@@ -104,8 +105,7 @@ void BrenoxReport(const char* format, ...) {
   va_start(args, format);
   std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
-  ConfigLogFunc getLog = g_GetLog.load();
-  if (ILog* log = getLog != nullptr ? getLog() : nullptr) {
+  if (ILog* log = g_Log.Find()) {
     log->LogWarn("Brenox: %s", text);
   } else {
     std::fprintf(stderr, "Brenox: %s\n", text);

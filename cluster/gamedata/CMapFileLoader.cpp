@@ -1,8 +1,8 @@
 #include "CMapFileLoader.h"
 
+#include "GameDataLog.h"
 #include "TextFields.h"
 #include "common/Utils.h"
-#include "components/LogComponent.h"
 
 namespace gamedata {
 
@@ -40,7 +40,7 @@ void CMapFileLoader::Skip(const std::string& sourceName, int lineNumber, const s
   ++m_ErrorCount;
   m_LastErrorText = FormatText("CMapFileLoader::LoadMapFile %s(%d): %s, line skipped", sourceName.c_str(), lineNumber,
                                reason.c_str());
-  LogObject()->LogWarn("%s", m_LastErrorText.c_str());
+  GameDataLog()->LogWarn("%s", m_LastErrorText.c_str());
 }
 
 bool CMapFileLoader::LoadMapFile(const char* path, int debugFlag) {
@@ -53,7 +53,7 @@ bool CMapFileLoader::LoadMapFile(const char* path, int debugFlag) {
   if (!error.empty() || !ReadTextFile(m_Path, kMaxFileBytes, text, error)) {
     m_ErrorCount = 1;
     m_LastErrorText = FormatText("CMapFileLoader::LoadMapFile can't read %s: %s", m_Path.c_str(), error.c_str());
-    LogObject()->LogError("%s", m_LastErrorText.c_str());
+    GameDataLog()->LogError("%s", m_LastErrorText.c_str());
     return false;
   }
   LoadMapText(text, m_Path, debugFlag);
@@ -119,8 +119,9 @@ void CMapFileLoader::LoadMapText(const std::string& text, const std::string& sou
     m_Texts.push_back({serverName, fields[2]});
     items.push_back(item);
     if (m_DebugLoad)
-      LogObject()->LogDebug("CMapFileLoader::LoadMapFile MapID = %d, ServerName = %s, MapName = %s, MapManagerNum = %d",
-                            item.MapID, serverName.c_str(), fields[2].c_str(), item.MapManagerNum);
+      GameDataLog()->LogDebug(
+          "CMapFileLoader::LoadMapFile MapID = %d, ServerName = %s, MapName = %s, MapManagerNum = %d", item.MapID,
+          serverName.c_str(), fields[2].c_str(), item.MapManagerNum);
   }
   // The texts are complete now, so the pointers into them stay put until the next load.
   for (size_t i = 0; i < items.size(); ++i) {
@@ -128,8 +129,8 @@ void CMapFileLoader::LoadMapText(const std::string& text, const std::string& sou
     items[i].MapName = m_Texts[i].MapName.c_str();
   }
   m_Items = std::move(items);
-  LogObject()->LogInfo("CMapFileLoader::LoadMapFile %s: %d maps loaded, %d lines skipped", sourceName.c_str(),
-                       static_cast<int>(m_Items.size()), m_ErrorCount);
+  GameDataLog()->LogInfo("CMapFileLoader::LoadMapFile %s: %d maps loaded, %d lines skipped", sourceName.c_str(),
+                         static_cast<int>(m_Items.size()), m_ErrorCount);
 }
 
 }  // namespace gamedata

@@ -4,10 +4,10 @@
 #include <cstring>
 #include <vector>
 
+#include "GameDataLog.h"
 #include "ShareData.h"
 #include "SysTables.h"
 #include "common/Utils.h"
-#include "components/LogComponent.h"
 #include "platform/message_bus.h"
 #include "platform/shared_memory.h"
 
@@ -23,15 +23,15 @@ bool CPellwyn::OpenSegment() {
   int errorCode = 0;
   m_Handle = platform::CreateSharedSegment(m_ShareName, kShareDataSize, &existed, &errorCode);
   if (m_Handle < 0) {
-    LogObject()->LogError("CPellwyn::Initialize can't create share memory %s, errorno=%d %s", m_ShareName.c_str(),
-                          errorCode, platform::SystemErrorText(errorCode).c_str());
+    GameDataLog()->LogError("CPellwyn::Initialize can't create share memory %s, errorno=%d %s", m_ShareName.c_str(),
+                            errorCode, platform::SystemErrorText(errorCode).c_str());
     m_InitState = kFailed;
     return false;
   }
   m_View = platform::MapSharedSegment(m_Handle, kShareDataSize, &errorCode);
   if (m_View == nullptr) {
-    LogObject()->LogError("CPellwyn::Initialize can't map share memory %s, errorno=%d %s", m_ShareName.c_str(),
-                          errorCode, platform::SystemErrorText(errorCode).c_str());
+    GameDataLog()->LogError("CPellwyn::Initialize can't map share memory %s, errorno=%d %s", m_ShareName.c_str(),
+                            errorCode, platform::SystemErrorText(errorCode).c_str());
     platform::CloseSharedSegment(m_Handle);
     m_Handle = -1;
     m_InitState = kFailed;
@@ -49,8 +49,8 @@ bool CPellwyn::OpenSegment() {
   head->Reserved[srItemTableOffset] = kItemTableOffset;
   head->Reserved[srItemCapacity] = kItemCapacity;
   m_InitState = kReady;
-  LogObject()->LogInfo("CPellwyn::Initialize share memory %s %s, %u bytes, VemoSysVersion = %u", m_ShareName.c_str(),
-                       existed ? "opened" : "created", kShareDataSize, head->VemoSysVersion);
+  GameDataLog()->LogInfo("CPellwyn::Initialize share memory %s %s, %u bytes, VemoSysVersion = %u", m_ShareName.c_str(),
+                         existed ? "opened" : "created", kShareDataSize, head->VemoSysVersion);
   return true;
 }
 
@@ -64,7 +64,8 @@ void CPellwyn::CloseSegment() {
 void CPellwyn::NotifyReady() {
   if (m_NotifyWindow == 0 || m_View == nullptr) return;
   if (!platform::PostMessage(m_NotifyWindow, WM_MAPMANAGER_LOAD_SHAREDATA, 0, 0))
-    LogObject()->LogWarn("CPellwyn::NotifyReady can't post WM_MAPMANAGER_LOAD_SHAREDATA to window %u", m_NotifyWindow);
+    GameDataLog()->LogWarn("CPellwyn::NotifyReady can't post WM_MAPMANAGER_LOAD_SHAREDATA to window %u",
+                           m_NotifyWindow);
 }
 
 bool CPellwyn::Initialize() {
@@ -98,22 +99,22 @@ void CPellwyn::UnloadShareData() {
 
 bool CPellwyn::LoadShareData() {
   if (m_View == nullptr) {
-    LogObject()->LogError("CPellwyn::LoadShareData share memory %s is not initialised", m_ShareName.c_str());
+    GameDataLog()->LogError("CPellwyn::LoadShareData share memory %s is not initialised", m_ShareName.c_str());
     return false;
   }
   SysTables tables;
   std::vector<std::string> errors;
   std::string sources;
   LoadSysTables(m_SysTableDir, tables, errors, sources);
-  for (const auto& error : errors) LogObject()->LogWarn("CPellwyn::LoadShareData %s", error.c_str());
+  for (const auto& error : errors) GameDataLog()->LogWarn("CPellwyn::LoadShareData %s", error.c_str());
   if (tables.Players.size() > kPlayerCapacity) {
-    LogObject()->LogWarn("CPellwyn::LoadShareData player table has %d rows, only %d kept",
-                         static_cast<int>(tables.Players.size()), static_cast<int>(kPlayerCapacity));
+    GameDataLog()->LogWarn("CPellwyn::LoadShareData player table has %d rows, only %d kept",
+                           static_cast<int>(tables.Players.size()), static_cast<int>(kPlayerCapacity));
     tables.Players.resize(kPlayerCapacity);
   }
   if (tables.Items.size() > kItemCapacity) {
-    LogObject()->LogWarn("CPellwyn::LoadShareData item table has %d rows, only %d kept",
-                         static_cast<int>(tables.Items.size()), static_cast<int>(kItemCapacity));
+    GameDataLog()->LogWarn("CPellwyn::LoadShareData item table has %d rows, only %d kept",
+                           static_cast<int>(tables.Items.size()), static_cast<int>(kItemCapacity));
     tables.Items.resize(kItemCapacity);
   }
 
@@ -131,8 +132,9 @@ bool CPellwyn::LoadShareData() {
   m_InitState = kLoaded;
   ReleaseShareLock();
 
-  LogObject()->LogInfo("CPellwyn::LoadShareData %d player rows, %d item rows (%s)",
-                       static_cast<int>(tables.Players.size()), static_cast<int>(tables.Items.size()), sources.c_str());
+  GameDataLog()->LogInfo("CPellwyn::LoadShareData %d player rows, %d item rows (%s)",
+                         static_cast<int>(tables.Players.size()), static_cast<int>(tables.Items.size()),
+                         sources.c_str());
   return true;
 }
 
@@ -194,7 +196,7 @@ bool CPellwyn::WaitForShareLock(uint32_t timeoutMs) {
       // A process of an earlier build holds the segment: it never takes the segment lock,
       // so it cannot be kept out; this process's threads still take turns.
       if (!m_EarlierHolderReported)
-        LogObject()->LogWarn(
+        GameDataLog()->LogWarn(
             "CPellwyn::ShareLock share memory %s is held by a process of an earlier build; the "
             "share lock keeps out only this process's other threads until it ends",
             m_ShareName.c_str());
@@ -218,7 +220,7 @@ void CPellwyn::ReleaseShareLock() {
   std::unique_lock<std::mutex> lock(m_LockMutex);
   if (m_LockDepth == 0 || m_LockOwner != std::this_thread::get_id()) {
     lock.unlock();
-    LogObject()->LogWarn("CPellwyn::ReleaseShareLock called by a thread that does not hold the share lock");
+    GameDataLog()->LogWarn("CPellwyn::ReleaseShareLock called by a thread that does not hold the share lock");
     return;
   }
   if (--m_LockDepth == 0) {

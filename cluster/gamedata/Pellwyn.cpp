@@ -6,6 +6,7 @@
 
 #include "CMapFileLoader.h"
 #include "CPellwyn.h"
+#include "GameDataLog.h"
 #include "interfaces/IGameData.h"
 #include "platform/paths.h"
 
@@ -67,6 +68,9 @@ PELLWYN_EXPORT bool GameData_ShareLock() { return Pellwyn()->ShareLock(); }
 PELLWYN_EXPORT void GameData_ReleaseShareLock() { Pellwyn()->ReleaseShareLock(); }
 
 PELLWYN_EXPORT bool GameData_WaitForShareLock(uint32_t timeoutMs) { return Pellwyn()->WaitForShareLock(timeoutMs); }
+
+// Optional: the program's log source; the component's lines go nowhere without one.
+PELLWYN_EXPORT void GameData_SetLog(LogSourceFunc source) { gamedata::GameDataLog().SetSource(source); }
 
 PELLWYN_EXPORT IMapFileLoader* GameData_GetMapFileLoader() {
   std::lock_guard<std::mutex> lock(g_Mutex);

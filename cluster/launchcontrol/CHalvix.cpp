@@ -22,10 +22,10 @@ constexpr std::size_t kMaxOutput = 64 * 1024;
 // One line in the manager's log when its logging component is loaded, else on standard
 // error (the component also runs in programs without the log).
 void WriteWarning(const std::string& text) {
-  if (void* library = platform::GetLoadedLibrary("Tolvar.dll")) {
-    auto getLog = reinterpret_cast<GetLogFunc>(platform::GetProcAddress(library, "GetLog"));
+  // A reference of our own while the line is written; the manager keeps its own.
+  if (const platform::Library library = platform::Library::FindLoaded("Tolvar.dll")) {
+    auto getLog = library.Resolve<GetLogFunc>("GetLog");
     ILog* log = getLog != nullptr ? getLog() : nullptr;
-    platform::FreeLibrary(library);  // the manager keeps its own reference
     if (log != nullptr) {
       log->LogWarn("%s", text.c_str());
       return;

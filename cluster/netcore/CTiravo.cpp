@@ -3,44 +3,39 @@
 #include <algorithm>
 #include <asio/connect.hpp>
 #include <asio/post.hpp>
-#include <asio/write.hpp>
 #include <cstdio>
 #include <exception>
 
-#include "components/LogComponent.h"
-#include "interfaces/IPackageDispatcher.h"
-#include "packet/MMORPGPacket.h"
+#include "TiravoParts.h"
 
 namespace netcore {
 
 namespace {
 
+std::atomic<const tagTiravoHost*> g_Host{nullptr};
+
 using Clock = std::chrono::steady_clock;
 using Milliseconds = std::chrono::milliseconds;
 
-// A buffer that once held an unusually large message gives its memory back afterwards.
-constexpr std::size_t kKeptBufferCapacity = 1024 * 1024;
-
-void ReleaseIfLarge(std::string& buffer) {
-  if (buffer.capacity() > kKeptBufferCapacity) std::string().swap(buffer);
-}
-
 }  // namespace
 
-struct CTiravo::Connection {
-  explicit Connection(asio::io_context& io) : Socket(io) {}
-  asio::ip::tcp::socket Socket;
-  bool TimedOut = false;
-  bool Unresolved = false;  // the host name could not be resolved
-  std::string Writing;      // the bytes of the write under way
-  char ReadBuffer[64 * 1024];
-};
+const tagTiravoHost* TiravoHost() { return g_Host.load(std::memory_order_acquire); }
+
+ComponentLog& TiravoLog() {
+  static ComponentLog log;
+  return log;
+}
+
+void SetHost(const tagTiravoHost* host) {
+  TiravoLog().SetSource(host != nullptr ? host->GetLog : nullptr);
+  g_Host.store(host, std::memory_order_release);
+}
 
 CTiravo::CTiravo() : m_Random(static_cast<unsigned>(Clock::now().time_since_epoch().count())) {}
 
 CTiravo::~CTiravo() {
   Shutdown();
-  if (m_PackFramer != nullptr) FreePackageDispatcher(m_PackFramer);
+  if (m_PackFramer != nullptr) m_FreePackFramer(m_PackFramer);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -50,15 +45,20 @@ void CTiravo::LogCaught(const char* operation) {
   try {
     throw;
   } catch (const std::exception& error) {
-    LogObject()->LogError("CTiravo::%s failed: %s", operation, error.what());
+    TiravoLog()->LogError("CTiravo::%s failed: %s", operation, error.what());
   } catch (...) {
-    LogObject()->LogError("CTiravo::%s failed: an unknown exception", operation);
+    TiravoLog()->LogError("CTiravo::%s failed: an unknown exception", operation);
   }
 }
 
 void CTiravo::EnsureThread() {
   if (m_Thread.joinable()) return;
-  if (!m_Reader) m_Reader = std::make_unique<FrameReader>(TiravoLimits::kMaxRecvMessage);
+  if (!m_Reader) {
+    const tagTiravoHost* host = TiravoHost();
+    m_Reader = std::make_unique<FrameReader>(TiravoLimits::kMaxRecvMessage,
+                                             host != nullptr ? host->NewPackageDispatcher : nullptr,
+                                             host != nullptr ? host->FreePackageDispatcher : nullptr);
+  }
   try {
     // A context of its own for every run of the thread: ending the run (Shutdown) destroys
     // it, and with it the thread that resolves host names.
@@ -90,9 +90,9 @@ void CTiravo::RunIoThread(const std::shared_ptr<std::promise<void>>& finished) {
         m_Io->run();
         break;
       } catch (const std::exception& error) {
-        LogObject()->LogError("CTiravo::IoThread caught an exception: %s", error.what());
+        TiravoLog()->LogError("CTiravo::IoThread caught an exception: %s", error.what());
       } catch (...) {
-        LogObject()->LogError("CTiravo::IoThread caught an unknown exception");
+        TiravoLog()->LogError("CTiravo::IoThread caught an unknown exception");
       }
     }
     finished->set_value();
@@ -136,7 +136,7 @@ int CTiravo::Stop() {
       m_RetryTimer->cancel();
       CloseConnection();
       ClearReceived();
-      if (had) LogObject()->LogInfo("CTiravo::Stop connection to %s closed", PeerText().c_str());
+      if (had) TiravoLog()->LogInfo("CTiravo::Stop connection to %s closed", PeerText().c_str());
     });
   } catch (...) {
     LogCaught("Stop");
@@ -179,7 +179,7 @@ void CTiravo::Shutdown() {
 bool CTiravo::Connect(const char* ip, int port) {
   std::lock_guard<std::mutex> life(m_LifeMutex);
   if (ip == nullptr || *ip == '\0' || port <= 0 || port > 65535) {
-    LogObject()->LogWarn("CTiravo::Connect bad address %s:%d", ip != nullptr ? ip : "(null)", port);
+    TiravoLog()->LogWarn("CTiravo::Connect bad address %s:%d", ip != nullptr ? ip : "(null)", port);
     return false;
   }
   try {
@@ -269,13 +269,13 @@ void CTiravo::OnConnected(const ConnectionPtr& connection, bool reconnecting, st
                           : error.message();
     if (connection->Unresolved) why = "cannot resolve the host name: " + why;
     if (!reconnecting) {
-      LogObject()->LogWarn("CTiravo::Connect connect to %s failed: %s", PeerText().c_str(), why.c_str());
+      TiravoLog()->LogWarn("CTiravo::Connect connect to %s failed: %s", PeerText().c_str(), why.c_str());
       m_Wanted = false;
       if (done) done->Give(false);
       return;
     }
     if (!m_RetryReported) {
-      LogObject()->LogWarn("CTiravo::Reconnect connect to %s failed: %s; retrying with back-off up to %d ms",
+      TiravoLog()->LogWarn("CTiravo::Reconnect connect to %s failed: %s; retrying with back-off up to %d ms",
                            PeerText().c_str(), why.c_str(), TiravoLimits::kMaxRetryMs);
       m_RetryReported = true;
     }
@@ -300,10 +300,10 @@ void CTiravo::OnConnected(const ConnectionPtr& connection, bool reconnecting, st
   m_NeedLogin.store(reconnecting);
   m_Connected.store(true);
   if (reconnecting) {
-    LogObject()->LogInfo("CTiravo::Reconnect connected to %s again", PeerText().c_str());
+    TiravoLog()->LogInfo("CTiravo::Reconnect connected to %s again", PeerText().c_str());
   } else {
     m_RetryMs = TiravoLimits::kFirstRetryMs;
-    LogObject()->LogInfo("CTiravo::Connect connected to %s", PeerText().c_str());
+    TiravoLog()->LogInfo("CTiravo::Connect connected to %s", PeerText().c_str());
   }
   m_RetryReported = false;
   StartRead(connection);
@@ -351,211 +351,28 @@ void CTiravo::Drop(const std::string& reason) {
   CloseConnection();
   const char* discardedText = discarded > 0 ? " (received messages discarded)" : "";
   if (!m_Wanted) {
-    LogObject()->LogWarn("CTiravo::Drop connection to %s dropped: %s%s", PeerText().c_str(), reason.c_str(),
+    TiravoLog()->LogWarn("CTiravo::Drop connection to %s dropped: %s%s", PeerText().c_str(), reason.c_str(),
                          discardedText);
     return;
   }
   if (Clock::now() - m_ConnectedSince >= Milliseconds(TiravoLimits::kStableConnectionMs))
     m_RetryMs = TiravoLimits::kFirstRetryMs;
   const int delay = ScheduleReconnect();
-  LogObject()->LogWarn("CTiravo::Drop connection to %s dropped: %s%s; reconnecting in %d ms", PeerText().c_str(),
+  TiravoLog()->LogWarn("CTiravo::Drop connection to %s dropped: %s%s; reconnecting in %d ms", PeerText().c_str(),
                        reason.c_str(), discardedText, delay);
 }
 
 std::string CTiravo::PeerText() const { return m_Host + ":" + std::to_string(m_Port); }
 
-// ---------------------------------------------------------------------------------------------
-// Receiving.
-
-void CTiravo::StartRead(const ConnectionPtr& connection) {
-  connection->Socket.async_read_some(
-      asio::buffer(connection->ReadBuffer),
-      [this, connection](std::error_code error, std::size_t size) { OnRead(connection, error, size); });
-}
-
-void CTiravo::OnRead(const ConnectionPtr& connection, std::error_code error, std::size_t size) {
-  if (m_Connection != connection) return;
-  if (error) {
-    Drop(error == asio::error::eof ? std::string("closed by the peer") : error.message());
-    return;
-  }
-  if (!m_Reader->Feed(std::string_view(connection->ReadBuffer, size), &CTiravo::QueueMessage, this)) {
-    if (m_Flooded) {
-      std::size_t count = 0;
-      std::size_t bytes = 0;
-      {
-        std::lock_guard<std::mutex> lock(m_RecvMutex);
-        count = m_Received.size();
-        bytes = m_ReceivedBytes;
-      }
-      char why[200];
-      std::snprintf(why, sizeof why,
-                    "the peer sends faster than the manager reads: %zu messages of %zu bytes wait "
-                    "(at most %zu messages, %zu bytes)",
-                    count, bytes, TiravoLimits::kMaxRecvMessages, TiravoLimits::kMaxRecvBytes);
-      Drop(why);
-    } else {
-      Drop("bad frame: " + m_Reader->Error());
-    }
-    return;
-  }
-  StartRead(connection);
-}
-
-bool CTiravo::QueueMessage(void* self, std::string_view message) {
-  auto* core = static_cast<CTiravo*>(self);
-  std::lock_guard<std::mutex> lock(core->m_RecvMutex);
-  if (core->m_Received.size() >= TiravoLimits::kMaxRecvMessages ||
-      core->m_ReceivedBytes + message.size() > TiravoLimits::kMaxRecvBytes) {
-    core->m_Flooded = true;
-    return false;
-  }
-  core->m_Received.emplace_back(message);
-  core->m_ReceivedBytes += message.size();
-  return true;
-}
-
-std::size_t CTiravo::ClearReceived() {
-  std::lock_guard<std::mutex> lock(m_RecvMutex);
-  const std::size_t count = m_Received.size();
-  std::deque<std::string>().swap(m_Received);
-  m_ReceivedBytes = 0;
-  return count;
-}
-
-bool CTiravo::PopRecvPack(MMORPG::MMORPGPacket* packet) {
-  if (packet == nullptr) return false;
-  try {
-    return PopInto(packet);
-  } catch (...) {
-    LogCaught("PopRecvPack");
-    return false;
-  }
-}
-
-bool CTiravo::PopInto(MMORPG::MMORPGPacket* packet) {
-  std::string message;
-  {
-    std::lock_guard<std::mutex> lock(m_RecvMutex);
-    if (m_Received.empty()) return false;
-    message = std::move(m_Received.front());
-    m_Received.pop_front();
-    m_ReceivedBytes -= message.size();
-  }
-  // The reader admits no message shorter than its head.
-  packet->SetHead(message.data(), static_cast<int>(kMessageHeadLen));
-  packet->ReadData(message.data() + kMessageHeadLen, static_cast<int>(message.size() - kMessageHeadLen));
-  return true;
-}
-
-int CTiravo::GetRecvCount() {
-  std::lock_guard<std::mutex> lock(m_RecvMutex);
-  return static_cast<int>(m_Received.size());
-}
-
-bool CTiravo::IsConnected() { return m_Connected.load(); }
-
-bool CTiravo::NeedLogin() { return m_NeedLogin.load(); }
-
-void CTiravo::ClearNeedLogin() { m_NeedLogin.store(false); }
-
-// ---------------------------------------------------------------------------------------------
-// Sending.
-
-bool CTiravo::SendPack(const char* head, int headLen, const char* body, int bodyLen) {
-  if (head == nullptr || headLen != static_cast<int>(kMessageHeadLen) || bodyLen < 0 ||
-      (body == nullptr && bodyLen > 0)) {
-    LogObject()->LogError("CTiravo::SendPack bad message: head = %p, headLen = %d, body = %p, bodyLen = %d",
-                          static_cast<const void*>(head), headLen, static_cast<const void*>(body), bodyLen);
-    return false;
-  }
-  const std::size_t content = kMessageHeadLen + static_cast<std::size_t>(bodyLen);
-  if (content + kFrameHeadLen > kMaxFrameLen) {
-    LogObject()->LogError("CTiravo::SendPack a message of %zu bytes does not fit one frame", content);
-    return false;
-  }
-  bool startWrite = false;
-  bool refused = false;
-  uint64_t serial = 0;
-  std::size_t waiting = 0;
-  std::lock_guard<std::mutex> lock(m_SendMutex);
-  try {
-    if (!m_SendOpen) return false;
-    // One message of any size a frame holds is taken when nothing else waits (a large log
-    // reply); behind it, at most the bound.
-    if (!m_Outbox.empty() && m_Outbox.size() + content + kFrameHeadLen > TiravoLimits::kMaxSendBacklog) {
-      // The peer does not read what it asked for: it is dropped (and reconnected) instead of
-      // the manager holding its replies. Nothing more is taken for this connection.
-      refused = true;
-      m_SendOpen = false;
-      serial = m_SendSerial;
-      waiting = m_Outbox.size();
-      m_Outbox.clear();
-      ReleaseIfLarge(m_Outbox);
-    } else {
-      if (m_PackFramer == nullptr) m_PackFramer = NewPackageDispatcher();
-      m_SendScratch.assign(head, kMessageHeadLen);
-      m_SendScratch.append(body, static_cast<std::size_t>(bodyLen));
-      const std::size_t start = m_Outbox.size();
-      const int frameLen = m_PackFramer->GetPackHeadLen() + static_cast<int>(content) + m_PackFramer->GetCrcLen();
-      m_Outbox.resize(start + static_cast<std::size_t>(frameLen));
-      const int written =
-          m_PackFramer->PackData(m_SendScratch.data(), static_cast<int>(content), m_Outbox.data() + start, frameLen);
-      m_Outbox.resize(start + static_cast<std::size_t>(std::max(written, 0)));
-      ReleaseIfLarge(m_SendScratch);
-      if (written <= 0) return false;  // the framer has written its own log line
-      if (!m_WriteActive) {
-        m_WriteActive = true;
-        startWrite = true;
-      }
-    }
-    if (refused) {
-      asio::post(*m_Io, [this, serial, waiting] {
-        if (m_Connection == nullptr || m_Serial != serial) return;  // dropped meanwhile
-        char why[160];
-        std::snprintf(why, sizeof why, "the peer reads too slowly: %zu bytes of replies wait to be sent (at most %zu)",
-                      waiting, TiravoLimits::kMaxSendBacklog);
-        Drop(why);
-      });
-      return false;
-    }
-    if (startWrite) asio::post(*m_Io, [this] { StartWrite(); });
-    return true;
-  } catch (...) {
-    LogCaught("SendPack");
-    return false;
-  }
-}
-
-void CTiravo::StartWrite() {
-  ConnectionPtr connection = m_Connection;
-  {
-    std::lock_guard<std::mutex> lock(m_SendMutex);
-    if (!connection || !m_SendOpen || m_Outbox.empty()) {
-      m_WriteActive = false;
-      return;
-    }
-    connection->Writing.clear();
-    std::swap(connection->Writing, m_Outbox);
-  }
-  asio::async_write(connection->Socket, asio::buffer(connection->Writing),
-                    [this, connection](std::error_code error, std::size_t) { OnWritten(connection, error); });
-}
-
-void CTiravo::OnWritten(const ConnectionPtr& connection, std::error_code error) {
-  if (m_Connection != connection) return;
-  if (error) {
-    Drop("write failed: " + error.message());
-    return;
-  }
-  ReleaseIfLarge(connection->Writing);
-  StartWrite();
-}
-
 }  // namespace netcore
 
-// The one export of the library: the process's one core.
+// The process's one core.
 extern "C" __attribute__((visibility("default"))) ITiravo* GetTiravo() {
   static netcore::CTiravo core;
   return &core;
+}
+
+// The program's table: its log, its framer and the filling of its packets.
+extern "C" __attribute__((visibility("default"))) void SetTiravoHost(const tagTiravoHost* host) {
+  netcore::SetHost(host);
 }

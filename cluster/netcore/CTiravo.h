@@ -11,9 +11,8 @@
 // timeout. No exception leaves the core: a failure of the system (no descriptors, no
 // memory) is logged and reported as a failed operation.
 //
-// The framer, the packet's SetHead and ReadData, and the log object (LogObject) are the host
-// program's own: the library is linked to resolve them from the program at load time, so a
-// host that lacks them fails to load the core instead of failing later.
+// The framer, the filling of a received packet and the log object are the host program's own:
+// the program hands them over (SetTiravoHost, tagTiravoHost); the library binds nothing of it.
 #pragma once
 
 #include <asio/executor_work_guard.hpp>
@@ -36,9 +35,10 @@
 #include "FrameReader.h"
 #include "interfaces/ITiravo.h"
 
-class IPackageDispatcher;
-
 namespace netcore {
+
+// The program's table, once handed over; null before.
+const tagTiravoHost* TiravoHost();
 
 // The bounds and timings of the core, in one place.
 struct TiravoLimits {
@@ -167,6 +167,7 @@ class CTiravo final : public ITiravo {
   // Sends: framed bytes waiting for the I/O thread, and whether a write is under way.
   std::mutex m_SendMutex;
   IPackageDispatcher* m_PackFramer = nullptr;
+  FreePackageDispatcherFunc m_FreePackFramer = nullptr;
   std::string m_SendScratch;
   std::string m_Outbox;
   bool m_WriteActive = false;

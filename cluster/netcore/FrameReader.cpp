@@ -3,8 +3,6 @@
 #include <cstdio>
 #include <exception>
 
-#include "interfaces/IPackageDispatcher.h"
-
 namespace netcore {
 
 namespace {
@@ -30,21 +28,37 @@ std::string Printf(const char* format, unsigned long long a, unsigned long long 
 
 }  // namespace
 
-FrameReader::FrameReader(std::size_t maxMessage)
-    : m_MaxMessage(maxMessage < kMaxFrameLen - kFrameHeadLen ? maxMessage : kMaxFrameLen - kFrameHeadLen),
-      m_Framer(NewPackageDispatcher()) {
+std::string FrameMessage(std::string_view head, std::string_view body) {
+  const std::size_t length = head.size() + body.size();
+  std::string frame("\xFF\xCC", 2);
+  frame.reserve(kFrameHeadLen + length);
+  for (int i = 0; i < 4; ++i) frame.push_back(static_cast<char>((length >> (8 * i)) & 0xFF));
+  frame.append(head);
+  frame.append(body);
+  return frame;
+}
+
+FrameReader::FrameReader(std::size_t maxMessage, NewPackageDispatcherFunc newFramer,
+                         FreePackageDispatcherFunc freeFramer)
+    : m_MaxMessage(maxMessage < kMaxFrameLen - kFrameHeadLen ? maxMessage : kMaxFrameLen - kFrameHeadLen) {
+  if (newFramer == nullptr || freeFramer == nullptr) return;
+  m_Framer = newFramer();
+  if (m_Framer == nullptr) return;
+  m_FreeFramer = freeFramer;
   m_Framer->SetPackFunc(&FrameReader::OnPayload, this);
   m_Framer->SetInfoFunc(&FrameReader::OnInfo, this);
   m_Framer->SetErrorFunc(&FrameReader::OnFramerError, this);
 }
 
-FrameReader::~FrameReader() { FreePackageDispatcher(m_Framer); }
+FrameReader::~FrameReader() {
+  if (m_Framer != nullptr) m_FreeFramer(m_Framer);
+}
 
 void FrameReader::Reset() {
   m_Buffer.clear();
   m_Buffer.shrink_to_fit();
   m_Error.clear();
-  m_Framer->ClearBuffer();
+  if (m_Framer != nullptr) m_Framer->ClearBuffer();
 }
 
 // Only marks the failure: the framer may still be reading the buffer; Feed lets it go.
@@ -91,16 +105,9 @@ bool FrameReader::Feed(std::string_view bytes, Sink sink, void* user) {
   if (frames > 0) {
     m_Sink = sink;
     m_SinkUser = user;
-    m_Expected = frames;
-    try {
-      m_Framer->PushData(work.substr(0, end));
-    } catch (const std::exception& error) {
-      Fail(std::string("the framer refused the stream: ") + error.what());
-    }
+    Deliver(work.substr(0, end), frames);
     m_Sink = nullptr;
     m_SinkUser = nullptr;
-    if (!Failed() && m_Expected != 0) Fail(Printf("the framer delivered %llu frames too few", m_Expected));
-    m_Expected = 0;
   }
   if (!fault.empty()) Fail(std::move(fault));
   if (Failed()) {
@@ -115,6 +122,26 @@ bool FrameReader::Feed(std::string_view bytes, Sink sink, void* user) {
   else
     m_Buffer.assign(work.substr(end));
   return true;
+}
+
+void FrameReader::Deliver(std::string_view frames, std::size_t count) {
+  m_Expected = count;
+  if (m_Framer == nullptr) {
+    // The heads were checked while the frames were found: each payload follows its head.
+    for (std::size_t at = 0; at < frames.size() && !Failed();) {
+      const std::size_t length = LoadLe32(frames.data() + at + 2);
+      OnPayload(this, frames.substr(at + kFrameHeadLen, length));
+      at += kFrameHeadLen + length;
+    }
+  } else {
+    try {
+      m_Framer->PushData(frames);
+    } catch (const std::exception& error) {
+      Fail(std::string("the framer refused the stream: ") + error.what());
+    }
+    if (!Failed() && m_Expected != 0) Fail(Printf("the framer delivered %llu frames too few", m_Expected));
+  }
+  m_Expected = 0;
 }
 
 void FrameReader::OnPayload(void* self, std::string_view payload) {

@@ -2,11 +2,13 @@
 // status server: a byte stream of frames (FF CC, u32 length, no checksum) whose payloads are
 // messages, each the 9-byte packet head followed by the body.
 //
-// The frames are cut and delivered by the program's own framer (NewPackageDispatcher). The
-// reader adds what a connection to an untrusted peer needs on top of it: a limit on the size
-// of one message, the refusal of a message too short to hold its head, and a stream that
-// stays linear in time when a large message arrives in many small reads (only whole frames
-// reach the framer, so it never has to join a growing carry-over with every read).
+// In the network core the frames are cut and delivered by the framer of the program that
+// loaded it (handed over as NewPackageDispatcher and FreePackageDispatcher); a program of its
+// own (the status server) gives none, and the reader delivers the frames it has delimited
+// itself. Either way the reader adds what a connection to an untrusted peer needs: a limit on
+// the size of one message, the refusal of a message too short to hold its head, and a stream
+// that stays linear in time when a large message arrives in many small reads (only whole
+// frames reach the framer, so it never has to join a growing carry-over with every read).
 #pragma once
 
 #include <cstddef>
@@ -14,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-class IPackageDispatcher;
+#include "interfaces/IPackageDispatcher.h"
 
 namespace netcore {
 
@@ -31,8 +33,10 @@ class FrameReader {
   // later one, which fails the stream. The bytes are valid only during the call.
   using Sink = bool (*)(void* user, std::string_view message);
 
-  // `maxMessage`: the largest message (head and body) the peer may send.
-  explicit FrameReader(std::size_t maxMessage);
+  // `maxMessage`: the largest message (head and body) the peer may send. `newFramer` and
+  // `freeFramer`: the program's framer, or null for none.
+  explicit FrameReader(std::size_t maxMessage, NewPackageDispatcherFunc newFramer = nullptr,
+                       FreePackageDispatcherFunc freeFramer = nullptr);
   ~FrameReader();
   FrameReader(const FrameReader&) = delete;
   FrameReader& operator=(const FrameReader&) = delete;
@@ -56,8 +60,12 @@ class FrameReader {
   static void OnFramerError(void* self);
   void Fail(std::string reason);
 
+  // Hands the whole frames at the front of `frames` to the sink, through the framer if any.
+  void Deliver(std::string_view frames, std::size_t count);
+
   std::size_t m_MaxMessage;
-  IPackageDispatcher* m_Framer;
+  IPackageDispatcher* m_Framer = nullptr;
+  FreePackageDispatcherFunc m_FreeFramer = nullptr;
   std::string m_Buffer;  // an unfinished frame, from its first byte
   std::string m_Error;   // empty while the stream is good
   std::string m_LastInfo;
@@ -66,5 +74,8 @@ class FrameReader {
   void* m_SinkUser = nullptr;
   std::size_t m_Expected = 0;
 };
+
+// One message (head and body) as a frame of the link: FF CC, the u32 length, the message.
+std::string FrameMessage(std::string_view head, std::string_view body);
 
 }  // namespace netcore

@@ -17,8 +17,8 @@
 #include <thread>
 
 #include "interfaces/IStatusLogic.h"
-#include "packet/MMORPGPacket.h"
-#include "statuslink/StatusWire.h"
+#include "interfaces/MMORPGPacket.h"
+#include "interfaces/StatusWire.h"
 
 using namespace statuswire;
 

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "FrameReader.h"
+#include "ServerText.h"
 #include "StatusRecords.h"
 #include "common/Utils.h"
 
@@ -28,21 +29,6 @@ constexpr std::size_t kMaxBytesBeforeLogin = 64 * 1024;
 constexpr auto kPendingLifetime = std::chrono::minutes(5);
 // Messages waiting to be written to one manager before it counts as not reading.
 constexpr std::size_t kMaxOutbox = 1000;
-// The line-information request: one line, soon.
-constexpr std::size_t kMaxLineInfoRequest = 256;
-constexpr auto kLineInfoTimeout = std::chrono::seconds(5);
-
-std::string EndpointText(const asio::ip::tcp::endpoint& endpoint) {
-  return endpoint.address().to_string() + ":" + std::to_string(endpoint.port());
-}
-
-// The first word of `text` and the rest, trimmed.
-std::pair<std::string, std::string> SplitWord(const std::string& text) {
-  const std::string trimmed = TrimText(text);
-  const auto blank = trimmed.find_first_of(" \t");
-  if (blank == std::string::npos) return {trimmed, ""};
-  return {trimmed.substr(0, blank), TrimText(trimmed.substr(blank))};
-}
 
 // A fetched log's file name: the manager's number and the requested name, with everything
 // that could leave the fetch directory made harmless.
@@ -54,106 +40,7 @@ std::string FetchedFileName(int sessionId, const std::string& requested) {
   return std::to_string(sessionId) + "_" + name;
 }
 
-bool ParseHostPort(const std::string& text, std::string& host, int& port) {
-  const auto colon = text.rfind(':');
-  if (colon == std::string::npos || colon == 0) return false;
-  host = text.substr(0, colon);
-  const std::string digits = text.substr(colon + 1);
-  if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) return false;
-  port = std::stoi(digits);
-  return port <= 65535;
-}
-
-bool ParseNumber(const std::string& text, long long low, long long high, long long& value) {
-  long long parsed = 0;
-  if (!TextToInt64(text, parsed) || parsed < low || parsed > high) return false;
-  value = parsed;
-  return true;
-}
-
 }  // namespace
-
-// ---------------------------------------------------------------------------------------------
-// Options.
-
-const char* ServerUsage() {
-  return "usage: VemoStatusServer [options]\n"
-         "  --listen=HOST:PORT       address for managers (default 127.0.0.1:21888; port 0 picks one)\n"
-         "  --lineinfo=HOST:PORT     line-information service for Sarvent.py (default 127.0.0.1:19001),\n"
-         "                           or --lineinfo=off\n"
-         "  --version=N --line=N     what the line-information service answers (default 1 and 1)\n"
-         "  --period=SECONDS         ask every manager for base information this often (default 10;\n"
-         "                           fractions allowed; 0 asks only on demand)\n"
-         "  --fetch-dir=DIR          where fetched logs are written (default FetchedLogs)\n"
-         "  --on-login=COMMAND       run COMMAND for every manager that logs in (repeatable):\n"
-         "                           info | getlog FILE | cmd NAME [PARAMETER]\n"
-         "  --max-log-size=BYTES     refuse a fetched log that inflates to more (default 1073741824)\n"
-         "  --login-timeout=SECONDS  drop a connection that sends no login in time (default 30)\n"
-         "Commands on standard input, one per line (TARGET is a manager number or all):\n"
-         "  list | info TARGET | getlog TARGET FILE | cmd TARGET NAME [PARAMETER] | help | quit\n";
-}
-
-bool ParseServerOptions(const std::vector<std::string>& args, ServerOptions& options, bool& help, std::string& error) {
-  help = false;
-  for (const std::string& arg : args) {
-    const auto equals = arg.find('=');
-    const std::string name = arg.substr(0, equals);
-    const std::string value = equals == std::string::npos ? "" : arg.substr(equals + 1);
-    const bool hasValue = equals != std::string::npos;
-    long long number = 0;
-    if (name == "--help" || name == "-h") {
-      help = true;
-    } else if (name == "--listen" && hasValue) {
-      if (!ParseHostPort(value, options.ListenHost, options.ListenPort)) {
-        error = "bad address in " + arg;
-        return false;
-      }
-    } else if (name == "--lineinfo" && hasValue) {
-      if (value == "off") {
-        options.LineInfo = false;
-      } else if (ParseHostPort(value, options.LineInfoHost, options.LineInfoPort)) {
-        options.LineInfo = true;
-      } else {
-        error = "bad address in " + arg;
-        return false;
-      }
-    } else if ((name == "--version" || name == "--line") && hasValue) {
-      if (!ParseNumber(value, -2147483647LL - 1, 2147483647LL, number)) {
-        error = "not a number: " + arg;
-        return false;
-      }
-      (name == "--version" ? options.Version : options.Line) = static_cast<int>(number);
-    } else if (name == "--period" && hasValue) {
-      char* end = nullptr;
-      const double seconds = std::strtod(value.c_str(), &end);
-      if (value.empty() || end != value.c_str() + value.size() || !(seconds >= 0) || seconds > 86400) {
-        error = "bad period in " + arg;
-        return false;
-      }
-      options.PeriodMs = static_cast<int>(seconds * 1000);
-    } else if (name == "--fetch-dir" && hasValue && !value.empty()) {
-      options.FetchDir = value;
-    } else if (name == "--on-login" && hasValue && !value.empty()) {
-      options.OnLogin.push_back(value);
-    } else if (name == "--max-log-size" && hasValue) {
-      if (!ParseNumber(value, 0, 1LL << 50, number)) {
-        error = "bad size in " + arg;
-        return false;
-      }
-      options.MaxLogBytes = static_cast<uint64_t>(number);
-    } else if (name == "--login-timeout" && hasValue) {
-      if (!ParseNumber(value, 1, 86400, number)) {
-        error = "bad time in " + arg;
-        return false;
-      }
-      options.LoginTimeoutMs = static_cast<int>(number * 1000);
-    } else {
-      error = "unknown option " + arg;
-      return false;
-    }
-  }
-  return true;
-}
 
 // ---------------------------------------------------------------------------------------------
 // Connections.
@@ -182,15 +69,6 @@ struct StatusServer::Session {
   bool Writing = false;
   std::string DropReason;  // set by a message that ends the connection
   std::string ReadBuffer = std::string(64 * 1024, '\0');
-};
-
-struct StatusServer::LineInfoPeer {
-  explicit LineInfoPeer(asio::io_context& io) : Socket(io), Timer(io) {}
-  asio::ip::tcp::socket Socket;
-  asio::steady_timer Timer;
-  std::string Peer;
-  std::string Request;
-  std::string Answer;
 };
 
 StatusServer::StatusServer(asio::io_context& io, ServerOptions options, std::function<void(const std::string&)> print)
@@ -250,13 +128,7 @@ void StatusServer::Close() {
     session->Socket.close(ignored);
     m_Sessions.erase(m_Sessions.begin());
   }
-  for (const auto& weak : m_LineInfoPeers) {
-    if (auto peer = weak.lock()) {
-      peer->Timer.cancel();
-      peer->Socket.close(ignored);
-    }
-  }
-  m_LineInfoPeers.clear();
+  CloseLineInfoPeers();
   Print("status server stopped");
 }
 
@@ -456,10 +328,7 @@ void StatusServer::Send(const SessionPtr& session, uint16_t echo, const std::str
     Drop(session, FormatText("it has not read its last %zu messages", kMaxOutbox));
     return;
   }
-  const std::string head = MakeHead(echo);
-  m_Packet.SetHead(head.data(), static_cast<int>(head.size()));
-  m_Packet.ReadData(body.data(), static_cast<int>(body.size()));
-  session->Outbox.push_back(m_Packet.GetSendData());
+  session->Outbox.push_back(netcore::FrameMessage(MakeHead(echo), body));
   if (!session->Writing) StartWrite(session);
 }
 
@@ -576,68 +445,6 @@ bool StatusServer::RunCommand(const std::string& line) {
     }
   }
   return true;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Line information.
-
-void StatusServer::AcceptLineInfo() {
-  auto peer = std::make_shared<LineInfoPeer>(m_Io);
-  m_LineInfoAcceptor.async_accept(peer->Socket, [this, peer](std::error_code error) {
-    if (m_Closed) return;
-    if (!error) {
-      std::erase_if(m_LineInfoPeers, [](const auto& weak) { return weak.expired(); });
-      m_LineInfoPeers.push_back(peer);
-      std::error_code ignored;
-      peer->Peer = EndpointText(peer->Socket.remote_endpoint(ignored));
-      peer->Timer.expires_after(kLineInfoTimeout);
-      peer->Timer.async_wait([peer](std::error_code timerError) {
-        if (timerError) return;
-        std::error_code closeError;
-        peer->Socket.close(closeError);
-      });
-      ReadLineInfo(peer);
-    }
-    AcceptLineInfo();
-  });
-}
-
-void StatusServer::ReadLineInfo(const std::shared_ptr<LineInfoPeer>& peer) {
-  asio::async_read_until(
-      peer->Socket, asio::dynamic_buffer(peer->Request, kMaxLineInfoRequest), '\n',
-      [this, peer](std::error_code error, std::size_t length) {
-        std::error_code ignored;
-        if (error) {
-          std::string why = error.message();
-          if (error == asio::error::not_found)
-            why = FormatText("no request line within %zu bytes", kMaxLineInfoRequest);
-          else if (error == asio::error::operation_aborted || error == asio::error::bad_descriptor)
-            why = "no request line within 5 s";
-          else if (error == asio::error::eof)
-            why = "closed before a whole request line";
-          Print("line information peer " + peer->Peer + " dropped: " + why);
-          peer->Timer.cancel();
-          peer->Socket.close(ignored);
-          return;
-        }
-        const std::string line = TrimText(peer->Request.substr(0, length));
-        const auto [verb, host] = SplitWord(line);
-        if (verb != "LINEINFO") {
-          Print("line information peer " + peer->Peer + " dropped: not a LINEINFO request: " + ShowBytes(line, 64));
-          peer->Timer.cancel();
-          peer->Socket.close(ignored);
-          return;
-        }
-        Print(FormatText("line information for \"%s\" from %s: version %d, line %d", Printable(host).c_str(),
-                         peer->Peer.c_str(), m_Options.Version, m_Options.Line));
-        peer->Answer = FormatText("%d %d\n", m_Options.Version, m_Options.Line);
-        asio::async_write(peer->Socket, asio::buffer(peer->Answer), [peer](std::error_code, std::size_t) {
-          std::error_code closeError;
-          peer->Timer.cancel();
-          peer->Socket.shutdown(asio::ip::tcp::socket::shutdown_both, closeError);
-          peer->Socket.close(closeError);
-        });
-      });
 }
 
 }  // namespace statusserver

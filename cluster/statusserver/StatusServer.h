@@ -18,8 +18,6 @@
 #include <string>
 #include <vector>
 
-#include "packet/MMORPGPacket.h"
-
 namespace statusserver {
 
 struct ServerOptions {
@@ -79,6 +77,7 @@ class StatusServer {
   // Runs a command without its target against one manager; false with `why` when malformed.
   bool RunForSession(const SessionPtr& session, const std::string& command, std::string& why);
   void ReadLineInfo(const std::shared_ptr<LineInfoPeer>& peer);
+  void CloseLineInfoPeers();
   void Print(const std::string& line);
 
   asio::io_context& m_Io;
@@ -91,8 +90,6 @@ class StatusServer {
   std::vector<std::weak_ptr<LineInfoPeer>> m_LineInfoPeers;  // closed with the server
   int m_NextSessionId = 1;
   bool m_Closed = false;
-  // Frames outgoing messages: the packet's own wire form.
-  MMORPG::MMORPGPacket_Stack m_Packet;
 };
 
 }  // namespace statusserver

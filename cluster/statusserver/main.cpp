@@ -13,8 +13,6 @@
 #include <string>
 
 #include "StatusServer.h"
-#include "components/LogComponent.h"
-#include "packet/PacketLog.h"
 
 namespace {
 
@@ -94,9 +92,6 @@ int main(int argc, char** argv) {
     std::fputs(statusserver::ServerUsage(), stdout);
     return 0;
   }
-  // The packet layer writes its lines to the log component's object.
-  packet::SetLogSource(&LogObject);
-
   asio::io_context io;
   statusserver::StatusServer server(io, options, &PrintLine);
   if (!server.Open(error)) {

@@ -23,17 +23,18 @@ ILog* ManagerLog() { return LogObject(); }
 // loaded. Called under g_Mutex.
 std::string LoadComponent() {
   if (g_CreateConfig != nullptr) return "";
-  void* library = platform::LoadLibrary("Brenox.dll");
-  if (library == nullptr) return "Can't find Brenox.dll!!!Fail to start server!!!";
-  auto create = reinterpret_cast<CreateConfigFunc>(platform::GetProcAddress(library, "CreateConfig"));
+  platform::Library library("Brenox.dll");
+  if (!library) return "Can't find Brenox.dll!!!Fail to start server!!!";
+  auto create = library.Resolve<CreateConfigFunc>("CreateConfig");
   if (create == nullptr) return "Can't find CreateConfig function in Brenox module!!!Fail to start server!!!";
-  auto free = reinterpret_cast<FreeConfigFunc>(platform::GetProcAddress(library, "FreeConfig"));
+  auto free = library.Resolve<FreeConfigFunc>("FreeConfig");
   if (free == nullptr) return "Can't find FreeConfig function in Brenox module!!!Fail to start server!!!";
   g_CreateConfig = create;
   g_FreeConfig = free;
   // Optional: a component that can write to the manager's log is told how to reach it.
-  if (auto setLog = reinterpret_cast<SetConfigLogFunc>(platform::GetProcAddress(library, "SetConfigLog")))
-    setLog(&ManagerLog);
+  if (auto setLog = library.Resolve<SetConfigLogFunc>("SetConfigLog")) setLog(&ManagerLog);
+  // The configuration is used until the process ends.
+  library.KeepLoaded();
   return "";
 }
 

@@ -1,12 +1,14 @@
 #include "components/GameDataComponent.h"
 
+#include <utility>
+
 #include "components/LogComponent.h"
 #include "platform/library.h"
 
 namespace {
 
 struct GameDataExports {
-  void* library = nullptr;
+  platform::Library library;
   GameData_GetGameDataPtrFunc getGameDataPtr = nullptr;
   GameData_ReleaseGameDataPtrFunc releaseGameDataPtr = nullptr;
   GameData_RegPyInterfaceFunc regPyInterface = nullptr;
@@ -18,13 +20,14 @@ struct GameDataExports {
   GameData_GetMapFileLoaderFunc getMapFileLoader = nullptr;
 };
 
-GameDataExports g_GameData;
+// Never destroyed: the component is unloaded by the window, not by the end of the process.
+GameDataExports& g_GameData = *new GameDataExports;
 
 // Resolves one export into `slot`; on failure writes `failText` with the error code.
 template <typename F>
-bool Resolve(void* library, const char* symbol, F& slot, const char* failText) {
+bool Resolve(const platform::Library& library, const char* symbol, F& slot, const char* failText) {
   int errorCode = 0;
-  slot = reinterpret_cast<F>(platform::GetProcAddress(library, symbol, &errorCode));
+  slot = library.Resolve<F>(symbol, &errorCode);
   if (slot != nullptr) return true;
   LogObject()->LogError(failText, errorCode);
   return false;
@@ -36,14 +39,13 @@ bool LoadGameDataComponent(const std::string& name) {
   UnloadGameDataComponent();
 
   int errorCode = 0;
-  void* library = platform::LoadLibrary(name, &errorCode);
-  if (library == nullptr) {
+  platform::Library library(name, &errorCode);
+  if (!library) {
     LogObject()->LogError("LoadLibrary(%s) failed! Error Code = %d", name.c_str(), errorCode);
     return false;
   }
 
   GameDataExports e;
-  e.library = library;
   bool ok = Resolve(library, "GameData_GetGameDataPtr", e.getGameDataPtr,
                     "GetProcAddress() failed! Func name = GetGameDataPtr, Error Code = %d") &&
             Resolve(library, "GameData_ReleaseGameDataPtr", e.releaseGameDataPtr,
@@ -62,18 +64,18 @@ bool LoadGameDataComponent(const std::string& name) {
                     "GetProcAddress() failed!Func name = WaitForShareLock, Error Code = %d") &&
             Resolve(library, "GameData_GetMapFileLoader", e.getMapFileLoader,
                     "GetProcAddress() failed!Func name = GetMapFileLoader, Error Code = %d");
-  if (!ok) {
-    platform::FreeLibrary(library);
-    return false;
-  }
-  g_GameData = e;
+  if (!ok) return false;
+  // Optional: a component that writes to the manager's log is told how to reach it.
+  if (auto setLog = library.Resolve<GameData_SetLogFunc>("GameData_SetLog")) setLog(&LogObject);
+  e.library = std::move(library);
+  g_GameData = std::move(e);
   return true;
 }
 
 void UnloadGameDataComponent() {
-  void* library = g_GameData.library;
+  // The exports are forgotten before the library goes.
+  GameDataExports gone = std::move(g_GameData);
   g_GameData = GameDataExports();
-  if (library != nullptr) platform::FreeLibrary(library);
 }
 
 IPellwyn* GetSysTableShareData() { return g_GameData.getPellwyn != nullptr ? g_GameData.getPellwyn() : nullptr; }

@@ -16,7 +16,7 @@ namespace {
 std::atomic<ILog*> g_TestLog{nullptr};
 std::atomic<ILog*> g_Log{nullptr};
 std::mutex g_LoadMutex;
-void* g_Library = nullptr;
+bool g_Loaded = false;
 GetLogFunc g_GetLog = nullptr;
 LogFreeFunc g_LogFree = nullptr;
 
@@ -25,18 +25,19 @@ std::string g_LoadFailure;  // the first load's failure; it is not tried again
 // Loads the component and resolves its exports; the text of the failure, "" when loaded.
 // Called under g_LoadMutex.
 std::string LoadComponent() {
-  if (g_Library != nullptr || !g_LoadFailure.empty()) return g_LoadFailure;
-  void* library = platform::LoadLibrary("Tolvar.dll");
-  if (library == nullptr) return g_LoadFailure = "Can't find tolvar.dll!!!Fail to start server!!!";
-  auto getLog = reinterpret_cast<GetLogFunc>(platform::GetProcAddress(library, "GetLog"));
-  auto logFree = reinterpret_cast<LogFreeFunc>(platform::GetProcAddress(library, "Log_Free"));
+  if (g_Loaded || !g_LoadFailure.empty()) return g_LoadFailure;
+  platform::Library library("Tolvar.dll");
+  if (!library) return g_LoadFailure = "Can't find tolvar.dll!!!Fail to start server!!!";
+  auto getLog = library.Resolve<GetLogFunc>("GetLog");
+  auto logFree = library.Resolve<LogFreeFunc>("Log_Free");
   if (getLog == nullptr || logFree == nullptr) {
-    platform::FreeLibrary(library);
     return g_LoadFailure = getLog == nullptr
                                ? "Can't find GetLog function in tolvar module!!!Fail to start server!!!"
                                : "Can't find Log_Free function in tolvar module!!!Fail to start server!!!";
   }
-  g_Library = library;
+  // The log is written to until the process ends.
+  library.KeepLoaded();
+  g_Loaded = true;
   g_GetLog = getLog;
   g_LogFree = logFree;
   // Only a loaded component is flushed when the process ends at once: a failure above must

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "interfaces/ILog.h"
+
 // Posted by the component to the notify window when new share data can be loaded.
 constexpr uint32_t WM_MAPMANAGER_LOAD_SHAREDATA = 1029;
 
@@ -82,4 +84,6 @@ typedef bool (*GameData_ShareLockFunc)();
 typedef void (*GameData_ReleaseShareLockFunc)();
 typedef bool (*GameData_WaitForShareLockFunc)(uint32_t timeoutMs);
 typedef IMapFileLoader* (*GameData_GetMapFileLoaderFunc)();
+// Optional export "GameData_SetLog": the program's log source, for the component's lines.
+typedef void (*GameData_SetLogFunc)(LogSourceFunc source);
 }

@@ -75,4 +75,7 @@ class ILog {
 extern "C" {
 typedef ILog* (*GetLogFunc)();
 typedef void (*LogFreeFunc)();
+// How a program hands the components it loads the way to its log object: a function that
+// yields the object at the moment a line is written (null while there is none).
+typedef ILog* (*LogSourceFunc)();
 }

@@ -7,6 +7,9 @@
 // payload is the 9-byte tagPackHead followed by the body: the bytes of GetSendData.
 #pragma once
 
+#include "interfaces/ILog.h"
+#include "interfaces/IPackageDispatcher.h"
+
 namespace MMORPG {
 class MMORPGPacket;
 }
@@ -41,6 +44,20 @@ class ITiravo {
   ~ITiravo() = default;
 };
 
+// What the core needs of the program that loads it, handed over through the optional export
+// "SetTiravoHost" right after loading and before the first GetTiravo. The table stays valid
+// while the core is loaded. Without it the core neither writes lines, sends nor hands out
+// received messages.
+struct tagTiravoHost {
+  LogSourceFunc GetLog;  // the program's log object, asked at every line
+  // The program's framer, which puts messages into frames and cuts them out again.
+  NewPackageDispatcherFunc NewPackageDispatcher;
+  FreePackageDispatcherFunc FreePackageDispatcher;
+  // Fills a packet with a received message: its 9 head bytes and its body.
+  void (*FillPacket)(MMORPG::MMORPGPacket* packet, const char* head, const char* body, int bodyLen);
+};
+
 extern "C" {
 typedef ITiravo* (*GetTiravoFunc)();
+typedef void (*SetTiravoHostFunc)(const tagTiravoHost* host);
 }

@@ -2,6 +2,8 @@
 // loads it and by the component, so that the two agree on every signature.
 #pragma once
 
+#include "interfaces/ILog.h"
+
 extern "C" {
 // Builds the component's system data; called each time the share data has been loaded.
 typedef int (*PyDataInitFunc)();
@@ -9,4 +11,6 @@ typedef int (*PyDataInitFunc)();
 typedef int (*PyDataAddFromPackFunc)(const char* pack, int length);
 // Frees what the component holds; called once, when the main window closes.
 typedef void (*PyDataReleaseFunc)();
+// Optional export "PyData_SetLog": the program's log source, for the component's lines.
+typedef void (*PyDataSetLogFunc)(LogSourceFunc source);
 }

@@ -16,7 +16,7 @@ CHalvixProxy::~CHalvixProxy() { Release(); }
 
 bool CHalvixProxy::Init(LaunchControlCallback requestStart, LaunchControlCallback requestStop) {
   if (m_Initialized) return true;
-  if (m_Module == nullptr) {
+  if (!m_Module) {
     // The component is looked for in the current directory as the process sees it now.
     const std::string path = FormatText("%s/%s", platform::CurrentDirectory().c_str(), "Halvix.dll");
     // The current directory may be anybody's: a library there that another user could have
@@ -26,13 +26,11 @@ bool CHalvixProxy::Init(LaunchControlCallback requestStart, LaunchControlCallbac
       LogObject()->LogWarn("CHalvixProxy::Init refusing to load %s: %s", path.c_str(), reason.c_str());
       return false;
     }
-    m_Module = platform::LoadLibrary(path);
-    if (m_Module == nullptr) return false;
+    m_Module = platform::Library(path);
+    if (!m_Module) return false;
   }
-  m_GetInstance =
-      reinterpret_cast<GetLaunchControlInstanceFunc>(platform::GetProcAddress(m_Module, "GetLaunchControlInstance"));
-  m_ReleaseInstance = reinterpret_cast<ReleaseLaunchControlInstanceFunc>(
-      platform::GetProcAddress(m_Module, "ReleaseLaunchControlInstance"));
+  m_GetInstance = m_Module.Resolve<GetLaunchControlInstanceFunc>("GetLaunchControlInstance");
+  m_ReleaseInstance = m_Module.Resolve<ReleaseLaunchControlInstanceFunc>("ReleaseLaunchControlInstance");
   if (m_GetInstance == nullptr || m_ReleaseInstance == nullptr) {
     Unload();
     return false;
@@ -53,8 +51,7 @@ bool CHalvixProxy::Release() {
 }
 
 void CHalvixProxy::Unload() {
-  if (m_Module != nullptr) platform::FreeLibrary(m_Module);
-  m_Module = nullptr;
+  m_Module.Unload();
   m_GetInstance = nullptr;
   m_ReleaseInstance = nullptr;
 }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "interfaces/ILaunchControl.h"
+#include "platform/library.h"
 
 class CHalvixProxy {
  public:
@@ -43,7 +44,7 @@ class CHalvixProxy {
   // The instance to notify: none while not initialised.
   ILaunchControl* NotifyTarget();
 
-  void* m_Module = nullptr;
+  platform::Library m_Module;
   GetLaunchControlInstanceFunc m_GetInstance = nullptr;
   ReleaseLaunchControlInstanceFunc m_ReleaseInstance = nullptr;
   bool m_Initialized = false;

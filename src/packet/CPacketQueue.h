@@ -3,8 +3,8 @@
 // packet, or when the queue is cleared or destroyed.
 #pragma once
 
+#include "interfaces/MMORPGPacket.h"
 #include "packet/CThreadQueue.h"
-#include "packet/MMORPGPacket.h"
 #include "packet/MMORPGPacketPool.h"
 
 namespace MMORPG {

@@ -1,4 +1,4 @@
-#include "packet/MMORPGPacket.h"
+#include "interfaces/MMORPGPacket.h"
 
 #include <algorithm>
 #include <cstring>

@@ -4,8 +4,8 @@
 // that is not the pool's to take, a negative count) is logged and changes nothing else.
 #pragma once
 
+#include "interfaces/MMORPGPacket.h"
 #include "packet/AAutoQueue.h"
-#include "packet/MMORPGPacket.h"
 
 class MMORPGPacketPool {
  public:

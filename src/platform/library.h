@@ -2,6 +2,8 @@
 #pragma once
 
 #include <string>
+#include <type_traits>
+#include <utility>
 
 namespace platform {
 
@@ -29,5 +31,50 @@ void* GetLoadedLibrary(const std::string& name);
 bool IsLibraryFileTrusted(const std::string& name, std::string* reason);
 // The dynamic loader's last error text of this thread.
 std::string LastLibraryError();
+
+// One loaded library, owned: loads on construction, unloads on destruction, moves but never
+// copies. Every component loader resolves its exports through Resolve, so a function pointer
+// is made from a symbol in this one place.
+class Library {
+ public:
+  Library() = default;
+  // Loads `name` as LoadLibrary does; without success the object holds nothing (IsLoaded()
+  // false, `*errorCode` = kErrorModNotFound, the loader's text in LastLibraryError()).
+  explicit Library(const std::string& name, int* errorCode = nullptr) : m_Handle(LoadLibrary(name, errorCode)) {}
+  // A library this process has loaded already (GetLoadedLibrary); empty when it is not loaded.
+  static Library FindLoaded(const std::string& name) { return Library(GetLoadedLibrary(name)); }
+  ~Library() { Unload(); }
+  Library(Library&& other) noexcept : m_Handle(std::exchange(other.m_Handle, nullptr)) {}
+  Library& operator=(Library&& other) noexcept {
+    if (this != &other) {
+      Unload();
+      m_Handle = std::exchange(other.m_Handle, nullptr);
+    }
+    return *this;
+  }
+  Library(const Library&) = delete;
+  Library& operator=(const Library&) = delete;
+
+  bool IsLoaded() const { return m_Handle != nullptr; }
+  explicit operator bool() const { return IsLoaded(); }
+
+  // The export `symbol` as the function pointer type F; null with `*errorCode` =
+  // kErrorProcNotFound when the library does not export it or nothing is loaded.
+  template <typename F>
+  F Resolve(const char* symbol, int* errorCode = nullptr) const {
+    static_assert(std::is_pointer_v<F> && std::is_function_v<std::remove_pointer_t<F>>,
+                  "Resolve takes a function pointer type");
+    return reinterpret_cast<F>(GetProcAddress(m_Handle, symbol, errorCode));
+  }
+
+  // Unloads now; the object then holds nothing.
+  void Unload() { FreeLibrary(std::exchange(m_Handle, nullptr)); }
+  // Gives up ownership without unloading: the library stays loaded until the process ends.
+  void KeepLoaded() { m_Handle = nullptr; }
+
+ private:
+  explicit Library(void* handle) : m_Handle(handle) {}
+  void* m_Handle = nullptr;
+};
 
 }  // namespace platform

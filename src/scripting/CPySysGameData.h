@@ -6,6 +6,7 @@
 #include <string>
 
 #include "interfaces/PyDataExports.h"
+#include "platform/library.h"
 
 class CPySysGameData {
  public:
@@ -21,11 +22,11 @@ class CPySysGameData {
   // Calls PyData_Init when the component exports it.
   void InitPyData();
 
-  bool IsLoaded() const { return m_Library != nullptr; }
+  bool IsLoaded() const { return m_Library.IsLoaded(); }
   bool LoadFailed() const { return m_LoadFailed; }
 
  private:
-  void* m_Library = nullptr;
+  platform::Library m_Library;
   bool m_LoadFailed = false;
   PyDataInitFunc m_Init = nullptr;
   PyDataAddFromPackFunc m_AddFromPack = nullptr;

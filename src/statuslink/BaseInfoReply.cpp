@@ -1,6 +1,6 @@
 #include "statuslink/BaseInfoReply.h"
 
-#include "statuslink/StatusWire.h"
+#include "interfaces/StatusWire.h"
 
 using namespace statuswire;
 

@@ -1,11 +1,11 @@
 #include "statuslink/CProcessStatusRequest.h"
 
-#include "packet/MMORPGPacket.h"
+#include "interfaces/MMORPGPacket.h"
+#include "interfaces/StatusWire.h"
 #include "platform/clock.h"
 #include "platform/process.h"
 #include "statuslink/BaseInfoReply.h"
 #include "statuslink/NetCore.h"
-#include "statuslink/StatusWire.h"
 
 using namespace statuswire;
 

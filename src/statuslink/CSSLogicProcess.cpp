@@ -6,14 +6,14 @@
 #include <system_error>
 
 #include "components/LogComponent.h"
-#include "packet/MMORPGPacket.h"
+#include "interfaces/MMORPGPacket.h"
+#include "interfaces/StatusWire.h"
 #include "packet/MMORPGPacketPool.h"
 #include "platform/clock.h"
 #include "platform/process.h"
 #include "runtime/PlatformThread.h"
 #include "scripting/CPythonScriptEx.h"
 #include "statuslink/NetCore.h"
-#include "statuslink/StatusWire.h"
 
 using namespace statuswire;
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "statuslink/StatusWire.h"
+#include "interfaces/StatusWire.h"
 
 // Reads the record from `bytes`; `total` is the byte count (0: unchecked, the caller vouches
 // for 36 + L bytes). Returns 36 + L, or 0 when the declared parameter runs past `total` (it

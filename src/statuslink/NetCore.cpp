@@ -2,34 +2,46 @@
 
 #include <mutex>
 #include <shared_mutex>
+#include <utility>
 
 #include "components/LogComponent.h"
+#include "interfaces/MMORPGPacket.h"
 #include "platform/library.h"
 #include "platform/paths.h"
 
 namespace {
 
 std::shared_mutex g_CoreMutex;
-void* g_Library = nullptr;            // guarded by g_CoreMutex
-GetTiravoFunc g_GetTiravo = nullptr;  // guarded by g_CoreMutex
+// Guarded by g_CoreMutex; never destroyed: the core is released by the link, not by the end
+// of the process.
+platform::Library& g_Library = *new platform::Library;
+GetTiravoFunc g_GetTiravo = nullptr;
+
+void FillPacket(MMORPG::MMORPGPacket* packet, const char* head, const char* body, int bodyLen) {
+  packet->SetHead(head, static_cast<int>(sizeof(MMORPG::tagPackHead)));
+  packet->ReadData(body, bodyLen);
+}
+
+const tagTiravoHost g_Host{&LogObject, &NewPackageDispatcher, &FreePackageDispatcher, &FillPacket};
 
 }  // namespace
+
+const tagTiravoHost* NetCoreHost() { return &g_Host; }
 
 void LoadNetCore() {
   std::unique_lock lock(g_CoreMutex);
   if (g_GetTiravo != nullptr) return;
   const std::string path = platform::ExeDir() + "Tiravo.dll";
-  void* library = platform::LoadLibrary(path);
-  if (library == nullptr) {
+  platform::Library library(path);
+  if (!library) {
     LogObject()->LogWarn("Load  Tiravo fail!");
     return;
   }
-  auto getTiravo = reinterpret_cast<GetTiravoFunc>(platform::GetProcAddress(library, "GetTiravo"));
-  if (getTiravo == nullptr) {
-    platform::FreeLibrary(library);
-    return;
-  }
-  g_Library = library;
+  auto getTiravo = library.Resolve<GetTiravoFunc>("GetTiravo");
+  if (getTiravo == nullptr) return;
+  // Optional: a core that needs the program's log, framer and packets is handed them.
+  if (auto setHost = library.Resolve<SetTiravoHostFunc>("SetTiravoHost")) setHost(&g_Host);
+  g_Library = std::move(library);
   g_GetTiravo = getTiravo;
   LogObject()->LogInfo("Load  Tiravo successfully!");
 }
@@ -41,9 +53,8 @@ bool IsNetCoreLoaded() {
 
 void UnloadNetCore() {
   std::unique_lock lock(g_CoreMutex);
-  if (g_Library != nullptr) platform::FreeLibrary(g_Library);
-  g_Library = nullptr;
   g_GetTiravo = nullptr;
+  g_Library.Unload();
 }
 
 ITiravo* NetCore() {
@@ -59,7 +70,6 @@ bool NetCoreSendPack(const char* head, int headLen, const char* body, int bodyLe
 
 void SetNetCoreForTesting(GetTiravoFunc getTiravo) {
   std::unique_lock lock(g_CoreMutex);
-  if (g_Library != nullptr) platform::FreeLibrary(g_Library);
-  g_Library = nullptr;
+  g_Library.Unload();
   g_GetTiravo = getTiravo;
 }

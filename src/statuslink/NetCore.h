@@ -23,5 +23,9 @@ ITiravo* NetCore();
 // loaded. The send function that the status logic component and scripts are given.
 bool NetCoreSendPack(const char* head, int headLen, const char* body, int bodyLen);
 
+// What the manager hands a loaded core (SetTiravoHost): its log, its framer and the filling of
+// its packets. Tests and benchmarks that load the core themselves hand it the same.
+const tagTiravoHost* NetCoreHost();
+
 // Tests put a core in place without a library (null forgets it).
 void SetNetCoreForTesting(GetTiravoFunc getTiravo);

@@ -1,30 +1,31 @@
 #include "statuslink/SSProcessDLLLoad.h"
 
-#include "platform/library.h"
+#include <utility>
 
 bool SSProcessDLLLoad::LoadStatusLogic(PackSendFunc send) {
-  if (m_Library.load() != nullptr) return false;
+  if (m_Loaded.load()) return false;
   // By plain name: the platform's library search order (beside the executable first).
-  void* library = platform::LoadLibrary("Quenfor.dll");
-  if (library == nullptr) return false;
-  auto setter = reinterpret_cast<SetPackSendFuncFunc>(platform::GetProcAddress(library, "SetPackSendFunc"));
-  auto entry = reinterpret_cast<OnStatusRequestFunc>(platform::GetProcAddress(library, "OnStatusRequest"));
+  platform::Library library("Quenfor.dll");
+  if (!library) return false;
+  auto setter = library.Resolve<SetPackSendFuncFunc>("SetPackSendFunc");
+  auto entry = library.Resolve<OnStatusRequestFunc>("OnStatusRequest");
   m_SetPackSendFunc = setter;
   m_OnStatusRequest = entry;
-  m_Library = library;
+  m_Library = std::move(library);
+  m_Loaded = true;
   if (setter != nullptr) setter(send);
   return true;
 }
 
 void SSProcessDLLLoad::UnloadStatusLogic() {
-  void* library = m_Library.exchange(nullptr);
+  m_Loaded = false;
   m_SetPackSendFunc = nullptr;
   m_OnStatusRequest = nullptr;
-  if (library != nullptr) platform::FreeLibrary(library);
+  m_Library.Unload();
 }
 
 bool SSProcessDLLLoad::OfferStatusRequest(MMORPG::MMORPGPacket* packet) {
-  if (m_Library.load() == nullptr) return false;
+  if (!m_Loaded.load()) return false;
   OnStatusRequestFunc entry = m_OnStatusRequest.load();
   return entry != nullptr && entry(packet);
 }

@@ -7,6 +7,7 @@
 #include <atomic>
 
 #include "interfaces/IStatusLogic.h"
+#include "platform/library.h"
 
 class SSProcessDLLLoad {
  public:
@@ -23,11 +24,12 @@ class SSProcessDLLLoad {
   // The component's answer; false when it is not loaded or has no request entry.
   bool OfferStatusRequest(MMORPG::MMORPGPacket* packet);
 
-  bool IsLoaded() const { return m_Library.load() != nullptr; }
+  bool IsLoaded() const { return m_Loaded.load(); }
 
  private:
   // Written on the window thread, read on the request thread.
   std::atomic<SetPackSendFuncFunc> m_SetPackSendFunc{nullptr};
   std::atomic<OnStatusRequestFunc> m_OnStatusRequest{nullptr};
-  std::atomic<void*> m_Library{nullptr};
+  std::atomic<bool> m_Loaded{false};
+  platform::Library m_Library;  // window thread only
 };

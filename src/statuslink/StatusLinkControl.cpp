@@ -8,7 +8,7 @@
 #include "common/Utils.h"
 #include "components/LogComponent.h"
 #include "interfaces/IConfig.h"
-#include "packet/MMORPGPacket.h"
+#include "interfaces/MMORPGPacket.h"
 #include "packet/VmPackageDispatcher.h"
 #include "platform/dialogs.h"
 #include "platform/file_mapping.h"

@@ -10,11 +10,11 @@
 #include <random>
 #include <string>
 
+#include "interfaces/StatusWire.h"
 #include "platform/file_mapping.h"
 #include "statuslink/CommonCmd.h"
 #include "statuslink/ErrorLogWorker.h"
 #include "statuslink/SSProcessDLLLoad.h"
-#include "statuslink/StatusWire.h"
 
 class IConfig;
 class IStatusLinkView;

@@ -47,6 +47,8 @@ TEST_F(GameDataComponentTest, RealComponentLoadsAndServesItsObjects) {
   ASSERT_EQ(loader->GetMapCount(), 1);
   EXPECT_STREQ(loader->GetMapItem(0)->ServerName, "Map");
   EXPECT_EQ(loader->GetMapItem(0)->FBLimit, 4);
+  // The component writes to the manager's log: it was handed the way there when loaded.
+  EXPECT_TRUE(m_Log.Contains("CMapFileLoader::LoadMapFile " + path + ": 1 maps loaded, 0 lines skipped"));
 
   UnloadGameDataComponent();
   EXPECT_EQ(GetSysTableShareData(), nullptr);

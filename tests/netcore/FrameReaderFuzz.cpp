@@ -36,9 +36,11 @@ std::string Frame(const std::string& message) {
   return frame + message;
 }
 
-// Feeds `stream` in chunks whose lengths come from `seed` (0: one chunk).
-Run Feed(std::string_view stream, std::size_t maxMessage, std::size_t refuseAt, uint32_t seed) {
-  netcore::FrameReader reader(maxMessage);
+// Feeds `stream` in chunks whose lengths come from `seed` (0: one chunk), through the
+// program's framer as the network core does, or without one as the status server does.
+Run Feed(std::string_view stream, std::size_t maxMessage, std::size_t refuseAt, uint32_t seed, bool framer) {
+  netcore::FrameReader reader(maxMessage, framer ? &NewPackageDispatcher : nullptr,
+                              framer ? &FreePackageDispatcher : nullptr);
   Run run;
   run.refuseAt = refuseAt;
   std::size_t position = 0;
@@ -72,10 +74,11 @@ int FuzzFrameReader(const uint8_t* data, std::size_t size) {
   const uint32_t seed = data[2] | 1u;
   const std::string_view stream(reinterpret_cast<const char*>(data) + 3, size - 3);
 
-  const Run whole = Feed(stream, maxMessage, refuseAt, 0);
-  const Run pieces = Feed(stream, maxMessage, refuseAt, seed);
+  const Run whole = Feed(stream, maxMessage, refuseAt, 0, true);
+  const Run pieces = Feed(stream, maxMessage, refuseAt, seed, true);
+  const Run own = Feed(stream, maxMessage, refuseAt, seed, false);
 
-  for (const Run* run : {&whole, &pieces}) {
+  for (const Run* run : {&whole, &pieces, &own}) {
     // What was delivered is exactly the start of the stream, frame by frame.
     std::string again;
     for (const std::string& message : run->messages) {
@@ -91,5 +94,7 @@ int FuzzFrameReader(const uint8_t* data, std::size_t size) {
   // The chunking changes nothing.
   if (whole.failed != pieces.failed) Broken("chunking changed the outcome");
   if (whole.messages != pieces.messages) Broken("chunking changed the messages");
+  // Without the program's framer the reader cuts the same messages.
+  if (own.failed != pieces.failed || own.messages != pieces.messages) Broken("the reader's own cut differs");
   return 0;
 }

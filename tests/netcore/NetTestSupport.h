@@ -27,8 +27,9 @@
 
 #include "interfaces/IPackageDispatcher.h"
 #include "interfaces/ITiravo.h"
-#include "packet/MMORPGPacket.h"
+#include "interfaces/MMORPGPacket.h"
 #include "platform/library.h"
+#include "statuslink/NetCore.h"
 #include "support/Bytes.h"
 #include "support/FreePort.h"
 #include "support/TestSupport.h"
@@ -59,12 +60,14 @@ inline int ReceiveSome(int fd, int timeoutMs, std::string* into) {
 // The process's core, loaded once from the runnable tree as the manager loads it.
 inline ITiravo* Core() {
   static ITiravo* core = [] {
-    void* library = platform::LoadLibrary("Tiravo.dll");
-    if (library == nullptr) {
+    platform::Library library("Tiravo.dll");
+    if (!library) {
       ADD_FAILURE() << "Tiravo.dll: " << platform::LastLibraryError();
       return static_cast<ITiravo*>(nullptr);
     }
-    auto get = reinterpret_cast<GetTiravoFunc>(platform::GetProcAddress(library, "GetTiravo"));
+    if (auto setHost = library.Resolve<SetTiravoHostFunc>("SetTiravoHost")) setHost(NetCoreHost());
+    auto get = library.Resolve<GetTiravoFunc>("GetTiravo");
+    library.KeepLoaded();
     return get != nullptr ? get() : nullptr;
   }();
   return core;

@@ -32,3 +32,36 @@ TEST(LibraryTest, LoadsResolvesAndReportsFailures) {
     EXPECT_EQ(error, kErrorModNotFound) << bad;
   }
 }
+
+// The owning type: exactly one owner unloads, a moved-from object holds nothing, and an
+// unknown export is a null pointer with the procedure-not-found code.
+TEST(LibraryTest, OwningLibraryUnloadsOnceAfterMoves) {
+  const auto isLoaded = [] {
+    void* handle = GetLoadedLibrary("Quenfor.dll");
+    FreeLibrary(handle);
+    return handle != nullptr;
+  };
+  ASSERT_FALSE(isLoaded());
+  {
+    Library first("Quenfor.dll");
+    ASSERT_TRUE(first) << LastLibraryError();
+    int error = -1;
+    EXPECT_NE(first.Resolve<bool (*)(void*)>("OnStatusRequest", &error), nullptr);
+    EXPECT_EQ(error, 0);
+    EXPECT_EQ(first.Resolve<void (*)()>("NoSuchExport", &error), nullptr);
+    EXPECT_EQ(error, kErrorProcNotFound);
+
+    Library second = std::move(first);
+    EXPECT_FALSE(first.IsLoaded());
+    EXPECT_EQ(first.Resolve<bool (*)(void*)>("OnStatusRequest", &error), nullptr);
+    EXPECT_EQ(error, kErrorProcNotFound);
+    {
+      Library third;
+      third = std::move(second);
+      EXPECT_TRUE(isLoaded());
+    }
+    EXPECT_FALSE(isLoaded());
+  }
+  Library missing("NoSuchComponent.dll");
+  EXPECT_FALSE(missing);
+}

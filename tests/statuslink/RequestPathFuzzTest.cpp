@@ -7,7 +7,7 @@
 #include <string>
 
 #include "RequestPathFuzz.h"
-#include "statuslink/StatusWire.h"
+#include "interfaces/StatusWire.h"
 
 namespace {
 

@@ -19,13 +19,13 @@
 #include <vector>
 
 #include "interfaces/IGameData.h"
-#include "packet/MMORPGPacket.h"
+#include "interfaces/MMORPGPacket.h"
+#include "interfaces/StatusWire.h"
 #include "platform/clock.h"
 #include "platform/process.h"
 #include "registry/MapServerInfoManager.h"
 #include "statuslink/IStatusLinkView.h"
 #include "statuslink/NetCore.h"
-#include "statuslink/StatusWire.h"
 #include "support/Bytes.h"
 #include "support/FakeTiravo.h"
 #include "support/MemoryConfig.h"

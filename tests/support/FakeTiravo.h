@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "interfaces/ITiravo.h"
-#include "packet/MMORPGPacket.h"
+#include "interfaces/MMORPGPacket.h"
 #include "statuslink/NetCore.h"
 
 class FakeTiravo : public ITiravo {

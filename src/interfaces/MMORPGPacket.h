@@ -1,6 +1,11 @@
 // The unit of traffic on the status link: a 9-byte head, a body of bytes, a few attribute
 // words carried for the components that share the record, and the pool's in-use flag.
 // Every packet owns a framer, which it uses only to put itself into wire form.
+//
+// The record is handed to the components (the network core fills one, the status logic
+// component reads one), so its declaration sits with the interfaces; its operations are the
+// program's (src/packet). A component uses only the inline ones: the network core fills a
+// packet through the table the program hands it (tagTiravoHost::FillPacket).
 #pragma once
 
 #include <atomic>
@@ -8,7 +13,7 @@
 #include <string>
 
 #include "interfaces/IPackageDispatcher.h"
-#include "packet/tagPackHead.h"
+#include "interfaces/tagPackHead.h"
 
 namespace MMORPG {
 

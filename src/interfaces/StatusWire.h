@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "packet/tagPackHead.h"
+#include "interfaces/tagPackHead.h"
 
 namespace statuswire {
 
