@@ -48,6 +48,14 @@ int OpenProcessHandle(uint32_t pid);
 // caller knows that it runs although it cannot be supervised.
 int OpenProgramProcess(uint32_t pid, const std::vector<std::string>& programs, const std::string& argument,
                        std::string* why, bool* withoutHandle = nullptr);
+// The processes of `programs` (absolute paths of executables) that run under this
+// process's user, with their arguments (the program's own name left out), from one walk of
+// /proc. What it finds may end or change meanwhile: OpenProgramProcess checks one again.
+struct ProgramProcess {
+  uint32_t ProcessId = 0;
+  std::vector<std::string> Arguments;
+};
+std::vector<ProgramProcess> FindProgramProcesses(const std::vector<std::string>& programs);
 // A second handle for the same process, closed by its own CloseProcessHandle: whoever keeps
 // it can signal exactly that process even after the first handle is closed. 0 on failure.
 int DuplicateProcessHandle(int handle);
