@@ -65,7 +65,7 @@ bool MapServerProcesses::IsAlive(MapServerInfo& info) const {
           key.c_str(), pid, why.c_str());
     return false;
   }
-  if (info.AdoptProcess(handle, pid) == handle)
+  if (info.AdoptProcess(platform::ProcessHandle(handle), pid) == handle)
     LogObject()->LogInfo(
         "MapServerProcesses::IsAlive map %s: map server %u, started before this manager run, "
         "is supervised again",
@@ -97,7 +97,7 @@ bool MapServerProcesses::AdoptByKey(MapServerInfo& info, const KeyIndex& index) 
       return true;
     }
     if (handle == 0) continue;  // ended meanwhile
-    info.AdoptProcess(handle, pid);
+    info.AdoptProcess(platform::ProcessHandle(handle), pid);
     if (tagMapServerData* data = info.GetShareData()) record::SetProcessId(*data, pid);
     LogObject()->LogWarn(
         "MapServerProcesses::AdoptByKey map %s: map server %u, which its record did not name, was found "

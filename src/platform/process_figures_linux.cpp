@@ -13,6 +13,7 @@
 #include "platform/proc_text.h"
 #include "platform/process.h"
 #include "platform/process_handles.h"
+#include "platform/process_parsers.h"
 
 namespace platform {
 namespace {
