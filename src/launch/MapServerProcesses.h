@@ -52,6 +52,10 @@ class MapServerProcesses {
   bool LastExitStatus(int mapId, int* status) const;
 
  private:
+  // A handle for `pid` when it is the map's server; 0 with the reason otherwise. A server
+  // that runs but for which no handle can be had sets `*unsupervised`, logged once.
+  int OpenMapServer(MapServerInfo& info, uint32_t pid, const char* caller, std::string* why, bool* unsupervised) const;
+
   std::vector<std::string> m_Programs;
   mutable std::mutex m_ExitMutex;
   mutable std::map<int, int> m_ExitStatus;  // by map id
