@@ -31,7 +31,7 @@ constexpr uint32_t kCloseWaitMs = 60000;
 constexpr const char* kCloseScript = "import Tessmark\nTessmark.RunCMD('SavePlayerBackupFile')";
 // Descriptors the manager holds besides its maps' (libraries, log, bus, sockets, the
 // status link), and per map: its record (the segment's handle and its view's own hold),
-// its map server's handle and the /proc stat and status files that the refresh tick keeps
+// its map server's handle and the /proc stat and status files that the sampler keeps
 // open to sample it without a path look-up.
 constexpr uint64_t kBaseDescriptors = 64;
 constexpr uint64_t kDescriptorsPerMap = 5;
