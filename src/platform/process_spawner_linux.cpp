@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -90,7 +89,9 @@ bool TakeStrings(char** p, const char* end, char** out, uint32_t count) {
 }
 
 [[noreturn]] void HelperMain(int socket, pid_t manager) {
-  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  // It ends when the manager's end of the socket closes (the manager ended), not by a
+  // parent-death signal: that signal follows the thread that forked it, and the helper must
+  // outlive a worker thread that happened to start the first program.
   if (getppid() != manager) _exit(0);
   if (socket != kHelperFd) {
     dup2(socket, kHelperFd);
