@@ -100,8 +100,9 @@ void TVemoMapServerManagerMain::ttTimerTimer() {
   const auto [first, last] = VisibleRows(m_Ui->lvMaps, count);
   m_Ui->lvMapsModel->RefreshRows(first, last);
 
-  // 3. CPU figures; 4. the whole grid drawn again.
-  maps.SampleCpu();
+  // 3. CPU figures (sampled off this thread; the first tick starts the sampler); 4. the
+  // whole grid drawn again.
+  maps.StartSampler();
   m_Ui->sgMap->update();
 
   // 5. Share data totals and the remaining start time.

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "launch/MapServerLauncher.h"
-#include "platform/process.h"
+#include "platform/process_control.h"
 #include "registry/MapServerInfo.h"
 
 // Counts a wait on the window thread while it lasts: the map list must not be rebuilt
@@ -33,15 +33,10 @@ inline std::string ProgramWord(const std::string& path) {
 class NotedProcess {
  public:
   explicit NotedProcess(int handle) : m_Handle(handle != 0 ? platform::DuplicateProcessHandle(handle) : 0) {}
-  ~NotedProcess() {
-    if (m_Handle != 0) platform::CloseProcessHandle(m_Handle);
-  }
-  NotedProcess(const NotedProcess&) = delete;
-  NotedProcess& operator=(const NotedProcess&) = delete;
-  int Handle() const { return m_Handle; }
+  int Handle() const { return m_Handle.get(); }
 
  private:
-  int m_Handle;
+  platform::ProcessHandle m_Handle;
 };
 
 // A map claimed for a launch or a close, released at the end of the scope.

@@ -47,16 +47,9 @@ bool MapServerProcesses::IsAlive(MapServerInfo& info) const {
   if (pid == 0) return false;
 
   std::string why;
-  bool withoutHandle = false;
-  const int handle = platform::OpenProgramProcess(pid, m_Programs, key, &why, &withoutHandle);
-  if (withoutHandle) {
-    if (info.NoteUnsupervisedProcessId(pid))
-      LogObject()->LogError(
-          "MapServerProcesses::IsAlive map %s: map server %u runs but cannot be supervised (%s); "
-          "it counts as running and no second map server is started for the map",
-          key.c_str(), pid, why.c_str());
-    return true;
-  }
+  bool unsupervised = false;
+  const int handle = OpenMapServer(info, pid, "IsAlive", &why, &unsupervised);
+  if (unsupervised) return true;
   if (handle == 0) {
     if (info.NoteRefusedProcessId(pid))
       LogObject()->LogWarn(
@@ -65,12 +58,52 @@ bool MapServerProcesses::IsAlive(MapServerInfo& info) const {
           key.c_str(), pid, why.c_str());
     return false;
   }
-  if (info.AdoptProcess(handle, pid) == handle)
+  if (info.AdoptProcess(platform::ProcessHandle(handle), pid) == handle)
     LogObject()->LogInfo(
         "MapServerProcesses::IsAlive map %s: map server %u, started before this manager run, "
         "is supervised again",
         key.c_str(), pid);
   return true;
+}
+
+int MapServerProcesses::OpenMapServer(MapServerInfo& info, uint32_t pid, const char* caller, std::string* why,
+                                      bool* unsupervised) const {
+  const std::string& key = info.GetMapData().GetKey();
+  const int handle = platform::OpenProgramProcess(pid, m_Programs, key, why, unsupervised);
+  if (*unsupervised && info.NoteUnsupervisedProcessId(pid))
+    LogObject()->LogError(
+        "MapServerProcesses::%s map %s: map server %u runs but cannot be supervised (%s); "
+        "it counts as running and no second map server is started for the map",
+        caller, key.c_str(), pid, why->c_str());
+  return handle;
+}
+
+MapServerProcesses::KeyIndex MapServerProcesses::FindRunningByKey() const {
+  KeyIndex index;
+  for (const platform::ProgramProcess& process : platform::FindProgramProcesses(m_Programs))
+    for (const std::string& argument : process.Arguments) index[argument].push_back(process.ProcessId);
+  return index;
+}
+
+bool MapServerProcesses::AdoptByKey(MapServerInfo& info, const KeyIndex& index) const {
+  const std::string& key = info.GetMapData().GetKey();
+  const auto found = index.find(key);
+  if (found == index.end()) return false;
+  for (const uint32_t pid : found->second) {
+    std::string why;
+    bool unsupervised = false;
+    const int handle = OpenMapServer(info, pid, "AdoptByKey", &why, &unsupervised);
+    if (unsupervised) return true;
+    if (handle == 0) continue;  // ended meanwhile
+    info.AdoptProcess(platform::ProcessHandle(handle), pid);
+    if (tagMapServerData* data = info.GetShareData()) record::SetProcessId(*data, pid);
+    LogObject()->LogWarn(
+        "MapServerProcesses::AdoptByKey map %s: map server %u, which its record did not name, was found "
+        "by the map's key; the record is repaired and the map server is supervised again",
+        key.c_str(), pid);
+    return true;
+  }
+  return false;
 }
 
 bool MapServerProcesses::KillProcess(MapServerInfo& info) const {

@@ -10,9 +10,11 @@
 // is "not alive" and is never signalled; that is logged once per map and process id.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 class MapServerInfo;
@@ -31,6 +33,17 @@ class MapServerProcesses {
   // Kills a process through a handle of ours. True when it was killed.
   static bool KillProcess(int handle);
 
+  // The map servers of this tree running as our user, by each argument they carry (so by
+  // their map key among others), from one walk of /proc. A start pass makes it once,
+  // before its first launch.
+  using KeyIndex = std::unordered_map<std::string, std::vector<uint32_t>>;
+  KeyIndex FindRunningByKey() const;
+  // For a map whose record names no live map server of its own: a map server found by the
+  // map's key in `index` is adopted (and the record repaired), so that a record rewritten
+  // to another process while no manager watched it never hides the map's running server.
+  // True when such a server runs, supervised or (without a handle) not.
+  bool AdoptByKey(MapServerInfo& info, const KeyIndex& index) const;
+
   const std::vector<std::string>& Programs() const { return m_Programs; }
 
   // The exit status (a death by signal n gives 128 + n) of the map's last map server that
@@ -39,6 +52,10 @@ class MapServerProcesses {
   bool LastExitStatus(int mapId, int* status) const;
 
  private:
+  // A handle for `pid` when it is the map's server; 0 with the reason otherwise. A server
+  // that runs but for which no handle can be had sets `*unsupervised`, logged once.
+  int OpenMapServer(MapServerInfo& info, uint32_t pid, const char* caller, std::string* why, bool* unsupervised) const;
+
   std::vector<std::string> m_Programs;
   mutable std::mutex m_ExitMutex;
   mutable std::map<int, int> m_ExitStatus;  // by map id

@@ -52,6 +52,7 @@ void MapServerLauncher::MiniOpenAll() {
         FormatText("%s %s %d %d %s MapManager %d %s", ProgramWord(executable).c_str(), "ALL", m_ServerVersion,
                    debug ? 1 : 0, scriptPath.c_str(), static_cast<int>(param->MapManagerNum), param->MapList.c_str());
     param->ProcessInfo = RunProcess(commandLine, m_MapDataDir, SW_SHOWNORMAL, false);
+    param->Owner.reset(param->ProcessInfo.ProcessHandle);
   }
 }
 

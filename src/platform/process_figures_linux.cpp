@@ -12,6 +12,7 @@
 #include "platform/proc_text.h"
 #include "platform/process.h"
 #include "platform/process_handles.h"
+#include "platform/process_parsers.h"
 #include "text/Text.h"
 
 namespace platform {

@@ -2,6 +2,7 @@
 // reaping of our exited children (watched through one epoll descriptor), the check of a
 // process by program, user and argument, and CPU and memory figures read through a handle.
 #include "platform/process.h"
+#include "platform/process_parsers.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -20,6 +20,7 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/process_handles.h"
+#include "platform/process_spawner.h"
 
 extern char** environ;
 
@@ -95,13 +96,9 @@ namespace {
 // executed.
 //
 // posix_spawn, not fork: it costs the same whatever this process's size, and in a program
-// with threads nothing of ours runs in the child between the clone and the exec.
-bool StartProgram(const std::string& program, std::vector<std::string> args, const std::string& dir,
-                  ProcessInformation* info, int* errorCode) {
-  std::vector<char*> argv;
-  for (auto& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-
+// with threads nothing of ours runs in the child between the clone and the exec. A process
+// with a large descriptor table starts through the helper of process_spawner.h instead.
+int SpawnHere(const std::string& program, const std::vector<char*>& argv, const std::string& dir, pid_t* pid) {
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attributes;
   posix_spawn_file_actions_init(&actions);
@@ -119,10 +116,20 @@ bool StartProgram(const std::string& program, std::vector<std::string> args, con
   posix_spawnattr_setsigmask(&attributes, &none);
   posix_spawnattr_setsigdefault(&attributes, &all);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  pid_t pid = 0;
-  const int rc = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+  const int rc = posix_spawn(pid, program.c_str(), &actions, &attributes, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
+  return rc;
+}
+
+bool StartProgram(const std::string& program, std::vector<std::string> args, const std::string& dir,
+                  ProcessInformation* info, int* errorCode) {
+  std::vector<char*> argv;
+  for (auto& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  int rc = spawner::Worthwhile() ? spawner::Spawn(program.c_str(), argv.data(), environ, dir.c_str(), &pid) : -1;
+  if (rc == -1) rc = SpawnHere(program, argv, dir, &pid);
   if (rc != 0) {
     *errorCode = rc;
     return false;

@@ -1,5 +1,7 @@
 #include "registry/MapServerInfo.h"
 
+#include <utility>
+
 MapServerInfo::MapServerInfo(const std::string& serverName, int mapId, const std::string& displayName,
                              const tagMapItem* item)
     : m_MapData(serverName, mapId), m_MapItem(item), m_DisplayName(displayName) {
@@ -10,10 +12,6 @@ MapServerInfo::MapServerInfo(const std::string& serverName, int mapId, const std
   }
 }
 
-MapServerInfo::~MapServerInfo() {
-  if (m_ProcessInfo.ProcessHandle != 0) platform::CloseProcessHandle(m_ProcessInfo.ProcessHandle);
-}
-
 uint32_t MapServerInfo::GetMapWindow() const {
   const tagMapServerData* record = GetShareData();
   return record != nullptr ? record->Hwnd : 0;
@@ -21,29 +19,26 @@ uint32_t MapServerInfo::GetMapWindow() const {
 
 void MapServerInfo::SetProcessInfo(const platform::ProcessInformation& info) {
   std::lock_guard<std::mutex> lock(m_ProcessMutex);
-  if (m_ProcessInfo.ProcessHandle != 0 && m_ProcessInfo.ProcessHandle != info.ProcessHandle)
-    platform::CloseProcessHandle(m_ProcessInfo.ProcessHandle);
-  m_ProcessInfo = info;
+  m_Handle.reset(info.ProcessHandle);
+  m_ProcessId = info.ProcessId;
+  m_ThreadId = info.ThreadId;
   ForgetSamples();
 }
 
 platform::ProcessInformation MapServerInfo::GetProcessInfo() const {
   std::lock_guard<std::mutex> lock(m_ProcessMutex);
-  return m_ProcessInfo;
+  return platform::ProcessInformation{m_Handle.get(), 0, m_ProcessId, m_ThreadId};
 }
 
-int MapServerInfo::AdoptProcess(int handle, uint32_t pid) {
+int MapServerInfo::AdoptProcess(platform::ProcessHandle handle, uint32_t pid) {
   std::lock_guard<std::mutex> lock(m_ProcessMutex);
-  if (m_ProcessInfo.ProcessHandle != 0 && m_ProcessInfo.ProcessId == pid &&
-      platform::IsProcessHandleRunning(m_ProcessInfo.ProcessHandle)) {
-    if (handle != m_ProcessInfo.ProcessHandle) platform::CloseProcessHandle(handle);
-    return m_ProcessInfo.ProcessHandle;
-  }
-  if (m_ProcessInfo.ProcessHandle != 0 && m_ProcessInfo.ProcessHandle != handle)
-    platform::CloseProcessHandle(m_ProcessInfo.ProcessHandle);
-  m_ProcessInfo = platform::ProcessInformation{handle, 0, pid, pid};
+  if (handle.get() == m_Handle.get()) handle.release();  // offered what it holds: one owner
+  // The offered handle, when not taken, closes as it goes out of scope.
+  if (m_Handle && m_ProcessId == pid && platform::IsProcessHandleRunning(m_Handle.get())) return m_Handle.get();
+  m_Handle = std::move(handle);
+  m_ProcessId = m_ThreadId = pid;
   ForgetSamples();
-  return handle;
+  return m_Handle.get();
 }
 
 int MapServerInfo::GetProcessCpu() const {
@@ -68,16 +63,16 @@ void MapServerInfo::ForgetSamples() {
 void MapServerInfo::SampleMemory() {
   std::lock_guard<std::mutex> lock(m_ProcessMutex);
   platform::MemoryCounters memory;  // stays zero when there is no process or no reading
-  if (m_ProcessInfo.ProcessHandle != 0) platform::GetMemoryCountersByHandle(m_ProcessInfo.ProcessHandle, &memory);
+  if (m_Handle) platform::GetMemoryCountersByHandle(m_Handle.get(), &memory);
   m_Memory = memory;
 }
 
 void MapServerInfo::SampleCpu(uint32_t elapsedMs) {
   std::lock_guard<std::mutex> lock(m_ProcessMutex);
-  if (m_ProcessInfo.ProcessHandle == 0) return;
+  if (!m_Handle) return;
   platform::CpuTimes now;
   platform::MemoryCounters memory;
-  if (!platform::GetProcessUsageByHandle(m_ProcessInfo.ProcessHandle, &now, &memory)) {
+  if (!platform::GetProcessUsageByHandle(m_Handle.get(), &now, &memory)) {
     // An ended process has no memory; its CPU figure stays as the last sample left it.
     m_Memory = platform::MemoryCounters();
     return;

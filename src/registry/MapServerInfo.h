@@ -8,7 +8,9 @@
 #include <string>
 
 #include "interfaces/IGameData.h"
-#include "platform/process.h"
+#include "platform/process_control.h"
+#include "platform/process_handle.h"
+#include "platform/process_metrics.h"
 #include "registry/MapServerData.h"
 
 class MapServerInfo {
@@ -18,8 +20,8 @@ class MapServerInfo {
   // from the item, so they stay readable even after the component reloads its map file;
   // the item itself is kept for callers that want the component's view of the map.
   MapServerInfo(const std::string& serverName, int mapId, const std::string& displayName, const tagMapItem* item);
-  // Closes the process handle of the last launch (the handles belong to this object).
-  ~MapServerInfo();
+  // The process handle of the last launch is closed with the map (it owns it).
+  ~MapServerInfo() = default;
 
   MapServerInfo(const MapServerInfo&) = delete;
   MapServerInfo& operator=(const MapServerInfo&) = delete;
@@ -41,17 +43,18 @@ class MapServerInfo {
   int GetActive() const { return m_Active.load(); }
   void SetActive(int active) { m_Active.store(active); }
 
-  // Stores the four values of a launch and takes over its handles: the handle of an
+  // Stores the four values of a launch and takes over its raw handle: the handle of an
   // earlier launch is closed, and the CPU figures start again from no sample, so the
   // first sample of the new process never compares against the old one. The caller must
-  // not close the handles it passes. The start worker may call this while the window
-  // thread samples: the process information and CPU figures have their own lock.
+  // not close the handle it passes. The sampler and the start worker may call this while
+  // the window thread reads: the process information and figures have their own lock.
   void SetProcessInfo(const platform::ProcessInformation& info);
+  // The four values; the handle in it is lent: the map keeps owning it.
   platform::ProcessInformation GetProcessInfo() const;
   // Takes over a handle opened for a process this manager run did not start (a map server
   // left running by an earlier run), unless the map already holds a running handle of the
-  // same process; then the offered handle is closed. Returns the handle the map holds.
-  int AdoptProcess(int handle, uint32_t pid);
+  // same process; then the offered handle is closed. Returns the (raw) handle the map holds.
+  int AdoptProcess(platform::ProcessHandle handle, uint32_t pid);
 
   // A map is claimed by whoever launches or closes it (the start worker, or the window
   // thread for one map), so that no map is launched twice while a close waits.
@@ -105,7 +108,9 @@ class MapServerInfo {
   int m_FBLimit = 0;
   int m_MapManagerNum = 0;
   mutable std::mutex m_ProcessMutex;  // guards the process information, CPU and memory figures
-  platform::ProcessInformation m_ProcessInfo;
+  platform::ProcessHandle m_Handle;   // the launched or adopted process
+  uint32_t m_ProcessId = 0;
+  uint32_t m_ThreadId = 0;
   // Last CPU sample of the process (100-ns units) and whether there is one.
   bool m_HasPrevTimes = false;
   uint64_t m_PrevKernelTime = 0;

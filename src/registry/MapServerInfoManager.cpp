@@ -9,9 +9,41 @@ MapServerInfoManager::MapServerInfoManager() : MapServerInfoManager(platform::Pr
 
 MapServerInfoManager::MapServerInfoManager(int processorCount) : m_ProcessorCount(processorCount) {}
 
-MapServerInfoManager::~MapServerInfoManager() { Clear(); }
+MapServerInfoManager::~MapServerInfoManager() {
+  StopSampler();
+  Clear();
+}
+
+void MapServerInfoManager::StartSampler() {
+  if (m_ProcessorCount == 0) return;
+  std::lock_guard<std::mutex> lock(m_SamplerStateMutex);
+  if (m_Sampler.joinable() || m_StopSampler) return;
+  m_Sampler = std::thread([this] {
+    std::unique_lock<std::mutex> state(m_SamplerStateMutex);
+    while (!m_StopSampler) {
+      state.unlock();
+      SampleCpu();
+      state.lock();
+      m_SamplerWake.wait_for(state, std::chrono::milliseconds(100), [this] { return m_StopSampler; });
+    }
+  });
+}
+
+void MapServerInfoManager::StopSampler() {
+  {
+    std::lock_guard<std::mutex> lock(m_SamplerStateMutex);
+    m_StopSampler = true;
+  }
+  m_SamplerWake.notify_all();
+  if (m_Sampler.joinable()) m_Sampler.join();
+}
 
 void MapServerInfoManager::Clear() {
+  std::lock_guard<std::mutex> lock(m_SampleMutex);
+  ClearLocked();
+}
+
+void MapServerInfoManager::ClearLocked() {
   m_List.Clear();   // not owning: only forgets the pointers
   m_Index.Clear();  // owning: destroys the maps
   m_ReportedLostMaps.clear();
@@ -22,7 +54,8 @@ bool MapServerInfoManager::LoadMapList(int mapManagerNum, const std::string& pat
 }
 
 bool MapServerInfoManager::LoadMapList(IMapFileLoader* loader, int mapManagerNum, const std::string& path, bool debug) {
-  Clear();
+  std::lock_guard<std::mutex> sampling(m_SampleMutex);
+  ClearLocked();
   if (loader == nullptr) {
     LogObject()->LogError("MapServerInfoManager::LoadMapList no map file loader, %s not loaded", path.c_str());
     return false;
@@ -64,6 +97,7 @@ std::unique_lock<MapListLock> MapServerInfoManager::LockForRebuild(const std::fu
 
 void MapServerInfoManager::SampleCpu() {
   if (m_ProcessorCount == 0) return;
+  std::lock_guard<std::mutex> lock(m_SampleMutex);
   uint32_t now = platform::TimeGetTime();
   if (!m_HasSampleTime) {
     // No CPU figure without an elapsed time; the memory figures are there from the start.

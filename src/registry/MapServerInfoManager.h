@@ -20,12 +20,14 @@
 //    side writes go through registry/RecordAccess.h.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <set>
 #include <shared_mutex>
 #include <string>
+#include <thread>
 
 #include "registry/MapListLock.h"
 
@@ -60,11 +62,16 @@ class MapServerInfoManager {
   // The map with that id, or null.
   MapServerInfo* FindMapInfo(int mapId) const { return m_Index.Find(static_cast<uint32_t>(mapId)); }
 
-  // One CPU and memory sample of every launched map server, on the refresh tick (the
-  // window thread). The first call notes the time and samples memory only; later calls
-  // less than 1000 ms after the last sample do nothing. Other threads read the figures
-  // sampled here (MapServerInfo::GetProcessCpu, GetMemoryCounters) and never /proc.
+  // One CPU and memory sample of every launched map server. The first call notes the time
+  // and samples memory only; later calls less than 1000 ms after the last sample do
+  // nothing. Other threads read the figures sampled here (MapServerInfo::GetProcessCpu,
+  // GetMemoryCounters) and never /proc. Any thread; a change of the list waits for it.
   void SampleCpu();
+  // The refresh tick calls this instead of sampling itself: the first call starts the
+  // sampler thread, which calls SampleCpu about every 100 ms (so once a second in effect)
+  // until the manager is destroyed. Reading two /proc files for each of 2,000 maps costs
+  // tens of milliseconds, which would make every tick of the window thread late.
+  void StartSampler();
 
   int GetProcessorCount() const { return m_ProcessorCount; }
 
@@ -83,7 +90,17 @@ class MapServerInfoManager {
   std::unique_lock<MapListLock> LockForRebuild(const std::function<bool()>& giveUp);
 
  private:
+  void ClearLocked();
+  void StopSampler();
+
   mutable MapListLock m_ListLock;
+  // Held by a sample and by every change of the list, so the sampler never meets a map
+  // being destroyed; the window thread waits at most for one sample of every map.
+  std::mutex m_SampleMutex;
+  std::mutex m_SamplerStateMutex;  // guards m_StopSampler and the start of m_Sampler
+  std::condition_variable m_SamplerWake;
+  bool m_StopSampler = false;
+  std::thread m_Sampler;
   AIndexList<MapServerInfo> m_Index{true};  // every loaded map, keyed by map id, owning
   AList<MapServerInfo> m_List{false, 10};   // the same maps in display order
   bool m_HasSampleTime = false;

@@ -94,13 +94,12 @@ bool RunEnvironmentDump(const std::string& logDir) {
     return FailEnvironmentDump(
         FormatText("Create DumpApp failed! GetLastError() = %d, CmdLine = %s", error, commandLine), console);
 
+  const platform::ProcessHandle dumpApp(info.ProcessHandle);
   int exitCode = 0;
-  if (!platform::WaitForProcess(info.ProcessHandle, -1, &exitCode)) {
+  if (!platform::WaitForProcess(dumpApp.get(), -1, &exitCode)) {
     int waitError = errno;
-    platform::CloseProcessHandles(info);
     return FailEnvironmentDump(FormatText("Get process exit code failed, last err = %d", waitError), console);
   }
-  platform::CloseProcessHandles(info);
   if (exitCode != 0)
     return FailEnvironmentDump(FormatText("Check environment faild, Gavrock exit code = %d", exitCode), console);
 
@@ -130,9 +129,9 @@ bool RunIntegrityCheck(const std::string& dir) {
     return false;
   }
   LogObject()->LogInfo("Begin checking file integrity!");
+  const platform::ProcessHandle tool(info.ProcessHandle);
   int exitCode = 0;
-  platform::WaitForProcess(info.ProcessHandle, -1, &exitCode);
-  platform::CloseProcessHandles(info);
+  platform::WaitForProcess(tool.get(), -1, &exitCode);
   LogObject()->LogInfo("End  checking file integrity!");
   return true;
 }

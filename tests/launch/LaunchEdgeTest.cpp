@@ -21,6 +21,33 @@ std::map<std::string, std::vector<uint32_t>> MapServersByKey(const LaunchMachine
   return ::MapServersByKey(machine.mapDataDir);
 }
 
+// A later manager over the same machine: new maps and a new launcher, as after a restart.
+// It kills the map servers it holds when it goes.
+struct LaterManager {
+  static MapServerLauncher::Settings SettingsOf(LaunchMachine& machine, MapServerInfoManager& maps,
+                                                ThreadManager& threads) {
+    MapServerLauncher::Settings settings;
+    settings.Config = &machine.config;
+    settings.Window = &machine.window;
+    settings.Maps = &maps;
+    settings.Threads = &threads;
+    settings.MapDataDir = machine.mapDataDir;
+    return settings;
+  }
+  explicit LaterManager(LaunchMachine& machine) : launcher(SettingsOf(machine, maps, threads)) {
+    launcher.StartService();
+  }
+  ~LaterManager() {
+    threads.StopAll();
+    for (int i = 0; i < maps.GetMapInfoCount(); ++i)
+      if (const int handle = maps.GetMapInfo(i)->GetProcessInfo().ProcessHandle; handle != 0)
+        platform::TerminateProcess(handle, -1);
+  }
+  MapServerInfoManager maps{1};
+  ThreadManager threads;
+  MapServerLauncher launcher;
+};
+
 class LaunchEdgeTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { SetUpLaunchSuite(); }
@@ -133,16 +160,9 @@ TEST_F(LaunchEdgeTest, LivenessAndKillFollowTheMapsKeyNotAnyMapServerOfTheTree) 
   record::SetProcessId(machine.Record(0), two);
 
   // A new launcher over new maps, as a later manager sees them.
-  MapServerInfoManager later(1);
-  MapServerLauncher::Settings settings;
-  settings.Config = &machine.config;
-  settings.Window = &machine.window;
-  settings.Maps = &later;
-  ThreadManager threads;
-  settings.Threads = &threads;
-  settings.MapDataDir = machine.mapDataDir;
-  MapServerLauncher launcher(settings);
-  launcher.StartService();
+  LaterManager next(machine);
+  MapServerLauncher& launcher = next.launcher;
+  MapServerInfoManager& later = next.maps;
   MapServerInfo& mapOne = *later.GetMapInfo(0);
   EXPECT_FALSE(launcher.IsMapServerAlive(mapOne));
   EXPECT_FALSE(launcher.KillProcess(mapOne));
@@ -152,10 +172,42 @@ TEST_F(LaunchEdgeTest, LivenessAndKillFollowTheMapsKeyNotAnyMapServerOfTheTree) 
   ASSERT_TRUE(WaitUntil([&] { return record::ProcessId(*mapOne.GetShareData()) != two; }));
   EXPECT_TRUE(launcher.IsMapServerAlive(*later.GetMapInfo(1)));
   EXPECT_EQ(record::ProcessId(*later.GetMapInfo(1)->GetShareData()), two);
-  threads.StopAll();
-  for (int i = 0; i < 2; ++i)
-    if (const int handle = later.GetMapInfo(i)->GetProcessInfo().ProcessHandle; handle != 0)
-      platform::TerminateProcess(handle, -1);
+}
+
+TEST_F(LaunchEdgeTest, AMapServerHiddenByARewrittenRecordIsFoundByItsKeyAndNeverDoubled) {
+  // A manager was killed while map 1's record came to name map 2's server: no manager held
+  // map 1's server, and no record names it any more.
+  LaunchMachine machine("EdgeHidden");
+  machine.WriteMaps({{1, 1}, {2, 1}});
+  {
+    MapServerLauncher& first = machine.Launcher();
+    first.StartService();
+    first.StartAllServers(false);
+    ASSERT_TRUE(machine.WaitAllRunning());
+  }
+  const uint32_t one = machine.Pid(0), two = machine.Pid(1);
+  machine.launcher.reset();
+  machine.threads.StopAll();
+  record::SetProcessId(machine.Record(0), two);
+
+  LaterManager next(machine);
+  MapServerLauncher& launcher = next.launcher;
+  MapServerInfoManager& later = next.maps;
+  const uint32_t passes = launcher.GetStartPassCount();
+  launcher.StartAllServers(false);
+  ASSERT_TRUE(WaitUntil([&] { return launcher.GetStartPassCount() > passes; }));
+
+  // One map server per map, from /proc; map 1's is its old server, supervised again.
+  const auto servers = MapServersByKey(machine);
+  const std::string keyOne = later.GetMapInfo(0)->GetMapData().GetKey();
+  const std::string keyTwo = later.GetMapInfo(1)->GetMapData().GetKey();
+  ASSERT_EQ(servers.count(keyOne), 1u);
+  EXPECT_EQ(servers.at(keyOne), std::vector<uint32_t>{one});
+  EXPECT_EQ(servers.at(keyTwo), std::vector<uint32_t>{two});
+  EXPECT_EQ(record::ProcessId(*later.GetMapInfo(0)->GetShareData()), one);
+  EXPECT_TRUE(launcher.KillProcess(*later.GetMapInfo(0)));
+  EXPECT_TRUE(WaitUntil([&] { return !platform::IsProcessAlive(one); }));
+  EXPECT_FALSE(Gone(two));
 }
 
 TEST_F(LaunchEdgeTest, AMapServerThatDiesIsReapedAtOnceWithItsExitCodeInTheLog) {

@@ -1,4 +1,5 @@
 #include "platform/process.h"
+#include "platform/process_parsers.h"
 
 #include <gtest/gtest.h>
 
