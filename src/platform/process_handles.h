@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <string>
 
 namespace platform::handles {
 
@@ -18,5 +19,10 @@ int OpenPidfd(pid_t pid);
 void KeepReserve();
 // Reaps the children whose handles were closed while they ran and that have ended since.
 void ReapClosedChildren();
+// Reads a small /proc file whole; with every descriptor taken, the reserve is given up for
+// the moment of the read.
+bool ReadProc(const std::string& path, std::string* text);
+// The state letter of /proc/<pid>/stat ('R', 'S', 'Z'...), read as ReadProc reads.
+bool ProcessState(uint32_t pid, char* state);
 
 }  // namespace platform::handles

@@ -1,6 +1,7 @@
 // Processes on Linux: the table of pidfd handles, liveness, kills and waits through them,
-// reaping of our exited children (watched through one epoll descriptor), the check of a
-// process by program, user and argument, and CPU and memory figures read through a handle.
+// reaping of our exited children (watched through one epoll descriptor), and CPU and memory
+// figures read through a handle. The check of a process by program, user and argument is in
+// process_scan_linux.cpp.
 #include "platform/process.h"
 #include "platform/process_parsers.h"
 
@@ -197,46 +198,6 @@ bool ReadProcFile(const std::string& path, std::string* text) {
   return ok;
 }
 
-// What /proc says of `pid` without a handle: running (not a zombie), as our user, one of
-// `programs`, with `argument` among its arguments. "" when it is; otherwise why not.
-std::string ProgramProcessMismatch(uint32_t pid, const std::vector<std::string>& programs,
-                                   const std::string& argument) {
-  const std::string proc = "/proc/" + std::to_string(pid);
-  struct stat st {};
-  if (stat(proc.c_str(), &st) != 0) return "no such process";
-  if (st.st_uid != geteuid()) return "the process belongs to another user";
-  char target[PATH_MAX];
-  const ssize_t n = readlink((proc + "/exe").c_str(), target, sizeof target - 1);
-  if (n <= 0) return "its program cannot be read";
-  std::string exe(target, static_cast<std::size_t>(n));
-  // A program replaced on disk while it runs reads "<path> (deleted)": still that program.
-  const std::string deleted = " (deleted)";
-  if (exe.size() > deleted.size() && exe.compare(exe.size() - deleted.size(), deleted.size(), deleted) == 0)
-    exe.resize(exe.size() - deleted.size());
-  bool known = false;
-  for (const std::string& program : programs) {
-    char resolved[PATH_MAX];
-    const std::string wanted = realpath(program.c_str(), resolved) != nullptr ? resolved : program;
-    known = known || exe == wanted;
-  }
-  if (!known) return "it runs " + exe;
-  if (!argument.empty()) {
-    std::string cmdline;
-    if (!ReadProcFile(proc + "/cmdline", &cmdline)) return "its command line cannot be read";
-    bool found = false;
-    std::size_t start = cmdline.find('\0');  // after the program's own name
-    while (!found && start != std::string::npos && start + 1 < cmdline.size()) {
-      const std::size_t end = cmdline.find('\0', start + 1);
-      found = cmdline.compare(start + 1, (end == std::string::npos ? cmdline.size() : end) - start - 1, argument) == 0;
-      start = end;
-    }
-    if (!found) return "it serves another map";
-  }
-  char state = 0;
-  if (!ProcStatState(pid, &state) || state == 'Z' || state == 'X' || state == 'x') return "no such process";
-  return std::string();
-}
-
 }  // namespace
 
 namespace handles {
@@ -247,6 +208,8 @@ void KeepReserve() {
 int Register(int pidfd, uint32_t pid, bool child, bool watch) { return RegisterHandle(pidfd, pid, child, watch); }
 int OpenPidfd(pid_t pid) { return PidfdOpen(pid); }
 void ReapClosedChildren() { ReapOrphans(); }
+bool ReadProc(const std::string& path, std::string* text) { return ReadProcFile(path, text); }
+bool ProcessState(uint32_t pid, char* state) { return ProcStatState(pid, state); }
 }  // namespace handles
 
 bool IsProcessAlive(uint32_t pid) {
@@ -274,44 +237,6 @@ int OpenProcessHandle(uint32_t pid) {
   if (pid == 0 || pid > static_cast<uint32_t>(INT_MAX)) return 0;
   int pidfd = PidfdOpen(static_cast<pid_t>(pid));
   if (pidfd < 0) return 0;
-  return RegisterHandle(pidfd, pid, false, false);
-}
-
-int OpenProgramProcess(uint32_t pid, const std::vector<std::string>& programs, const std::string& argument,
-                       std::string* why, bool* withoutHandle) {
-  std::string dummy;
-  bool dummyFlag = false;
-  if (why == nullptr) why = &dummy;
-  if (withoutHandle == nullptr) withoutHandle = &dummyFlag;
-  *withoutHandle = false;
-  if (pid == 0 || pid > static_cast<uint32_t>(INT_MAX)) {
-    *why = "no process id";
-    return 0;
-  }
-  // The pidfd is opened first: while its process runs, the pid cannot name another one,
-  // so what /proc says of the pid afterwards is said of this process.
-  int pidfd = PidfdOpen(static_cast<pid_t>(pid));
-  if (pidfd < 0) {
-    if (errno != EMFILE && errno != ENFILE) {
-      *why = "no such process";
-      return 0;
-    }
-    // Every descriptor is taken: /proc alone says whether it is the map's server. It
-    // cannot be supervised, but it must never be taken for a dead one.
-    const int openError = errno;
-    *why = ProgramProcessMismatch(pid, programs, argument);
-    if (!why->empty()) return 0;
-    *withoutHandle = true;
-    *why = "no handle can be opened for it: " + std::string(std::strerror(openError));
-    return 0;
-  }
-  *why = ProgramProcessMismatch(pid, programs, argument);
-  pollfd p{pidfd, POLLIN, 0};
-  if (poll(&p, 1, 0) != 0) *why = "no such process";
-  if (!why->empty()) {
-    close(pidfd);
-    return 0;
-  }
   return RegisterHandle(pidfd, pid, false, false);
 }
 
