@@ -37,23 +37,23 @@ TEST(LibraryTest, LoadsResolvesAndReportsFailures) {
 // unknown export is a null pointer with the procedure-not-found code.
 TEST(LibraryTest, OwningLibraryUnloadsOnceAfterMoves) {
   const auto isLoaded = [] {
-    void* handle = GetLoadedLibrary("Quenfor.dll");
+    void* handle = GetLoadedLibrary("Brenox.dll");
     FreeLibrary(handle);
     return handle != nullptr;
   };
   ASSERT_FALSE(isLoaded());
   {
-    Library first("Quenfor.dll");
+    Library first("Brenox.dll");
     ASSERT_TRUE(first) << LastLibraryError();
     int error = -1;
-    EXPECT_NE(first.Resolve<bool (*)(void*)>("OnStatusRequest", &error), nullptr);
+    EXPECT_NE(first.Resolve<void* (*)()>("CreateConfig", &error), nullptr);
     EXPECT_EQ(error, 0);
     EXPECT_EQ(first.Resolve<void (*)()>("NoSuchExport", &error), nullptr);
     EXPECT_EQ(error, kErrorProcNotFound);
 
     Library second = std::move(first);
     EXPECT_FALSE(first.IsLoaded());
-    EXPECT_EQ(first.Resolve<bool (*)(void*)>("OnStatusRequest", &error), nullptr);
+    EXPECT_EQ(first.Resolve<void* (*)()>("CreateConfig", &error), nullptr);
     EXPECT_EQ(error, kErrorProcNotFound);
     {
       Library third;
