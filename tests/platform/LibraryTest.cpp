@@ -36,24 +36,30 @@ TEST(LibraryTest, LoadsResolvesAndReportsFailures) {
 // The owning type: exactly one owner unloads, a moved-from object holds nothing, and an
 // unknown export is a null pointer with the procedure-not-found code.
 TEST(LibraryTest, OwningLibraryUnloadsOnceAfterMoves) {
+#if defined(VEMO_UNDER_ASAN)
+  // Under the undefined-behaviour sanitizer the status logic component refers to the packet
+  // record's type information, which the manager carries and this test program does not.
+  // The other passes run this test.
+  GTEST_SKIP() << "the sanitized component needs the program's type information";
+#endif
   const auto isLoaded = [] {
-    void* handle = GetLoadedLibrary("Brenox.dll");
+    void* handle = GetLoadedLibrary("Quenfor.dll");
     FreeLibrary(handle);
     return handle != nullptr;
   };
   ASSERT_FALSE(isLoaded());
   {
-    Library first("Brenox.dll");
+    Library first("Quenfor.dll");
     ASSERT_TRUE(first) << LastLibraryError();
     int error = -1;
-    EXPECT_NE(first.Resolve<void* (*)()>("CreateConfig", &error), nullptr);
+    EXPECT_NE(first.Resolve<bool (*)(void*)>("OnStatusRequest", &error), nullptr);
     EXPECT_EQ(error, 0);
     EXPECT_EQ(first.Resolve<void (*)()>("NoSuchExport", &error), nullptr);
     EXPECT_EQ(error, kErrorProcNotFound);
 
     Library second = std::move(first);
     EXPECT_FALSE(first.IsLoaded());
-    EXPECT_EQ(first.Resolve<void* (*)()>("CreateConfig", &error), nullptr);
+    EXPECT_EQ(first.Resolve<bool (*)(void*)>("OnStatusRequest", &error), nullptr);
     EXPECT_EQ(error, kErrorProcNotFound);
     {
       Library third;
