@@ -12,6 +12,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -49,9 +50,11 @@ class ManagerMachine {
   // The machine's directory goes after this (a member).
   ~ManagerMachine() {
     for (pid_t pid : m_Children) KillProgram(pid);
-    // A killed manager cannot remove its instance segment's name; the next manager's start
-    // would, and so does the machine, so that tests leave nothing in /dev/shm.
-    if (!m_Children.empty()) platform::RemoveUnheldSharedSegments();
+    const bool mapServersEnded = EndMapServers();
+    // A killed manager cannot remove its instance segment's name, nor its map servers their
+    // records'; the next manager's start would, and so does the machine, so that tests leave
+    // nothing in /dev/shm.
+    if (!m_Children.empty() || mapServersEnded) platform::RemoveUnheldSharedSegments();
     for (int master : m_Terminals) close(master);
   }
 
@@ -152,6 +155,38 @@ class ManagerMachine {
       if (name == "MapID.txt" || name == "Log" || name == "SaveData" || name == "SarventResult") continue;
       LinkTree(entry.path(), to + "/" + name);
     }
+  }
+
+  // The map servers a killed manager leaves running: every process whose working directory
+  // lies in the machine (they all share build/bin's program, so the program cannot tell
+  // them apart). True when there were any; they are gone, or zombies, on return.
+  bool EndMapServers() const {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const std::string dir = fs::weakly_canonical(m_Dir, ec).string();
+    if (ec || dir.size() < 2) return false;
+    std::vector<pid_t> ended;
+    for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+      const std::string name = entry.path().filename().string();
+      if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+      std::error_code linkError;
+      const std::string cwd = fs::read_symlink(entry.path() / "cwd", linkError).string() + "/";
+      if (linkError || cwd.compare(0, dir.size() + 1, dir + "/") != 0) continue;
+      const pid_t pid = static_cast<pid_t>(std::stol(name));
+      if (pid != getpid() && kill(pid, SIGKILL) == 0) ended.push_back(pid);
+    }
+    WaitUntil(
+        [&] {
+          return std::all_of(ended.begin(), ended.end(), [](pid_t pid) {
+            std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+            std::string text;
+            std::getline(stat, text);
+            const std::size_t close = text.rfind(')');
+            return close == std::string::npos || close + 2 >= text.size() || text[close + 2] == 'Z';
+          });
+        },
+        5000, 20);
+    return !ended.empty();
   }
 
   TempDir m_Made{"vemo-app"};
