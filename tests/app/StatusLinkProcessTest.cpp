@@ -439,13 +439,6 @@ struct WindowMachine {
 // "StopStatusServer" can only be pressed on a window: the manager's window in this process
 // (with the real network core loaded by its "Start") and the status server program.
 TEST(StatusLinkWindowTest, StopWhileConnectedEndsTheConnectionAndTheCoreStaysUnloaded) {
-#if defined(VEMO_UNDER_ASAN)
-  // The leak checker's tracer crashes at this program's exit after the network core and the
-  // status logic component were loaded into it and unloaded again (a fault in the checker's
-  // scan of loaded modules, seen since the components stopped binding the program's symbols),
-  // and the pass fails with no finding. The main pass runs this test.
-  GTEST_SKIP() << "the leak checker's tracer crashes at exit after the components are unloaded";
-#endif
   WindowMachine site("SLWin");
   platform::ScriptedDialogs& dialogs = site.dialogs;
   StatusServer status;
@@ -490,13 +483,6 @@ TEST(StatusLinkWindowTest, StopWhileConnectedEndsTheConnectionAndTheCoreStaysUnl
 // "AutoConnectStatusServer" with the status server not up yet: no message box waits for a
 // click, the log says it once, and the manager connects by itself when the server comes up.
 TEST(StatusLinkWindowTest, AutoConnectRetriesUntilTheStatusServerComesUp) {
-#if defined(VEMO_UNDER_ASAN)
-  // The leak checker's tracer crashes at this program's exit after the network core and the
-  // status logic component were loaded into it and unloaded again (a fault in the checker's
-  // scan of loaded modules, seen since the components stopped binding the program's symbols),
-  // and the pass fails with no finding. The main pass runs this test.
-  GTEST_SKIP() << "the leak checker's tracer crashes at exit after the components are unloaded";
-#endif
   WindowMachine site("SLAuto");
   platform::ScriptedDialogs& dialogs = site.dialogs;
   StatusServer lineInfo;
