@@ -324,7 +324,11 @@ TEST_F(TiravoCore, APeerThatNeverReadsIsDroppedAtTheSendBound) {
   while (accepted < 300ull * 1024 * 1024 && SendMessage(core, Head(), body)) accepted += body.size();
   // The bound, and what the two sockets' buffers took before the backlog began to grow.
   EXPECT_LT(accepted, 48ull * 1024 * 1024);
+#if !defined(VEMO_UNDER_ASAN)
+  // AddressSanitizer's quarantine keeps every freed message resident, so memory says nothing
+  // there; the bound on what was accepted above still holds in that pass.
   EXPECT_LT(ResidentBytes() - residentBefore, 64ull * 1024 * 1024);
+#endif
   EXPECT_TRUE(peer.SeesClose(5000));
   EXPECT_TRUE(WaitUntil([&] { return LogHas(llWarn, "dropped: the peer reads too slowly"); }, 3000));
   ASSERT_TRUE(peer.Accept(5000));
