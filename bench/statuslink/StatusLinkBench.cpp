@@ -153,10 +153,10 @@ const std::string& LogDir() {
     std::size_t written = 0;
     char line[256];
     while (written < kLogSize) {
-      int n =
-          std::snprintf(line, sizeof line, "2024-05-%02u %02u:%02u:%02u.%03u %s %s %s %u %s %u\n", 1 + random() % 28,
-                        random() % 24, random() % 60, random() % 60, random() % 1000, levels[random() % 4],
-                        words[random() % 12], words[random() % 12], random() % 5000, words[random() % 12], random());
+      int n = std::snprintf(line, sizeof line, "2024-05-%02lu %02lu:%02lu:%02lu.%03lu %s %s %s %lu %s %lu\n",
+                            1 + random() % 28, random() % 24, random() % 60, random() % 60, random() % 1000,
+                            levels[random() % 4], words[random() % 12], words[random() % 12], random() % 5000,
+                            words[random() % 12], random());
       n = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(n), kLogSize - written));
       out.write(line, n);
       written += static_cast<std::size_t>(n);
