@@ -26,6 +26,7 @@
 
 #include "platform/shared_memory.h"
 #include "support/ChildProgram.h"
+#include "support/ProcStat.h"
 #include "support/TestSupport.h"
 
 class ManagerMachine {
@@ -178,11 +179,8 @@ class ManagerMachine {
     WaitUntil(
         [&] {
           return std::all_of(ended.begin(), ended.end(), [](pid_t pid) {
-            std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-            std::string text;
-            std::getline(stat, text);
-            const std::size_t close = text.rfind(')');
-            return close == std::string::npos || close + 2 >= text.size() || text[close + 2] == 'Z';
+            const char state = ProcState(static_cast<uint32_t>(pid));
+            return state == 'Z' || state == 'X';
           });
         },
         5000, 20);

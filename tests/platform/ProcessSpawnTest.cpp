@@ -7,26 +7,17 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/process.h"
+#include "support/ProcStat.h"
 
 using namespace platform;
 
 namespace {
 
-// Field `n` (1-based, as in proc(5)) of a process's stat line.
-long StatField(uint32_t pid, int n) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  std::istringstream rest(text.substr(text.rfind(')') + 2));
-  std::string field;
-  for (int i = 3; i <= n; ++i) rest >> field;
-  return std::stol(field);
-}
+long StatField(uint32_t pid, int n) { return std::stol(ProcStatField(pid, n)); }
 
 std::string StatusLine(uint32_t pid, const std::string& name) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");

@@ -3,13 +3,11 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 #include <string>
 
 #include "CMapFileLoader.h"
 #include "registry/MapServerInfoManager.h"
+#include "support/ProcStat.h"
 #include "support/RecordingLog.h"
 #include "support/TestSupport.h"
 
@@ -18,15 +16,7 @@ namespace {
 // A process's processor time so far (user + system) in ms, as the kernel counts it: what a
 // sampled figure is checked against, whatever share of a loaded machine the process got.
 double ProcessorMs(uint32_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  std::istringstream rest(text.substr(text.rfind(')') + 2));
-  std::string field;
-  double ticks = 0;
-  for (int i = 3; i <= 15; ++i) {
-    rest >> field;
-    if (i >= 14) ticks += std::stod(field);
-  }
+  const double ticks = std::stod(ProcStatField(pid, 14)) + std::stod(ProcStatField(pid, 15));
   return ticks * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 

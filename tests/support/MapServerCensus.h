@@ -5,10 +5,11 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "support/ProcStat.h"
 
 // Map key -> ids of the running (not zombie) processes whose program lies in `programDir`
 // (ending with "/"; links resolved) and whose first argument is the key, when that key
@@ -29,11 +30,9 @@ inline std::map<std::string, std::vector<uint32_t>> MapServersByKey(const std::s
     std::getline(cmdline, program, '\0');
     std::getline(cmdline, key, '\0');
     if (key.compare(0, keyPrefix.size(), keyPrefix) != 0) continue;
-    std::ifstream stat(entry.path() / "stat");
-    const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    const std::size_t close = text.rfind(')');
-    const char state = close != std::string::npos && close + 2 < text.size() ? text[close + 2] : 'Z';
-    if (state != 'Z' && state != 'X') servers[key].push_back(static_cast<uint32_t>(std::stoul(name)));
+    const uint32_t pid = static_cast<uint32_t>(std::stoul(name));
+    const char state = ProcState(pid);
+    if (state != 'Z' && state != 'X') servers[key].push_back(pid);
   }
   return servers;
 }
