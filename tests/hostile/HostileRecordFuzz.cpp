@@ -76,6 +76,11 @@ struct Fixture {
     settings.Maps = &maps;
     link = std::make_unique<StatusLinkControl>(settings);
   }
+  // The directory goes with the program, so that runs leave nothing in the temporary folder.
+  ~Fixture() {
+    std::error_code error;
+    std::filesystem::remove_all(dir, error);
+  }
   // The application exists before any widget of the fixture.
   bool application = (EnsureOffscreenApplication(), true);
   std::string dir;
