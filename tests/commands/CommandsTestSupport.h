@@ -38,6 +38,14 @@ inline bool LaunchMapServer(MapServerInfo& info, const std::string& extraEnv = "
   return WaitUntil([&] { return record::State(*data) == msRunning; });
 }
 
+// Waits until a map server launched with the "hang" fault has hung, by its own log line: from
+// then on it writes neither figures nor answers, so what a test stores in its record stays.
+inline bool WaitUntilHung(MapServerInfo& info) {
+  const std::string log = MapServerDataDir() + "Log/" + info.GetMapData().GetKey() + "_" +
+                          std::to_string(info.GetProcessInfo().ProcessId) + ".log";
+  return WaitUntil([&] { return ReadFile(log).find("hang switch") != std::string::npos; });
+}
+
 // Kills every map server a test left running.
 struct MapServerReaper {
   MapServerInfoManager& maps;

@@ -19,6 +19,7 @@
 #include "platform/paths.h"
 #include "runtime/ThreadManager.h"
 #include "support/ChildProgram.h"
+#include "support/ProcStat.h"
 #include "support/RecordingLog.h"
 
 namespace {
@@ -79,6 +80,18 @@ class LaunchControlTest : public ::testing::Test {
     return -1;
   }
   std::string Output(const std::string& name) { return ReadFile(m_Dir.Path() + name); }
+  // Waits until a client has connected and sent its request, and sleeps awaiting the answer:
+  // a socket among its descriptors and the kernel's sleeping state. A sanitized client takes
+  // its time to start on a loaded machine; nothing after this depends on how long.
+  static bool WaitUntilAsked(pid_t pid) {
+    auto holdsSocket = [pid] {
+      std::error_code error;
+      for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error))
+        if (std::filesystem::read_symlink(entry.path(), error).string().starts_with("socket:")) return true;
+      return false;
+    };
+    return WaitUntil([&] { return ProcState(static_cast<uint32_t>(pid)) == 'S' && holdsSocket(); });
+  }
   // Threads of this process, as the system counts them.
   static int ThreadCount() {
     int count = 0;
@@ -123,7 +136,7 @@ TEST_F(LaunchControlTest, StartsOnceAndStopsWhenThePlayersHaveLeft) {
   // they find them); a player online in the third map, which has no server.
   ASSERT_TRUE(LaunchMapServer(*m_Maps.GetMapInfo(0), "*:hang@0"));
   ASSERT_TRUE(LaunchMapServer(*m_Maps.GetMapInfo(1), "*:hang@0"));
-  platform::SleepMs(300);
+  for (int i = 0; i < 2; ++i) ASSERT_TRUE(WaitUntilHung(*m_Maps.GetMapInfo(i)));
   for (int i = 0; i < 2; ++i) record::Store(m_Maps.GetMapInfo(i)->GetShareData()->PlayerCnt, 0);
   tagMapServerData* third = m_Maps.GetMapInfo(2)->GetShareData();
   record::Store(third->PlayerCnt, 2);
@@ -195,10 +208,10 @@ TEST_F(LaunchControlTest, TheWindowsCloseAbandonsAStopAndRefusesWhatFollows) {
   // A stop, then a start and a second stop, all read by one poll; the window's close begins
   // while the first stop waits for the last player.
   const pid_t stop = Client({"stop", "--wait"}, "stop");
-  platform::SleepMs(300);
+  ASSERT_TRUE(WaitUntilAsked(stop));
   const pid_t start = Client({"start"}, "start2");
   const pid_t stop2 = Client({"stop"}, "stop2");
-  platform::SleepMs(300);
+  ASSERT_TRUE(WaitUntilAsked(start) && WaitUntilAsked(stop2));
   m_Window.onProcessMessages = [&] {
     m_Window.closing = true;
     launchcontrol::BeginClose();

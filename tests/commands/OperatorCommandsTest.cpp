@@ -264,7 +264,7 @@ TEST_F(OperatorCommandsTest, CloseAllAndExitWaitsForNoPlayerThenKillsAndTells) {
   // Servers that stop writing their figures, so that their player counts stay as set.
   ASSERT_TRUE(LaunchMapServer(Map(0), "*:hang@0"));
   ASSERT_TRUE(LaunchMapServer(Map(1), "*:hang@0"));
-  platform::SleepMs(300);
+  for (int i : {0, 1}) ASSERT_TRUE(WaitUntilHung(Map(i)));
   record::Store(Record(0)->PlayerCnt, 0);
   record::Store(Record(1)->PlayerCnt, 0);
   const int handle0 = Map(0).GetProcessInfo().ProcessHandle;

@@ -261,8 +261,8 @@ TEST_F(LaunchEdgeTest, CloseAllAndKillAllAskTheirQuestionsAndCancelAtEitherChang
   launcher.StartService();
   launcher.StartAllServers(false);
   ASSERT_TRUE(machine.WaitAllRunning());
-  platform::SleepMs(300);
   const uint32_t one = machine.Pid(0), two = machine.Pid(1);
+  for (int i : {0, 1}) ASSERT_TRUE(machine.WaitUntilHung(i));
   record::Store(machine.Record(0).PlayerCnt, 0);
   record::Store(machine.Record(1).PlayerCnt, 3);
   auto questions = [&] {

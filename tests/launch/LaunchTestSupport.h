@@ -109,6 +109,12 @@ class LaunchMachine {
                     ".log");
   }
 
+  // Waits until the map server at `position`, started with the "hang" fault, has hung (its own
+  // log line): from then on what a test stores in its record stays as stored.
+  bool WaitUntilHung(int position) {
+    return WaitUntil([&] { return MapServerLog(position, Pid(position)).find("hang switch") != std::string::npos; });
+  }
+
   void KillMapServers() {
     for (int i = 0; i < maps.GetMapInfoCount(); ++i) {
       const int handle = maps.GetMapInfo(i)->GetProcessInfo().ProcessHandle;

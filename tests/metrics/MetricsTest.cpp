@@ -92,11 +92,16 @@ TEST_F(MetricsTest, ThePageParsesAndMatchesTheRecordsAndTheManager) {
   MapServerLauncher& launcher = machine.Launcher();
   launcher.StartService();
   const double launchedAfter = static_cast<double>(time(nullptr));
+  // The first map's server stops writing its figures once running, so that the page and the
+  // record read later can be compared.
+  setenv("VEMO_MS_FAULTS", "*:hang@0", 1);
   launcher.StartAllServers(false);
   ASSERT_TRUE(machine.WaitForState(0, msRunning));
+  ASSERT_TRUE(machine.WaitUntilHung(0));
   // The second map's server is gone: its record stays, with figures of our own.
   tagMapServerData& second = machine.Record(1);
   ASSERT_TRUE(machine.WaitForState(1, msRunning));
+  unsetenv("VEMO_MS_FAULTS");  // both servers were started by now
   const double runningBefore = static_cast<double>(time(nullptr)) + 1;
   launcher.KillProcess(*machine.maps.GetMapInfo(1));
   machine.maps.GetMapInfo(0)->SetActive(0);
