@@ -372,8 +372,11 @@ void MapServer::Tick(uint32_t now) {
     }
   }
   m_Figures.Publish(*m_Record);
-  PublishCounts();
+  // The texts (the times of the last errors among them) go out before the counters, so that a
+  // reader who sees a counter rise finds the time of that error beside it.
   PublishTexts();
+  std::atomic_thread_fence(std::memory_order_release);
+  PublishCounts();
 }
 
 void MapServer::SimulateLogEvents() {
