@@ -11,6 +11,8 @@
 
 #include "ViewsTestSupport.h"
 #include "registry/CSharedMem.h"
+#include "support/ProcStat.h"
+#include "support/TestSupport.h"
 #include "views/DisplayText.h"
 #include "views/MapRowText.h"
 
@@ -110,6 +112,8 @@ TEST_F(ListRowTextTest, MemoryColumnsShowTheLaunchedProcessInMegabytes) {
   ASSERT_TRUE(platform::StartProcess("/bin/sleep 30", "", false, &process, &errorCode));
   Map(5).SetProcessInfo(process);
   EXPECT_EQ(views::MapListCellText(&Map(5), 14), "0.000") << "not sampled yet";
+  // Sampled once the program has loaded and sleeps, so that its memory no longer grows.
+  ASSERT_TRUE(WaitUntil([&] { return ProcState(process.ProcessId) == 'S'; }));
   Map(5).SampleMemory();  // the refresh tick's sample
   platform::MemoryCounters counters;
   ASSERT_TRUE(platform::GetMemoryCounters(process.ProcessId, &counters));
