@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/debug_output.h"
@@ -151,6 +153,23 @@ bool ParseHandleName(const char* name, const char* suffix, WindowHandle* handle)
   return true;
 }
 
+// "<handle>.info.tmp<pid>": the info file a process was writing when it ended, if it ended
+// between creating it and renaming it.
+bool ParseTempInfoName(const char* name, uint32_t* pid) {
+  WindowHandle handle = 0;
+  const char* marker = std::strstr(name, ".info.tmp");
+  if (marker == nullptr || !ParseHandleName(std::string(name, marker).c_str(), "", &handle)) return false;
+  const char* digits = marker + std::strlen(".info.tmp");
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long value = std::strtoul(digits, &end, 10);
+  if (errno != 0 || end == digits || !std::isdigit(static_cast<unsigned char>(digits[0])) || *end != '\0' ||
+      value == 0 || value > 0x7fffffffUL)
+    return false;
+  *pid = static_cast<uint32_t>(value);
+  return true;
+}
+
 }  // namespace
 }  // namespace bus
 
@@ -163,12 +182,16 @@ WindowHandle FindWindow(const std::string& windowClass, const std::string& title
   if (d == nullptr) return 0;
   std::vector<WindowHandle> infos;
   std::vector<WindowHandle> orphanSockets;
+  std::vector<std::pair<std::string, uint32_t>> temps;  // name, writer's pid
   while (dirent* entry = readdir(d)) {
     WindowHandle handle = 0;
+    uint32_t writer = 0;
     if (bus::ParseHandleName(entry->d_name, ".info", &handle))
       infos.push_back(handle);
     else if (bus::ParseHandleName(entry->d_name, ".sock", &handle))
       orphanSockets.push_back(handle);
+    else if (bus::ParseTempInfoName(entry->d_name, &writer))
+      temps.emplace_back(entry->d_name, writer);
   }
   closedir(d);
   WindowHandle found = 0;
@@ -187,6 +210,9 @@ WindowHandle FindWindow(const std::string& windowClass, const std::string& title
         bus::SocketLiveness(socketPath) == bus::Liveness::Dead)
       unlink(socketPath.c_str());
   }
+  // An info file half written by a process that ended before renaming it would stay forever.
+  for (const auto& [name, writer] : temps)
+    if (!IsProcessAlive(writer)) unlink((dir + name).c_str());
   return found;
 }
 

@@ -6,9 +6,11 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <chrono>
 
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <thread>
 
@@ -290,9 +292,17 @@ TEST(MessageBusTest, TwoProcessesFindAndAnswerEachOther) {
   EXPECT_EQ(r.got[5].WParam, 1u);
   EXPECT_EQ(r.got[5].LParam, 2u);
 
-  // Killed without a chance to clean up: never found again, and its files go.
+  // Killed without a chance to clean up: never found again, and its files go, a half-written
+  // info file among them. One that a live process is writing stays.
+  const std::string deadTemp = BusDir() + std::to_string(echo) + ".info.tmp" + std::to_string(peerPid);
+  const std::string liveTemp = BusDir() + std::to_string(echo) + ".info.tmp" + std::to_string(CurrentProcessId());
+  std::ofstream(deadTemp) << "half";
+  std::ofstream(liveTemp) << "half";
   echoPeer.Kill();
   EXPECT_EQ(FindWindow("EchoClass", title), 0u);
+  EXPECT_NE(access(deadTemp.c_str(), F_OK), 0);
+  EXPECT_EQ(access(liveTemp.c_str(), F_OK), 0);
+  unlink(liveTemp.c_str());
   EXPECT_FALSE(IsWindow(echo));
   EXPECT_EQ(GetWindowProcessId(echo), 0u);
   EXPECT_FALSE(PostMessage(echo, 1, 0, 0, me));
