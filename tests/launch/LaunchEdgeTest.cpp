@@ -76,9 +76,7 @@ class LaunchEdgeTest : public ::testing::Test {
 TEST_F(LaunchEdgeTest, ARewrittenProcessIdNeitherAbandonsNorDoublesTheMapServersThisRunLaunched) {
   LaunchMachine machine("EdgeRewrite");
   machine.WriteMaps({{1, 1}, {2, 1}, {3, 1}});
-  MapServerLauncher& launcher = machine.Launcher();
-  launcher.StartService();
-  launcher.StartAllServers(false);
+  MapServerLauncher& launcher = machine.StartAll();
   ASSERT_TRUE(machine.WaitAllRunning());
   std::vector<uint32_t> servers;
   for (int i = 0; i < 3; ++i) servers.push_back(machine.Pid(i));
@@ -121,9 +119,7 @@ TEST_F(LaunchEdgeTest, ACloseKillsTheProcessItNotedWhateverTheRecordSaysDuringTh
   LaunchMachine machine("EdgeClose");
   setenv("VEMO_MS_FAULTS", "*:ignoreclose", 1);
   machine.WriteMaps({{1, 1}, {2, 1}});
-  MapServerLauncher& launcher = machine.Launcher();
-  launcher.StartService();
-  launcher.StartAllServers(false);
+  MapServerLauncher& launcher = machine.StartAll();
   ASSERT_TRUE(machine.WaitAllRunning());
   const uint32_t closed = machine.Pid(0), neighbour = machine.Pid(1);
 
@@ -146,15 +142,10 @@ TEST_F(LaunchEdgeTest, LivenessAndKillFollowTheMapsKeyNotAnyMapServerOfTheTree) 
   // The map servers of an earlier manager run: map 1's record names map 2's server.
   LaunchMachine machine("EdgeKey");
   machine.WriteMaps({{1, 1}, {2, 1}});
-  {
-    MapServerLauncher& first = machine.Launcher();
-    first.StartService();
-    first.StartAllServers(false);
-    ASSERT_TRUE(machine.WaitAllRunning());
-  }
+  machine.StartAll();
+  ASSERT_TRUE(machine.WaitAllRunning());
   const uint32_t one = machine.Pid(0), two = machine.Pid(1);
-  machine.launcher.reset();
-  machine.threads.StopAll();
+  machine.EndManagerLeavingMapServers();
   ASSERT_TRUE(platform::TerminateProcess(machine.maps.GetMapInfo(0)->GetProcessInfo().ProcessHandle, -1));
   ASSERT_TRUE(WaitUntil([&] { return !platform::IsProcessAlive(one); }));
   record::SetProcessId(machine.Record(0), two);
@@ -179,15 +170,10 @@ TEST_F(LaunchEdgeTest, AMapServerHiddenByARewrittenRecordIsFoundByItsKeyAndNever
   // map 1's server, and no record names it any more.
   LaunchMachine machine("EdgeHidden");
   machine.WriteMaps({{1, 1}, {2, 1}});
-  {
-    MapServerLauncher& first = machine.Launcher();
-    first.StartService();
-    first.StartAllServers(false);
-    ASSERT_TRUE(machine.WaitAllRunning());
-  }
+  machine.StartAll();
+  ASSERT_TRUE(machine.WaitAllRunning());
   const uint32_t one = machine.Pid(0), two = machine.Pid(1);
-  machine.launcher.reset();
-  machine.threads.StopAll();
+  machine.EndManagerLeavingMapServers();
   record::SetProcessId(machine.Record(0), two);
 
   LaterManager next(machine);
@@ -213,9 +199,7 @@ TEST_F(LaunchEdgeTest, AMapServerHiddenByARewrittenRecordIsFoundByItsKeyAndNever
 TEST_F(LaunchEdgeTest, AMapServerThatDiesIsReapedAtOnceWithItsExitCodeInTheLog) {
   LaunchMachine machine("EdgeReap");
   machine.WriteMaps({{1, 1}});
-  MapServerLauncher& launcher = machine.Launcher();
-  launcher.StartService();
-  launcher.StartAllServers(false);
+  MapServerLauncher& launcher = machine.StartAll();
   ASSERT_TRUE(machine.WaitAllRunning());
   const uint32_t pid = machine.Pid(0);
 
@@ -235,9 +219,7 @@ TEST_F(LaunchEdgeTest, TheReconnectCheckCountsOnlyRestartsThatLaunched) {
   LaunchMachine machine("EdgeCount");
   setenv("VEMO_MS_FAULTS", (machine.Server() + "_1:state6@0").c_str(), 1);
   machine.WriteMaps({{1, 1}});
-  MapServerLauncher& launcher = machine.Launcher();
-  launcher.StartService();
-  launcher.StartAllServers(false);
+  MapServerLauncher& launcher = machine.StartAll();
   ASSERT_TRUE(machine.WaitForState(0, msDisconnected));
   launcher.ProcessDisconnectCheck();
   EXPECT_EQ(launcher.Restarts().RestartCount(1, ExitedMapRestarts::rrDisconnected), 1u);
@@ -257,9 +239,7 @@ TEST_F(LaunchEdgeTest, CloseAllAndKillAllAskTheirQuestionsAndCancelAtEitherChang
   // The map servers stop writing their figures once running: the test decides who is online.
   setenv("VEMO_MS_FAULTS", "*:hang@0", 1);
   machine.WriteMaps({{1, 1}, {2, 1}});
-  MapServerLauncher& launcher = machine.Launcher();
-  launcher.StartService();
-  launcher.StartAllServers(false);
+  MapServerLauncher& launcher = machine.StartAll();
   ASSERT_TRUE(machine.WaitAllRunning());
   const uint32_t one = machine.Pid(0), two = machine.Pid(1);
   for (int i : {0, 1}) ASSERT_TRUE(machine.WaitUntilHung(i));

@@ -88,9 +88,7 @@ TEST_F(LaunchTest, ReconnectCheckRestartsADisconnectedMapUnlessAutoRestartIsForb
   LaunchMachine machine("LaunchReconnect");
   setenv("VEMO_MS_FAULTS", (machine.Server() + "_2:state6@0").c_str(), 1);
   machine.WriteMaps({{1, 1}, {2, 1}});
-  MapServerLauncher& launcher = machine.Launcher();
-  launcher.StartService();
-  launcher.StartAllServers(false);
+  MapServerLauncher& launcher = machine.StartAll();
   ASSERT_TRUE(machine.WaitForState(0, msRunning));
   ASSERT_TRUE(machine.WaitForState(1, msDisconnected));
   const uint32_t healthy = machine.Pid(0), disconnected = machine.Pid(1);
@@ -118,9 +116,7 @@ TEST_F(LaunchTest, CloseOneServerKillsAServerThatIgnoresTheRequestAndNeverLaunch
   LaunchMachine machine("LaunchClose");
   setenv("VEMO_MS_FAULTS", "*:ignoreclose", 1);
   machine.WriteMaps({{1, 1}, {2, 1}});
-  MapServerLauncher& launcher = machine.Launcher();
-  launcher.StartService();
-  launcher.StartAllServers(false);
+  MapServerLauncher& launcher = machine.StartAll();
   ASSERT_TRUE(machine.WaitAllRunning());
   const uint32_t pid = machine.Pid(0);
 
@@ -258,9 +254,7 @@ TEST_F(LaunchTest, AServerThatCrashesOverAndOverIsRestartedAtItsBackOffAndWithin
   machine.config.SetInt("RestartsPerMinute", 3);
   FakeClock clock;
   clock.now = 5000;
-  MapServerLauncher& launcher = machine.Launcher();
-  launcher.StartService();
-  launcher.StartAllServers(false);
+  MapServerLauncher& launcher = machine.StartAll();
   MapServerInfo& info = *machine.maps.GetMapInfo(0);
   auto crashed = [&] {
     return WaitUntil([&] {

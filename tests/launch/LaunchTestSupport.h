@@ -63,8 +63,7 @@ class LaunchMachine {
     platform::SetDialogs(&dialogs);
   }
   ~LaunchMachine() {
-    launcher.reset();  // stops the workers first
-    threads.StopAll();
+    EndManagerLeavingMapServers();
     KillMapServers();
     platform::SetDialogs(nullptr);
   }
@@ -91,6 +90,20 @@ class LaunchMachine {
       launcher = std::make_unique<MapServerLauncher>(settings);
     }
     return *launcher;
+  }
+
+  // "Start", then a start pass of every map under way, as "StartAll" leaves it.
+  MapServerLauncher& StartAll() {
+    MapServerLauncher& started = Launcher();
+    started.StartService();
+    started.StartAllServers(false);
+    return started;
+  }
+  // The manager ends without stopping its map servers, as a killed manager would: its
+  // workers stop, its map servers and their records stay.
+  void EndManagerLeavingMapServers() {
+    launcher.reset();  // stops the workers first
+    threads.StopAll();
   }
 
   tagMapServerData& Record(int position) { return *maps.GetMapInfo(position)->GetShareData(); }
