@@ -13,6 +13,7 @@
 #include "registry/MapServerState.h"
 #include "registry/RecordAccess.h"
 #include "support/LaunchFakes.h"
+#include "support/MapServerCensus.h"
 #include "support/TestSupport.h"
 
 // Map server program of the runnable tree.
@@ -38,12 +39,9 @@ inline bool LaunchMapServer(MapServerInfo& info, const std::string& extraEnv = "
   return WaitUntil([&] { return record::State(*data) == msRunning; });
 }
 
-// Waits until a map server launched with the "hang" fault has hung, by its own log line: from
-// then on it writes neither figures nor answers, so what a test stores in its record stays.
+// Waits until a map server launched with the "hang" fault has hung.
 inline bool WaitUntilHung(MapServerInfo& info) {
-  const std::string log = MapServerDataDir() + "Log/" + info.GetMapData().GetKey() + "_" +
-                          std::to_string(info.GetProcessInfo().ProcessId) + ".log";
-  return WaitUntil([&] { return ReadFile(log).find("hang switch") != std::string::npos; });
+  return WaitUntilMapServerHung(MapServerDataDir(), info.GetMapData().GetKey(), info.GetProcessInfo().ProcessId);
 }
 
 // Kills every map server a test left running.

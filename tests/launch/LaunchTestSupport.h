@@ -23,6 +23,7 @@
 #include "registry/RecordAccess.h"
 #include "runtime/ThreadManager.h"
 #include "support/LaunchFakes.h"
+#include "support/MapServerCensus.h"
 #include "support/RecordingLog.h"
 #include "support/TestSupport.h"
 
@@ -122,10 +123,9 @@ class LaunchMachine {
                     ".log");
   }
 
-  // Waits until the map server at `position`, started with the "hang" fault, has hung (its own
-  // log line): from then on what a test stores in its record stays as stored.
+  // Waits until the map server at `position`, started with the "hang" fault, has hung.
   bool WaitUntilHung(int position) {
-    return WaitUntil([&] { return MapServerLog(position, Pid(position)).find("hang switch") != std::string::npos; });
+    return WaitUntilMapServerHung(mapDataDir, maps.GetMapInfo(position)->GetMapData().GetKey(), Pid(position));
   }
 
   void KillMapServers() {

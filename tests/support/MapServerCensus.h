@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/ProcStat.h"
+#include "support/TestSupport.h"
 
 // Map key -> ids of the running (not zombie) processes whose program lies in `programDir`
 // (ending with "/"; links resolved) and whose first argument is the key, when that key
@@ -35,4 +36,12 @@ inline std::map<std::string, std::vector<uint32_t>> MapServersByKey(const std::s
     if (state != 'Z' && state != 'X') servers[key].push_back(pid);
   }
   return servers;
+}
+
+// Waits until the map server `pid` of map `key`, started from `programDir` with the "hang"
+// fault, has hung, by its own log line: from then on it writes neither figures nor answers,
+// so what a test stores in its record stays as stored.
+inline bool WaitUntilMapServerHung(const std::string& programDir, const std::string& key, uint32_t pid) {
+  const std::string log = programDir + "Log/" + key + "_" + std::to_string(pid) + ".log";
+  return WaitUntil([&] { return ReadFile(log).find("hang switch") != std::string::npos; });
 }
